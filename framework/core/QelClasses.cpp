@@ -1,0 +1,1 @@
+#include "QelClasses.h"
