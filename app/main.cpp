@@ -1,10 +1,31 @@
-#include <QApplication>
-#include <QMainWindow>
+// Start-up and shut-down of the program, in a fixed order.
+#include <exception>
+
+#include "Model.h"
+#include "QelForms.h"
+#include "QelLocalizer.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle("Visara");
-    w.show();
-    return app.exec();
+    TQelQtApplication qtApplication(argc, argv);
+    // The settings land in <config>/Visara/Visara.cfg whatever the binary is
+    // called.
+    QCoreApplication::setApplicationName(QStringLiteral("Visara"));
+
+    // The localizer and the application object outlive every module, window
+    // and frame: they are destroyed after DestroyComponents, in reverse order.
+    TQelLocalizer localizer;
+    TQelApplication application;
+    application.SetTitle(QStringLiteral("Visara"));
+
+    try {
+        application.Initialize();
+        Module = application.CreateComponent<TModule>();
+        application.Run();
+    } catch (const std::exception& e) {
+        QelShowException(e);
+        application.SetExitCode(1);
+    }
+    // Modules first (the last created first), the main window last.
+    application.DestroyComponents();
+    return application.ExitCode();
 }

@@ -1,0 +1,33 @@
+// The start-up data module: its creation builds every module and tool of
+// the program in a fixed order.
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+
+class TModule : public QObject {
+    Q_OBJECT
+public:
+    TModule();
+    ~TModule() override;
+    TModule(const TModule&) = delete;
+    TModule& operator=(const TModule&) = delete;
+
+    // Runs DataModuleCreate; an error there is shown and the program goes on
+    // with what was created up to that point.
+    void Create();
+    void AfterConstruction() {}
+
+    void DataModuleCreate();
+};
+
+// The start-up data module, created by main().
+extern TModule* Module;
+
+// The screen-cursor slot of the colour-selector cursor.
+extern int16_t ColorSelectorCursor;
+
+// Puts Cursor into the first free slot from 100 up (32767 when none is free)
+// and returns the slot.
+int16_t QelInstallCursor(const class QCursor& cursor);
