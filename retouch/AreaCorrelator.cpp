@@ -79,12 +79,32 @@ void TAreaCorrelator::BuildLists() {
     FInterior.Clear();
     // sqrt of a negative radius is NaN, which QelTrunc turns into 0.
     const int32_t reach = QelTrunc(std::sqrt(double(FSquaredRadius)) + 0.001);
+    // Classify first, so that both lists can be sized before they are filled.
+    enum : uint8_t { KKeep, KBorder, KInterior };
+    std::vector<uint8_t> kinds(FMask.size(), KKeep);
+    int32_t borderCount = 0, interiorCount = 0;
     for (int32_t x = 0; x < FWidth; ++x) {
         for (int32_t y = 0; y < FHeight; ++y) {
-            if (FMask[size_t(x) * size_t(FHeight) + size_t(y)] == 0) continue;
-            if (IsBorderCell(x, y, reach))
+            const size_t slot = size_t(x) * size_t(FHeight) + size_t(y);
+            if (FMask[slot] == 0) continue;
+            if (IsBorderCell(x, y, reach)) {
+                kinds[slot] = KBorder;
+                ++borderCount;
+            } else {
+                kinds[slot] = KInterior;
+                ++interiorCount;
+            }
+        }
+    }
+    FBorder.Reserve(borderCount);
+    FInterior.Reserve(interiorCount);
+    // Column by column: this order fixes the list order.
+    for (int32_t x = 0; x < FWidth; ++x) {
+        for (int32_t y = 0; y < FHeight; ++y) {
+            const uint8_t kind = kinds[size_t(x) * size_t(FHeight) + size_t(y)];
+            if (kind == KBorder)
                 FBorder.Add(x, y);
-            else
+            else if (kind == KInterior)
                 FInterior.Add(x, y);
         }
     }

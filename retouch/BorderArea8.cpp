@@ -6,8 +6,8 @@
 TBorderArea8::TBorderArea8(const TQelRect& region)
     : FLeft(region.Left), FTop(region.Top), FWidth(std::max(region.Width(), 0)), FHeight(std::max(region.Height(), 0)),
       FGrid(size_t(FWidth) * size_t(FHeight), -1) {
-    FPlaces.reserve(KGrowth);
-    FRecords.reserve(KGrowth);
+    FPlaces.reserve(KInitialCapacity);
+    FRecords.reserve(KInitialCapacity);
 }
 
 ptrdiff_t TBorderArea8::GridSlot(int64_t localX, int64_t localY) const {
@@ -33,10 +33,6 @@ void TBorderArea8::UnindexAll() {
 }
 
 void TBorderArea8::Add(int32_t x, int32_t y) {
-    if (FPlaces.size() == FPlaces.capacity()) {
-        FPlaces.reserve(FPlaces.size() + KGrowth);
-        FRecords.reserve(FRecords.size() + KGrowth);
-    }
     const int32_t w1 = FWidth - 1;
     const int32_t h1 = FHeight - 1;
     const int32_t local[8][2] = {{x, y},           {w1 - x, y},      {y, w1 - x},      {y, x},
@@ -53,6 +49,12 @@ void TBorderArea8::Clear() {
     UnindexAll();
     FPlaces.clear();
     FRecords.clear();
+}
+
+void TBorderArea8::Reserve(int32_t count) {
+    if (count <= 0) return;
+    FPlaces.reserve(size_t(count));
+    FRecords.reserve(size_t(count));
 }
 
 int32_t TBorderArea8::IndexOf(int32_t ax, int32_t ay) const {

@@ -35,6 +35,9 @@ public:
     // 4 (W−1−x, H−1−y), 5 (x, H−1−y), 6 (H−1−y, W−1−x), 7 (H−1−y, x).
     void Add(int32_t x, int32_t y);
     void Clear();
+    // Room for count cells, so a list of known length is built without
+    // reallocation.
+    void Reserve(int32_t count);
     int32_t Count() const { return int32_t(FPlaces.size()); }
 
     const TPlace8Array& Places(int32_t index) const { return FPlaces[size_t(index)]; }
@@ -63,7 +66,9 @@ public:
     void ComputeNeighbourWeights(const TBorderArea8& other);
 
 private:
-    static constexpr size_t KGrowth = 512;
+    // Room for a typical region up front; beyond it the lists grow
+    // geometrically, so long lists are not copied again and again.
+    static constexpr size_t KInitialCapacity = 512;
 
     // Grid slot of a local position, or -1 outside the region.
     ptrdiff_t GridSlot(int64_t localX, int64_t localY) const;

@@ -5,12 +5,10 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <vector>
 
 #include "AreaCorrelator.h"
-#include "KMean.h"
 #include "PatchTestSupport.h"
 
 namespace {
@@ -210,29 +208,6 @@ TEST(PatchEquivalence, IndexGridAndColourHashMatchThePlainAlgorithm) {
                 for (int x = square.Left - 1; x <= square.Right; ++x)
                     for (int y = square.Top - 1; y <= square.Bottom; ++y)
                         ASSERT_EQ(list->IndexOf(x, y), list->IndexOfLinear(x, y));
-        }
-    }
-}
-
-TEST(PatchEquivalence, ColourHashMatchesFirstAppearanceOrder) {
-    for (uint32_t seed = 1; seed <= 40; ++seed) {
-        std::mt19937 rng(seed);
-        // Few bits per channel force repeats; the odd seeds spread widely.
-        const uint32_t keep = seed % 2 ? 0xFFFFFFu : 0x030303u;
-        TKMean means(seed % 5, 2);
-        std::map<uint32_t, std::pair<int, int>> plain;  // colour → index, count
-        for (int i = 0; i < 500; ++i) {
-            const uint32_t colour = rng() & keep;
-            means.AddColour(colour);
-            auto [it, added] = plain.try_emplace(colour, int(plain.size()), 0);
-            ++it->second.second;
-        }
-        ASSERT_EQ(means.ColourCount(), int(plain.size()));
-        for (const auto& [colour, entry] : plain) {
-            ASSERT_EQ(means.IndexOfColour(colour), entry.first);
-            const TKMeanColour c = means.GetColour(entry.first);
-            ASSERT_EQ(uint32_t(c.B) | uint32_t(c.G) << 8 | uint32_t(c.R) << 16, colour);
-            ASSERT_EQ(c.Count, entry.second);
         }
     }
 }
