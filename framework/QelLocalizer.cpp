@@ -1,6 +1,5 @@
 #include "QelLocalizer.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "QelHelpers.h"
+#include "QelPaths.h"
 
 namespace {
 
@@ -60,14 +60,6 @@ const TLangIdEntry* FindLangId(uint16_t langId) {
 // date displays follow.
 void SetThreadLocale(uint16_t langId) {
     if (const TLangIdEntry* e = FindLangId(langId)) QLocale::setDefault(QLocale(QString::fromLatin1(e->Locale)));
-}
-
-// Program folder: the environment variable wins so tests and tools can point
-// the program at another tree.
-QString ProgramFolder() {
-    const QString overridden = qEnvironmentVariable("VISARA_PROGRAM_DIR");
-    if (!overridden.isEmpty()) return overridden;
-    return QCoreApplication::applicationDirPath();
 }
 
 // ---- Language files -------------------------------------------------------
@@ -209,7 +201,7 @@ TQelLocalizer::~TQelLocalizer() {
 
 TQelLocalizer* TQelLocalizer::Instance() { return FInstance; }
 
-QString TQelLocalizer::DefaultFolder() { return QDir(ProgramFolder()).filePath(QStringLiteral("Languages/")); }
+QString TQelLocalizer::DefaultFolder() { return QDir(QelProgramDir()).filePath(QStringLiteral("Languages/")); }
 
 void TQelLocalizer::Create(const QString& folder, uint16_t systemLangId,
                            const std::optional<QByteArray>& builtInLanguage) {

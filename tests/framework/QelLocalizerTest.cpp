@@ -366,6 +366,26 @@ TEST(QelLocalizerInstance, TheFirstLocalizerServesQelText) {
     EXPECT_EQ(QelText(10, "d"), "d");
 }
 
+TEST(QelLocalizerInstance, TheProgramsLocalizerReadsTheProgramFolder) {
+    QTemporaryDir programDir;
+    ASSERT_TRUE(QDir(programDir.path()).mkdir("Languages"));
+    QFile file(programDir.path() + "/Languages/Only.ini");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Language]\nLangId=1046\nLanguage=Portugu\xC3\xAAs\n[Strings]\n10=Arquivo\n");
+    file.close();
+
+    const QByteArray saved = qgetenv("VISARA_PROGRAM_DIR");
+    qputenv("VISARA_PROGRAM_DIR", QFile::encodeName(programDir.path()));
+    {
+        TQelLocalizer l;
+        EXPECT_EQ(QDir(TQelLocalizer::DefaultFolder()), QDir(programDir.path() + "/Languages"));
+        EXPECT_EQ(l.GetBaseLangId(), 1046);
+        EXPECT_EQ(l.GetLocalString(10, ""), "Arquivo");
+    }
+    if (saved.isNull()) qunsetenv("VISARA_PROGRAM_DIR");
+    else qputenv("VISARA_PROGRAM_DIR", saved);
+}
+
 TEST(QelLocalStringList, SortedAndUnsortedLookups) {
     TQelLocalStringList list;
     EXPECT_TRUE(list.Sorted());
