@@ -14,6 +14,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <smmintrin.h>
+#endif
 
 #include "QelError.h"
 
@@ -292,14 +295,12 @@ bool FitSizeInto(int32_t W, int32_t H, int32_t MaxW, int32_t MaxH, int32_t& NewW
 
 namespace {
 
-constexpr long double Pi = 3.1415926535897932385L;
+constexpr double Pi = 3.1415926535897932385;
 
-// Evaluated in extended precision and rounded once, so that weights that
-// land near a half round the same way as the tables always did.
 double Sinc(double x) {
     if (x == 0) return 1;
-    const long double px = Pi * static_cast<long double>(x);
-    return double(std::sin(px) / px);
+    const double px = Pi * x;
+    return std::sin(px) / px;
 }
 
 }  // namespace
@@ -375,14 +376,9 @@ void BuildMappingTable(int32_t DstLow, int32_t DstHigh, int32_t ClipLow, int32_t
             int64_t sum = 0;
             const int64_t jLast = SaturatedInt64(std::ceil(centre + support));
             for (int64_t j = SaturatedInt64(std::floor(centre - support)); j <= jLast; ++j) {
-                int32_t weight;
-                if (enlarging) {
-                    weight = QelRoundEven(Resampler.Filter(centre - double(j)) * 256);
-                } else {
-                    const long double w = static_cast<long double>(Resampler.Filter((centre - double(j)) * scale)) *
-                                          256 * scale;
-                    weight = QelRoundEven(double(std::nearbyint(w)));
-                }
+                const int32_t weight = enlarging
+                                           ? QelRoundEven(Resampler.Filter(centre - double(j)) * 256)
+                                           : QelRoundEven(Resampler.Filter((centre - double(j)) * scale) * 256 * scale);
                 if (weight == 0) continue;
                 Table.Taps.push_back(TPixelTap{int32_t(ClampInt64(j, SrcLow, lastSrc)), weight});
                 sum += weight;
@@ -392,7 +388,8 @@ void BuildMappingTable(int32_t DstLow, int32_t DstHigh, int32_t ClipLow, int32_t
                 const int64_t nearest = ClampInt64(SaturatedInt64(std::floor(centre)), SrcLow, lastSrc);
                 Table.Taps.push_back(TPixelTap{int32_t(nearest), 256});
             } else if (sum != 256) {
-                Table.Taps[first + (n - 1) / 2].Weight -= int32_t(sum - 256);
+                TPixelTap& middle = Table.Taps[first + (n - 1) / 2];
+                middle.Weight = Narrow(int64_t(middle.Weight) - (sum - 256));
             }
             Table.Starts.push_back(Table.Taps.size());
         }
@@ -437,6 +434,7 @@ struct TResampleJob {
     bool Clamp = true;
     bool PairedWeights = true;  // every vertical weight fits in 16 bits
     bool WideTotals = false;    // the horizontal totals may leave 32 bits
+    bool UseSse41 = false;
     size_t MaxVerticalTaps = 0;
 };
 
@@ -539,14 +537,59 @@ void HorizontalPass(const TResampleJob& job, const TResampleScratch& s, uint8_t*
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+#define QEL_HAVE_SSE41_PATH 1
+// One tap per step for all three channels: four 32-bit lanes (B, G, R and
+// the next column's B, which is ignored) multiplied by the weight. The sum
+// row is padded, so the fourth lane never reads past it.
+__attribute__((target("sse4.1"))) void HorizontalPassSse41(const TResampleJob& job, const TResampleScratch& s,
+                                                           uint8_t* out) {
+    const int32_t* sums = s.Sums.data();
+    const int32_t* offsets = job.HOffsets.data();
+    const int32_t* weights = job.HWeights.data();
+    const __m128i low = _mm_setzero_si128();
+    const __m128i high = _mm_set1_epi32(0xFF0000);
+    for (int32_t x = 0; x < job.ClipWidth; ++x) {
+        __m128i total = _mm_setzero_si128();
+        const size_t end = job.HStarts[size_t(x) + 1];
+        for (size_t i = job.HStarts[size_t(x)]; i < end; ++i) {
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + offsets[i]));
+            total = _mm_add_epi32(total, _mm_mullo_epi32(c, _mm_set1_epi32(weights[i])));
+        }
+        // Clamped: below 0 gives 0, above 0xFF0000 gives 255, else T >> 16.
+        if (job.Clamp) total = _mm_min_epi32(_mm_max_epi32(total, low), high);
+        total = _mm_srli_epi32(total, 16);
+        out[0] = uint8_t(_mm_cvtsi128_si32(total));
+        out[1] = uint8_t(_mm_extract_epi32(total, 1));
+        out[2] = uint8_t(_mm_extract_epi32(total, 2));
+        out += 3;
+    }
+}
+
+bool CpuHasSse41() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("sse4.1") != 0;
+    }();
+    return has;
+}
+#endif
+
 void ResampleRows(const TResampleJob& job, TResampleScratch& s, int32_t first, int32_t last) {
     for (int32_t row = first; row < last; ++row) {
         VerticalPass(job, s, row);
         uint8_t* out = job.DestRow0 + ptrdiff_t(row) * job.DestStride;
-        if (job.WideTotals)
+        if (job.WideTotals) {
             HorizontalPass<int64_t>(job, s, out);
-        else
-            HorizontalPass<int32_t>(job, s, out);
+            continue;
+        }
+#if defined(QEL_HAVE_SSE41_PATH)
+        if (job.UseSse41) {
+            HorizontalPassSse41(job, s, out);
+            continue;
+        }
+#endif
+        HorizontalPass<int32_t>(job, s, out);
     }
 }
 
@@ -646,8 +689,13 @@ void ResamplePixels(TQelPixels& Dest, const TQelRect& DestRect, const TQelRect& 
         int32_t largestV = 0, largestH = 0;
         const int64_t sumV = LargestAbsoluteSum(vertical, largestV);
         const int64_t sumH = LargestAbsoluteSum(horizontal, largestH);
+        constexpr double limit32 = double(std::numeric_limits<int32_t>::max());
+        if (double(sumV) * 255 > limit32) return;  // no kernel worth the name weighs this much
         job.PairedWeights = largestV <= std::numeric_limits<int16_t>::max();
-        job.WideTotals = double(sumV) * double(sumH) * 255 > double(std::numeric_limits<int32_t>::max());
+        job.WideTotals = double(sumV) * double(sumH) * 255 > limit32;
+#if defined(QEL_HAVE_SSE41_PATH)
+        job.UseSse41 = CpuHasSse41();
+#endif
 
         const int32_t threads = ChooseThreadCount(job, verticalTaps / size_t(vertical.Count()),
                                                   horizontalTaps / size_t(horizontal.Count()));

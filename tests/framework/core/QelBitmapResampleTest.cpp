@@ -71,6 +71,18 @@ public:
     double GetRadius() const override { return 2; }
 };
 
+// Weights far beyond any real kernel: they need 64-bit totals and do not fit
+// the 16-bit multiply-add, so the slower exact paths run.
+class THugeWeightResampler : public TPixelResampler {
+public:
+    bool NeedsClamping() const override { return true; }
+    double Filter(double x) const override {
+        x = x < 0 ? -x : x;
+        return x >= 2 ? 0 : (x < 1 ? 200 - 150 * x : -100 * (2 - x));
+    }
+    double GetRadius() const override { return 2; }
+};
+
 class ThreadCountGuard {
 public:
     explicit ThreadCountGuard(int32_t n) { SetResampleThreadCount(n); }
@@ -260,13 +272,15 @@ TEST(QelResamplePixels, WritesOnlyInsideTheClip) {
 TEST(QelResamplePixels, MatchesThePlainSumExactly) {
     TLanczosResampler lanczos;
     TSharpTentResampler tent;
+    THugeWeightResampler huge;
     std::mt19937 rng(2024);
     const struct {
         int32_t SrcW, SrcH, DstW, DstH;
     } sizes[] = {{37, 23, 11, 7}, {13, 9, 40, 31}, {50, 3, 17, 12}, {6, 40, 29, 5}, {101, 67, 100, 66}, {5, 5, 5, 5}};
     for (const auto& s : sizes)
         for (const TPixelResampler* kernel : {static_cast<const TPixelResampler*>(&lanczos),
-                                              static_cast<const TPixelResampler*>(&tent)}) {
+                                              static_cast<const TPixelResampler*>(&tent),
+                                              static_cast<const TPixelResampler*>(&huge)}) {
             TQelPixelBuffer src, fast, slow;
             src.Allocate(QelFormatBGR24, TQelRect(-3, 5, -3 + s.SrcW, 5 + s.SrcH));
             FillRandom(src, rng);
