@@ -475,3 +475,38 @@ TQelCommandState* TQelCommandHistoryList::Items(int index) const {
     if (index < 0 || size_t(index) >= FCommands.size()) return nullptr;
     return FCommands[size_t(index)].get();
 }
+
+// --- TQelMapMode -----------------------------------------------------------
+
+namespace {
+
+// floor((Value - FromOrigin) * ToExtent / FromExtent) + ToOrigin, exact in
+// 64 bits; results beyond 32 bits saturate.
+int32_t MapAxis(int32_t Value, int32_t FromOrigin, int32_t FromExtent, int32_t ToOrigin, int32_t ToExtent) {
+    if (FromExtent == 0) return ToOrigin;
+    const int64_t product = (int64_t(Value) - FromOrigin) * ToExtent;
+    int64_t q = product / FromExtent;
+    if ((product % FromExtent != 0) && ((product < 0) != (FromExtent < 0))) --q;
+    const int64_t r = q + ToOrigin;
+    if (r > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (r < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return int32_t(r);
+}
+
+}  // namespace
+
+TQelPoint TQelMapMode::LogicalToDevice(const TQelPoint& Point) const {
+    return TQelPoint{MapAxis(Point.X, LogicalOrigin.X, LogicalExtent.X, DeviceOrigin.X, DeviceExtent.X),
+                     MapAxis(Point.Y, LogicalOrigin.Y, LogicalExtent.Y, DeviceOrigin.Y, DeviceExtent.Y)};
+}
+
+TQelPoint TQelMapMode::DeviceToLogical(const TQelPoint& Point) const {
+    return TQelPoint{MapAxis(Point.X, DeviceOrigin.X, DeviceExtent.X, LogicalOrigin.X, LogicalExtent.X),
+                     MapAxis(Point.Y, DeviceOrigin.Y, DeviceExtent.Y, LogicalOrigin.Y, LogicalExtent.Y)};
+}
+
+TQelRect TQelMapMode::LogicalToDeviceRect(const TQelRect& Rect) const {
+    const TQelPoint a = LogicalToDevice(TQelPoint{Rect.Left, Rect.Top});
+    const TQelPoint b = LogicalToDevice(TQelPoint{Rect.Right, Rect.Bottom});
+    return TQelRect(a.X, a.Y, b.X, b.Y);
+}

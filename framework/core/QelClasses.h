@@ -418,3 +418,32 @@ private:
     std::vector<std::unique_ptr<TQelCommandState>> FCommands;
     size_t FIndex = 0;
 };
+
+// ---------------------------------------------------------------------------
+// Map mode
+
+// The mapping between logical (image) and device (view or printer)
+// coordinates, per axis:
+//   device  = floor((logical - LogicalOrigin) * DeviceExtent / LogicalExtent) + DeviceOrigin
+//   logical = floor((device - DeviceOrigin) * LogicalExtent / DeviceExtent) + LogicalOrigin
+// The quotient is rounded toward minus infinity. A zoom of 3:1 is
+// LogicalExtent 1 and DeviceExtent 3; scrolling moves the origins.
+class TQelMapMode {
+public:
+    TQelPoint LogicalOrigin{0, 0};
+    TQelPoint LogicalExtent{1, 1};
+    TQelPoint DeviceOrigin{0, 0};
+    TQelPoint DeviceExtent{1, 1};
+
+    virtual ~TQelMapMode() = default;
+
+    // An axis whose dividing extent is 0 maps every point to the target
+    // origin, so a half-set mapping cannot divide by zero.
+    TQelPoint LogicalToDevice(const TQelPoint& Point) const;
+    TQelPoint DeviceToLogical(const TQelPoint& Point) const;
+    // Both corners mapped.
+    TQelRect LogicalToDeviceRect(const TQelRect& Rect) const;
+};
+
+// The mapping the print module sets up for the printer.
+class TQelHiMetric : public TQelMapMode {};
