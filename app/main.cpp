@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "Model.h"
+#include "QelDemoHooks.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
     TQelLocalizer localizer;
     TQelApplication application;
     application.SetTitle(QStringLiteral("Visara"));
+    // Tutorial registries exist before any module, so every module can
+    // register while it is created; they outlive the modules too.
+    TQelDemoHooks demoHooks;
 
     try {
         application.Initialize();
