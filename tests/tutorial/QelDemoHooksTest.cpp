@@ -76,16 +76,6 @@ bool PointOf(TQelDemoHooks& hooks, const char* args, QPoint& point) {
 
 }  // namespace
 
-TEST(DemoHooks, FirstInstanceIsTheService) {
-    EXPECT_EQ(TQelDemoHooks::Instance(), nullptr);
-    {
-        TQelDemoHooks first;
-        TQelDemoHooks second;
-        EXPECT_EQ(TQelDemoHooks::Instance(), &first);
-    }
-    EXPECT_EQ(TQelDemoHooks::Instance(), nullptr);
-}
-
 TEST(DemoHooks, CommandRowsFirstNameWinsAndTypedArguments) {
     TQelDemoHooks hooks;
     std::vector<std::string> calls;
