@@ -2,12 +2,15 @@
 
 #include <QCursor>
 #include <QPixmap>
+#include <QProgressBar>
 
 #include <exception>
 
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelMainForm.h"
+#include "QelToolPanel.h"
+#include "Progress.h"
 
 TModule* Module = nullptr;
 int16_t ColorSelectorCursor = 0;
@@ -27,10 +30,16 @@ int16_t QelInstallCursor(const QCursor& cursor) {
     return slot;
 }
 
-TModule::TModule() : QObject(nullptr) {}
+TModule::TModule() : QObject(nullptr), SmallImages(QSize(16, 16)), NewTBXImageList(QSize(24, 24)) {
+    SmallImages.LoadIndexed(QStringLiteral(":/icons/small"));
+    NewTBXImageList.LoadIndexed(QStringLiteral(":/icons/toolbar"));
+}
 
 TModule::~TModule() {
     if (TQelApplication* app = TQelApplication::Instance()) app->RemoveComponent(this);
+    delete ProgressMeter;
+    ProgressMeter = nullptr;
+    if (ToolbarImages == &NewTBXImageList) ToolbarImages = nullptr;
     if (Module == this) Module = nullptr;
 }
 
@@ -45,12 +54,31 @@ void TModule::Create() {
 void TModule::DataModuleCreate() {
     TQelApplication* app = TQelApplication::Instance();
 
+    ToolbarImages = &NewTBXImageList;
+
     // The editor comes first; it creates the main window.
     app->CreateForm(MainForm);
+    // The menu items take their images from the toolbar image list, through
+    // the main window's GetImages.
 
     ColorSelectorCursor =
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
                                  ColorSelectorHotY));
 
-    // The service modules, then the tools in toolbar order, follow here.
+    // The service modules follow here, before the tool panel.
+    app->CreateModule(ToolPanelModule);
+    ToolPanelModule->SetToolbarWrap();
+
+    // The tools follow here, in toolbar order.
+
+    // The progress bar sits in the status bar's last panel.
+    auto* progressBar = new QProgressBar(MainForm);
+    progressBar->setObjectName(QStringLiteral("ProgressBar"));
+    progressBar->setTextVisible(false);
+    TQelStatusPanels& panels = MainForm->StatusPanels();
+    panels.SetControl(panels.Add(0), progressBar);
+    panels.SetSize(panels.Count() - 1, 200);
+    ProgressMeter = new TProgressMeter(progressBar);
+    ProgressMeter->SetStepSize(1);
+    ProgressMeter->Start(0);
 }

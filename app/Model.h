@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "QelMainForm.h"
+
 class TModule : public QObject {
     Q_OBJECT
 public:
@@ -20,6 +22,11 @@ public:
     void AfterConstruction() {}
 
     void DataModuleCreate();
+
+    // The buttons inside the tools' option frames (16 x 16).
+    TQelImageList SmallImages;
+    // The menu and toolbar images (24 x 24); image indices refer to it.
+    TQelImageList NewTBXImageList;
 };
 
 // The start-up data module, created by main().

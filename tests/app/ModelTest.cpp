@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -10,6 +13,8 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelToolPanel.h"
+#include "Progress.h"
 
 namespace {
 
@@ -22,8 +27,25 @@ protected:
             Messages.append(text);
             return IDOK;
         });
+        RemoveSettings();
     }
-    void TearDown() override { QelSetMessageBoxHook(Previous); }
+    void TearDown() override {
+        QelSetMessageBoxHook(Previous);
+        RemoveSettings();
+    }
+    static void RemoveSettings() {
+        TQelApplication app;
+        QFile::remove(app.GetSettingsFileName());
+    }
+    void WriteLanguages() {
+        QFile english(LanguageFolder.path() + "/English.ini");
+        ASSERT_TRUE(english.open(QIODevice::WriteOnly));
+        english.write("[Language]\nLangId=1033\nLanguage=English\n[Strings]\n10=File\n176=Tools\n");
+        english.close();
+        QFile german(LanguageFolder.path() + "/German.ini");
+        ASSERT_TRUE(german.open(QIODevice::WriteOnly));
+        german.write("[Language]\nLangId=1031\nLanguage=Deutsch\n[Strings]\n10=Datei\n176=Werkzeuge\n");
+    }
 
     QTemporaryDir LanguageFolder;
     TQelMessageBoxHook Previous;
@@ -39,9 +61,34 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    ASSERT_EQ(app.ComponentCount(), 2);
+    ASSERT_EQ(app.ComponentCount(), 3);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_EQ(app.Components(1), MainForm);
+    EXPECT_EQ(app.Components(2), ToolPanelModule);
+
+    // The image lists, and the toolbar list is the one the window hands out.
+    EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
+    EXPECT_EQ(MainForm->GetImages(), &Module->NewTBXImageList);
+    EXPECT_EQ(Module->NewTBXImageList.Count(), 31);
+    EXPECT_EQ(Module->NewTBXImageList.ImageSize(), QSize(24, 24));
+    EXPECT_EQ(Module->SmallImages.Count(), 6);
+    EXPECT_EQ(Module->SmallImages.ImageSize(), QSize(16, 16));
+    for (int i : {1, 2, 3, 8, 9, 10, 15, 20, 30}) EXPECT_FALSE(Module->NewTBXImageList.Icon(i).isNull()) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_FALSE(Module->SmallImages.Icon(i).isNull()) << i;
+
+    EXPECT_TRUE(ToolPanelModule->Toolbar->Wrap());
+    EXPECT_EQ(MainForm->dockWidgetArea(ToolPanelModule->Panel), Qt::RightDockWidgetArea);
+
+    // The progress bar fills the status bar's last panel, empty and not busy.
+    ASSERT_NE(ProgressMeter, nullptr);
+    QProgressBar* bar = ProgressMeter->ProgressBar();
+    ASSERT_NE(bar, nullptr);
+    TQelStatusPanels& panels = MainForm->StatusPanels();
+    ASSERT_GE(panels.Count(), 1);
+    EXPECT_EQ(panels.Size(panels.Count() - 1), 200);
+    EXPECT_TRUE(panels.Panel(panels.Count() - 1)->isAncestorOf(bar));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_LT(bar->minimum(), bar->maximum());
 
     // Slot 100 is the hand cursor's, so the colour selector goes above it.
     EXPECT_GT(ColorSelectorCursor, 100);
@@ -55,7 +102,55 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     app.DestroyComponents();
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
-    // Nothing in the shell has settings yet, so no file appears.
-    EXPECT_FALSE(QFile::exists(app.GetSettingsFileName()));
+    EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(ProgressMeter, nullptr);
+    EXPECT_EQ(ToolbarImages, nullptr);
+    EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
+    EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(TStartUpTest, SecondStartRestoresPlacementLanguageAndPanel) {
+    WriteLanguages();
+    const QRect placed(70, 60, 640, 420);
+    {
+        TQelLocalizer localizer(LanguageFolder.path(), 1033);
+        TQelApplication app;
+        Module = app.CreateComponent<TModule>();
+        QTimer::singleShot(0, MainForm, [&] {
+            EXPECT_EQ(MainForm->FileMenuItem->title(), "File");
+            MainForm->setGeometry(placed);
+            const QList<QAction*> languages = MainForm->LanguageMenuItem->actions();
+            ASSERT_EQ(languages.size(), 2);
+            languages[1]->trigger();
+            ToolPanelModule->VisibleMenuItem->trigger();
+            MainForm->close();
+        });
+        app.Run();
+        app.DestroyComponents();
+    }
+    ASSERT_TRUE(QFile::exists(TQelApplication().GetSettingsFileName()));
+    {
+        TQelLocalizer localizer(LanguageFolder.path(), 1033);
+        TQelApplication app;
+        Module = app.CreateComponent<TModule>();
+        QRect geometry;
+        QString file;
+        QString tools;
+        bool panelVisible = true;
+        QTimer::singleShot(0, MainForm, [&] {
+            geometry = MainForm->geometry();
+            file = MainForm->FileMenuItem->title();
+            tools = ToolPanelModule->VisibleMenuItem->text();
+            panelVisible = ToolPanelModule->IsPanelVisible();
+            MainForm->close();
+        });
+        app.Run();
+        EXPECT_EQ(geometry, placed);
+        EXPECT_EQ(localizer.GetCurrentLangId(), 1031);
+        EXPECT_EQ(file, "Datei");
+        EXPECT_EQ(tools, "Werkzeuge");
+        EXPECT_FALSE(panelVisible);
+        app.DestroyComponents();
+    }
     EXPECT_TRUE(Messages.isEmpty());
 }
