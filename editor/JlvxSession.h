@@ -1,0 +1,89 @@
+// The program's own lossless JPEG session over libjpeg-turbo.
+//
+// The session keeps the file's bytes and a map from the document's pixel
+// coordinates to the file's, updated by every rotation, flip and region. A
+// save writes exactly the pixels it is handed. Where the document's block
+// grid still coincides with the file's (after a perfect rotation or flip and
+// an origin on the grid), every block whose pixels equal the file's decoded
+// pixels keeps its quantised coefficients bit for bit; the other blocks are
+// encoded from the pixels with the file's own quantisation tables and
+// sampling. Where the grid has shifted, every block is encoded anew.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "Jolvex.h"
+#include "QelGeometry.h"
+
+class TJlvxSession final : public IJLVX {
+public:
+    // Files and images beyond these are refused at Open.
+    static constexpr int64_t MaxFileSize = int64_t(512) * 1024 * 1024;
+    static constexpr int64_t MaxPixels = int64_t(1) << 28;
+
+    TJlvxSession();
+    ~TJlvxSession() override;
+    TJlvxSession(const TJlvxSession&) = delete;
+    TJlvxSession& operator=(const TJlvxSession&) = delete;
+
+    bool Open(const QString& FileName) override;
+    bool IsOpen() const override { return FOpen; }
+    int32_t GetWidth() const override { return FOpen ? FWidth : 0; }
+    int32_t GetHeight() const override { return FOpen ? FHeight : 0; }
+    int32_t GetBlockWidth() const override;
+    int32_t GetBlockHeight() const override;
+    bool Decode(uint8_t* Pixels, int32_t Stride, int32_t Flags) override;
+    bool Save(const QString& FileName, const TJlvxSaveOptions& Options) override;
+    bool SetRegion(int32_t Left, int32_t Top, int32_t Right, int32_t Bottom) override;
+    bool FlipHorizontal() override;
+    bool FlipVertical() override;
+    bool RotateLeft() override;
+    bool RotateRight() override;
+    void Close() override;
+    uint32_t GetBlockSizes() const override;
+
+    // Why the last Open, Decode or Save failed, in English; empty after a
+    // success.
+    const QString& LastError() const { return FLastError; }
+
+    // Of the last successful Save: the MCUs encoded from pixels, and all
+    // MCUs written (the difference kept their coefficients).
+    int32_t LastEncodedMCUs() const { return FLastEncodedMCUs; }
+    int32_t LastTotalMCUs() const { return FLastTotalMCUs; }
+
+    // Document (x, y) -> file (Ax*x + Bx*y + Cx, Ay*x + By*y + Cy).
+    struct TMap {
+        int32_t Ax = 1, Bx = 0, Ay = 0, By = 1;
+        int64_t Cx = 0, Cy = 0;
+    };
+
+private:
+    bool Fail(const QString& Text);
+    // Makes a region left by SetRegion the session's image.
+    void CommitRegion();
+    // The document's old coordinates from its new ones, as a map.
+    void Apply(const TMap& NewToOld, int32_t NewWidth, int32_t NewHeight);
+    bool Transposed() const { return FMap.Ax == 0; }
+    bool DecodeSource(std::vector<uint8_t>& Rows);
+    bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options, QByteArray& Output);
+
+    QByteArray FSource;
+    int32_t FSourceWidth;
+    int32_t FSourceHeight;
+    int32_t FSourceBlockWidth;
+    int32_t FSourceBlockHeight;
+    bool FSourceGray;
+    TMap FMap;
+    int32_t FWidth;
+    int32_t FHeight;
+    bool FHasRegion;
+    TQelRect FRegion;
+    bool FOpen;
+    QString FLastError;
+    int32_t FLastEncodedMCUs;
+    int32_t FLastTotalMCUs;
+};

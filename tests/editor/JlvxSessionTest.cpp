@@ -1,0 +1,679 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <array>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <turbojpeg.h>
+
+#include "JlvxSession.h"
+#include "Jolvex.h"
+#include "QelBitmap.h"
+
+namespace {
+
+// --- Pictures ---------------------------------------------------------------
+
+// Stripes, gradients and noise: any shift by a pixel shows, and no two MCUs
+// look alike.
+TQelPixelBuffer MakePicture(int32_t w, int32_t h, uint32_t seed = 1) {
+    TQelPixelBuffer b;
+    b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
+    uint32_t s = seed;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            s = s * 1664525u + 1013904223u;
+            const int noise = int(s >> 27);
+            uint8_t* p = b.PixelAddress(x, y);
+            p[0] = uint8_t(((x * 9 + y * 2) % 180) + noise);
+            p[1] = uint8_t(((x * x / 7 + y * 5) % 180) + noise);
+            p[2] = uint8_t(40 + ((x / 3 + y / 4) % 2) * 150 + noise);
+        }
+    return b;
+}
+
+TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
+                            const std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)>& from) {
+    TQelPixelBuffer out;
+    out.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const auto [sx, sy] = from(x, y);
+            std::memcpy(out.PixelAddress(x, y), in.PixelAddress(sx, sy), 3);
+        }
+    return out;
+}
+
+TQelPixelBuffer RotatedRight(const TQelPixelBuffer& in) {
+    const int32_t H = in.Height;
+    return Transformed(in, in.Height, in.Width, [H](int32_t x, int32_t y) { return std::pair(y, H - 1 - x); });
+}
+TQelPixelBuffer RotatedLeft(const TQelPixelBuffer& in) {
+    const int32_t W = in.Width;
+    return Transformed(in, in.Height, in.Width, [W](int32_t x, int32_t y) { return std::pair(W - 1 - y, x); });
+}
+TQelPixelBuffer FlippedHorizontally(const TQelPixelBuffer& in) {
+    const int32_t W = in.Width;
+    return Transformed(in, in.Width, in.Height, [W](int32_t x, int32_t y) { return std::pair(W - 1 - x, y); });
+}
+TQelPixelBuffer FlippedVertically(const TQelPixelBuffer& in) {
+    const int32_t H = in.Height;
+    return Transformed(in, in.Width, in.Height, [H](int32_t x, int32_t y) { return std::pair(x, H - 1 - y); });
+}
+TQelPixelBuffer Cropped(const TQelPixelBuffer& in, const TQelRect& r) {
+    return Transformed(in, r.Width(), r.Height(), [r](int32_t x, int32_t y) { return std::pair(x + r.Left, y + r.Top); });
+}
+
+void Fill(TQelPixelBuffer& b, const TQelRect& r, uint8_t blue, uint8_t green, uint8_t red) {
+    for (int32_t y = r.Top; y < r.Bottom; ++y)
+        for (int32_t x = r.Left; x < r.Right; ++x) {
+            uint8_t* p = b.PixelAddress(x, y);
+            p[0] = blue;
+            p[1] = green;
+            p[2] = red;
+        }
+}
+
+double MeanDifference(const TQelPixelBuffer& a, const TQelPixelBuffer& b) {
+    if (a.Width != b.Width || a.Height != b.Height) return 1e9;
+    double sum = 0;
+    for (int32_t y = 0; y < a.Height; ++y)
+        for (int32_t x = 0; x < a.Width; ++x)
+            for (int c = 0; c < 3; ++c) sum += std::abs(int(a.PixelAddress(x, y)[c]) - int(b.PixelAddress(x, y)[c]));
+    return sum / (double(a.Width) * a.Height * 3);
+}
+
+// --- Files --------------------------------------------------------------------
+
+QByteArray Compress(const TQelPixelBuffer& b, int subsamp, int quality = 90) {
+    tjhandle h = tjInitCompress();
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    const int pixelFormat = TJPF_BGR;
+    const int rc = tjCompress2(h, b.Bits, b.Width, b.Stride, b.Height, pixelFormat, &buffer, &size, subsamp, quality, 0);
+    QByteArray result = rc == 0 ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
+    tjFree(buffer);
+    tjDestroy(h);
+    return result;
+}
+
+// A decode with the file's own size; Width 0 when it failed.
+TQelPixelBuffer Decompress(const QByteArray& data) {
+    TQelPixelBuffer b;
+    tjhandle h = tjInitDecompress();
+    int w = 0, hgt = 0, sub = 0, cs = 0;
+    if (tjDecompressHeader3(h, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
+                            &w, &hgt, &sub, &cs) == 0) {
+        b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, hgt));
+        if (tjDecompress2(h, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
+                          b.Bits, w, b.Stride, hgt, TJPF_BGR, 0) != 0)
+            b.Release();
+    }
+    tjDestroy(h);
+    return b;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// The quantised blocks of every component, without the MCU padding.
+struct TCoefficients {
+    struct TComponent {
+        int H = 0, V = 0, WidthInBlocks = 0, HeightInBlocks = 0;
+        std::array<uint16_t, 64> Quant{};
+        std::vector<JCOEF> Blocks;
+        const JCOEF* Block(int bx, int by) const { return Blocks.data() + (size_t(by) * WidthInBlocks + bx) * 64; }
+    };
+    int Width = 0, Height = 0;
+    std::vector<TComponent> Components;
+    bool Valid = false;
+};
+
+struct TTestError {
+    jpeg_error_mgr Base;
+    std::jmp_buf Jump;
+};
+
+[[noreturn]] void TestErrorExit(j_common_ptr c) { std::longjmp(reinterpret_cast<TTestError*>(c->err)->Jump, 1); }
+
+template <class F>
+bool TestGuarded(TTestError& e, F&& body) {
+    if (setjmp(e.Jump)) return false;
+    body();
+    return true;
+}
+
+TCoefficients ReadCoefficients(const QByteArray& data) {
+    TCoefficients result;
+    TTestError e;
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&e.Base);
+    e.Base.error_exit = TestErrorExit;
+    jpeg_create_decompress(&info);
+    std::vector<TCoefficients::TComponent> components;
+    int width = 0, height = 0;
+    const bool ok = TestGuarded(e, [&] {
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()));
+        jpeg_read_header(&info, TRUE);
+        jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
+        width = int(info.image_width);
+        height = int(info.image_height);
+        components.resize(size_t(info.num_components));
+        for (int k = 0; k < info.num_components; ++k) {
+            const jpeg_component_info& ci = info.comp_info[k];
+            TCoefficients::TComponent& c = components[size_t(k)];
+            c.H = info.num_components == 1 ? 1 : ci.h_samp_factor;
+            c.V = info.num_components == 1 ? 1 : ci.v_samp_factor;
+            c.WidthInBlocks = int(ci.width_in_blocks);
+            c.HeightInBlocks = int(ci.height_in_blocks);
+            for (int i = 0; i < 64; ++i) c.Quant[size_t(i)] = ci.quant_table->quantval[i];
+            c.Blocks.resize(size_t(c.WidthInBlocks) * size_t(c.HeightInBlocks) * 64);
+            for (int by = 0; by < c.HeightInBlocks; ++by) {
+                JBLOCKROW row = (*info.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&info), arrays[k],
+                                                               JDIMENSION(by), 1, FALSE)[0];
+                std::memcpy(c.Blocks.data() + size_t(by) * size_t(c.WidthInBlocks) * 64, row,
+                            sizeof(JBLOCK) * size_t(c.WidthInBlocks));
+            }
+        }
+    });
+    jpeg_destroy_decompress(&info);
+    if (!ok) return result;
+    result.Width = width;
+    result.Height = height;
+    result.Components = std::move(components);
+    result.Valid = true;
+    return result;
+}
+
+void ExpectSameCoefficients(const TCoefficients& a, const TCoefficients& b, const std::string& what) {
+    ASSERT_TRUE(a.Valid && b.Valid) << what;
+    ASSERT_EQ(a.Width, b.Width) << what;
+    ASSERT_EQ(a.Height, b.Height) << what;
+    ASSERT_EQ(a.Components.size(), b.Components.size()) << what;
+    for (size_t k = 0; k < a.Components.size(); ++k) {
+        EXPECT_EQ(a.Components[k].Quant, b.Components[k].Quant) << what << " component " << k;
+        EXPECT_EQ(a.Components[k].H, b.Components[k].H) << what << " component " << k;
+        EXPECT_EQ(a.Components[k].V, b.Components[k].V) << what << " component " << k;
+        EXPECT_TRUE(a.Components[k].Blocks == b.Components[k].Blocks) << what << " component " << k;
+    }
+}
+
+bool HaveJpegtran() { return !QStandardPaths::findExecutable(QStringLiteral("jpegtran")).isEmpty(); }
+
+QByteArray Jpegtran(const QStringList& args, const QString& input, const QString& output) {
+    QProcess p;
+    p.start(QStringLiteral("jpegtran"), args + QStringList{QStringLiteral("-outfile"), output, input});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArray();
+    return ReadAll(output);
+}
+
+// --- The document's side ------------------------------------------------------
+
+// What the document does: it opens a file through a session, decodes it,
+// changes its own pixels and tells the session, then saves its work rectangle.
+struct TDocument {
+    TJlvxSession Session;
+    TQelPixelBuffer Image;
+
+    bool Open(const QString& path) {
+        if (!Session.Open(path)) return false;
+        Image.Allocate(QelFormatBGR24, TQelRect(0, 0, Session.GetWidth(), Session.GetHeight()));
+        return Session.Decode(Image.Bits, Image.Stride, 0);
+    }
+    void RotateRight() { Image = RotatedRight(Image); Session.RotateRight(); }
+    void RotateLeft() { Image = RotatedLeft(Image); Session.RotateLeft(); }
+    void FlipHorizontal() { Image = FlippedHorizontally(Image); Session.FlipHorizontal(); }
+    void FlipVertical() { Image = FlippedVertically(Image); Session.FlipVertical(); }
+    // The origin the session gets is rounded down to whole blocks.
+    void Crop(const TQelRect& r) {
+        Image = Cropped(Image, r);
+        const int32_t bw = Session.GetBlockWidth(), bh = Session.GetBlockHeight();
+        const int32_t x0 = (r.Left / bw) * bw, y0 = (r.Top / bh) * bh;
+        Session.SetRegion(x0, y0, x0 + r.Width(), y0 + r.Height());
+    }
+    bool Save(const QString& path, const TQelRect& r) {
+        Session.SetRegion(r.Left, r.Top, r.Right, r.Bottom);
+        TJlvxSaveOptions o;
+        const uint32_t sizes = Session.GetBlockSizes();
+        o.BlockSize = int32_t(std::max(sizes & 0xFFFF, sizes >> 16));
+        o.Pixels = Image.PixelAddress(r.Left, r.Top);
+        o.Stride = Image.Stride;
+        return Session.Save(path, o);
+    }
+    bool Save(const QString& path) { return Save(path, TQelRect(0, 0, Image.Width, Image.Height)); }
+};
+
+struct TSubsampling {
+    int Subsamp;
+    const char* Name;
+};
+constexpr TSubsampling Samplings[] = {{TJSAMP_420, "4:2:0"}, {TJSAMP_422, "4:2:2"}, {TJSAMP_444, "4:4:4"},
+                                      {TJSAMP_GRAY, "gray"},  {TJSAMP_440, "4:4:0"}, {TJSAMP_411, "4:1:1"}};
+
+struct TOperation {
+    const char* Name;
+    QStringList JpegtranArgs;
+    std::function<void(TDocument&)> Apply;
+};
+
+std::vector<TOperation> Operations() {
+    return {
+        {"rotate right", {"-rotate", "90"}, [](TDocument& d) { d.RotateRight(); }},
+        {"rotate left", {"-rotate", "270"}, [](TDocument& d) { d.RotateLeft(); }},
+        {"flip horizontal", {"-flip", "horizontal"}, [](TDocument& d) { d.FlipHorizontal(); }},
+        {"flip vertical", {"-flip", "vertical"}, [](TDocument& d) { d.FlipVertical(); }},
+        {"half turn", {"-rotate", "180"}, [](TDocument& d) { d.RotateRight(); d.RotateRight(); }},
+        {"flip then rotate right", {"-transverse"}, [](TDocument& d) { d.FlipHorizontal(); d.RotateRight(); }},
+        {"rotate left then flip vertical", {"-transpose"}, [](TDocument& d) { d.RotateLeft(); d.FlipVertical(); }},
+        {"four flips", {}, [](TDocument& d) { d.FlipHorizontal(); d.FlipVertical(); d.FlipVertical(); d.FlipHorizontal(); }},
+    };
+}
+
+class JlvxSessionTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    QString Path(const QString& name) const { return Dir.filePath(name); }
+    QString Make(const QString& name, int32_t w, int32_t h, int subsamp, int quality = 90) {
+        const QString path = Path(name);
+        EXPECT_TRUE(WriteAll(path, Compress(MakePicture(w, h), subsamp, quality)));
+        return path;
+    }
+};
+
+}  // namespace
+
+// --- Lossless rotation, flipping and cropping ---------------------------------
+
+TEST_F(JlvxSessionTest, RotationsAndFlipsOfWholeMCUsKeepEveryCoefficient) {
+    if (!HaveJpegtran()) GTEST_SKIP() << "jpegtran is not installed";
+    for (const TSubsampling& s : Samplings) {
+        const QString source = Make(QStringLiteral("source.jpg"), 64, 48, s.Subsamp);
+        for (const TOperation& op : Operations()) {
+            const std::string what = std::string(s.Name) + ", " + op.Name;
+            TDocument doc;
+            ASSERT_TRUE(doc.Open(source)) << what << ": " << doc.Session.LastError().toStdString();
+            op.Apply(doc);
+            EXPECT_EQ(doc.Session.GetWidth(), doc.Image.Width) << what;
+            EXPECT_EQ(doc.Session.GetHeight(), doc.Image.Height) << what;
+
+            // The session's own decode follows the document's turns exactly.
+            TQelPixelBuffer decoded;
+            decoded.Allocate(QelFormatBGR24, TQelRect(0, 0, doc.Image.Width, doc.Image.Height));
+            ASSERT_TRUE(doc.Session.Decode(decoded.Bits, decoded.Stride, 0)) << what;
+            EXPECT_EQ(MeanDifference(decoded, doc.Image), 0.0) << what;
+
+            ASSERT_TRUE(doc.Save(Path("saved.jpg"))) << what << ": " << doc.Session.LastError().toStdString();
+            EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
+            const QByteArray expected = Jpegtran(op.JpegtranArgs + QStringList{"-perfect"}, source, Path("expected.jpg"));
+            ASSERT_FALSE(expected.isEmpty()) << what;
+            ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("saved.jpg"))), ReadCoefficients(expected), what);
+        }
+    }
+}
+
+TEST_F(JlvxSessionTest, PerfectTurnOfAPartialMCUSizeKeepsEveryCoefficient) {
+    if (!HaveJpegtran()) GTEST_SKIP() << "jpegtran is not installed";
+    // The width is no MCU multiple, but turning right moves its partial
+    // column to the bottom, where it may stay partial.
+    const QString source = Make(QStringLiteral("source.jpg"), 61, 48, TJSAMP_420);
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    doc.RotateRight();
+    ASSERT_TRUE(doc.Save(Path("saved.jpg")));
+    EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+    ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("saved.jpg"))),
+                           ReadCoefficients(Jpegtran({"-rotate", "90", "-perfect"}, source, Path("expected.jpg"))),
+                           "61 x 48 rotate right");
+}
+
+// The loss of encoding these pixels once more with the same quality, and a
+// margin: a file that is shifted by a pixel is far beyond it.
+double ReencodingLoss(const TQelPixelBuffer& image, int subsamp, int quality) {
+    return MeanDifference(Decompress(Compress(image, subsamp, quality)), image) + 1.0;
+}
+
+TEST_F(JlvxSessionTest, ShiftedGridsAreReencodedNeverShiftedOrCut) {
+    const QString source = Make(QStringLiteral("source.jpg"), 61, 45, TJSAMP_420, 95);
+    for (const TOperation& op : Operations()) {
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(source));
+        op.Apply(doc);
+        ASSERT_TRUE(doc.Save(Path("saved.jpg"))) << op.Name;
+        const TQelPixelBuffer saved = Decompress(ReadAll(Path("saved.jpg")));
+        ASSERT_EQ(saved.Width, doc.Image.Width) << op.Name;
+        ASSERT_EQ(saved.Height, doc.Image.Height) << op.Name;
+        EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 95)) << op.Name;
+        // A transpose and the identity keep the top-left corner, so the grid.
+        const std::string name = op.Name;
+        if (name == "four flips" || name == "rotate left then flip vertical") {
+            EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << op.Name;
+        } else {
+            EXPECT_EQ(doc.Session.LastEncodedMCUs(), doc.Session.LastTotalMCUs()) << op.Name;
+        }
+    }
+    // A one-pixel shift of this picture is far beyond that loss.
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    EXPECT_GT(MeanDifference(Cropped(doc.Image, TQelRect(1, 0, 61, 45)), Cropped(doc.Image, TQelRect(0, 0, 60, 45))),
+              3 * ReencodingLoss(doc.Image, TJSAMP_420, 95));
+}
+
+TEST_F(JlvxSessionTest, CropsOnTheGridKeepBlocksAndCropsOffItAreNotShifted) {
+    if (!HaveJpegtran()) GTEST_SKIP() << "jpegtran is not installed";
+    const QString source = Make(QStringLiteral("source.jpg"), 128, 96, TJSAMP_420);
+    {
+        // On the grid: the same blocks as a lossless crop, also for a
+        // selection saved from the cropped document.
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(source));
+        doc.Crop(TQelRect(32, 16, 102, 66));
+        ASSERT_TRUE(doc.Save(Path("crop.jpg")));
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("crop.jpg"))),
+                               ReadCoefficients(Jpegtran({"-crop", "70x50+32+16"}, source, Path("e1.jpg"))), "crop");
+        ASSERT_TRUE(doc.Save(Path("selection.jpg"), TQelRect(16, 0, 56, 30)));
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("selection.jpg"))),
+                               ReadCoefficients(Jpegtran({"-crop", "40x30+48+16"}, source, Path("e2.jpg"))),
+                               "selection after crop");
+    }
+    {
+        // Turned, then cropped on the turned grid.
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(source));
+        doc.RotateLeft();
+        doc.Crop(TQelRect(16, 32, 80, 100));
+        ASSERT_TRUE(doc.Save(Path("turned.jpg")));
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("turned.jpg"))),
+                               ReadCoefficients(Jpegtran({"-rotate", "270", "-crop", "64x68+16+32"}, source, Path("e3.jpg"))),
+                               "turned crop");
+    }
+    {
+        // Off the grid: the session only hears the rounded origin, yet the
+        // file shows exactly the document's pixels.
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(source));
+        doc.Crop(TQelRect(37, 21, 101, 80));
+        ASSERT_TRUE(doc.Save(Path("offgrid.jpg")));
+        const TQelPixelBuffer saved = Decompress(ReadAll(Path("offgrid.jpg")));
+        ASSERT_EQ(saved.Width, 64);
+        ASSERT_EQ(saved.Height, 59);
+        EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 90));
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), doc.Session.LastTotalMCUs());
+    }
+}
+
+TEST_F(JlvxSessionTest, AResizedDocumentIsEncodedFromItsPixels) {
+    const QString source = Make(QStringLiteral("source.jpg"), 48, 32, TJSAMP_420);
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    // Twice the size, each pixel doubled: the region reaches past the file.
+    const TQelPixelBuffer old = std::move(doc.Image);
+    doc.Image = Transformed(old, 96, 64, [](int32_t x, int32_t y) { return std::pair(x / 2, y / 2); });
+    ASSERT_TRUE(doc.Session.SetRegion(0, 0, 96, 64));
+    ASSERT_TRUE(doc.Save(Path("resized.jpg")));
+    EXPECT_EQ(doc.Session.LastEncodedMCUs(), doc.Session.LastTotalMCUs());
+    const TQelPixelBuffer saved = Decompress(ReadAll(Path("resized.jpg")));
+    ASSERT_EQ(saved.Width, 96);
+    ASSERT_EQ(saved.Height, 64);
+    EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 90));
+}
+
+// --- Edited pixels -------------------------------------------------------------
+
+namespace {
+
+// The MCUs that a rectangle touches, as a flag per MCU.
+std::vector<bool> TouchedMCUs(const std::vector<TQelRect>& rects, int cols, int rows, int bw, int bh) {
+    std::vector<bool> touched(size_t(cols) * size_t(rows), false);
+    for (const TQelRect& r : rects)
+        for (int j = r.Top / bh; j <= (r.Bottom - 1) / bh; ++j)
+            for (int i = r.Left / bw; i <= (r.Right - 1) / bw; ++i) touched[size_t(j) * size_t(cols) + size_t(i)] = true;
+    return touched;
+}
+
+// Every block outside the touched MCUs equals the expected file's; in every
+// touched MCU some block differs.
+void ExpectOnlyTouchedMCUsDiffer(const TCoefficients& saved, const TCoefficients& expected,
+                                 const std::vector<bool>& touched, int cols, const std::string& what) {
+    ASSERT_TRUE(saved.Valid && expected.Valid) << what;
+    ASSERT_EQ(saved.Components.size(), expected.Components.size()) << what;
+    std::vector<bool> differs(touched.size(), false);
+    for (size_t k = 0; k < saved.Components.size(); ++k) {
+        const auto& a = saved.Components[k];
+        const auto& b = expected.Components[k];
+        ASSERT_EQ(a.Quant, b.Quant) << what;
+        ASSERT_EQ(a.WidthInBlocks, b.WidthInBlocks) << what;
+        ASSERT_EQ(a.HeightInBlocks, b.HeightInBlocks) << what;
+        for (int by = 0; by < a.HeightInBlocks; ++by)
+            for (int bx = 0; bx < a.WidthInBlocks; ++bx) {
+                const size_t mcu = size_t(by / a.V) * size_t(cols) + size_t(bx / a.H);
+                const bool same = std::memcmp(a.Block(bx, by), b.Block(bx, by), 64 * sizeof(JCOEF)) == 0;
+                if (!same) differs[mcu] = true;
+                if (!touched[mcu]) {
+                    EXPECT_TRUE(same) << what << ": component " << k << " block " << bx << "," << by;
+                }
+            }
+    }
+    for (size_t m = 0; m < touched.size(); ++m)
+        if (touched[m]) {
+            EXPECT_TRUE(differs[m]) << what << ": MCU " << m << " should have changed";
+        }
+}
+
+}  // namespace
+
+TEST_F(JlvxSessionTest, EditingReencodesOnlyTheTouchedMCUs) {
+    const QString source = Make(QStringLiteral("source.jpg"), 128, 96, TJSAMP_420, 85);
+    // One rectangle inside one MCU, one across four MCUs, one at the corner.
+    const std::vector<TQelRect> edits = {TQelRect(37, 21, 42, 27), TQelRect(60, 40, 70, 50), TQelRect(120, 90, 128, 96)};
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    for (const TQelRect& r : edits) Fill(doc.Image, r, 20, 200, 240);
+    ASSERT_TRUE(doc.Save(Path("edited.jpg")));
+    EXPECT_EQ(doc.Session.LastEncodedMCUs(), 6);
+    EXPECT_EQ(doc.Session.LastTotalMCUs(), 8 * 6);
+    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadAll(Path("edited.jpg"))), ReadCoefficients(ReadAll(source)),
+                                TouchedMCUs(edits, 8, 6, 16, 16), 8, "4:2:0 edit");
+
+    // The edit itself is in the file.
+    const TQelPixelBuffer saved = Decompress(ReadAll(Path("edited.jpg")));
+    ASSERT_EQ(saved.Width, 128);
+    EXPECT_LT(MeanDifference(Cropped(saved, TQelRect(60, 40, 70, 50)), Cropped(doc.Image, TQelRect(60, 40, 70, 50))), 12.0);
+}
+
+TEST_F(JlvxSessionTest, EditingAfterATurnAndACropKeepsTheTurnedBlocks) {
+    if (!HaveJpegtran()) GTEST_SKIP() << "jpegtran is not installed";
+    // 4:2:2 turns into 16 x 8 wide, 8 x 16 high MCUs.
+    const QString source = Make(QStringLiteral("source.jpg"), 64, 48, TJSAMP_422);
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    doc.RotateRight();
+    ASSERT_EQ(doc.Session.GetBlockWidth(), 8);
+    ASSERT_EQ(doc.Session.GetBlockHeight(), 16);
+    doc.Crop(TQelRect(8, 16, 48, 64));
+    const std::vector<TQelRect> edits = {TQelRect(9, 3, 12, 5), TQelRect(30, 30, 40, 33)};
+    for (const TQelRect& r : edits) Fill(doc.Image, r, 255, 0, 0);
+    ASSERT_TRUE(doc.Save(Path("edited.jpg")));
+    const QByteArray expected = Jpegtran({"-rotate", "90", "-crop", "40x48+8+16"}, source, Path("expected.jpg"));
+    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadAll(Path("edited.jpg"))), ReadCoefficients(expected),
+                                TouchedMCUs(edits, 5, 3, 8, 16), 5, "turned 4:2:2 edit");
+}
+
+TEST_F(JlvxSessionTest, ColouringAGrayFileKeepsTheColour) {
+    const QString source = Make(QStringLiteral("gray.jpg"), 40, 32, TJSAMP_GRAY);
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    Fill(doc.Image, TQelRect(8, 8, 24, 24), 0, 0, 255);
+    ASSERT_TRUE(doc.Save(Path("coloured.jpg")));
+    const TCoefficients c = ReadCoefficients(ReadAll(Path("coloured.jpg")));
+    ASSERT_TRUE(c.Valid);
+    EXPECT_EQ(c.Components.size(), 3u);
+    const TQelPixelBuffer saved = Decompress(ReadAll(Path("coloured.jpg")));
+    ASSERT_EQ(saved.Width, 40);
+    const uint8_t* p = saved.PixelAddress(16, 16);
+    EXPECT_GT(int(p[2]), 200);
+    EXPECT_LT(int(p[0]), 60);
+}
+
+TEST_F(JlvxSessionTest, UnchangedRealPhotoKeepsItsCoefficientsAndMarkers) {
+    const QString photo = QStringLiteral(VISARA_SOURCE_DIR "/data/Images/astronaut.jpg");
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(photo)) << doc.Session.LastError().toStdString();
+    ASSERT_TRUE(doc.Save(Path("copy.jpg")));
+    EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+    const QByteArray copy = ReadAll(Path("copy.jpg"));
+    ExpectSameCoefficients(ReadCoefficients(copy), ReadCoefficients(ReadAll(photo)), "astronaut");
+    EXPECT_TRUE(copy.contains("Photoshop")) << "the comment marker went missing";
+}
+
+// --- Damaged files and failed saves -------------------------------------------
+
+namespace {
+
+// Offset of the first byte after the SOS segment; -1 when absent.
+qsizetype ScanDataOffset(const QByteArray& jpeg) {
+    const qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2));
+    if (sos < 0 || sos + 4 > jpeg.size()) return -1;
+    return sos + 2 + ((uchar(jpeg[sos + 2]) << 8) | uchar(jpeg[sos + 3]));
+}
+
+// Sets the frame header's height and width.
+QByteArray WithFrameSize(QByteArray jpeg, int width, int height) {
+    const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    if (sof < 0) return QByteArray();
+    jpeg[sof + 5] = char(height >> 8);
+    jpeg[sof + 6] = char(height & 0xFF);
+    jpeg[sof + 7] = char(width >> 8);
+    jpeg[sof + 8] = char(width & 0xFF);
+    return jpeg;
+}
+
+}  // namespace
+
+TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
+    const QByteArray good = Compress(MakePicture(64, 48), TJSAMP_420);
+    const qsizetype scan = ScanDataOffset(good);
+    ASSERT_GT(scan, 0);
+
+    QByteArray badHuffman = good;
+    // Runs of one bits are no valid Huffman code.
+    for (qsizetype i = scan + 8; i < scan + 40; i += 2) {
+        badHuffman[i] = char(0xFF);
+        badHuffman[i + 1] = char(0x00);
+    }
+    QByteArray noEnd = good;
+    noEnd.chop(2);
+
+    const std::vector<std::pair<const char*, QByteArray>> cases = {
+        {"empty", QByteArray()},
+        {"not a JPEG", QByteArray("GIF89a and nothing else")},
+        {"header only", good.left(scan)},
+        {"truncated scan", good.left(scan + (good.size() - scan) / 2)},
+        {"missing end marker", noEnd},
+        {"corrupt Huffman data", badHuffman},
+        {"zero width", WithFrameSize(good, 0, 48)},
+        {"zero height", WithFrameSize(good, 64, 0)},
+        {"absurd size", WithFrameSize(good, 65000, 65000)},
+        {"size beyond the data", WithFrameSize(good, 4000, 3000)},
+    };
+    for (const auto& [name, data] : cases) {
+        const QString path = Path(QStringLiteral("damaged.jpg"));
+        ASSERT_TRUE(WriteAll(path, data)) << name;
+        TJlvxSession session;
+        EXPECT_FALSE(session.Open(path)) << name;
+        EXPECT_FALSE(session.IsOpen()) << name;
+        EXPECT_FALSE(session.LastError().isEmpty()) << name;
+        EXPECT_EQ(session.GetWidth(), 0) << name;
+        uint8_t pixel[4] = {};
+        EXPECT_FALSE(session.Decode(pixel, 4, 0)) << name;
+    }
+
+    TJlvxSession session;
+    EXPECT_FALSE(session.Open(Path(QStringLiteral("missing.jpg"))));
+    EXPECT_FALSE(session.LastError().isEmpty());
+    EXPECT_FALSE(session.RotateRight());
+    EXPECT_FALSE(session.SetRegion(0, 0, 1, 1));
+    EXPECT_EQ(session.GetBlockSizes(), 0u);
+}
+
+TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
+    const QString source = Make(QStringLiteral("source.jpg"), 32, 32, TJSAMP_420);
+    const QString target = Path(QStringLiteral("target.jpg"));
+    ASSERT_TRUE(WriteAll(target, "old contents"));
+
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    TJlvxSaveOptions none;
+    EXPECT_FALSE(doc.Session.Save(target, none));
+    EXPECT_FALSE(doc.Session.LastError().isEmpty());
+    EXPECT_FALSE(doc.Save(Path(QStringLiteral("no/such/folder/x.jpg"))));
+    EXPECT_FALSE(doc.Session.LastError().isEmpty());
+    // A region too large for a JPEG file is refused before anything is written.
+    EXPECT_TRUE(doc.Session.SetRegion(0, 0, 70000, 10));
+    TJlvxSaveOptions huge;
+    huge.Pixels = doc.Image.Bits;
+    huge.Stride = 70000 * 3;
+    EXPECT_FALSE(doc.Session.Save(target, huge));
+    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+
+    // Saving over the opened file itself works: the session holds its data.
+    ASSERT_TRUE(doc.Save(source));
+    ASSERT_TRUE(doc.Save(target));
+    EXPECT_EQ(ReadAll(target), ReadAll(source));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
+}
+
+// --- The binding ---------------------------------------------------------------
+
+TEST(JolvexTest, WithoutAFactoryThereIsNoSessionAndWithOneThereIs) {
+    qputenv("VISARA_NO_LOSSLESS_JPEG", "1");
+    InitJolvex();
+    std::shared_ptr<IJLVX> session = std::make_shared<TJlvxSession>();
+    EXPECT_EQ(CreateJolvexObject(session), JLVX_E_FAIL);
+    EXPECT_EQ(uint32_t(JLVX_E_FAIL), 0x80004005u);
+    EXPECT_EQ(session, nullptr);
+
+    qputenv("VISARA_NO_LOSSLESS_JPEG", "0");
+    InitJolvex();
+    EXPECT_EQ(CreateJolvexObject(session), JLVX_S_OK);
+    ASSERT_NE(session, nullptr);
+    EXPECT_FALSE(session->IsOpen());
+    qunsetenv("VISARA_NO_LOSSLESS_JPEG");
+
+    // An injected factory is used as it is, its failure passed on.
+    int calls = 0;
+    const TJolvexFactory previous = SetJolvexFactory([&calls](std::shared_ptr<IJLVX>&) {
+        ++calls;
+        return int32_t(0x80070057u);
+    });
+    EXPECT_EQ(CreateJolvexObject(session), int32_t(0x80070057u));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(session, nullptr);
+    SetJolvexFactory(previous);
+
+    FinalizeJolvex();
+    EXPECT_EQ(CreateJolvexObject(session), JLVX_E_FAIL);
+    InitJolvex();
+}
