@@ -1,0 +1,58 @@
+// Qt input in the terms the tools are written in: the platform's mouse
+// button numbers, shift-state bits, virtual-key numbers and one wheel step
+// per wheel event. Every view translates through these, once.
+#pragma once
+
+#include <Qt>
+
+#include <cstdint>
+
+// Mouse buttons.
+enum TMouseButton : int32_t { mbLeft = 0, mbRight = 1, mbMiddle = 2 };
+
+// Shift-state bits.
+using TShiftState = uint16_t;
+constexpr TShiftState ssShift = 0x01;
+constexpr TShiftState ssAlt = 0x02;
+constexpr TShiftState ssCtrl = 0x04;
+constexpr TShiftState ssLeft = 0x08;
+constexpr TShiftState ssRight = 0x10;
+constexpr TShiftState ssMiddle = 0x20;
+constexpr TShiftState ssDouble = 0x40;
+
+// Platform virtual-key numbers the program refers to by name.
+constexpr uint16_t VK_BACK = 8;
+constexpr uint16_t VK_TAB = 9;
+constexpr uint16_t VK_RETURN = 13;
+constexpr uint16_t VK_SHIFT = 16;
+constexpr uint16_t VK_CONTROL = 17;
+constexpr uint16_t VK_MENU = 18;
+constexpr uint16_t VK_ESCAPE = 27;
+constexpr uint16_t VK_SPACE = 32;
+constexpr uint16_t VK_PRIOR = 33;
+constexpr uint16_t VK_NEXT = 34;
+constexpr uint16_t VK_END = 35;
+constexpr uint16_t VK_HOME = 36;
+constexpr uint16_t VK_LEFT = 37;
+constexpr uint16_t VK_UP = 38;
+constexpr uint16_t VK_RIGHT = 39;
+constexpr uint16_t VK_DOWN = 40;
+constexpr uint16_t VK_INSERT = 45;
+constexpr uint16_t VK_DELETE = 46;
+constexpr uint16_t VK_F1 = 112;
+constexpr uint16_t VK_OEM_PLUS = 187;
+constexpr uint16_t VK_OEM_MINUS = 189;
+
+// The button's number; false for buttons the program does not know (back,
+// forward and the like), which are then not passed on.
+bool QelMouseButton(Qt::MouseButton Button, TMouseButton& Result);
+
+TShiftState QelShiftState(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons);
+
+// The virtual-key number of a Qt key (QKeyEvent::key()); keys on the keypad
+// are told apart by Qt::KeypadModifier. 0 for keys without one.
+uint16_t QelVirtualKey(int Key, Qt::KeyboardModifiers Modifiers);
+
+// One step per wheel event, whatever its size: +1 away from the user, -1
+// toward; 0 for an event without vertical movement, which is not passed on.
+int32_t QelWheelStep(int AngleDeltaY);
