@@ -285,6 +285,11 @@ std::unique_ptr<TQelLTBitmap> TQelLTBitmap::Clone() const {
 }
 
 void TQelLTBitmap::Assign(const TQelPixels& Buffer) {
+    // A buffer without rows is empty, whatever its bounds say.
+    if (Buffer.Bits == nullptr) {
+        Clear();
+        return;
+    }
     if (!SetSize(Buffer.Width, Buffer.Height, Buffer.Format)) return;
     QelCopyPixelsRect(*FPixels, Buffer.Left, Buffer.Top, Buffer.GetBounds(), Buffer);
 }

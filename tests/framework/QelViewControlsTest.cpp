@@ -14,25 +14,9 @@
 
 #include "QelLTBitmap.h"
 #include "QelViewControls.h"
+#include "ViewTestSupport.h"
 
 namespace {
-
-// The image as a document view shows it: drawn through the map mode, its
-// device rectangle excluded afterwards.
-class TImageObject : public TQelViewObject {
-public:
-    explicit TImageObject(TQelLTBitmap* bitmap) : FBitmap(bitmap) { Bounds = bitmap->GetBoundsRect(); }
-    void Reset() override { Flags = 1 + 2 + 8; }
-    void PaintBody(TQelViewCanvas& c) override {
-        TQelRect r;
-        GetBodyBounds(c.MapMode, r);
-        FBitmap->Draw(c.Canvas, r, Bounds, c.GetClipBox());
-        c.ExcludeClipRect(r);
-    }
-
-private:
-    TQelLTBitmap* FBitmap;
-};
 
 class TScrollViewTest : public ::testing::Test {
 protected:
@@ -315,29 +299,21 @@ TEST(QelViewControl, InputIsTranslatedOnce) {
     wheel(QPoint(120, 0));  // horizontal only: no step
     EXPECT_EQ(view->Log, (std::vector<std::string>{"wheel 1 30,40", "wheel 1 30,40", "wheel -1 30,40"}));
 
+    // A wheel the view leaves alone scrolls it.
+    view->HandleWheel = false;
+    std::unique_ptr<TQelViewObject> tall = QelCreateViewObject<TQelViewObject>();
+    tall->Bounds = TQelRect(0, 0, 100, 2000);
+    view->Objects.Add(std::move(tall));
+    view->UpdateView();
+    wheel(QPoint(0, -120));
+    EXPECT_LT(view->MapMode().DeviceOrigin.Y, 0);
+    EXPECT_EQ(view->verticalScrollBar()->value(), -view->MapMode().DeviceOrigin.Y);
+
     QEvent enter(QEvent::Enter), leave(QEvent::Leave);
     QApplication::sendEvent(client, &enter);
     QApplication::sendEvent(client, &leave);
     EXPECT_EQ(view->Log.back(), "leave");
     EXPECT_EQ(view->Log[view->Log.size() - 2], "enter");
-}
-
-TEST(QelViewControl, AnUnhandledWheelScrolls) {
-    std::unique_ptr<TInputView> view(QelCreateViewControl<TInputView>());
-    view->HandleWheel = false;
-    std::unique_ptr<TQelViewObject> big = QelCreateViewObject<TQelViewObject>();
-    big->Bounds = TQelRect(0, 0, 400, 2000);
-    view->Objects.Add(std::move(big));
-    view->resize(200, 200);
-    view->show();
-    QApplication::processEvents();
-    view->UpdateView();
-    QWidget* client = view->viewport();
-    QWheelEvent down(QPointF(30, 40), client->mapToGlobal(QPointF(30, 40)), QPoint(), QPoint(0, -120),
-                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(client, &down);
-    EXPECT_LT(view->MapMode().DeviceOrigin.Y, 0);
-    EXPECT_EQ(view->verticalScrollBar()->value(), -view->MapMode().DeviceOrigin.Y);
 }
 
 }  // namespace
