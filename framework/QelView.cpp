@@ -10,19 +10,9 @@
 
 #include "QelHelpers.h"
 #include "QelLTBitmap.h"
+#include "QelQtGeometry.h"
 
 namespace {
-
-QRect ToQRect(const TQelRect& Rect) {
-    QRect r;
-    RectToGdiPlusRect(Rect, r);
-    return r;
-}
-
-TQelRect FromQRect(const QRect& Rect) {
-    return TQelRect(Rect.left(), Rect.top(), int32_t(int64_t(Rect.left()) + Rect.width()),
-                    int32_t(int64_t(Rect.top()) + Rect.height()));
-}
 
 // No screen needs a paint surface this large; a bigger update box is a
 // fault somewhere else and is skipped like a failed allocation.
@@ -184,7 +174,7 @@ bool TQelViewCanvas::ReserveSurface(uint64_t Bytes) {
 
 bool TQelViewCanvas::BeginPaint(QPaintDevice* Window, const QRegion& UpdateRegion) {
     if (Window == nullptr || Painting() || UpdateRegion.isEmpty()) return false;
-    const TQelRect box = FromQRect(UpdateRegion.boundingRect());
+    const TQelRect box = QelFromQRect(UpdateRegion.boundingRect());
     if (box.Right <= 0 || box.Bottom <= 0) return false;
     const int32_t stride = DIBStride(box.Right, 24);
     if (stride <= 0) return false;
@@ -209,7 +199,7 @@ void TQelViewCanvas::EndPaint() {
         QPainter target(FWindow);
         if (target.isActive()) {
             target.setClipRegion(FUpdateRegion);
-            target.drawImage(QPoint(FBox.Left, FBox.Top), FSurface, ToQRect(FBox));
+            target.drawImage(QPoint(FBox.Left, FBox.Top), FSurface, QelToQRect(FBox));
         }
     }
     Finish();
@@ -272,18 +262,18 @@ void TQelViewCanvas::SelectClipRegion(const QRegion& Region) {
 
 void TQelViewCanvas::ExcludeClipRect(const TQelRect& Rect) {
     if (Rect.IsEmpty()) return;
-    FClip -= QRegion(ToQRect(Rect));
+    FClip -= QRegion(QelToQRect(Rect));
     ApplyClip();
 }
 
 bool TQelViewCanvas::RectVisible(const TQelRect& Rect) const {
     if (Rect.IsEmpty()) return false;
-    return FClip.intersects(ToQRect(Rect));
+    return FClip.intersects(QelToQRect(Rect));
 }
 
 TQelRect TQelViewCanvas::GetClipBox() const {
     if (FClip.isEmpty()) return TQelRect();
-    return FromQRect(FClip.boundingRect());
+    return QelFromQRect(FClip.boundingRect());
 }
 
 // --- The paint pass ------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Rectangles, integer scaling and rounding shared by every layer.
 //
 // Rectangles keep right and bottom exclusive. Convert to QRect only at Qt
-// calls (see QelQtGeometry.h); never do arithmetic on QRect::right()/bottom().
+// calls (framework/QelQtGeometry.h); never do arithmetic on QRect::right()/bottom().
 #pragma once
 
 #include <cmath>
