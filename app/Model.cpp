@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "QelCursors.h"
+#include "QelEditor.h"
 #include "QelForms.h"
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
@@ -20,6 +21,26 @@ namespace {
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
 constexpr int ColorSelectorHotY = 30;
+
+// Stands in for the image editor until it joins: no formats, so nothing can
+// be opened or saved, but the shell, the commands and the recent files work.
+class TNoDocumentFormats : public TQelDocumentFormats {
+public:
+    int32_t Count() const override { return 0; }
+    const TQelFileFormatInfo* Items(int32_t) const override { return nullptr; }
+    bool Load(TQelDocument&, const QString&, int32_t&) override { return false; }
+    bool Save(TQelDocument&, const QString&, int32_t) override { return false; }
+    bool CanSave(int32_t) override { return false; }
+};
+
+class TPlainEditor : public TQelEditor {
+public:
+    TQelDocumentFormats* GetFormats() override { return &FFormats; }
+    std::unique_ptr<TQelDocument> CreateDocument() override { return nullptr; }
+
+private:
+    TNoDocumentFormats FFormats;
+};
 
 }  // namespace
 
@@ -57,7 +78,8 @@ void TModule::DataModuleCreate() {
     ToolbarImages = &NewTBXImageList;
 
     // The editor comes first; it creates the main window.
-    app->CreateForm(MainForm);
+    TPlainEditor* editor = nullptr;
+    app->CreateModule(editor);
     // The menu items take their images from the toolbar image list, through
     // the main window's GetImages.
 

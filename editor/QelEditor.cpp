@@ -209,3 +209,549 @@ void TQelDocument::AddCommandState(std::unique_ptr<TQelCommandState> State) {
 bool TQelDocument::Clean() const { return FSavedIndex == History.Index(); }
 
 void TQelDocument::SetClean(bool Value) { FSavedIndex = Value ? History.Index() : -1; }
+
+// ---------------------------------------------------------------------------
+// TQelEditor
+
+TQelEditor::TQelEditor() = default;
+
+TQelEditor::~TQelEditor() {
+    // Documents (and their views, inside the main window) go while the
+    // editor is still whole.
+    while (!Documents.empty()) {
+        std::unique_ptr<TQelDocument> document = std::move(Documents.back());
+        Documents.pop_back();
+    }
+    if (TQelApplication* app = TQelApplication::Instance()) app->OnTitleChange = nullptr;
+    if (MainForm) MainForm->removeEventFilter(this);
+}
+
+void TQelEditor::Create() {
+    TQelApplication* app = TQelApplication::Instance();
+    app->CreateForm(MainForm);
+    app->OnTitleChange = [this](QObject*) { UpdateCaption(); };
+
+    QMenu* fileMenu = MainForm->FileMenuItem;
+    QAction* fileSeparator = MainForm->FileMenuSeparator;
+    OpenMenuItem = MainForm->AddMenuItem(
+        QelText(TextOpen) + QStringLiteral("..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+        [this](QObject* sender) { OpenClick(sender); }, ImageOpen, fileMenu, fileSeparator);
+    OpenMenuItem->setObjectName(QStringLiteral("OpenMenuItem"));
+    SaveMenuItem = MainForm->AddMenuItem(
+        QelText(TextSaveAs), QKeySequence(), [this](QObject* sender) { SaveAsClick(sender); }, ImageSave, fileMenu,
+        fileSeparator);
+    SaveMenuItem->setObjectName(QStringLiteral("SaveMenuItem"));
+    SaveMenuItem->setVisible(false);
+    SaveAsMenuItem = MainForm->AddMenuItem(
+        QelText(TextSaveAs) + QStringLiteral("..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+        [this](QObject* sender) { SaveAsClick(sender); }, ImageSave, fileMenu, fileSeparator);
+    SaveAsMenuItem->setObjectName(QStringLiteral("SaveAsMenuItem"));
+    CloseMenuItem = MainForm->AddMenuItem(
+        QelText(TextClose), QKeySequence(), [this](QObject* sender) { CloseClick(sender); }, -1, fileMenu,
+        fileSeparator);
+    CloseMenuItem->setObjectName(QStringLiteral("CloseMenuItem"));
+
+    RecentFilesMenuSeparator = MainForm->AddSeparator(fileMenu, MainForm->ExitMenuItem);
+    RecentFilesMenuSeparator->setObjectName(QStringLiteral("RecentFilesMenuSeparator"));
+
+    TQelImageList* images = MainForm->GetImages();
+    StandardToolbar = MainForm->AddToolbar(QelText(TextStandardToolbar));
+    StandardToolbar->setObjectName(QStringLiteral("StandardToolbar"));
+    MainForm->AddToolButton(
+        StandardToolbar, OpenToolButton, [this](QObject* sender) { OpenClick(sender); }, ImageOpen, QelText(TextOpen),
+        nullptr, images);
+    OpenToolButton->setObjectName(QStringLiteral("OpenToolButton"));
+    MainForm->AddToolButton(
+        StandardToolbar, SaveToolButton, [this](QObject* sender) { SaveAsClick(sender); }, ImageSave,
+        QelText(TextSaveAs), nullptr, images);
+    SaveToolButton->setObjectName(QStringLiteral("SaveToolButton"));
+
+    EditMenuItem = MainForm->AddSubmenu(QelText(TextEdit), nullptr, MainForm->ViewMenuItem->menuAction());
+    EditMenuItem->setObjectName(QStringLiteral("EditMenuItem"));
+    UndoMenuItem = MainForm->AddMenuItem(
+        QelText(TextUndo), QKeySequence(Qt::CTRL | Qt::Key_Z), [this](QObject* sender) { UndoClick(sender); },
+        ImageUndo, EditMenuItem, nullptr);
+    UndoMenuItem->setObjectName(QStringLiteral("UndoMenuItem"));
+    UndoAllMenuItem = MainForm->AddMenuItem(
+        QelText(TextUndoAll), QKeySequence(), [this](QObject* sender) { UndoAllClick(sender); }, -1, EditMenuItem,
+        nullptr);
+    UndoAllMenuItem->setObjectName(QStringLiteral("UndoAllMenuItem"));
+    // Written out: the platform's standard redo key is Ctrl+Shift+Z here.
+    RedoMenuItem = MainForm->AddMenuItem(
+        QelText(TextRedo), QKeySequence(Qt::CTRL | Qt::Key_Y), [this](QObject* sender) { RedoClick(sender); },
+        ImageRedo, EditMenuItem, nullptr);
+    RedoMenuItem->setObjectName(QStringLiteral("RedoMenuItem"));
+    RedoAllMenuItem = MainForm->AddMenuItem(
+        QelText(TextRedoAll), QKeySequence(), [this](QObject* sender) { RedoAllClick(sender); }, -1, EditMenuItem,
+        nullptr);
+    RedoAllMenuItem->setObjectName(QStringLiteral("RedoAllMenuItem"));
+
+    EditToolbarSeparator = MainForm->AddSeparator(StandardToolbar, nullptr);
+    EditToolbarSeparator->setObjectName(QStringLiteral("EditToolbarSeparator"));
+    MainForm->AddToolButton(
+        StandardToolbar, UndoToolButton, [this](QObject* sender) { UndoClick(sender); }, ImageUndo,
+        QelText(TextUndo), nullptr, images);
+    UndoToolButton->setObjectName(QStringLiteral("UndoToolButton"));
+    MainForm->AddToolButton(
+        StandardToolbar, RedoToolButton, [this](QObject* sender) { RedoClick(sender); }, ImageRedo,
+        QelText(TextRedo), nullptr, images);
+    RedoToolButton->setObjectName(QStringLiteral("RedoToolButton"));
+
+    MainForm->installEventFilter(this);
+
+    MaxRecentFiles = 5;
+    UpdateCaption();
+}
+
+void TQelEditor::Localize() {
+    OpenMenuItem->setText(QelText(TextOpen) + QStringLiteral("..."));
+    SaveMenuItem->setText(QelText(TextSave));
+    SaveAsMenuItem->setText(QelText(TextSaveAs) + QStringLiteral("..."));
+    CloseMenuItem->setText(QelText(TextClose));
+    StandardToolbar->setWindowTitle(QelText(TextStandardToolbar));
+    for (QAction* button : {OpenToolButton, SaveToolButton, UndoToolButton, RedoToolButton}) {
+        const int32_t id = button == OpenToolButton   ? TextOpen
+                           : button == SaveToolButton ? TextSaveAs
+                           : button == UndoToolButton ? TextUndo
+                                                      : TextRedo;
+        button->setText(QelText(id));
+        button->setToolTip(QelText(id));
+    }
+    EditMenuItem->setTitle(QelText(TextEdit));
+    UndoMenuItem->setText(QelText(TextUndo));
+    UndoAllMenuItem->setText(QelText(TextUndoAll));
+    RedoMenuItem->setText(QelText(TextRedo));
+    RedoAllMenuItem->setText(QelText(TextRedoAll));
+}
+
+void TQelEditor::LoadSettings(TQelSDFReader& Reader) {
+    if (!Reader.OpenNode(1, EditorSettingsGuid)) return;
+    if (Reader.OpenNodeById(1)) {
+        int32_t count = 0;
+        Reader.ReadInteger(0, count);
+        // The count comes from the file: take only the elements that are
+        // there. Lookups by id walk the node, so the number of names read is
+        // bounded too; a list written by us needs MaxRecentFiles of them.
+        std::vector<uint32_t> ids;
+        if (count > 0) {
+            for (uint32_t i = Reader.CurrentItems().FirstElement; i != QelSDFNone; i = Reader.Element(i).Next) {
+                const uint32_t id = Reader.Element(i).Id;
+                if (id >= 1 && id <= uint32_t(count)) ids.push_back(id);
+            }
+        }
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+
+        // The most recent name has the lowest id; only the first
+        // MaxRecentFiles distinct names can stay in the list.
+        constexpr int MaxReads = 64;
+        QStringList names;
+        int distinct = 0;
+        int reads = 0;
+        for (uint32_t id : ids) {
+            if (distinct >= MaxRecentFiles || reads >= MaxReads) break;
+            ++reads;
+            std::u16string text;
+            Reader.ReadWideString(id, text);
+            if (text.empty()) continue;
+            const QString name = QString::fromStdU16String(text);
+            if (!names.contains(name, Qt::CaseInsensitive)) ++distinct;
+            names.append(name);
+        }
+        // Added oldest first, so the stored order is rebuilt.
+        for (qsizetype i = names.size(); i-- > 0;) AddRecentFileName(names[i]);
+        Reader.CloseNode();
+    }
+    Reader.CloseNode();
+}
+
+void TQelEditor::SaveSettings(TQelSDFWriter& Writer) {
+    Writer.BeginNode(1, EditorSettingsGuid);
+    Writer.BeginNodeInt(1, int32_t(RecentFiles.size()));
+    for (qsizetype i = 0; i < RecentFiles.size(); ++i) Writer.WriteWideString(uint32_t(i + 1), RecentFiles[i].toStdU16String());
+    Writer.EndNode();
+    Writer.EndNode();
+}
+
+void TQelEditor::AllLoaded() {
+    const QString name = QCoreApplication::arguments().value(1);
+    if (name.isEmpty() || !QFileInfo(name).isFile()) return;
+    TQelDocument* document = nullptr;
+    OpenDocument(name, document, true);
+}
+
+void TQelEditor::UpdateControls() {
+    TQelDocument* document = GetActiveDocument();
+    const bool hasDocument = document != nullptr;
+    SetEnabledIfChanged(SaveMenuItem, hasDocument && !document->Clean());
+    SetEnabledIfChanged(SaveAsMenuItem, hasDocument);
+    SetEnabledIfChanged(SaveToolButton, hasDocument);
+    SetEnabledIfChanged(CloseMenuItem, hasDocument);
+    const bool canUndo = CanUndo();
+    const bool canRedo = CanRedo();
+    SetEnabledIfChanged(UndoMenuItem, canUndo);
+    SetEnabledIfChanged(UndoAllMenuItem, canUndo);
+    SetEnabledIfChanged(RedoMenuItem, canRedo);
+    SetEnabledIfChanged(RedoAllMenuItem, canRedo);
+    SetEnabledIfChanged(UndoToolButton, canUndo);
+    SetEnabledIfChanged(RedoToolButton, canRedo);
+}
+
+bool TQelEditor::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Event->type() == QEvent::Close && MainForm && Watched == MainForm) {
+        bool canClose = true;
+        CloseQueryAll(canClose);
+        if (!canClose) {
+            Event->ignore();
+            return true;
+        }
+    }
+    return TQelModuleWithControls::eventFilter(Watched, Event);
+}
+
+// --- documents -----------------------------------------------------------
+
+TQelDocument* TQelEditor::GetActiveDocument() const { return Documents.empty() ? nullptr : Documents.back().get(); }
+
+TQelDocument* TQelEditor::GetDocument(int Index) const {
+    return Index >= 0 && size_t(Index) < Documents.size() ? Documents[size_t(Index)].get() : nullptr;
+}
+
+bool TQelEditor::GetActiveView(TQelViewControl*& View) const {
+    View = nullptr;
+    TQelDocument* document = GetActiveDocument();
+    return document && document->FindView(View);
+}
+
+void TQelEditor::SetActiveDocument(TQelDocument* Document) {
+    auto it = std::find_if(Documents.begin(), Documents.end(),
+                           [Document](const std::unique_ptr<TQelDocument>& d) { return d.get() == Document; });
+    if (it == Documents.end()) return;
+    std::unique_ptr<TQelDocument> owned = std::move(*it);
+    Documents.erase(it);
+    Documents.push_back(std::move(owned));
+    UpdateCaption();
+}
+
+void TQelEditor::RemoveDocument(TQelDocument* Document) {
+    auto it = std::find_if(Documents.begin(), Documents.end(),
+                           [Document](const std::unique_ptr<TQelDocument>& d) { return d.get() == Document; });
+    if (it == Documents.end()) return;
+    // Out of the list before it is freed, so nothing finds it half gone.
+    std::unique_ptr<TQelDocument> owned = std::move(*it);
+    Documents.erase(it);
+    owned.reset();
+}
+
+void TQelEditor::UpdateCaption() {
+    if (!MainForm) return;
+    TQelApplication* app = TQelApplication::Instance();
+    const QString title = app ? app->GetTitle() : QString();
+    TQelDocument* document = GetActiveDocument();
+    if (MDI || !document)
+        MainForm->setWindowTitle(title);
+    else
+        MainForm->setWindowTitle(document->GetDisplayName() + QStringLiteral(" - ") + title);
+}
+
+void TQelEditor::SetMDI(bool Value) {
+    // Documents are never shown side by side here; only the flag is kept.
+    MDI = Value;
+}
+
+TQelCommandHistoryList* TQelEditor::GetHistory() {
+    TQelDocument* document = GetActiveDocument();
+    return document ? &document->History : nullptr;
+}
+
+bool TQelEditor::ShowDocument(TQelDocument* Document, TQelViewControl*& View) {
+    View = nullptr;
+    if (!Document) return false;
+    View = Document->GetView();
+    if (!View) return false;
+    // The work area stays; views come and go inside it.
+    if (MainForm) {
+        if (QWidget* workspace = MainForm->centralWidget()) {
+            QLayout* layout = workspace->layout();
+            if (!layout) {
+                layout = new QVBoxLayout(workspace);
+                layout->setContentsMargins(0, 0, 0, 0);
+                layout->setSpacing(0);
+            }
+            if (View->parentWidget() != workspace || layout->indexOf(View) < 0) layout->addWidget(View);
+        }
+    }
+    View->show();
+    return true;
+}
+
+bool TQelEditor::CloseActiveQuery() {
+    TQelDocument* document = GetActiveDocument();
+    if (MDI || !document) return true;
+    return document->CloseQuery();
+}
+
+bool TQelEditor::NewDocument(TQelDocument*& Document) {
+    Document = nullptr;
+    if (!CloseActiveQuery()) return false;
+    std::unique_ptr<TQelDocument> document = CreateDocument();
+    TQelViewControl* view = nullptr;
+    if (!ShowDocument(document.get(), view)) return false;
+    Document = document.get();
+    Documents.push_back(std::move(document));
+    SetActiveDocument(Document);
+    return true;
+}
+
+bool TQelEditor::OpenDocument(const QString& FileName, TQelDocument*& Document, bool AddToRecent) {
+    Document = nullptr;
+    if (!CloseActiveQuery()) return false;
+    std::unique_ptr<TQelDocument> document = CreateDocument();
+    TQelViewControl* view = nullptr;
+    if (document && document->Load(FileName) && ShowDocument(document.get(), view)) {
+        TQelDocument* opened = document.get();
+        Documents.push_back(std::move(document));
+        SetActiveDocument(opened);
+        opened->AfterOpen();
+        if (AddToRecent) AddToRecentFiles(opened);
+        Document = opened;
+        return true;
+    }
+    document.reset();
+    if (TQelApplication* app = TQelApplication::Instance())
+        app->MessageBoxTitled(FormatText(QelText(TextCannotOpen), FileName), MB_ICONERROR);
+    return false;
+}
+
+void TQelEditor::CloseQueryAll(bool& CanClose) {
+    // Downward by index: a document that agrees is freed and leaves the list.
+    for (size_t i = Documents.size(); i-- > 0;) {
+        if (i >= Documents.size()) continue;
+        CanClose = Documents[i]->CloseQuery();
+        if (!CanClose) break;
+    }
+}
+
+// --- dialogs and questions -----------------------------------------------
+
+bool TQelEditor::ExecuteOpenDialog() {
+    std::unique_ptr<TQelOpenDialog> dialog(QelCreateForm<TQelOpenDialog>(MainForm, GetFormats()));
+    const bool chosen = dialog->Execute();
+    QCoreApplication::processEvents();
+    if (!chosen) return false;
+    const QString name = dialog->FileName();
+    TQelDocument* document = nullptr;
+    return OpenDocument(name, document, true);
+}
+
+bool TQelEditor::ExecuteSaveAsDialog(TQelDocument* Document) {
+    if (!Document || !Document->CanSave()) return false;
+    TQelDocumentFormats* formats = GetFormats();
+    TQelFileFormatArray saveFormats;
+    formats->GetSaveFormats(saveFormats);
+
+    std::unique_ptr<TQelSaveDialog> dialog(QelCreateForm<TQelSaveDialog>(MainForm, formats));
+    if (!Document->FileName.isEmpty()) {
+        const QFileInfo info(Document->FileName);
+        dialog->SetFileName(info.dir().filePath(info.completeBaseName()));
+    }
+    // A format without a save row (read through "all files") starts on the
+    // first row.
+    dialog->SetFilterIndex(std::max(1, IndexOfFileFormat(saveFormats, Document->FormatId) + 1));
+    const bool accepted = dialog->Execute();
+    QCoreApplication::processEvents();
+    if (!accepted) return false;
+
+    const int row = dialog->FilterIndex() - 1;
+    if (row < 0 || row >= saveFormats.size()) return false;
+    const TQelFileFormatInfo& format = saveFormats[row];
+    QString name = dialog->FileName();
+    if (name.isEmpty()) return false;
+    if (!QFileInfo(name).fileName().contains(u'.')) {
+        // The row's first mask gives the default extension ("*.jpg" -> ".jpg").
+        const QString mask = format.Masks.section(u';', 0, 0).trimmed();
+        const qsizetype dot = mask.indexOf(u'.');
+        if (dot >= 0) {
+            const QString extension = mask.mid(dot);
+            if (!extension.contains(u'*') && !extension.contains(u'?')) name += extension;
+        }
+    }
+    if (QFileInfo(name).isFile() && AskOverwrite(name) != IDYES) return false;
+    // The chosen row decides the format, whatever the name's extension says.
+    return Document->SaveAs(name, format.Id);
+}
+
+int TQelEditor::AskSaveChanges(const QString& Name) {
+    TQelApplication* app = TQelApplication::Instance();
+    return app ? app->MessageBoxTitled(FormatText(QelText(TextSaveChanges), Name), MB_YESNOCANCEL | MB_ICONQUESTION)
+               : IDCANCEL;
+}
+
+int TQelEditor::AskOverwrite(const QString& Name) {
+    TQelApplication* app = TQelApplication::Instance();
+    return app ? app->MessageBoxTitled(FormatText(QelText(TextOverwrite), Name), MB_YESNO | MB_ICONWARNING) : IDNO;
+}
+
+// --- commands ------------------------------------------------------------
+
+void TQelEditor::OpenClick(QObject*) {
+    if (!PluginMode) ExecuteOpenDialog();
+}
+
+void TQelEditor::SaveClick(QObject* Sender) {
+    if (!PluginMode) SaveAsClick(Sender);
+}
+
+void TQelEditor::SaveAsClick(QObject*) {
+    if (PluginMode) return;
+    if (TQelDocument* document = GetActiveDocument()) ExecuteSaveAsDialog(document);
+}
+
+void TQelEditor::CloseClick(QObject*) {
+    if (TQelDocument* document = GetActiveDocument()) document->CloseQuery();
+}
+
+bool TQelEditor::CanUndo() {
+    TQelCommandHistoryList* history = GetHistory();
+    return history && history->CanUndo();
+}
+
+bool TQelEditor::CanRedo() {
+    TQelCommandHistoryList* history = GetHistory();
+    return history && history->CanRedo();
+}
+
+void TQelEditor::DoUndo() {
+    if (TQelCommandHistoryList* history = GetHistory()) history->Undo();
+}
+
+void TQelEditor::DoRedo() {
+    if (TQelCommandHistoryList* history = GetHistory()) history->Redo();
+}
+
+// The modified state follows the history index, so undo and redo need not
+// touch it: back at the saved index the document is clean again.
+void TQelEditor::UndoClick(QObject*) {
+    if (!CanUndo()) return;
+    DoUndo();
+    if (Recorder && Recorder->IsRecording()) {
+        Recorder->RecordLine("MouseCurvedMove Undo");
+        if (Recorder->ShowMessages) Recorder->RecordLine("Message \"Undo\"");
+        Recorder->RecordLine("Undo");
+    }
+}
+
+void TQelEditor::RedoClick(QObject*) {
+    if (!CanRedo()) return;
+    DoRedo();
+    if (Recorder && Recorder->IsRecording()) {
+        Recorder->RecordLine("MouseCurvedMove Redo");
+        if (Recorder->ShowMessages) Recorder->RecordLine("Message \"Redo\"");
+        Recorder->RecordLine("Redo");
+    }
+}
+
+void TQelEditor::UndoAllClick(QObject*) {
+    while (CanUndo()) DoUndo();
+}
+
+void TQelEditor::RedoAllClick(QObject*) {
+    while (CanRedo()) DoRedo();
+}
+
+// --- recent files --------------------------------------------------------
+
+QList<QAction*> TQelEditor::RecentFileItems() const {
+    QList<QAction*> items;
+    if (!MainForm || !MainForm->FileMenuItem) return items;
+    const QList<QAction*> actions = MainForm->FileMenuItem->actions();
+    const qsizetype first = actions.indexOf(MainForm->FileMenuSeparator);
+    const qsizetype last = actions.indexOf(RecentFilesMenuSeparator);
+    if (first < 0 || last < 0) return items;
+    for (qsizetype i = first + 1; i < last; ++i) items.append(actions[i]);
+    return items;
+}
+
+void TQelEditor::AddRecentFileName(const QString& FileName) {
+    qsizetype index = -1;
+    for (qsizetype i = 0; i < RecentFiles.size() && index < 0; ++i)
+        if (RecentFiles[i].compare(FileName, Qt::CaseInsensitive) == 0) index = i;
+    if (index < 0) {
+        RecentFiles.prepend(FileName);
+        while (RecentFiles.size() > std::max<int32_t>(MaxRecentFiles, 0)) RecentFiles.removeLast();
+    } else {
+        RecentFiles.move(index, 0);
+    }
+
+    if (!MainForm || !MainForm->FileMenuItem) return;
+    QList<QAction*> items = RecentFileItems();
+    while (items.size() < RecentFiles.size()) {
+        const QList<QAction*> actions = MainForm->FileMenuItem->actions();
+        const qsizetype separator = actions.indexOf(MainForm->FileMenuSeparator);
+        QAction* before = separator >= 0 ? actions.value(separator + 1) : RecentFilesMenuSeparator;
+        QAction* item = MainForm->AddMenuItem(
+            QString(), QKeySequence(), [this](QObject* sender) { RecentFileClick(sender); }, -1,
+            MainForm->FileMenuItem, before);
+        item->setObjectName(QStringLiteral("RecentFileMenuItem"));
+        items = RecentFileItems();
+    }
+    for (qsizetype i = 0; i < RecentFiles.size(); ++i) {
+        items[i]->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(EscapeMnemonic(RecentFiles[i])));
+        // The click opens this, not the caption, which has its "&" doubled.
+        items[i]->setData(RecentFiles[i]);
+    }
+}
+
+void TQelEditor::AddToRecentFiles(TQelDocument* Document) {
+    if (Document) AddRecentFileName(Document->FileName);
+}
+
+void TQelEditor::RecentFileClick(QObject* Sender) {
+    auto* item = qobject_cast<QAction*>(Sender);
+    if (!item) return;
+    const QString name = item->data().toString();
+    if (name.isEmpty()) return;
+    TQelDocument* document = nullptr;
+    OpenDocument(name, document, true);
+}
+
+// --- plug-in mode and tutorials ------------------------------------------
+
+void TQelEditor::SetPluginMode(bool Value) {
+    if (PluginMode || !Value) return;
+    OpenToolButton->setVisible(false);
+    SaveToolButton->setVisible(false);
+    EditToolbarSeparator->setVisible(false);
+    PluginMode = true;
+    // Stays so until the host's OK path sets it.
+    if (TQelApplication* app = TQelApplication::Instance()) app->SetExitCode(-1);
+}
+
+void TQelEditor::ExecuteCommand(TQelDemoPlayback*, const QByteArray& Command, const TQelDemoScriptParams&,
+                                TQelDemoScriptUserAction*, bool& Handled) {
+    Handled = true;
+    if (Command == "UNDO")
+        UndoClick(this);
+    else if (Command == "REDO")
+        RedoClick(this);
+    else
+        Handled = false;
+}
+
+void TQelEditor::GetCommandPoint(TQelDemoPlayback*, const TQelDemoScriptParams& Params, QPoint& Point,
+                                 bool& Handled) {
+    const QByteArray name = QByteArray::fromStdString(Params.AsText(0)).toUpper();
+    if (name == "UNDO") {
+        GetToolbarItemCenter(UndoToolButton, Point);
+        Handled = true;
+    } else if (name == "REDO") {
+        GetToolbarItemCenter(RedoToolButton, Point);
+        Handled = true;
+    } else {
+        Handled = false;
+    }
+}
+
+void TQelEditor::StartRecording(TQelDemoPlayback* Playback) { Recorder = Playback; }
+
+void TQelEditor::StopRecording(TQelDemoPlayback*) { Recorder = nullptr; }

@@ -9,6 +9,7 @@
 
 #include "Model.h"
 #include "QelCursors.h"
+#include "QelEditor.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -61,10 +62,12 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    ASSERT_EQ(app.ComponentCount(), 3);
+    // The editor comes before the main window it creates.
+    ASSERT_EQ(app.ComponentCount(), 4);
     EXPECT_EQ(app.Components(0), Module);
-    EXPECT_EQ(app.Components(1), MainForm);
-    EXPECT_EQ(app.Components(2), ToolPanelModule);
+    EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
+    EXPECT_EQ(app.Components(2), MainForm);
+    EXPECT_EQ(app.Components(3), ToolPanelModule);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
