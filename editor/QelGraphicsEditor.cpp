@@ -1,7 +1,6 @@
 #include "QelGraphicsEditor.h"
 
 #include <QCursor>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QPointer>
@@ -18,125 +17,161 @@
 #include "QelForms.h"
 #include "QelQtGeometry.h"
 
-// The metadata library still hands out std::auto_ptr.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <exiv2/exiv2.hpp>
-
 namespace {
 
-// --- Metadata helpers --------------------------------------------------------
+// --- Resolution ----------------------------------------------------------------
+
+constexpr double InchesPerMetre = 1 / 0.0254;
+
+uint32_t BigEndian16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
+uint32_t BigEndian32(const uint8_t* p) { return BigEndian16(p) << 16 | BigEndian16(p + 2); }
+uint32_t LittleEndian32(const uint8_t* p) { return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
+
+// Dots per inch as a file header states them; false when it states none.
+// Every offset is checked against the data's size.
+bool HeaderResolution(TQelImageFileType Type, const QByteArray& Data, double& X, double& Y) {
+    const auto* d = reinterpret_cast<const uint8_t*>(Data.constData());
+    const int64_t n = Data.size();
+    switch (Type) {
+    case TQelImageFileType::Jpeg:
+        // The segments before the scan; JFIF density in APP0.
+        for (int64_t i = 2; i + 4 <= n && d[i] == 0xFF;) {
+            const uint8_t marker = d[i + 1];
+            if (marker == 0xFF) {
+                ++i;
+                continue;
+            }
+            if (marker == 0xDA || marker == 0xD9) break;
+            const int64_t length = BigEndian16(d + i + 2);
+            if (length < 2 || i + 2 + length > n) break;
+            if (marker == 0xE0 && length >= 16 && std::memcmp(d + i + 4, "JFIF", 5) == 0) {
+                const uint8_t units = d[i + 11];
+                const double x = BigEndian16(d + i + 12), y = BigEndian16(d + i + 14);
+                if ((units != 1 && units != 2) || x == 0 || y == 0) return false;
+                X = units == 1 ? x : x * 2.54;
+                Y = units == 1 ? y : y * 2.54;
+                return true;
+            }
+            i += 2 + length;
+        }
+        return false;
+    case TQelImageFileType::Png:
+        for (int64_t i = 8; i + 12 <= n;) {
+            const int64_t length = BigEndian32(d + i);
+            if (length > n - i - 12) break;
+            const uint8_t* type = d + i + 4;
+            if (std::memcmp(type, "IDAT", 4) == 0) break;
+            if (std::memcmp(type, "pHYs", 4) == 0 && length == 9) {
+                const double x = BigEndian32(d + i + 8), y = BigEndian32(d + i + 12);
+                if (d[i + 16] != 1 || x == 0 || y == 0) return false;  // 1: per metre
+                X = x / InchesPerMetre;
+                Y = y / InchesPerMetre;
+                return true;
+            }
+            i += length + 12;
+        }
+        return false;
+    case TQelImageFileType::Bmp: {
+        if (n < 46 || LittleEndian32(d + 14) < 40) return false;
+        const double x = int32_t(LittleEndian32(d + 38)), y = int32_t(LittleEndian32(d + 42));
+        if (x <= 0 || y <= 0) return false;
+        X = x / InchesPerMetre;
+        Y = y / InchesPerMetre;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// An unsigned rational item as a number; false when absent or unusable.
+bool RationalItem(const TQelPropertyItems& Items, uint32_t Id, double& Value) {
+    for (qsizetype i = Items.size() - 1; i >= 0; --i) {
+        const TQelPropertyItem& item = Items[i];
+        if (item.Id != Id) continue;
+        if (item.Type != 5 || item.Value.size() < 8) return false;
+        const auto* p = reinterpret_cast<const uint8_t*>(item.Value.constData());
+        const uint32_t num = LittleEndian32(p), den = LittleEndian32(p + 4);
+        if (num == 0 || den == 0) return false;
+        Value = double(num) / den;
+        return true;
+    }
+    return false;
+}
+
+// The resolution the main directory's items state (inches unless the unit
+// item says centimetres).
+bool ItemResolution(const TQelPropertyItems& Items, double& X, double& Y) {
+    if (!RationalItem(Items, 282, X) || !RationalItem(Items, 283, Y)) return false;
+    for (qsizetype i = Items.size() - 1; i >= 0; --i)
+        if (Items[i].Id == 296 && Items[i].Type == 3 && Items[i].Value.size() >= 2) {
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(Items[i].Value.constData());
+            const uint32_t unit = uint32_t(p[1]) << 8 | p[0];
+            if (unit == 1) return false;  // no absolute unit
+            if (unit == 3) {
+                X *= 2.54;
+                Y *= 2.54;
+            }
+            break;
+        }
+    return true;
+}
 
 // Flat ids under which the thumbnail items are known; 20506 is not one of
 // them.
 bool IsThumbnailId(uint32_t Id) { return (Id >= 20498 && Id <= 20505) || (Id >= 20507 && Id <= 20539); }
 
-constexpr const char* ThumbnailKeyPrefix = "Exif.Thumbnail.";
-
-std::string FilePath(const QString& FileName) { return std::string(QFile::encodeName(FileName).constData()); }
-
 }  // namespace
 
 // --- TQelGraphicsDocumentProperties --------------------------------------------
 
-void TQelGraphicsDocumentProperties::AddItem(uint32_t Id, uint16_t Type, const void* Data, uint32_t Size,
-                                             const std::string& Key) {
-    // Appended, never merged: the same id may occur in several directories.
+void TQelGraphicsDocumentProperties::AddItem(uint32_t Id, uint16_t Type, const void* Data, uint32_t Size) {
+    // Appended, never merged: the file's order and every item are kept.
     TQelPropertyValue value;
     value.Id = Id;
     value.DataType = Type;
     value.Size = Size;
     try {
         value.Data.resize(Size);
-        FKeys.reserve(FItems.size() + 1);
         FItems.reserve(FItems.size() + 1);
     } catch (const std::bad_alloc&) {
-        throw EQelOutOfMemory("Not enough memory for a metadata item of " + std::to_string(Size) + " bytes");
+        throw EQelOutOfMemory("Not enough memory for a property item of " + std::to_string(Size) + " bytes");
     }
     if (Data && Size) std::memcpy(value.Data.data(), Data, Size);
     FItems.push_back(std::move(value));
-    FKeys.push_back(Key);
 }
 
-void TQelGraphicsDocumentProperties::Clear() {
-    TQelCustomProperties::Clear();
-    FKeys.clear();
-}
-
-std::string TQelGraphicsDocumentProperties::Key(int Index) const {
-    if (Index < 0 || size_t(Index) >= FKeys.size() || Index >= Count()) return std::string();
-    return FKeys[size_t(Index)];
-}
-
-void TQelGraphicsDocumentProperties::ReadFromImage(const QString& FileName, const QImage& Image) {
+void TQelGraphicsDocumentProperties::ReadFromImage(const TQelImageDecoder& Image) {
     Clear();
-    try {
-        Exiv2::Image::AutoPtr file = Exiv2::ImageFactory::open(FilePath(FileName));
-        if (file.get()) {
-            file->readMetadata();
-            std::vector<uint8_t> bytes;
-            for (const Exiv2::Exifdatum& item : file->exifData()) {
-                const long size = item.size();
-                const long type = long(item.typeId());
-                // Only the file's own types fit the 16-bit type field.
-                if (size < 0 || type <= 0 || type > 0xFFFF) continue;
-                bytes.assign(size_t(size), 0);
-                if (size > 0) item.copy(bytes.data(), Exiv2::littleEndian);
-                AddItem(item.tag(), uint16_t(type), bytes.data(), uint32_t(size), item.key());
-            }
-        }
-    } catch (const EQelOutOfMemory&) {
-        Clear();
-        throw;
-    } catch (const std::exception&) {
-        // A file without readable metadata has no items.
-        Clear();
-    }
-    HorizontalResolution = QelRoundEven(Image.dotsPerMeterX() * 0.0254);
-    VerticalResolution = QelRoundEven(Image.dotsPerMeterY() * 0.0254);
+    TQelPropertyItems items;
+    if (Image.ReadPropertyItems(items))
+        for (const TQelPropertyItem& item : items)
+            AddItem(item.Id, item.Type, item.Value.constData(), uint32_t(item.Value.size()));
+    double x = 96, y = 96;
+    if (!HeaderResolution(Image.FileType(), Image.Data(), x, y) && !ItemResolution(items, x, y)) x = y = 96;
+    HorizontalResolution = QelRoundEven(x);
+    VerticalResolution = QelRoundEven(y);
 }
 
-bool TQelGraphicsDocumentProperties::WriteToImage(const QString& FileName) const {
-    try {
-        Exiv2::Image::AutoPtr file = Exiv2::ImageFactory::open(FilePath(FileName));
-        if (!file.get()) return false;
-        file->readMetadata();
-        Exiv2::ExifData exif;
-        static const uint8_t none = 0;
-        for (int i = 0; i < Count(); ++i) {
-            const TQelPropertyValue& item = FItems[size_t(i)];
-            const std::string key = Key(i);
-            if (key.empty() && item.Id > 0xFFFF) continue;
-            // One item the library cannot place is left out, not the rest.
-            try {
-                const Exiv2::ExifKey exifKey = key.empty() ? Exiv2::ExifKey(uint16_t(item.Id), "Image") : Exiv2::ExifKey(key);
-                Exiv2::Value::AutoPtr value = Exiv2::Value::create(Exiv2::TypeId(item.DataType));
-                const uint8_t* data = item.Data.empty() ? &none : item.Data.data();
-                if (value->read(data, long(item.Size), Exiv2::littleEndian) != 0) continue;
-                exif.add(exifKey, value.get());
-            } catch (const Exiv2::AnyError&) {
-                continue;
-            }
-        }
-        file->setExifData(exif);
-        file->writeMetadata();
-        return true;
-    } catch (const std::exception&) {
-        return false;
+void TQelGraphicsDocumentProperties::WriteToImage(TQelPropertyItems& Items) const {
+    Items.clear();
+    Items.reserve(Count());
+    for (const TQelPropertyValue& value : FItems) {
+        TQelPropertyItem item;
+        item.Id = value.Id;
+        item.Type = uint16_t(value.DataType);
+        item.Value = QByteArray(reinterpret_cast<const char*>(value.Data.data()), qsizetype(value.Size));
+        Items.append(std::move(item));
     }
 }
 
 void TQelGraphicsDocumentProperties::RemoveThumbnailTags() {
     for (int i = Count() - 1; i >= 0; --i) {
-        const std::string key = Key(i);
-        if (key.rfind(ThumbnailKeyPrefix, 0) != 0 && !IsThumbnailId(FItems[size_t(i)].Id)) continue;
+        if (!IsThumbnailId(FItems[size_t(i)].Id)) continue;
         FreeValue(FItems[size_t(i)]);
         FItems.erase(FItems.begin() + i);
-        if (size_t(i) < FKeys.size()) FKeys.erase(FKeys.begin() + i);
     }
 }
-
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -566,13 +601,12 @@ bool TQelGraphicsView::FitSizes(int32_t& W, int32_t& H, int32_t& ImageW, int32_t
     ImageW = FDocument ? FDocument->Image.GetWidth() : 0;
     ImageH = FDocument ? FDocument->Image.GetHeight() : 0;
     if (ImageW < 1 || ImageH < 1) return false;
-    if (width() < 1 || height() < 1) {
-        // Before the first show the layouts may not have run yet.
-        std::vector<QLayout*> layouts;
-        for (QWidget* w = parentWidget(); w; w = w->parentWidget())
-            if (w->layout()) layouts.push_back(w->layout());
-        for (auto it = layouts.rbegin(); it != layouts.rend(); ++it) (*it)->activate();
-    }
+    // Before the first show the layouts may not have given the view its
+    // size yet; the outermost goes first.
+    std::vector<QLayout*> layouts;
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+        if (w->layout()) layouts.push_back(w->layout());
+    for (auto it = layouts.rbegin(); it != layouts.rend(); ++it) (*it)->activate();
     W = width();
     H = height();
     if (W < 1 || H < 1) {

@@ -2,13 +2,11 @@
 // which both reach the tools and the editor's status bar.
 #pragma once
 
-#include <QImage>
 #include <QPoint>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "Jolvex.h"
@@ -16,6 +14,8 @@
 #include "QelClasses.h"
 #include "QelEditor.h"
 #include "QelGeometry.h"
+#include "QelImageCodec.h"
+#include "QelImageMetadata.h"
 #include "QelInput.h"
 #include "QelLTBitmap.h"
 #include "QelModule.h"
@@ -81,36 +81,23 @@ protected:
 
 // --- Metadata ----------------------------------------------------------------
 
-// The EXIF items of an image file in file order: id (the tag number), type,
-// length and bytes, each with the metadata key it was read under (the same
-// tag number occurs in several directories). Besides them the resolution in
-// dots per inch. Change the items through the operations of this class only,
-// so that every item keeps its key.
+// The property items of an image file in file order (id, type, length and
+// bytes), and its resolution in dots per inch.
 class TQelGraphicsDocumentProperties : public TQelCustomProperties {
 public:
-    // Clears the bag, then reads the items of FileName (none when the file
-    // has none or cannot be read) and the resolution of Image, the picture
-    // decoded from it.
-    void ReadFromImage(const QString& FileName, const QImage& Image);
-    // Puts every item, in order, into the metadata of FileName, replacing
-    // what the file had. False when the file's format cannot carry them or
-    // the file cannot be written.
-    bool WriteToImage(const QString& FileName) const;
-    // Drops the thumbnail items (the second image directory), also under
-    // their flat ids 20498..20505 and 20507..20539.
+    // Clears the bag, then takes the items of the file open in Image, in
+    // order (none when it has none or they cannot be read), and its
+    // resolution: the file format's own, else the items', else 96.
+    void ReadFromImage(const TQelImageDecoder& Image);
+    // Every stored item, in order, for the encoder that writes the file.
+    void WriteToImage(TQelPropertyItems& Items) const;
+    // Drops the thumbnail items (ids 20498..20505 and 20507..20539).
     void RemoveThumbnailTags();
-
-    // Appends an item; Key empty means the main image directory.
-    void AddItem(uint32_t Id, uint16_t Type, const void* Data, uint32_t Size, const std::string& Key = std::string());
-    void Clear();
-    // The key of item Index, empty when it has none.
-    std::string Key(int Index) const;
+    // Appends an item; an id already present is kept as well.
+    void AddItem(uint32_t Id, uint16_t Type, const void* Data, uint32_t Size);
 
     int32_t HorizontalResolution = 0;
     int32_t VerticalResolution = 0;
-
-private:
-    std::vector<std::string> FKeys;  // parallel to FItems
 };
 
 // --- Document ------------------------------------------------------------------
