@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "QelCursors.h"
 #include "QelDemoPlayback.h"
