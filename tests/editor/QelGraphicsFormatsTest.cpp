@@ -1,0 +1,456 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+#include <exiv2/exiv2.hpp>
+
+#include "FileMapping.h"
+#include "ImageFileSamples.h"
+#include "JlvxSession.h"
+#include "Jolvex.h"
+#include "QelGraphicsEditor.h"
+#include "QelGraphicsFormats.h"
+#include "QelImageCodec.h"
+#include "QelJPEGOptions.h"
+#include "QelLocalizer.h"
+
+using namespace samples;
+
+namespace {
+
+// A table whose quality dialog answers from the test and counts its calls.
+class TAnsweringFormats : public TQelGraphicsFormats {
+public:
+    int Asked = 0;
+    bool Accept = true;
+    int32_t Answer = 80;
+    int32_t Offered = -1;
+
+protected:
+    bool ExecuteJpegOptions(int32_t& Quality) override {
+        ++Asked;
+        Offered = Quality;
+        if (Accept) Quality = Answer;
+        return Accept;
+    }
+};
+
+// Documents get the program's lossless session while this lives.
+class TSessionFactory {
+public:
+    TSessionFactory() {
+        FPrevious = SetJolvexFactory([](std::shared_ptr<IJLVX>& s) {
+            s = std::make_shared<TJlvxSession>();
+            return JLVX_S_OK;
+        });
+    }
+    ~TSessionFactory() { SetJolvexFactory(FPrevious); }
+
+private:
+    TJolvexFactory FPrevious;
+};
+
+QByteArray CameraJpeg(const TQelPixels& picture) {
+    const QByteArray exif = ExifSegment({TExifEntry{271, 2, Ascii("Cam")}, TExifEntry{272, 2, Ascii("X1")},
+                                         TExifEntry{306, 2, Ascii("2004:01:02 03:04:05")}});
+    return WithSegment(Jpeg(picture, 95, 0, TJSAMP_420), exif);
+}
+
+std::string ExivValue(const QString& path, const char* key) {
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    const auto found = image->exifData().findKey(Exiv2::ExifKey(key));
+    return found == image->exifData().end() ? std::string() : found->toString();
+}
+
+bool SameRows(const TQelPixels& a, const TQelPixels& b) {
+    if (a.Width != b.Width || a.Height != b.Height || a.Format != b.Format) return false;
+    for (int32_t y = 0; y < a.Height; ++y)
+        if (std::memcmp(a.PixelAddress(0, y), b.PixelAddress(0, y), size_t(a.Width) * 3)) return false;
+    return true;
+}
+
+class GraphicsFormatsTest : public ::testing::Test {
+protected:
+    QString Path(const QString& name) const { return Dir.filePath(name); }
+    QString Write(const QString& name, const QByteArray& data) const {
+        EXPECT_TRUE(WriteFile(Path(name), data));
+        return Path(name);
+    }
+    std::unique_ptr<TQelGraphicsDocument> Loaded(const QString& path, int32_t& formatId) {
+        auto document = std::make_unique<TQelGraphicsDocument>(nullptr);
+        formatId = 99;
+        if (!Formats.Load(*document, path, formatId)) return nullptr;
+        return document;
+    }
+
+    QTemporaryDir Dir;
+    TAnsweringFormats Formats;
+};
+
+TEST_F(GraphicsFormatsTest, RowsAndDialogLists) {
+    ASSERT_EQ(Formats.Count(), 4);
+    EXPECT_EQ(Formats.Items(3)->Masks, "*.BMP;*.RLE;*.DIB");
+    EXPECT_EQ(Formats.Items(1)->Extra, ".tif");
+    EXPECT_EQ(Formats.Items(4), nullptr);
+    EXPECT_EQ(Formats.Items(-1), nullptr);
+    EXPECT_EQ(Formats.IndexOfId(QelExchangeFormatId), -1);
+    TQelFileFormatArray open;
+    Formats.GetOpenFormats(open);
+    ASSERT_EQ(open.size(), 6);
+    EXPECT_EQ(open[4].Masks, "*.JPG;*.JPEG;*.TIF;*.TIFF;*.PNG;*.BMP;*.RLE;*.DIB");
+    EXPECT_TRUE(Formats.CanSave(QelOtherFormatId));
+}
+
+// --- Loading -----------------------------------------------------------------------
+
+TEST_F(GraphicsFormatsTest, EveryVariantLoadsAs24BitWithItsFormatFromTheContent) {
+    QImage grey(6, 4, QImage::Format_Grayscale8);
+    grey.fill(90);
+    QImage rgba(6, 4, QImage::Format_ARGB32);
+    rgba.fill(qRgba(0, 0, 0, 0));
+    std::vector<uint8_t> inks(6 * 4 * 4, 255);
+    ASSERT_TRUE(WriteTiff(Path("deep.tif"), {TTiffPage{6, 4, 3, 16, std::vector<uint16_t>(72, 0x8080)}}));
+    struct TCase {
+        QString Name;
+        int32_t FormatId;
+        uint32_t Probe;  // B, G, R of pixel (1, 1) as 0xBBGGRR
+    } cases[] = {
+        {Write("grey.png", Encoded(grey, "png")), 2, 0x5A5A5A},
+        {Write("clear.png", Encoded(rgba, "png")), 2, 0xFFFFFF},
+        {Write("p.jpg", Encoded(grey, "png")), 2, 0x5A5A5A},
+        {Write("x.rle", Bmp(4, 2, 8, 1, {qRgb(0, 0, 0), qRgb(9, 8, 7)}, Bytes({4, 1, 0, 0, 4, 1, 0, 1}))), 3, 0x070809},
+        {Path("deep.tif"), 1, 0x808080},
+        {Write("cmyk.jpg", CmykJpeg(6, 4, inks)), 0, 0xFFFFFF},
+        {Write("one.gif", Bytes({'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0, 10, 20, 30, 10, 20, 30, ',', 0, 0,
+                                 0, 0, 2, 0, 2, 0, 0, 2, 3, 0x84, 0xA1, 0, 0, ';'})),
+         QelOtherFormatId, 0x1E140A},
+    };
+    for (const TCase& c : cases) {
+        int32_t id = 0;
+        const auto document = Loaded(c.Name, id);
+        ASSERT_TRUE(document) << c.Name.toStdString() << ": " << Formats.LastError().toStdString();
+        EXPECT_EQ(id, c.FormatId) << c.Name.toStdString();
+        const TQelPixels* image = document->GetPixels();
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->Format, QelFormatBGR24);
+        const uint8_t* p = image->PixelAddress(1, 1);
+        EXPECT_NEAR(p[0], int(c.Probe >> 16), 2) << c.Name.toStdString();
+        EXPECT_NEAR(p[1], int((c.Probe >> 8) & 0xFF), 2) << c.Name.toStdString();
+        EXPECT_NEAR(p[2], int(c.Probe & 0xFF), 2) << c.Name.toStdString();
+        // Original and backup start as copies of the image.
+        EXPECT_TRUE(SameRows(*document->GetOriginalPixels(), *image)) << c.Name.toStdString();
+        EXPECT_TRUE(SameRows(document->Backup, *image)) << c.Name.toStdString();
+    }
+}
+
+TEST_F(GraphicsFormatsTest, JpegsGoThroughTheSessionWhenItCanTakeThem) {
+    TSessionFactory factory;
+    const TQelPixelBuffer picture = Quadrants(32, 16);
+    int32_t id = 0;
+    auto document = Loaded(Write("cam.jpg", CameraJpeg(picture)), id);
+    ASSERT_TRUE(document) << Formats.LastError().toStdString();
+    EXPECT_EQ(id, 0);
+    ASSERT_TRUE(document->JpegSession);
+    EXPECT_TRUE(document->JpegSession->IsOpen());
+    // The items come from the file all the same.
+    EXPECT_GE(document->Properties.IndexOf(271), 0);
+    EXPECT_NEAR(document->GetPixels()->PixelAddress(2, 2)[2], 200, 4);
+
+    // CMYK is beyond the session: the decoder takes it, the session stays
+    // closed.
+    std::vector<uint8_t> inks(8 * 8 * 4, 255);
+    document = Loaded(Write("cmyk.jpg", CmykJpeg(8, 8, inks)), id);
+    ASSERT_TRUE(document) << Formats.LastError().toStdString();
+    EXPECT_EQ(id, 0);
+    EXPECT_FALSE(document->JpegSession->IsOpen());
+}
+
+TEST_F(GraphicsFormatsTest, DamagedFilesFailLeaveTheFileAndCreateNothing) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(qRgb(1, 2, 3));
+    const QByteArray jpeg = Jpeg(Picture(64, 48));
+    TExchangeHeader truncated;
+    truncated.Width = truncated.Height = 1000;
+    truncated.RowBytes = 3000;
+    QByteArray pspf(100, '\0');
+    WriteExchangeHeader(truncated, reinterpret_cast<uint8_t*>(pspf.data()));
+    QByteArray notPspf = pspf;
+    notPspf.replace(0, 4, "pspf");
+    struct TCase {
+        const char* Name;
+        QByteArray Data;
+    } cases[] = {
+        {"junk.png", QByteArray("0123456789")},
+        {"huge.png", WithPngSize(Encoded(image, "png"), 100000, 100000)},
+        {"half.jpg", jpeg.left(jpeg.size() / 2)},
+        {"truncated.pspf", pspf},
+        {"lower.pspf", notPspf},
+    };
+    TSessionFactory factory;
+    for (const TCase& c : cases) {
+        const QString path = Write(c.Name, c.Data);
+        int32_t id = 7;
+        auto document = std::make_unique<TQelGraphicsDocument>(nullptr);
+        EXPECT_FALSE(Formats.Load(*document, path, id)) << c.Name;
+        EXPECT_FALSE(Formats.LastError().isEmpty()) << c.Name;
+        EXPECT_EQ(id, 7) << c.Name;
+        EXPECT_EQ(ReadFile(path), c.Data) << c.Name;
+    }
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("folder.jpg"));
+    int32_t id = 0;
+    EXPECT_FALSE(Loaded(Path("folder.jpg"), id));
+    EXPECT_FALSE(Loaded(Path("missing.jpg"), id));
+    EXPECT_FALSE(QFileInfo::exists(Path("missing.jpg")));
+}
+
+// --- Saving ------------------------------------------------------------------------------
+
+TEST_F(GraphicsFormatsTest, JpegSavesAskForTheQualityOthersNever) {
+    int32_t id = 0;
+    const auto document = Loaded(Write("in.png", Encoded(QImage(40, 30, QImage::Format_RGB32), "png")), id);
+    ASSERT_TRUE(document);
+
+    Formats.Accept = false;
+    EXPECT_FALSE(Formats.Save(*document, Path("out.jpg"), 0));
+    EXPECT_EQ(Formats.Asked, 1);
+    EXPECT_TRUE(Formats.LastError().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(Path("out.jpg")));
+    EXPECT_EQ(Formats.JpegQuality, 80);
+
+    Formats.Accept = true;
+    Formats.Answer = 80;
+    ASSERT_TRUE(Formats.Save(*document, Path("out.jpg"), 0)) << Formats.LastError().toStdString();
+    EXPECT_EQ(Formats.Asked, 2);
+    const QByteArray jpeg = ReadFile(Path("out.jpg"));
+    const qsizetype dqt = FindMarker(jpeg, 0xDB);
+    ASSERT_GT(dqt, 0);
+    EXPECT_EQ(uint8_t(jpeg[dqt + 5]), 6);
+
+    // The next dialog starts from the accepted quality.
+    Formats.Answer = 55;
+    ASSERT_TRUE(Formats.Save(*document, Path("out.jpg"), 0));
+    EXPECT_EQ(Formats.Offered, 80);
+    EXPECT_EQ(Formats.JpegQuality, 55);
+
+    for (int32_t format : {1, 2, 3}) {
+        ASSERT_TRUE(Formats.Save(*document, Path("out" + QString::number(format)), format))
+            << Formats.LastError().toStdString();
+        TQelImageDecoder decoder;
+        ASSERT_TRUE(decoder.Open(Path("out" + QString::number(format))));
+        EXPECT_EQ(decoder.Width(), 40);
+    }
+    EXPECT_EQ(Formats.Asked, 3);
+}
+
+TEST_F(GraphicsFormatsTest, OnlyTheSelectionIsSavedAndFailuresKeepTheOldFile) {
+    int32_t id = 0;
+    const TQelPixelBuffer picture = Picture(40, 30);
+    QByteArray png;
+    QString error;
+    ASSERT_TRUE(QelEncodeImage(TQelImageFileType::Png, picture.Bits, 40, 30, picture.Stride, 0, png, error));
+    const auto document = Loaded(Write("in.png", png), id);
+    ASSERT_TRUE(document);
+    document->SetSelectionRect(TQelRect(5, 6, 25, 16));
+    ASSERT_TRUE(Formats.Save(*document, Path("part.png"), 2));
+    TQelImageDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Path("part.png")));
+    EXPECT_EQ(decoder.Width(), 20);
+    EXPECT_EQ(decoder.Height(), 10);
+    TQelPixelBuffer part;
+    part.Allocate(QelFormatBGR24, TQelRect(0, 0, 20, 10));
+    ASSERT_TRUE(decoder.Decode(part.Bits, part.Stride));
+    EXPECT_EQ(std::memcmp(part.PixelAddress(0, 0), picture.PixelAddress(5, 6), 60), 0);
+    EXPECT_EQ(std::memcmp(part.PixelAddress(0, 9), picture.PixelAddress(5, 15), 60), 0);
+
+    const QString old = Write("old.png", "keep me");
+    EXPECT_FALSE(Formats.Save(*document, old, QelOtherFormatId));
+    EXPECT_FALSE(Formats.Save(*document, Path("no/such/folder.png"), 2));
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("folder.png"));
+    EXPECT_FALSE(Formats.Save(*document, Path("folder.png"), 2));
+    EXPECT_FALSE(Formats.LastError().isEmpty());
+    EXPECT_EQ(ReadFile(old), "keep me");
+    EXPECT_EQ(Formats.Asked, 0);
+
+    auto plain = std::make_unique<TQelGraphicsDocument>(nullptr);
+    EXPECT_FALSE(Formats.Save(*plain, Path("empty.png"), 2));
+    EXPECT_FALSE(QFileInfo::exists(Path("empty.png")));
+}
+
+TEST_F(GraphicsFormatsTest, SessionSavesSkipTheDialogOnceAndKeepTheItems) {
+    TSessionFactory factory;
+    const TQelPixelBuffer picture = Quadrants(32, 16);
+    int32_t id = 0;
+    const QString in = Write("cam.jpg", CameraJpeg(picture));
+    auto document = Loaded(in, id);
+    ASSERT_TRUE(document);
+    document->RotateRight();
+    ASSERT_TRUE(Formats.Save(*document, Path("turned.jpg"), 0)) << Formats.LastError().toStdString();
+    EXPECT_EQ(Formats.Asked, 0);
+    EXPECT_FALSE(document->JpegSession->IsOpen());
+    TQelImageDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Path("turned.jpg")));
+    EXPECT_EQ(decoder.Width(), 16);
+    EXPECT_EQ(decoder.Height(), 32);
+
+    // The next save encodes: the dialog is back, the camera's items are
+    // written into the new file, a thumbnail item is not.
+    document->Properties.AddItem(20507, 7, "abc", 3);
+    ASSERT_TRUE(Formats.Save(*document, Path("again.jpg"), 0));
+    EXPECT_EQ(Formats.Asked, 1);
+    EXPECT_EQ(ExivValue(Path("again.jpg"), "Exif.Image.Make"), "Cam");
+    EXPECT_EQ(ExivValue(Path("again.jpg"), "Exif.Image.Model"), "X1");
+    EXPECT_EQ(ExivValue(Path("again.jpg"), "Exif.Image.DateTime"), "2004:01:02 03:04:05");
+    EXPECT_EQ(ExivValue(Path("again.jpg"), "Exif.Image.0x501b"), "");
+    EXPECT_LT(document->Properties.IndexOf(20507), 0);
+    ASSERT_TRUE(Formats.Save(*document, Path("again.tif"), 1));
+    EXPECT_EQ(ExivValue(Path("again.tif"), "Exif.Image.Model"), "X1");
+    ASSERT_TRUE(decoder.Open(Path("again.tif")));
+    EXPECT_EQ(decoder.Width(), 16);
+}
+
+TEST_F(GraphicsFormatsTest, TiffItemsDoNotBreakTheFilesTheyAreSavedInto) {
+    // A multi-page TIFF brings its own layout tags; saved as JPEG and TIFF
+    // the new files still describe their own pixels.
+    ASSERT_TRUE(WriteTiff(Path("pages.tif"), {TTiffPage{10, 6, 3, 8, std::vector<uint16_t>(180, 70)},
+                                              TTiffPage{3, 3, 1, 8, std::vector<uint16_t>(9, 1)}},
+                          COMPRESSION_LZW));
+    int32_t id = 0;
+    const auto document = Loaded(Path("pages.tif"), id);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(id, 1);
+    for (auto [name, format] : {std::pair("p.jpg", 0), std::pair("p.tif", 1)}) {
+        ASSERT_TRUE(Formats.Save(*document, Path(name), format)) << name;
+        TQelImageDecoder decoder;
+        ASSERT_TRUE(decoder.Open(Path(name))) << name << ": " << decoder.LastError().toStdString();
+        EXPECT_EQ(decoder.Width(), 10) << name;
+        EXPECT_EQ(decoder.Height(), 6) << name;
+        TQelPixelBuffer back;
+        back.Allocate(QelFormatBGR24, TQelRect(0, 0, 10, 6));
+        ASSERT_TRUE(decoder.Decode(back.Bits, back.Stride)) << name << ": " << decoder.LastError().toStdString();
+        EXPECT_NEAR(back.PixelAddress(5, 3)[1], 70, 3) << name;
+    }
+}
+
+TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
+    TQelPixelBuffer host = Picture(9, 7);
+    const QString path = Path("host.pspf");
+    QString error;
+    ASSERT_TRUE(WriteExchangeImage(path, host, error));
+    int32_t id = 0;
+    const auto document = Loaded(path, id);
+    ASSERT_TRUE(document) << Formats.LastError().toStdString();
+    EXPECT_EQ(id, QelExchangeFormatId);
+    EXPECT_TRUE(SameRows(*document->GetPixels(), host));
+    EXPECT_TRUE(SameRows(*document->GetOriginalPixels(), host));
+
+    // Larger after a resize, with a selection: the whole image goes back.
+    document->Resize(20, 15, false, false);
+    document->SetSelectionRect(TQelRect(1, 1, 4, 4));
+    ASSERT_TRUE(Formats.Save(*document, path, QelExchangeFormatId)) << Formats.LastError().toStdString();
+    EXPECT_EQ(QFileInfo(path).size(), 36 + 60 * 15);
+    TQelPixelBuffer back;
+    ASSERT_EQ(ReadExchangeImage(
+                  path,
+                  [&](int32_t w, int32_t h) -> TQelPixels* {
+                      back.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
+                      return &back;
+                  },
+                  error),
+              TExchangeReadResult::Read);
+    EXPECT_TRUE(SameRows(back, *document->GetPixels()));
+    EXPECT_EQ(Formats.Asked, 0);
+}
+
+// --- The open dialog's description and preview --------------------------------------
+
+TEST_F(GraphicsFormatsTest, DescriptionsListFormatSizeDateAndCamera) {
+    TQelLocalizer localizer(QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033);
+    std::unique_ptr<TQelFileInfo> info;
+    ASSERT_TRUE(Formats.GetFileInfo(Write("cam.jpg", CameraJpeg(Picture(16, 8))), info));
+    QString text;
+    info->GetDescription(text);
+    EXPECT_EQ(text, "Format: JPEG\nSize: 16 x 8\nDate: 2004:01:02 03:04:05\nCamera: Cam X1");
+
+    ASSERT_TRUE(Formats.GetFileInfo(Write("plain.jpg", Jpeg(Picture(5, 3))), info));
+    info->GetDescription(text);
+    EXPECT_EQ(text, "Format: JPEG\nSize: 5 x 3");
+
+    // A model without a make; a file no decoder reads has no description.
+    const QByteArray modelOnly = WithSegment(Jpeg(Picture(5, 3)), ExifSegment({TExifEntry{272, 2, Ascii("X1")}}));
+    ASSERT_TRUE(Formats.GetFileInfo(Write("model.jpg", modelOnly), info));
+    info->GetDescription(text);
+    EXPECT_EQ(text, "Format: JPEG\nSize: 5 x 3\nCamera: X1");
+    ASSERT_TRUE(Formats.GetFileInfo(Write("notes.txt", "hello"), info));
+    info->GetDescription(text);
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(Formats.GetFileInfo(Dir.path(), info));
+    EXPECT_FALSE(Formats.GetFileInfo(Path("missing.jpg"), info));
+}
+
+TEST_F(GraphicsFormatsTest, ThumbnailsFitTheBoxAndAreDrawnCentred) {
+    std::unique_ptr<TQelThumbnail> thumbnail;
+    ASSERT_TRUE(Formats.GetThumbnail(Write("wide.jpg", Jpeg(Quadrants(400, 100))), 200, 200, thumbnail));
+    const auto* graphics = dynamic_cast<TQelGraphicsThumbnail*>(thumbnail.get());
+    ASSERT_TRUE(graphics);
+    EXPECT_EQ(graphics->Image().size(), QSize(200, 50));
+    QImage canvas(200, 200, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    TQelRect drawn;
+    {
+        QPainter painter(&canvas);
+        thumbnail->Draw(painter, TQelRect(0, 0, 200, 200), drawn);
+    }
+    EXPECT_EQ(drawn, TQelRect(0, 75, 200, 125));
+    EXPECT_EQ(canvas.pixel(100, 74), qRgb(0, 0, 0));
+    EXPECT_NE(canvas.pixel(100, 76), qRgb(0, 0, 0));
+
+    EXPECT_FALSE(Formats.GetThumbnail(Write("junk.png", "0123456789"), 200, 200, thumbnail));
+    EXPECT_FALSE(Formats.GetThumbnail(Path("wide.jpg"), 0, 200, thumbnail));
+}
+
+// --- The real quality dialog -----------------------------------------------------------
+
+TEST(GraphicsFormatsDialogTest, TheQualityDialogDecidesWhetherAJpegIsWritten) {
+    QTemporaryDir dir;
+    TQelGraphicsFormats formats;
+    int32_t id = 0;
+    auto document = std::make_unique<TQelGraphicsDocument>(nullptr);
+    ASSERT_TRUE(WriteFile(dir.filePath("in.png"), Encoded(QImage(8, 8, QImage::Format_RGB32), "png")));
+    ASSERT_TRUE(formats.Load(*document, dir.filePath("in.png"), id));
+
+    // Answers the dialog once it shows, so no test waits in its loop.
+    auto answer = [](std::function<void(TQelJPEGOptionsForm&)> action) {
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* form = dynamic_cast<TQelJPEGOptionsForm*>(w); form && form->isVisible()) {
+                    timer->stop();
+                    timer->deleteLater();
+                    action(*form);
+                    return;
+                }
+        });
+        timer->start(5);
+    };
+    answer([](TQelJPEGOptionsForm& form) { form.reject(); });
+    EXPECT_FALSE(formats.Save(*document, dir.filePath("out.jpg"), 0));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out.jpg")));
+
+    answer([](TQelJPEGOptionsForm& form) {
+        form.SetQuality(30);
+        form.OkButtonClick();
+    });
+    EXPECT_TRUE(formats.Save(*document, dir.filePath("out.jpg"), 0));
+    EXPECT_EQ(formats.JpegQuality, 30);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("out.jpg")));
+}
+
+}  // namespace
