@@ -45,28 +45,6 @@ constexpr int ImageSave = 2;
 constexpr int ImageUndo = 8;
 constexpr int ImageRedo = 9;
 
-// Fills the "%s" places of a language text with Arg ("%%" is a percent sign).
-QString FormatText(const QString& Text, const QString& Arg) {
-    QString result;
-    result.reserve(Text.size() + Arg.size());
-    for (qsizetype i = 0; i < Text.size(); ++i) {
-        if (Text[i] == u'%' && i + 1 < Text.size()) {
-            if (Text[i + 1] == u's') {
-                result += Arg;
-                ++i;
-                continue;
-            }
-            if (Text[i + 1] == u'%') {
-                result += u'%';
-                ++i;
-                continue;
-            }
-        }
-        result += Text[i];
-    }
-    return result;
-}
-
 // A menu caption shows "&" as the accelerator mark; a literal one is doubled.
 QString EscapeMnemonic(QString Text) { return Text.replace(u'&', QStringLiteral("&&")); }
 
@@ -519,7 +497,7 @@ bool TQelEditor::OpenDocument(const QString& FileName, TQelDocument*& Document, 
     }
     document.reset();
     if (TQelApplication* app = TQelApplication::Instance())
-        app->MessageBoxTitled(FormatText(QelText(TextCannotOpen), FileName), MB_ICONERROR);
+        app->MessageBoxTitled(QelFormatText(QelText(TextCannotOpen), FileName), MB_ICONERROR);
     return false;
 }
 
@@ -583,13 +561,13 @@ bool TQelEditor::ExecuteSaveAsDialog(TQelDocument* Document) {
 
 int TQelEditor::AskSaveChanges(const QString& Name) {
     TQelApplication* app = TQelApplication::Instance();
-    return app ? app->MessageBoxTitled(FormatText(QelText(TextSaveChanges), Name), MB_YESNOCANCEL | MB_ICONQUESTION)
+    return app ? app->MessageBoxTitled(QelFormatText(QelText(TextSaveChanges), Name), MB_YESNOCANCEL | MB_ICONQUESTION)
                : IDCANCEL;
 }
 
 int TQelEditor::AskOverwrite(const QString& Name) {
     TQelApplication* app = TQelApplication::Instance();
-    return app ? app->MessageBoxTitled(FormatText(QelText(TextOverwrite), Name), MB_YESNO | MB_ICONWARNING) : IDNO;
+    return app ? app->MessageBoxTitled(QelFormatText(QelText(TextOverwrite), Name), MB_YESNO | MB_ICONWARNING) : IDNO;
 }
 
 // --- commands ------------------------------------------------------------

@@ -342,3 +342,24 @@ uint16_t QelAnsiCodePageOfLangId(uint16_t langId) {
     const TLangIdEntry* e = FindLangId(langId);
     return e ? e->AnsiCodePage : 0;
 }
+
+QString QelFormatText(const QString& Text, const QString& Arg) {
+    QString result;
+    result.reserve(Text.size() + Arg.size());
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        if (Text[i] == u'%' && i + 1 < Text.size()) {
+            if (Text[i + 1] == u's') {
+                result += Arg;
+                ++i;
+                continue;
+            }
+            if (Text[i + 1] == u'%') {
+                result += u'%';
+                ++i;
+                continue;
+            }
+        }
+        result += Text[i];
+    }
+    return result;
+}

@@ -147,3 +147,7 @@ QString QelLocaleNameOfLangId(uint16_t langId);
 // The ANSI code page of a language id; 0 for unknown ids and for languages
 // that have none.
 uint16_t QelAnsiCodePageOfLangId(uint16_t langId);
+
+// Fills the "%s" places of a language text with Arg ("%%" is a percent sign).
+// Every text with placeholders goes through this one formatter.
+QString QelFormatText(const QString& Text, const QString& Arg);

@@ -366,3 +366,11 @@ TEST(QelLanguageFiles, ShippedFilesAreCompleteAndConsistent) {
     EXPECT_EQ(Names(l), QStringList({"English", "Deutsch"}));
     EXPECT_EQ(l.GetLocalString(10, ""), "Datei");
 }
+
+TEST(QelFormatText, FillsEveryPlaceholderAndKeepsLiteralPercents) {
+    EXPECT_EQ(QelFormatText(QStringLiteral("Save changes to %s?"), QStringLiteral("a.jpg")),
+              QStringLiteral("Save changes to a.jpg?"));
+    EXPECT_EQ(QelFormatText(QStringLiteral("%s: 100%% of %s"), QStringLiteral("x")), QStringLiteral("x: 100% of x"));
+    // A lone percent sign at the end, or before another letter, stays as it is.
+    EXPECT_EQ(QelFormatText(QStringLiteral("50% %d %"), QStringLiteral("x")), QStringLiteral("50% %d %"));
+}
