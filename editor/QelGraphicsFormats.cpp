@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "FileMapping.h"
 #include "QelError.h"
@@ -64,13 +67,88 @@ private:
 // The original image as a copy of the current one.
 bool CopyToOriginal(TQelGraphicsDocument& Document) {
     const TQelPixels* image = Document.Image.GetPixels();
-    if (!image || !Document.OriginalImage.SetSize(image->Width, image->Height, image->Format)) return false;
-    TQelPixels* original = Document.OriginalImage.GetPixels();
+    if (!image) return false;
+    const TQelPixels* original = Document.OriginalImage.GetPixels();
+    if ((!original || original->GetBounds() != image->GetBounds() || original->Format != image->Format) &&
+        !Document.OriginalImage.SetSize(image->Width, image->Height, image->Format))
+        return false;
+    original = Document.OriginalImage.GetPixels();
     const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
     for (int32_t y = 0; y < image->Height; ++y)
         std::memcpy(original->PixelAddress(0, y), image->PixelAddress(0, y), rowBytes);
     return true;
 }
+
+// The original image as a copy of the current one on another thread while
+// the backup is made on this one (SyncBackup, which ends every load).
+bool CopyToOriginalAndBackup(TQelGraphicsDocument& Document) {
+    const TQelPixels* image = Document.Image.GetPixels();
+    if (!image) return false;
+    const TQelPixels* original = Document.OriginalImage.GetPixels();
+    if ((!original || original->GetBounds() != image->GetBounds() || original->Format != image->Format) &&
+        !Document.OriginalImage.SetSize(image->Width, image->Height, image->Format))
+        return false;
+    original = Document.OriginalImage.GetPixels();
+    auto copy = [image, original] {
+        const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
+        for (int32_t y = 0; y < image->Height; ++y)
+            std::memcpy(original->PixelAddress(0, y), image->PixelAddress(0, y), rowBytes);
+    };
+    std::thread copier;
+    try {
+        copier = std::thread(copy);
+    } catch (const std::system_error&) {
+        copy();
+    }
+    try {
+        Document.SyncBackup();
+    } catch (...) {
+        if (copier.joinable()) copier.join();
+        throw;
+    }
+    if (copier.joinable()) copier.join();
+    return true;
+}
+
+// The original and the backup are full copies of the decoded image. Their
+// rows are made before decoding starts, and another thread takes the first
+// touch of every page while the decoder runs; otherwise those page faults
+// cost a large part of a decode on top of it.
+class TCopyRows {
+public:
+    TCopyRows(TQelGraphicsDocument& Document, int32_t Width, int32_t Height) {
+        if (!Document.OriginalImage.SetSize(Width, Height, QelFormatBGR24)) return;
+        Document.Backup.Allocate(QelFormatBGR24, TQelRect(0, 0, Width, Height));
+        const TQelPixels* original = Document.OriginalImage.GetPixels();
+        const size_t bytes = size_t(original->Stride) * size_t(Height);
+        uint8_t* const first = original->Bits;
+        uint8_t* const second = Document.Backup.Bits;
+        const size_t secondBytes = second ? size_t(Document.Backup.Stride) * size_t(Height) : 0;
+        try {
+            FThread = std::thread([first, bytes, second, secondBytes] {
+                Touch(first, bytes);
+                Touch(second, secondBytes);
+            });
+        } catch (const std::system_error&) {
+            // Without a thread the copies take their faults themselves.
+        }
+    }
+    ~TCopyRows() { Wait(); }
+    TCopyRows(const TCopyRows&) = delete;
+    TCopyRows& operator=(const TCopyRows&) = delete;
+
+    void Wait() {
+        if (FThread.joinable()) FThread.join();
+    }
+
+private:
+    // The rows are fresh zeroed memory that nothing else touches yet.
+    static void Touch(uint8_t* Bits, size_t Bytes) {
+        for (size_t i = 0; i < Bytes; i += 4096) reinterpret_cast<volatile uint8_t*>(Bits)[i] = 0;
+    }
+
+    std::thread FThread;
+};
 
 TExchangeReadResult ReadExchange(const QString& FileName, TQelGraphicsDocument& Document, QString& Error) {
     const TExchangeReadResult result = ReadExchangeImage(
@@ -162,18 +240,21 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
             TQelPixels* pixels = nullptr;
             if (QelImageSizeAcceptable(w, h) && document->Image.SetSize(w, h, QelFormatBGR24))
                 pixels = document->Image.GetPixels();
-            if (pixels && session->Decode(pixels->Bits, pixels->Stride, 0)) {
-                if (!CopyToOriginal(*document)) {
-                    session->Close();
-                    return Fail(NoMemoryText.arg(w).arg(h));
-                }
-                FormatId = 0;
+            std::optional<TCopyRows> copies;
+            if (pixels) copies.emplace(*document, w, h);
+            const bool decoded = pixels && session->Decode(pixels->Bits, pixels->Stride, 0);
+            copies.reset();
+            if (decoded) {
                 TQelImageDecoder metadata;
                 if (metadata.Open(FileName))
                     document->Properties.ReadFromImage(metadata);
                 else
                     document->Properties.Clear();
-                document->SyncBackup();
+                if (!CopyToOriginalAndBackup(*document)) {
+                    session->Close();
+                    return Fail(NoMemoryText.arg(w).arg(h));
+                }
+                FormatId = 0;
                 return true;
             }
             // What the session cannot decode, the decoder below may.
@@ -186,14 +267,16 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
         const int32_t w = decoder.Width(), h = decoder.Height();
         if (!document->Image.SetSize(w, h, QelFormatBGR24)) return Fail(NoMemoryText.arg(w).arg(h));
         TQelPixels* pixels = document->Image.GetPixels();
-        if (!decoder.Decode(pixels->Bits, pixels->Stride)) {
+        std::optional<TCopyRows> copies(std::in_place, *document, w, h);
+        const bool decoded = decoder.Decode(pixels->Bits, pixels->Stride);
+        copies.reset();
+        if (!decoded) {
             document->Image.Clear();
             return Fail(decoder.LastError());
         }
-        if (!CopyToOriginal(*document)) return Fail(NoMemoryText.arg(w).arg(h));
-        FormatId = FormatIdOf(decoder.FileType());
         document->Properties.ReadFromImage(decoder);
-        document->SyncBackup();
+        if (!CopyToOriginalAndBackup(*document)) return Fail(NoMemoryText.arg(w).arg(h));
+        FormatId = FormatIdOf(decoder.FileType());
         return true;
     } catch (const EQelError& e) {
         return Fail(QString::fromUtf8(e.what()));
