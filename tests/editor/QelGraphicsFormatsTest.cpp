@@ -316,29 +316,6 @@ TEST_F(GraphicsFormatsTest, SessionSavesSkipTheDialogOnceAndKeepTheItems) {
     EXPECT_EQ(decoder.Width(), 16);
 }
 
-TEST_F(GraphicsFormatsTest, TiffItemsDoNotBreakTheFilesTheyAreSavedInto) {
-    // A multi-page TIFF brings its own layout tags; saved as JPEG and TIFF
-    // the new files still describe their own pixels.
-    ASSERT_TRUE(WriteTiff(Path("pages.tif"), {TTiffPage{10, 6, 3, 8, std::vector<uint16_t>(180, 70)},
-                                              TTiffPage{3, 3, 1, 8, std::vector<uint16_t>(9, 1)}},
-                          COMPRESSION_LZW));
-    int32_t id = 0;
-    const auto document = Loaded(Path("pages.tif"), id);
-    ASSERT_TRUE(document);
-    EXPECT_EQ(id, 1);
-    for (auto [name, format] : {std::pair("p.jpg", 0), std::pair("p.tif", 1)}) {
-        ASSERT_TRUE(Formats.Save(*document, Path(name), format)) << name;
-        TQelImageDecoder decoder;
-        ASSERT_TRUE(decoder.Open(Path(name))) << name << ": " << decoder.LastError().toStdString();
-        EXPECT_EQ(decoder.Width(), 10) << name;
-        EXPECT_EQ(decoder.Height(), 6) << name;
-        TQelPixelBuffer back;
-        back.Allocate(QelFormatBGR24, TQelRect(0, 0, 10, 6));
-        ASSERT_TRUE(decoder.Decode(back.Bits, back.Stride)) << name << ": " << decoder.LastError().toStdString();
-        EXPECT_NEAR(back.PixelAddress(5, 3)[1], 70, 3) << name;
-    }
-}
-
 TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
     TQelPixelBuffer host = Picture(9, 7);
     const QString path = Path("host.pspf");

@@ -342,24 +342,6 @@ TEST(ImageCodecSizes, SizesAreCheckedBeforeAnyRowsAreMade) {
     EXPECT_FALSE(QelImageSizeAcceptable(int64_t(1) << 40, int64_t(1) << 40));
 }
 
-TEST_F(ImageCodecTest, ScaledDecodingGivesExactlyTheAskedSize) {
-    const TQelPixelBuffer q = Quadrants(400, 100);
-    TQelImageDecoder decoder;
-    ASSERT_TRUE(decoder.Open(Write("wide.jpg", Jpeg(q))));
-    QImage small;
-    ASSERT_TRUE(decoder.DecodeScaled(200, 50, small)) << decoder.LastError().toStdString();
-    EXPECT_EQ(small.size(), QSize(200, 50));
-    const QRgb tl = small.pixel(20, 10);
-    EXPECT_NEAR(qRed(tl), 200, 6);
-    EXPECT_NEAR(qBlue(tl), 40, 6);
-
-    ASSERT_TRUE(WriteTiff(Path("t.tif"), {TTiffPage{8, 8, 3, 8, std::vector<uint16_t>(192, 50)}}));
-    ASSERT_TRUE(decoder.Open(Path("t.tif")));
-    ASSERT_TRUE(decoder.DecodeScaled(3, 3, small)) << decoder.LastError().toStdString();
-    EXPECT_EQ(small.size(), QSize(3, 3));
-    EXPECT_EQ(qGreen(small.pixel(1, 1)), 50);
-}
-
 // --- Encoding and saving ----------------------------------------------------------
 
 TEST_F(ImageCodecTest, EncodersWriteTheSubRectangleTheyAreGiven) {
