@@ -353,8 +353,8 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
     return ok;
 }
 
-// Reads the whole entropy-coded data once, so that a damaged file is found
-// at Open and not halfway through a save.
+// Reads every coefficient of the file once, with warnings as errors: the
+// check a save makes when no decode has read the file's data before it.
 bool CheckEntropyData(const QByteArray& source, QString& error) {
     TJpegError e;
     InitError(e);
@@ -460,8 +460,8 @@ bool TransformJpeg(const QByteArray& source, int op, QByteArray& out, QString& e
 
 TJlvxSession::TJlvxSession()
     : FSource(), FSourceWidth(0), FSourceHeight(0), FSourceBlockWidth(8), FSourceBlockHeight(8),
-      FSourceGray(false), FMap(), FWidth(0), FHeight(0), FHasRegion(false), FRegion(), FOpen(false),
-      FLastError(), FLastEncodedMCUs(0), FLastTotalMCUs(0) {}
+      FSourceGray(false), FDataChecked(false), FFileName(), FMap(), FWidth(0), FHeight(0), FHasRegion(false),
+      FRegion(), FOpen(false), FLastError(), FLastEncodedMCUs(0), FLastTotalMCUs(0) {}
 
 TJlvxSession::~TJlvxSession() = default;
 
@@ -470,11 +470,19 @@ bool TJlvxSession::Fail(const QString& Text) {
     return false;
 }
 
+bool TJlvxSession::Damaged(const QString& Reason) {
+    const QString fileName = FFileName;
+    Close();
+    return Fail(QStringLiteral("\"%1\" is damaged: %2").arg(fileName, Reason));
+}
+
 void TJlvxSession::Close() {
     FSource = QByteArray();
     FSourceWidth = FSourceHeight = 0;
     FSourceBlockWidth = FSourceBlockHeight = 8;
     FSourceGray = false;
+    FDataChecked = false;
+    FFileName.clear();
     FMap = TMap();
     FWidth = FHeight = 0;
     FHasRegion = false;
@@ -517,15 +525,12 @@ bool TJlvxSession::Open(const QString& FileName) {
     if (int64_t(width) * height > MaxPixels)
         return Fail(QStringLiteral("The image in \"%1\" is too large (%2 x %3 pixels).").arg(FileName).arg(width).arg(height));
 
-    QString error;
-    try {
-        if (!CheckEntropyData(data, error))
-            return Fail(QStringLiteral("\"%1\" is damaged: %2").arg(FileName, error));
-    } catch (const std::bad_alloc&) {
-        return Fail(QStringLiteral("Out of memory while reading \"%1\".").arg(FileName));
-    }
-
+    // The entropy-coded data is left to the first Decode, which reads all of
+    // it anyway: reading it here as well would nearly double the time a photo
+    // takes to open. Until it has been read cleanly, no save relies on it.
     FSource = std::move(data);
+    FFileName = FileName;
+    FDataChecked = false;
     FSourceWidth = width;
     FSourceHeight = height;
     FSourceBlockWidth = tjMCUWidth[subsamp];
@@ -633,12 +638,20 @@ bool TJlvxSession::RotateLeft() {
     return true;
 }
 
+bool TJlvxSession::DecodeFile(uint8_t* Rows, int32_t Stride) {
+    QString error;
+    if (DecodeJpeg(FSource, Rows, FSourceWidth, Stride, FSourceHeight, error)) {
+        FDataChecked = true;
+        return true;
+    }
+    // Data that decoded cleanly once fails later only for want of memory.
+    if (FDataChecked) return Fail(QStringLiteral("Cannot decode the JPEG data: %1").arg(error));
+    return Damaged(error);
+}
+
 bool TJlvxSession::DecodeSource(std::vector<uint8_t>& Rows) {
     Rows.assign(size_t(FSourceWidth) * size_t(FSourceHeight) * 3, 0);
-    QString error;
-    if (!DecodeJpeg(FSource, Rows.data(), FSourceWidth, FSourceWidth * 3, FSourceHeight, error))
-        return Fail(QStringLiteral("Cannot decode the JPEG data: %1").arg(error));
-    return true;
+    return DecodeFile(Rows.data(), FSourceWidth * 3);
 }
 
 bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
@@ -647,12 +660,7 @@ bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
     if (!Pixels || Stride < int64_t(FWidth) * 3) return Fail(QStringLiteral("The pixel rows are too small."));
     try {
         const bool identity = FMap.Ax == 1 && FMap.By == 1 && FMap.Cx == 0 && FMap.Cy == 0;
-        if (identity && FWidth == FSourceWidth && FHeight == FSourceHeight) {
-            QString error;
-            if (!DecodeJpeg(FSource, Pixels, FWidth, Stride, FHeight, error))
-                return Fail(QStringLiteral("Cannot decode the JPEG data: %1").arg(error));
-            return true;
-        }
+        if (identity && FWidth == FSourceWidth && FHeight == FSourceHeight) return DecodeFile(Pixels, Stride);
         std::vector<uint8_t> source;
         if (!DecodeSource(source)) return false;
         for (int32_t y = 0; y < FHeight; ++y) {
@@ -686,6 +694,13 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
 
     QByteArray output;
     try {
+        // A file whose data no decode has read yet is read now, before
+        // anything is written: a damaged one is refused, the target kept.
+        if (!FDataChecked) {
+            QString error;
+            if (!CheckEntropyData(FSource, error)) return Damaged(error);
+            FDataChecked = true;
+        }
         if (!Encode(region, Options, output)) return false;
     } catch (const std::bad_alloc&) {
         return Fail(QStringLiteral("Out of memory while writing the JPEG file."));

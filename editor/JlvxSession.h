@@ -8,6 +8,11 @@
 // pixels keeps its quantised coefficients bit for bit; the other blocks are
 // encoded from the pixels with the file's own quantisation tables and
 // sampling. Where the grid has shifted, every block is encoded anew.
+//
+// Open reads the file and checks its headers only. The first Decode reads
+// all of its entropy-coded data, with every libjpeg warning taken as an
+// error; a Save that comes before any decode reads it first. A file whose
+// data turns out damaged either way closes the session.
 #pragma once
 
 #include <QByteArray>
@@ -63,11 +68,16 @@ public:
 
 private:
     bool Fail(const QString& Text);
+    // Closes the session over a file whose data turned out damaged.
+    bool Damaged(const QString& Reason);
     // Makes a region left by SetRegion the session's image.
     void CommitRegion();
     // The document's old coordinates from its new ones, as a map.
     void Apply(const TMap& NewToOld, int32_t NewWidth, int32_t NewHeight);
     bool Transposed() const { return FMap.Ax == 0; }
+    // Decodes the file as it is; the first failure to read its data closes
+    // the session.
+    bool DecodeFile(uint8_t* Rows, int32_t Stride);
     bool DecodeSource(std::vector<uint8_t>& Rows);
     bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options, QByteArray& Output);
 
@@ -77,6 +87,9 @@ private:
     int32_t FSourceBlockWidth;
     int32_t FSourceBlockHeight;
     bool FSourceGray;
+    // Every block of the file has been read without a fault.
+    bool FDataChecked;
+    QString FFileName;
     TMap FMap;
     int32_t FWidth;
     int32_t FHeight;

@@ -34,7 +34,8 @@ class IJLVX {
 public:
     virtual ~IJLVX() = default;
 
-    // True when the file was opened as a JPEG that the session can keep.
+    // True when the file's headers show a JPEG that the session can keep;
+    // its image data is read by the Decode that follows.
     virtual bool Open(const QString& FileName) = 0;
     virtual bool IsOpen() const = 0;
     // Size of the session's current image in pixels.
@@ -43,7 +44,8 @@ public:
     // The block grid (MCU size) of the current image in pixels.
     virtual int32_t GetBlockWidth() const = 0;
     virtual int32_t GetBlockHeight() const = 0;
-    // Fills GetWidth x GetHeight pixels of 24-bit B, G, R rows.
+    // Fills GetWidth x GetHeight pixels of 24-bit B, G, R rows. False, and
+    // the file closed, when its data is damaged.
     virtual bool Decode(uint8_t* Pixels, int32_t Stride, int32_t Flags) = 0;
     // Writes the region last set by SetRegion (else the whole image), with
     // the pixels the caller hands over: the file shows exactly those pixels.

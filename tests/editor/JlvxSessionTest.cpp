@@ -570,44 +570,71 @@ QByteArray WithFrameSize(QByteArray jpeg, int width, int height) {
     return jpeg;
 }
 
+// The file with its scan data overwritten early on by runs of one bits,
+// which are no valid Huffman code; its headers stay sound.
+QByteArray WithCorruptScan(QByteArray jpeg) {
+    const qsizetype scan = ScanDataOffset(jpeg);
+    if (scan < 0 || scan + 40 > jpeg.size()) return QByteArray();
+    for (qsizetype i = scan + 8; i < scan + 40; i += 2) {
+        jpeg[i] = char(0xFF);
+        jpeg[i + 1] = char(0x00);
+    }
+    return jpeg;
+}
+
+TJlvxSaveOptions SaveOptionsFor(const TQelPixelBuffer& pixels) {
+    TJlvxSaveOptions o;
+    o.BlockSize = 16;
+    o.Pixels = pixels.Bits;
+    o.Stride = pixels.Stride;
+    return o;
+}
+
 }  // namespace
 
 TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
     const QByteArray good = Compress(MakePicture(64, 48), TJSAMP_420);
     const qsizetype scan = ScanDataOffset(good);
     ASSERT_GT(scan, 0);
-
-    QByteArray badHuffman = good;
-    // Runs of one bits are no valid Huffman code.
-    for (qsizetype i = scan + 8; i < scan + 40; i += 2) {
-        badHuffman[i] = char(0xFF);
-        badHuffman[i + 1] = char(0x00);
-    }
     QByteArray noEnd = good;
     noEnd.chop(2);
 
-    const std::vector<std::pair<const char*, QByteArray>> cases = {
-        {"empty", QByteArray()},
-        {"not a JPEG", QByteArray("GIF89a and nothing else")},
-        {"header only", good.left(scan)},
-        {"truncated scan", good.left(scan + (good.size() - scan) / 2)},
-        {"missing end marker", noEnd},
-        {"corrupt Huffman data", badHuffman},
-        {"zero width", WithFrameSize(good, 0, 48)},
-        {"zero height", WithFrameSize(good, 64, 0)},
-        {"absurd size", WithFrameSize(good, 65000, 65000)},
-        {"size beyond the data", WithFrameSize(good, 4000, 3000)},
+    // Damaged headers are refused by Open; damaged image data by the decode
+    // that follows it, which closes the file.
+    struct TCase {
+        const char* Name;
+        QByteArray Data;
+        bool HeadersDamaged;
     };
-    for (const auto& [name, data] : cases) {
+    const std::vector<TCase> cases = {
+        {"empty", QByteArray(), true},
+        {"not a JPEG", QByteArray("GIF89a and nothing else"), true},
+        {"zero width", WithFrameSize(good, 0, 48), true},
+        {"zero height", WithFrameSize(good, 64, 0), true},
+        {"absurd size", WithFrameSize(good, 65000, 65000), true},
+        {"header only", good.left(scan), false},
+        {"truncated scan", good.left(scan + (good.size() - scan) / 2), false},
+        {"missing end marker", noEnd, false},
+        {"corrupt Huffman data", WithCorruptScan(good), false},
+        {"size beyond the data", WithFrameSize(good, 4000, 3000), false},
+    };
+    for (const TCase& c : cases) {
         const QString path = Path(QStringLiteral("damaged.jpg"));
-        ASSERT_TRUE(WriteAll(path, data)) << name;
+        ASSERT_TRUE(WriteAll(path, c.Data)) << c.Name;
         TJlvxSession session;
-        EXPECT_FALSE(session.Open(path)) << name;
-        EXPECT_FALSE(session.IsOpen()) << name;
-        EXPECT_FALSE(session.LastError().isEmpty()) << name;
-        EXPECT_EQ(session.GetWidth(), 0) << name;
+        const bool opened = session.Open(path);
+        EXPECT_EQ(opened, !c.HeadersDamaged) << c.Name;
+        if (opened) {
+            TQelPixelBuffer image;
+            image.Allocate(QelFormatBGR24, TQelRect(0, 0, session.GetWidth(), session.GetHeight()));
+            EXPECT_FALSE(session.Decode(image.Bits, image.Stride, 0)) << c.Name;
+            EXPECT_TRUE(session.LastError().contains(QStringLiteral("damaged"))) << c.Name;
+        }
+        EXPECT_FALSE(session.IsOpen()) << c.Name;
+        EXPECT_FALSE(session.LastError().isEmpty()) << c.Name;
+        EXPECT_EQ(session.GetWidth(), 0) << c.Name;
         uint8_t pixel[4] = {};
-        EXPECT_FALSE(session.Decode(pixel, 4, 0)) << name;
+        EXPECT_FALSE(session.Decode(pixel, 4, 0)) << c.Name;
     }
 
     TJlvxSession session;
@@ -643,6 +670,61 @@ TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
     ASSERT_TRUE(doc.Save(target));
     EXPECT_EQ(ReadAll(target), ReadAll(source));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
+}
+
+TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {
+    const TQelPixelBuffer picture = MakePicture(64, 48);
+    const QByteArray damaged = WithCorruptScan(Compress(picture, TJSAMP_420));
+    ASSERT_FALSE(damaged.isEmpty());
+    const QString source = Path(QStringLiteral("damaged.jpg"));
+    const QString target = Path(QStringLiteral("target.jpg"));
+    ASSERT_TRUE(WriteAll(source, damaged));
+    ASSERT_TRUE(WriteAll(target, "old contents"));
+    const TJlvxSaveOptions options = SaveOptionsFor(picture);
+
+    {
+        // No decode came first: the save reads the data before it writes.
+        TJlvxSession session;
+        ASSERT_TRUE(session.Open(source));
+        EXPECT_FALSE(session.Save(target, options));
+        EXPECT_TRUE(session.LastError().contains(QStringLiteral("damaged")));
+        EXPECT_FALSE(session.IsOpen());
+    }
+    {
+        // Likewise after a turn and a crop, which keep no blocks, and over
+        // the damaged file itself.
+        TJlvxSession session;
+        ASSERT_TRUE(session.Open(source));
+        session.RotateRight();
+        session.SetRegion(3, 5, 40, 45);
+        EXPECT_FALSE(session.Save(source, options));
+        EXPECT_FALSE(session.IsOpen());
+    }
+    {
+        // A turned decode reads the data as well.
+        TJlvxSession session;
+        ASSERT_TRUE(session.Open(source));
+        session.FlipVertical();
+        TQelPixelBuffer image;
+        image.Allocate(QelFormatBGR24, TQelRect(0, 0, 64, 48));
+        EXPECT_FALSE(session.Decode(image.Bits, image.Stride, 0));
+        EXPECT_FALSE(session.IsOpen());
+        EXPECT_FALSE(session.Save(target, options));
+    }
+    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+    EXPECT_EQ(ReadAll(source), damaged);
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
+}
+
+TEST_F(JlvxSessionTest, ASaveWithoutADecodeStillKeepsTheBlocks) {
+    const QString source = Make(QStringLiteral("source.jpg"), 64, 48, TJSAMP_420);
+    const TQelPixelBuffer pixels = Decompress(ReadAll(source));
+    ASSERT_EQ(pixels.Width, 64);
+    TJlvxSession session;
+    ASSERT_TRUE(session.Open(source));
+    ASSERT_TRUE(session.Save(Path("copy.jpg"), SaveOptionsFor(pixels))) << session.LastError().toStdString();
+    EXPECT_EQ(session.LastEncodedMCUs(), 0);
+    ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("copy.jpg"))), ReadCoefficients(ReadAll(source)), "copy");
 }
 
 // --- The binding ---------------------------------------------------------------
