@@ -1,75 +1,12 @@
 #include "FileMapping.h"
 
 #include <QFileInfo>
-#include <QtEndian>
-
-#include <fcntl.h>
 
 #include <cstring>
 #include <limits>
 
-TFileMapping::TFileMapping(const QString& FileName, TAccess Access) : FFile(FileName), FViews(0) {
-    // Reading opens only what exists: probing a stale or mistyped name must
-    // not leave an empty file behind.
-    if (Access == TAccess::Read)
-        FFile.open(QIODevice::ReadOnly | QIODevice::ExistingOnly);
-    else
-        FFile.open(QIODevice::ReadWrite);
-}
-
-TFileMapping::~TFileMapping() {
-    // Closing the file also unmaps every view still mapped.
-    FFile.close();
-}
-
-int64_t TFileMapping::Size() const { return FFile.isOpen() ? int64_t(FFile.size()) : -1; }
-
-uint8_t* TFileMapping::MapView(int64_t Offset, int64_t ByteCount) {
-    const int64_t size = Size();
-    if (size <= 0 || Offset < 0 || ByteCount < 0 || Offset >= size) return nullptr;
-    if (ByteCount == 0) ByteCount = size - Offset;
-    if (ByteCount > size - Offset) return nullptr;
-    uint8_t* view = FFile.map(Offset, ByteCount);
-    if (view) ++FViews;
-    return view;
-}
-
-void TFileMapping::UnmapView(uint8_t* Address) {
-    if (Address && FFile.unmap(Address)) --FViews;
-}
-
-bool TFileMapping::SetSize(int64_t NewSize) {
-    if (!FFile.isOpen() || FViews > 0 || NewSize < 0) return false;
-    const int64_t oldSize = Size();
-    if (NewSize > oldSize) {
-        // Reserve the blocks now: a disk that fills up later would otherwise
-        // fault the first write through the mapping instead of failing here.
-        if (posix_fallocate(FFile.handle(), 0, off_t(NewSize)) != 0) {
-            FFile.resize(oldSize);
-            return false;
-        }
-        return Size() == NewSize;
-    }
-    return FFile.resize(NewSize);
-}
-
-// --- The exchange file ----------------------------------------------------
-
-namespace {
-
-int32_t ReadInt(const uint8_t* p) { return qFromLittleEndian<int32_t>(p); }
-
-}  // namespace
-
-bool IsExchangeFile(const uint8_t* Bytes, int64_t Size, TExchangeHeader& Header) {
-    Header = TExchangeHeader{};
-    Header.HeaderSize = Header.ImageMode = Header.Planes = 0;
-    if (!Bytes || Size < 12 || std::memcmp(Bytes, "PSPF", 4) != 0) return false;
-    int32_t* fields[8] = {&Header.HeaderSize, &Header.ImageMode, &Header.Left,     &Header.Top,
-                          &Header.Width,      &Header.Height,    &Header.RowBytes, &Header.Planes};
-    for (int i = 0; i < 8 && 4 + 4 * int64_t(i) + 4 <= Size; ++i) *fields[i] = ReadInt(Bytes + 4 + 4 * i);
-    return Header.ImageMode == ExchangeImageModeRGB;
-}
+TFileMapping::TFileMapping(const QString& FileName, TAccess Access)
+    : TQelFileMapping(FileName.toStdString(), Access) {}
 
 bool CheckExchangeHeader(const TExchangeHeader& Header, int64_t FileSize, QString& Error) {
     const int64_t w = Header.Width, h = Header.Height;
@@ -79,27 +16,26 @@ bool CheckExchangeHeader(const TExchangeHeader& Header, int64_t FileSize, QStrin
         Error = QStringLiteral("The exchange file gives an image size of %1 x %2.").arg(w).arg(h);
     else if (w * h > ExchangeMaxPixels)
         Error = QStringLiteral("The image of the exchange file (%1 x %2) is too large.").arg(w).arg(h);
-    else if (Header.Planes < 3)
-        Error = QStringLiteral("The exchange file gives %1 bytes per pixel.").arg(Header.Planes);
-    else if (int64_t(Header.RowBytes) < w * Header.Planes)
-        Error = QStringLiteral("The rows of the exchange file (%1 bytes) are shorter than its width.").arg(Header.RowBytes);
-    else if (ExchangePixelOffset + int64_t(Header.RowBytes) * h > FileSize)
-        Error = QStringLiteral("The exchange file is truncated.");
     else {
-        Error.clear();
-        return true;
+        switch (CheckExchangeRows(Header, FileSize, ExchangePixelOffset)) {
+            case TExchangeRowsFault::None:
+                Error.clear();
+                return true;
+            case TExchangeRowsFault::NegativeSize:  // ruled out above
+            case TExchangeRowsFault::FewPlanes:
+                Error = QStringLiteral("The exchange file gives %1 bytes per pixel.").arg(Header.Planes);
+                break;
+            case TExchangeRowsFault::NarrowRows:
+                Error = QStringLiteral("The rows of the exchange file (%1 bytes) are shorter than its width.")
+                            .arg(Header.RowBytes);
+                break;
+            case TExchangeRowsFault::Truncated:
+                Error = QStringLiteral("The exchange file is truncated.");
+                break;
+        }
     }
     return false;
 }
-
-void WriteExchangeHeader(const TExchangeHeader& Header, uint8_t* Bytes) {
-    std::memcpy(Bytes, "PSPF", 4);
-    const int32_t fields[8] = {Header.HeaderSize, Header.ImageMode, Header.Left,     Header.Top,
-                               Header.Width,      Header.Height,    Header.RowBytes, Header.Planes};
-    for (int i = 0; i < 8; ++i) qToLittleEndian<int32_t>(fields[i], Bytes + 4 + 4 * i);
-}
-
-int64_t ExchangeRowBytes(int32_t Width) { return (24 * int64_t(Width) + 31) / 32 * 4; }
 
 TExchangeReadResult ReadExchangeImage(const QString& FileName,
                                       const std::function<TQelPixels*(int32_t, int32_t)>& Allocate,

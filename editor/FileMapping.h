@@ -1,83 +1,28 @@
-// A file with one mapping of its whole length, and the exchange file through
-// which the filter plug-in hands an image to the program and takes it back.
-// Only Qt Core and the pixel-row description are used here, so the plug-in
-// library can link this unit without the GUI.
+// The program's side of the exchange file: a mapping opened by a Qt file
+// name, the header check with readable reasons, and the reader and writer
+// of the image. The mapping and the layout themselves are Qt-free and
+// shared with the filter plug-in (QelFileMapping).
 #pragma once
 
-#include <QFile>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 
 #include "QelBitmap.h"
+#include "QelFileMapping.h"
 
-class TFileMapping {
+class TFileMapping : public TQelFileMapping {
 public:
-    enum class TAccess {
-        // Reading only; a missing file stays missing.
-        Read,
-        // Reading and writing; a missing file is created empty.
-        ReadWrite,
-    };
-
     explicit TFileMapping(const QString& FileName, TAccess Access = TAccess::ReadWrite);
-    ~TFileMapping();
-    TFileMapping(const TFileMapping&) = delete;
-    TFileMapping& operator=(const TFileMapping&) = delete;
-
-    bool IsOpen() const { return FFile.isOpen(); }
-    // The file's current length in bytes; -1 when it is not open.
-    int64_t Size() const;
-    // Maps ByteCount bytes from Offset (0 = up to the end) and returns their
-    // address; nullptr when the file is not open, is empty or the range lies
-    // outside it. Views are writable when the file was opened ReadWrite.
-    uint8_t* MapView(int64_t Offset, int64_t ByteCount);
-    void UnmapView(uint8_t* Address);
-    // Cuts or extends the file (extended bytes are zero). Refused while a
-    // view is mapped, as the view would then reach past the end; a file that
-    // cannot grow keeps its old length. False on any failure.
-    bool SetSize(int64_t NewSize);
-
-private:
-    QFile FFile;
-    int32_t FViews;
 };
 
-// --- The exchange file ----------------------------------------------------
-//
-// "PSPF", then eight little-endian 32-bit integers (HeaderSize, ImageMode,
-// Left, Top, Width, Height, RowBytes, Planes), then the rows top-down. A
-// pixel is Planes bytes: red, green, blue and, with 4 planes, one ignored
-// byte. The program reads and writes the rows at offset 36.
-
-constexpr int32_t ExchangeHeaderSize = 32;
-constexpr int32_t ExchangeImageModeRGB = 3;
-constexpr int32_t ExchangePixelOffset = 36;
 // Larger images are refused; the same limit as images from other files.
 constexpr int64_t ExchangeMaxPixels = int64_t(1) << 28;
 
-struct TExchangeHeader {
-    int32_t HeaderSize = ExchangeHeaderSize;
-    int32_t ImageMode = ExchangeImageModeRGB;
-    int32_t Left = 0;
-    int32_t Top = 0;
-    int32_t Width = 0;
-    int32_t Height = 0;
-    int32_t RowBytes = 0;
-    int32_t Planes = 3;
-};
-
-// True when Size bytes at Bytes start with "PSPF" and image mode 3. Header
-// gets the fields that the bytes hold (those beyond Size stay 0).
-bool IsExchangeFile(const uint8_t* Bytes, int64_t Size, TExchangeHeader& Header);
 // Whether a recognised file of FileSize bytes holds the image its header
-// describes; Error says why not.
+// describes, with the rows at offset 36; Error says why not.
 bool CheckExchangeHeader(const TExchangeHeader& Header, int64_t FileSize, QString& Error);
-// The 36 bytes of magic and header.
-void WriteExchangeHeader(const TExchangeHeader& Header, uint8_t* Bytes);
-// The row stride of the program's 24-bit rows: (24 * Width + 31) div 32 * 4.
-int64_t ExchangeRowBytes(int32_t Width);
 
 enum class TExchangeReadResult {
     // Missing, empty, not "PSPF" or not mode 3: other readers may try.
