@@ -1,5 +1,6 @@
 #include "QelToolPanel.h"
 
+#include <QtEndian>
 #include <QActionEvent>
 #include <QFrame>
 #include <QMainWindow>
@@ -34,18 +35,6 @@ constexpr uint8_t DockTop = 0;
 constexpr uint8_t DockBottom = 1;
 constexpr uint8_t DockLeft = 2;
 constexpr uint8_t DockRight = 3;
-
-void PutInt32(uint8_t* p, int32_t value) {
-    const uint32_t v = uint32_t(value);
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-int32_t GetInt32(const uint8_t* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-}
 
 QMainWindow* OwnerWindow(QDockWidget* panel) {
     return panel ? qobject_cast<QMainWindow*>(panel->parentWidget()) : nullptr;
@@ -279,39 +268,39 @@ void TQelToolFrame::resizeEvent(QResizeEvent* event) {
 
 std::array<uint8_t, TQelPanelState::RecordSize> TQelPanelState::ToBytes() const {
     std::array<uint8_t, RecordSize> b{};
-    PutInt32(&b[0], Size);
+    qToLittleEndian<int32_t>(Size, &b[0]);
     b[4] = Visible ? 1 : 0;
     b[5] = Floating ? 1 : 0;
-    PutInt32(&b[6], FloatingLeft);
-    PutInt32(&b[10], FloatingTop);
-    PutInt32(&b[14], FloatingWidth);
-    PutInt32(&b[18], FloatingHeight);
+    qToLittleEndian<int32_t>(FloatingLeft, &b[6]);
+    qToLittleEndian<int32_t>(FloatingTop, &b[10]);
+    qToLittleEndian<int32_t>(FloatingWidth, &b[14]);
+    qToLittleEndian<int32_t>(FloatingHeight, &b[18]);
     b[22] = DockPosition;
-    PutInt32(&b[23], DockPos);
-    PutInt32(&b[27], DockRow);
-    PutInt32(&b[31], DockedWidth);
-    PutInt32(&b[35], DockedHeight);
-    PutInt32(&b[39], SplitWidth);
-    PutInt32(&b[43], SplitHeight);
+    qToLittleEndian<int32_t>(DockPos, &b[23]);
+    qToLittleEndian<int32_t>(DockRow, &b[27]);
+    qToLittleEndian<int32_t>(DockedWidth, &b[31]);
+    qToLittleEndian<int32_t>(DockedHeight, &b[35]);
+    qToLittleEndian<int32_t>(SplitWidth, &b[39]);
+    qToLittleEndian<int32_t>(SplitHeight, &b[43]);
     return b;
 }
 
 TQelPanelState TQelPanelState::FromBytes(const std::array<uint8_t, RecordSize>& b) {
     TQelPanelState s;
-    s.Size = GetInt32(&b[0]);
+    s.Size = qFromLittleEndian<int32_t>(&b[0]);
     s.Visible = b[4] != 0;
     s.Floating = b[5] != 0;
-    s.FloatingLeft = GetInt32(&b[6]);
-    s.FloatingTop = GetInt32(&b[10]);
-    s.FloatingWidth = GetInt32(&b[14]);
-    s.FloatingHeight = GetInt32(&b[18]);
+    s.FloatingLeft = qFromLittleEndian<int32_t>(&b[6]);
+    s.FloatingTop = qFromLittleEndian<int32_t>(&b[10]);
+    s.FloatingWidth = qFromLittleEndian<int32_t>(&b[14]);
+    s.FloatingHeight = qFromLittleEndian<int32_t>(&b[18]);
     s.DockPosition = b[22];
-    s.DockPos = GetInt32(&b[23]);
-    s.DockRow = GetInt32(&b[27]);
-    s.DockedWidth = GetInt32(&b[31]);
-    s.DockedHeight = GetInt32(&b[35]);
-    s.SplitWidth = GetInt32(&b[39]);
-    s.SplitHeight = GetInt32(&b[43]);
+    s.DockPos = qFromLittleEndian<int32_t>(&b[23]);
+    s.DockRow = qFromLittleEndian<int32_t>(&b[27]);
+    s.DockedWidth = qFromLittleEndian<int32_t>(&b[31]);
+    s.DockedHeight = qFromLittleEndian<int32_t>(&b[35]);
+    s.SplitWidth = qFromLittleEndian<int32_t>(&b[39]);
+    s.SplitHeight = qFromLittleEndian<int32_t>(&b[43]);
     return s;
 }
 

@@ -1,5 +1,6 @@
 #include "QelMainForm.h"
 
+#include <QtEndian>
 #include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -54,18 +55,6 @@ QString NamedImageFile(const QString& name) {
             return QStringLiteral(":/icons/toolbar/%1.svg").arg(image.Index, 2, 10, QLatin1Char('0'));
     }
     return QString();
-}
-
-void PutInt32(uint8_t* p, int32_t value) {
-    const uint32_t v = uint32_t(value);
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-int32_t GetInt32(const uint8_t* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
 
 void UpdateToggleCaptions(QMenu* menu, int depth) {
@@ -210,7 +199,7 @@ void TQelStatusPanels::SetControl(int index, QWidget* control) {
 std::array<uint8_t, TQelWindowPlacement::RecordSize> TQelWindowPlacement::ToBytes() const {
     std::array<uint8_t, RecordSize> bytes{};
     const int32_t fields[11] = {Length, Flags, ShowCmd, MinX, MinY, MaxX, MaxY, Left, Top, Right, Bottom};
-    for (size_t i = 0; i < 11; ++i) PutInt32(bytes.data() + 4 * i, fields[i]);
+    for (size_t i = 0; i < 11; ++i) qToLittleEndian<int32_t>(fields[i], bytes.data() + 4 * i);
     return bytes;
 }
 
@@ -218,7 +207,7 @@ TQelWindowPlacement TQelWindowPlacement::FromBytes(const std::array<uint8_t, Rec
     TQelWindowPlacement p;
     int32_t* fields[11] = {&p.Length, &p.Flags, &p.ShowCmd, &p.MinX, &p.MinY, &p.MaxX,
                            &p.MaxY,   &p.Left,  &p.Top,     &p.Right, &p.Bottom};
-    for (size_t i = 0; i < 11; ++i) *fields[i] = GetInt32(bytes.data() + 4 * i);
+    for (size_t i = 0; i < 11; ++i) *fields[i] = qFromLittleEndian<int32_t>(bytes.data() + 4 * i);
     return p;
 }
 
