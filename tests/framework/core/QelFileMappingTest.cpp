@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 
@@ -61,22 +60,6 @@ TEST_F(QelFileMappingTest, ViewsAnywhereInTheFileAreIndependent) {
     EXPECT_EQ(mapping.Size(), 10000);
 }
 
-TEST_F(QelFileMappingTest, WritesThroughAViewReachTheFile) {
-    const std::string path = File("w.bin", "abcdef");
-    {
-        TQelFileMapping mapping(path);
-        ASSERT_TRUE(mapping.SetSize(8));
-        uint8_t* view = mapping.MapView(2, 0);
-        ASSERT_TRUE(view);
-        view[0] = 'X';
-        view[5] = 'Z';
-        // Left mapped: the destructor unmaps.
-    }
-    std::ifstream in(path, std::ios::binary);
-    const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(back, std::string("abXdef\0Z", 8));
-}
-
 TEST_F(QelFileMappingTest, OnlyRegularFilesOpen) {
     const fs::path pipe = Dir / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -129,29 +112,6 @@ TEST_F(QelFileMappingTest, RowCheckHoldsForAnyHeaderValues) {
         h.Planes = c.Planes;
         EXPECT_EQ(CheckExchangeRows(h, 1000, 36), c.Expected) << c.Width << " " << c.Height << " " << c.RowBytes;
     }
-}
-
-TEST(QelExchangeHeader, FieldsAreLittleEndianAfterTheMagic) {
-    TExchangeHeader h;
-    h.Left = -2;
-    h.Width = 0x01020304;
-    h.Planes = 4;
-    uint8_t bytes[36];
-    WriteExchangeHeader(h, bytes);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 4), "PSPF");
-    EXPECT_EQ(bytes[20], 0x04);
-    EXPECT_EQ(bytes[23], 0x01);
-    EXPECT_EQ(bytes[12], 0xFE);
-    EXPECT_EQ(bytes[15], 0xFF);
-    const TExchangeHeader back = ReadExchangeHeader(bytes + 4);
-    EXPECT_EQ(back.Left, -2);
-    EXPECT_EQ(back.Width, 0x01020304);
-    EXPECT_EQ(back.Planes, 4);
-    EXPECT_EQ(back.HeaderSize, 32);
-    EXPECT_TRUE(HasExchangeMagic(bytes, 4));
-    EXPECT_FALSE(HasExchangeMagic(bytes, 3));
-    bytes[0] = 'p';
-    EXPECT_FALSE(HasExchangeMagic(bytes, 36));
 }
 
 }  // namespace
