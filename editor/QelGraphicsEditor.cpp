@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
@@ -199,12 +200,6 @@ int32_t CeilToInt(double v) { return QelTrunc(std::ceil(v)); }
 int32_t FloorToInt(double v) { return QelTrunc(std::floor(v)); }
 
 }  // namespace
-
-// --- TQelGraphicsTool ------------------------------------------------------------
-
-TQelGraphicsTool::TQelGraphicsTool() : TQelModuleWithControls() {}
-
-TQelGraphicsTool::~TQelGraphicsTool() = default;
 
 // --- TQelGraphicsDocument --------------------------------------------------------
 
@@ -819,4 +814,302 @@ void TQelGraphicsView::KeyDown(uint16_t& Key, TShiftState Shift) {
 void TQelGraphicsView::KeyUp(uint16_t& Key, TShiftState Shift) {
     TQelScrollViewControl::KeyUp(Key, Shift);
     if (WalkControls([&](TQelGraphicsToolControl& c) { return c.KeyUp(Key, Shift); })) Key = 0;
+}
+
+// --- Tools ---------------------------------------------------------------------
+
+namespace {
+
+IQelGraphicsToolHost* FindToolHost() {
+    TQelApplication* app = TQelApplication::Instance();
+    if (!app) return nullptr;
+    for (int i = 0; i < app->ComponentCount(); ++i)
+        if (auto* host = dynamic_cast<IQelGraphicsToolHost*>(app->Components(i))) return host;
+    return nullptr;
+}
+
+}  // namespace
+
+bool QelCanToolModify(const TQelGraphicsDocument* Document, const TQelGraphicsTool* Tool,
+                      const TQelGraphicsTool* ActiveTool, bool ActiveToolLocked) {
+    if (!Document) return false;
+    if (ActiveToolLocked && Tool != ActiveTool) return false;
+    const TQelGraphicsTool* running = Document->ModifyingTool;
+    return !(Document->Modifying && running && running != Tool && running->Exclusive);
+}
+
+TQelGraphicsTool::TQelGraphicsTool()
+    : TQelModuleWithControls(),
+      RunningView(),
+      RunningDocument(nullptr),
+      OriginalPixels(nullptr),
+      BackupPixels(nullptr),
+      CurrentPixels(nullptr),
+      Name(),
+      ControlClass(),
+      Recorder(nullptr),
+      Active(false),
+      Available(true),
+      AvailableInPluginMode(false),
+      Exclusive(false),
+      FControls() {}
+
+// The controls stay with their views; their guarded tool reference clears.
+TQelGraphicsTool::~TQelGraphicsTool() = default;
+
+void TQelGraphicsTool::AfterConstruction() {
+    TQelModuleWithControls::AfterConstruction();
+    RegisterDemoTargets();
+}
+
+void TQelGraphicsTool::ExecuteCommand(TQelDemoPlayback*, const QByteArray& Command, const TQelDemoScriptParams&,
+                                      TQelDemoScriptUserAction*, bool& Handled) {
+    if (Name.isEmpty() || Command != Name.toUpper()) return;
+    MakeCurrent();
+    Handled = true;
+}
+
+void TQelGraphicsTool::GetCommandPoint(TQelDemoPlayback*, const TQelDemoScriptParams&, QPoint&, bool&) {}
+
+void TQelGraphicsTool::StartRecording(TQelDemoPlayback* Playback) { Recorder = Playback; }
+
+void TQelGraphicsTool::StopRecording(TQelDemoPlayback*) { Recorder = nullptr; }
+
+bool TQelGraphicsTool::Recording() const { return Recorder && Recorder->IsRecording(); }
+
+void TQelGraphicsTool::RecordLine(const QByteArray& Line) const {
+    if (Recording()) Recorder->RecordLine(Line);
+}
+
+void TQelGraphicsTool::AddControl(TQelGraphicsToolControl* Control) {
+    if (Control && std::find(FControls.begin(), FControls.end(), Control) == FControls.end())
+        FControls.push_back(Control);
+}
+
+void TQelGraphicsTool::RemoveControl(TQelGraphicsToolControl* Control) {
+    FControls.erase(std::remove(FControls.begin(), FControls.end(), Control), FControls.end());
+}
+
+TQelGraphicsToolControl* TQelGraphicsTool::GetControl(int Index) const {
+    return Index >= 0 && size_t(Index) < FControls.size() ? FControls[size_t(Index)] : nullptr;
+}
+
+void TQelGraphicsTool::CreateControl(TQelGraphicsView* View) {
+    if (ControlClass && View) ControlClass(this, View);
+}
+
+void TQelGraphicsTool::MakeCurrent() {
+    if (IQelGraphicsToolHost* host = FindToolHost()) host->SetActiveTool(this);
+    if (Recording()) {
+        RecordLine("MouseCurvedMove " + Name);
+        RecordLine("Message \"" + Name + '"');
+        RecordLine(Name);
+    }
+}
+
+void TQelGraphicsTool::Activate() {
+    // By index: a control's cursor query may reach other code.
+    for (size_t i = 0; i < FControls.size(); ++i) FControls[i]->Activate();
+    Active = true;
+}
+
+void TQelGraphicsTool::Deactivate() {
+    for (size_t i = 0; i < FControls.size(); ++i) FControls[i]->Deactivate();
+    Active = false;
+}
+
+void TQelGraphicsTool::DocumentOpened(TQelGraphicsDocument* Document) {
+    if (Document && Document->Editor() && Document->Editor()->PluginMode) SetAvailable(AvailableInPluginMode);
+}
+
+void TQelGraphicsTool::DocumentClosing(TQelGraphicsDocument* Document) {
+    if (Document && RunningDocument == Document) FinishModification();
+}
+
+void TQelGraphicsTool::BeginModification(TQelGraphicsView* View) {
+    TQelGraphicsDocument* document = View ? View->Document() : nullptr;
+    if (!document) return;
+    // One modification per tool: one running on another document ends first.
+    if (RunningDocument && RunningDocument != document) FinishModification();
+    // May finish a running modification, this tool's own among them.
+    document->BeginModification(this);
+    RunningView = View;
+    RunningDocument = document;
+    BackupPixels = &document->Backup;
+    CurrentPixels = document->GetPixels();
+    OriginalPixels = document->GetOriginalPixels();
+}
+
+void TQelGraphicsTool::AddModifiedRect(const TQelRect& Rect) {
+    if (RunningDocument) RunningDocument->AddModifiedRect(Rect);
+}
+
+void TQelGraphicsTool::ClearReferences() {
+    RunningView = nullptr;
+    RunningDocument = nullptr;
+    OriginalPixels = nullptr;
+    BackupPixels = nullptr;
+    CurrentPixels = nullptr;
+}
+
+void TQelGraphicsTool::CommitModification() {
+    TQelGraphicsDocument* document = RunningDocument;
+    if (!document || document->ModifiedRect.IsEmpty()) return;
+    const TQelRect rect = document->ModifiedRect;
+    std::unique_ptr<TQelGraphicsCommandState> state;
+    try {
+        state = std::make_unique<TQelGraphicsCommandState>(this, rect, document);
+    } catch (...) {
+        // No state holds the change, so it must not stay in the image: the
+        // backup still has the pixels from before it.
+        if (TQelPixels* image = document->GetPixels())
+            QelCopyPixelsRect(*image, rect.Left, rect.Top, rect, document->Backup);
+        document->InvalidateImageRect(rect);
+        throw;
+    }
+    document->AddCommandState(std::move(state));
+    // The image is read afresh: a tool may have replaced it meanwhile.
+    const TQelPixels* image = document->GetPixels();
+    TQelPixelBuffer& backup = document->Backup;
+    if (!image) return;
+    if (backup.GetBounds() == image->GetBounds() && backup.Bits) {
+        backup.CopyRect(rect.Left, rect.Top, rect, *image);
+    } else {
+        backup.Release();
+        backup.Allocate(backup.Format ? backup.Format : image->Format, image->GetBounds());
+        if (!backup.Bits) NoMemory("back up");
+        backup.CopyFrom(*image);
+    }
+}
+
+void TQelGraphicsTool::FinishModification() {
+    TQelGraphicsDocument* document = RunningDocument;
+    if (!document) return;
+    // The modification ends whatever the commit does, so undo and redo stay
+    // usable after a failed one.
+    auto end = qScopeGuard([this, document] {
+        if (document->Modifying) document->EndModification(this);
+        ClearReferences();
+    });
+    CommitModification();
+}
+
+void TQelGraphicsTool::CancelModification() {
+    TQelGraphicsDocument* document = RunningDocument;
+    if (document && document->Modifying) {
+        if (TQelPixels* image = document->GetPixels())
+            QelCopyPixelsRect(*image, document->Backup.Left, document->Backup.Top, document->Backup.GetBounds(),
+                              document->Backup);
+        if (RunningView) RunningView->viewport()->update();
+        document->ResetModification();
+    }
+    // Also after the document ended the modification itself, so nothing
+    // stale is kept.
+    ClearReferences();
+}
+
+// --- TQelGraphicsToolControl -------------------------------------------------------
+
+TQelGraphicsToolControl::~TQelGraphicsToolControl() {
+    if (Tool) Tool->RemoveControl(this);
+}
+
+void TQelGraphicsToolControl::Attach(TQelGraphicsTool* NewTool, TQelGraphicsView* NewView,
+                                     std::unique_ptr<TQelGraphicsToolControl> Self) {
+    Tool = NewTool;
+    if (Tool) Tool->AddControl(this);
+    View = NewView;
+    if (View && Self) View->Objects.Add(std::move(Self));
+    Init();
+}
+
+void TQelGraphicsToolControl::Reset() { Flags = QelViewOverlay | QelViewNoExtent; }
+
+void TQelGraphicsToolControl::SetVisible(bool Value) {
+    if (Value == GetVisible()) return;
+    TQelViewObject::SetVisible(Value);
+    Invalidate();
+}
+
+TQelPoint TQelGraphicsToolControl::GetMousePos() const {
+    if (!View) return TQelPoint{};
+    const QPoint p = View->viewport()->mapFromGlobal(QCursor::pos());
+    return TQelPoint{p.x(), p.y()};
+}
+
+void TQelGraphicsToolControl::Invalidate() {
+    if (!View) return;
+    TQelRect r;
+    GetBounds(View->MapMode(), r);
+    if (!r.IsEmpty()) View->viewport()->update(QelToQRect(r));
+}
+
+void TQelGraphicsToolControl::Activate() {
+    Active = true;
+    if (View && View->MouseInside) MouseEnter();
+    Invalidate();
+    if (View) View->UpdateCursor();
+}
+
+void TQelGraphicsToolControl::Deactivate() {
+    Active = false;
+    Invalidate();
+}
+
+// --- Undo states -------------------------------------------------------------------
+
+TQelCustomGraphicsCommandState::TQelCustomGraphicsCommandState(TQelGraphicsTool* NewTool, const TQelRect& NewRect,
+                                                               TQelGraphicsDocument* NewDocument)
+    : TQelCommandState(), Tool(NewTool), Document(NewDocument), Rect(NewRect) {
+    // The tools hear of the change before any copy is taken.
+    if (Document) Document->NotifyImageChanged(Tool.data(), Rect);
+}
+
+void TQelCustomGraphicsCommandState::Undo() {
+    if (Document) Document->NotifyImageChanged(Tool.data(), Rect);
+}
+
+void TQelCustomGraphicsCommandState::Redo() {
+    if (Document) Document->NotifyImageChanged(Tool.data(), Rect);
+}
+
+namespace {
+
+// A buffer over Rect in Source's format holding Source's pixels where the two
+// overlap. A copy that cannot be held is an error: a state without its pixels
+// would undo nothing.
+void TakePixels(TQelPixelBuffer& Buffer, const TQelRect& Rect, const TQelPixels& Source) {
+    Buffer.Allocate(Source.Format, Rect);
+    if (!Buffer.Bits && !Rect.IsEmpty())
+        throw EQelOutOfMemory("Not enough memory to keep the change of " + std::to_string(Rect.Width()) + " x " +
+                              std::to_string(Rect.Height()) + " pixels for undo");
+    Buffer.CopyFrom(Source);
+}
+
+}  // namespace
+
+TQelGraphicsCommandState::TQelGraphicsCommandState(TQelGraphicsTool* NewTool, const TQelRect& NewRect,
+                                                   TQelGraphicsDocument* NewDocument)
+    : TQelCustomGraphicsCommandState(NewTool, NewRect, NewDocument), Before(), After() {
+    if (!Document) return;
+    TakePixels(Before, Rect, Document->Backup);
+    if (const TQelPixels* image = Document->GetPixels()) TakePixels(After, Rect, *image);
+}
+
+void TQelGraphicsCommandState::Restore(const TQelPixelBuffer& Pixels) {
+    if (!Document) return;
+    if (TQelPixels* image = Document->GetPixels())
+        QelCopyPixelsRect(*image, Pixels.Left, Pixels.Top, Pixels.GetBounds(), Pixels);
+    Document->InvalidateImageRect(Rect);
+    Document->SyncBackup();
+}
+
+void TQelGraphicsCommandState::Undo() {
+    Restore(Before);
+    TQelCustomGraphicsCommandState::Undo();
+}
+
+void TQelGraphicsCommandState::Redo() {
+    Restore(After);
+    TQelCustomGraphicsCommandState::Redo();
 }

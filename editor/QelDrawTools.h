@@ -1,0 +1,295 @@
+// Tools that paint with a brush footprint following the mouse: the draw tool
+// with its size, opacity and stroke protocol; the mask tool whose footprint
+// is a coverage mask, with the mask builders and the stroke-accumulation
+// mask; the soft round brush with its outline pointer; and the blur brush,
+// which also knows the mean colour of the unchanged image around any pixel.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QMetaObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "QelBitmap.h"
+#include "QelGeometry.h"
+#include "QelGraphicsEditor.h"
+#include "QelNumeric.h"
+
+class QPainter;
+class QSlider;
+class TQelDrawToolControl;
+
+// A tool that stamps a square footprint of odd side at the mouse positions
+// of a stroke. One stroke is one modification and, when it changed pixels,
+// one undo state.
+class TQelDrawTool : public TQelGraphicsTool {
+    Q_OBJECT
+public:
+    // Drag: a stroke runs from mouse-down to mouse-up. Stamp: mouse-down
+    // paints one footprint and ends the stroke.
+    static constexpr uint8_t DrawModeDrag = 0;
+    static constexpr uint8_t DrawModeStamp = 1;
+
+    TQelDrawTool();
+    ~TQelDrawTool() override;
+
+    // NAME+"SIZE" and NAME+"OPACITY" set the value from argument 0 (handled
+    // also when the value is refused); the rest as the base.
+    void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
+                        TQelDemoScriptUserAction* Action, bool& Handled) override;
+    // NAME+"SIZE" and NAME+"OPACITY": the middle of the bound track bar.
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
+    // A finish that does not come from the stroke's own end (another tool
+    // began, the document closes) ends the stroke too.
+    void FinishModification() override;
+    void RemoveControl(TQelGraphicsToolControl* Control) override;
+
+    virtual void SizeChanged() {}
+    // Values equal to the present one or outside the limits are ignored.
+    virtual void SetSize(int32_t Value);
+    virtual void OpacityChanged() {}
+    // Values equal to the present one or outside 0..255 are ignored.
+    virtual void SetOpacity(int32_t Value);
+    // Starts a stroke on Control's view; false refuses it.
+    virtual bool BeginDraw(TQelDrawToolControl* Control, TMouseButton Button, TShiftState Shift);
+    // Paints the part of Rect inside the image and adds it to the dirty
+    // rectangle.
+    virtual void DrawRect(const TQelRect& Rect);
+    // The tool's pixel work over Rect (inside the image).
+    virtual void PaintRect(const TQelRect&) {}
+    // Ends the stroke and commits it.
+    virtual void EndDraw();
+
+    // The footprint of Size at Point: a square of side 2 * (Size div 2) + 1
+    // centred on the pixel.
+    static TQelRect GetBrushRect(const TQelPoint& Point, int32_t Size);
+
+    // The track bar follows the size and sets it; null detaches.
+    void BindSizeTrackBar(QSlider* TrackBar);
+    void BindOpacityTrackBar(QSlider* TrackBar);
+    bool IsDrawing() const { return DrawingControl != nullptr; }
+
+    TQelDrawToolControl* DrawingControl = nullptr;
+    uint8_t DrawMode = DrawModeDrag;
+    TMouseButton Button = mbLeft;
+    TShiftState Shift = 0;
+    int32_t Size = 10;
+    int32_t MinSize = 1;
+    int32_t MaxSize = 50;
+    QPointer<QSlider> SizeTrackBar;
+    int32_t Opacity = 255;
+    QPointer<QSlider> OpacityTrackBar;
+
+protected:
+    // Moves a bound track bar without it calling back.
+    static void MoveTrackBar(QSlider* TrackBar, int32_t Value);
+    // Binds TrackBar to Setter over Min..Max; the old connection is dropped.
+    void BindTrackBar(QSlider* TrackBar, QMetaObject::Connection& Connection, int32_t Min, int32_t Max,
+                      int32_t Frequency, int32_t Value, std::function<void(int32_t)> Setter);
+    // The middle of TrackBar on the screen; false when none is bound.
+    static bool TrackBarPoint(QSlider* TrackBar, QPoint& Point);
+    // Upper-cased name + Suffix; empty for a tool without a name.
+    QByteArray CommandName(const char* Suffix) const;
+    // Argument 0, upper-cased.
+    static QByteArray ElementName(const TQelDemoScriptParams& Params);
+
+private:
+    QMetaObject::Connection FSizeConnection;
+    QMetaObject::Connection FOpacityConnection;
+    // Set while EndDraw finishes the modification.
+    bool FEnding = false;
+};
+
+// Turns mouse input on the view into strokes of its draw tool.
+class TQelDrawToolControl : public TQelGraphicsToolControl {
+public:
+    // False when a stroke already runs on this control or the tool refuses.
+    bool BeginDrawing(TMouseButton Button, TShiftState Shift);
+    virtual void EndDrawing();
+    // A footprint at the control's bounds.
+    virtual void DrawAtBrush();
+
+    // Repaints the old and the new place.
+    void SetBounds(const TQelRect& Rect) override;
+    void Activate() override;
+    // A running stroke is ended (and committed) first, so that no stroke
+    // outlives its tool's turn.
+    void Deactivate() override;
+
+    // The control's tool as a draw tool; null when it is gone.
+    TQelDrawTool* DrawTool() const;
+
+    bool Drawing = false;
+};
+
+// A draw tool's control that follows the mouse with the brush, hides the
+// pointer and changes the size by wheel and keys.
+class TQelMaskDrawToolControl : public TQelDrawToolControl {
+public:
+    // Bounds := the footprint at Point (image coordinates).
+    void SetBrushPos(const TQelPoint& Point);
+    const TQelPoint& GetBrushPos() const { return FBrushPos; }
+
+    void Activate() override;
+    bool GetCursor(TShiftState Shift, const TQelPoint& Point, int16_t& Cursor) override;
+    void MouseEnter() override;
+    void MouseLeave() override;
+    bool MouseDown(TMouseButton Button, TShiftState Shift, const TQelPoint& Point) override;
+    bool MouseMove(TShiftState Shift, const TQelPoint& Point) override;
+    bool MouseUp(TMouseButton Button, TShiftState Shift, const TQelPoint& Point) override;
+    bool MouseWheel(TShiftState Shift, int32_t Delta, const TQelPoint& Point) override;
+    bool KeyDown(uint16_t& Key, TShiftState Shift) override;
+
+private:
+    TQelPoint FBrushPos;
+};
+
+// A box in an options frame that the tool paints its brush preview into.
+class TQelPaintBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit TQelPaintBox(QWidget* Parent = nullptr);
+
+    std::function<void(QPainter&)> OnPaint;
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+};
+
+// A draw tool whose footprint is a coverage mask. With Accumulate the stroke
+// mask keeps the per-pixel maximum of every footprint of the stroke.
+class TQelMaskDrawTool : public TQelDrawTool {
+    Q_OBJECT
+public:
+    TQelMaskDrawTool();
+    ~TQelMaskDrawTool() override;
+
+    // Builds the first mask (through the most derived BuildMask).
+    void Create() override;
+    void SizeChanged() override;
+    void OpacityChanged() override;
+    // Reads the mask at image coordinates while it paints Rect.
+    void DrawRect(const TQelRect& Rect) override;
+    void EndDraw() override;
+
+    // Descendants build BrushMask first, then call this (the preview).
+    virtual void BuildMask();
+
+    // What PaintRect reads coverage from, at image coordinates.
+    const TQelPixelMask& GetDrawMask() const { return Accumulate ? StrokeMask : BrushMask; }
+
+    // The box paints the preview from now on; null detaches.
+    void SetPreviewBox(TQelPaintBox* Box);
+    // The preview into Painter: black, or grey when the box is disabled.
+    void PaintPreviewBox(QPainter& Painter);
+    void UpdatePreview();
+    // The mask centred in Colour on white, with a grey border, into Rect.
+    void DrawPreview(QPainter& Painter, const TQelRect& Rect, uint32_t Colour);
+
+    // Mask builders: each sizes Mask to the footprint of Size at (0, 0).
+    // A hard disc of Value.
+    static void BuildDiscMask(TQelPixelMask& Mask, int32_t Size, uint8_t Value);
+    // Opacity inside the radius Hardness sets, falling off linearly to 0 at
+    // the edge. A single pixel is always 255.
+    static void BuildSoftMask(TQelPixelMask& Mask, int32_t Size, int32_t Opacity, int32_t Hardness);
+    // Value * (1 - t^(Exponent16 / 16)) with t the distance over the radius.
+    static void BuildFalloffMask(TQelPixelMask& Mask, int32_t Size, int32_t Value, int32_t Exponent16);
+    // Colour (B | G << 8 | R << 16) over Source into Dest with the mask's
+    // coverage, inside Rect and every bound of the three.
+    static void BlendColorMask(const TQelPixelMask& Mask, const TQelPixels& Source, uint32_t Colour,
+                               const TQelRect& Rect, TQelPixels& Dest);
+
+    TQelPixelMask BrushMask;
+    TQelPixelMask StrokeMask;
+    QPointer<TQelPaintBox> PreviewBox;
+    bool Accumulate = false;
+
+private:
+    // Grows the stroke mask over Rect, with room to spare, so that a long
+    // stroke reallocates only now and then.
+    void ReserveStroke(const TQelRect& Rect);
+};
+
+// A soft round brush; its control draws the outline as the pointer.
+class TQelBrushTool : public TQelMaskDrawTool {
+    Q_OBJECT
+public:
+    TQelBrushTool();
+
+    void Create() override;
+    void BuildMask() override;
+    // NAME+"HARDNESS", then the draw tool's commands.
+    void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
+                        TQelDemoScriptUserAction* Action, bool& Handled) override;
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
+
+    // Values equal to the present one or outside 0..255 are ignored.
+    virtual void SetHardness(int32_t Value);
+    void BindHardnessTrackBar(QSlider* TrackBar);
+
+    // Starts at 0 so that the first SetHardness builds the mask.
+    int32_t Hardness = 0;
+    QPointer<QSlider> HardnessTrackBar;
+
+private:
+    QMetaObject::Connection FHardnessConnection;
+};
+
+// Draws the brush outline, inverting what lies under it.
+class TQelBrushToolControl : public TQelMaskDrawToolControl {
+public:
+    void PaintOverlay(TQelViewCanvas& Canvas) override;
+    // The device bounds, at least one pixel, grown by 2: the outline is
+    // always repainted whole.
+    void GetOverlayBounds(const TQelMapMode& MapMode, TQelRect& Rect) const override;
+    // The outline's device rectangle.
+    TQelRect GetOutlineRect(const TQelMapMode& MapMode) const;
+
+private:
+    // The rasterised outline of the last size drawn.
+    QImage FOutline;
+};
+
+// A brush that also needs the mean colour of the unchanged image in a disc
+// around a pixel, computed once per pixel and stroke.
+class TQelCustomBlurBrushTool : public TQelBrushTool {
+    Q_OBJECT
+public:
+    TQelCustomBlurBrushTool();
+    ~TQelCustomBlurBrushTool() override;
+
+    void Create() override;
+    // The smoothing follows every size change.
+    void SetSize(int32_t Value) override;
+    void EndDraw() override;
+    // NAME+"SMOOTHING", then the brush's commands.
+    void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
+                        TQelDemoScriptUserAction* Action, bool& Handled) override;
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
+
+    // Values equal to the present one or outside the size limits are ignored.
+    virtual void SetSmoothing(int32_t Value);
+    // The smoothing disc without its centre.
+    virtual void BuildBlurMask();
+    void BindSmoothingTrackBar(QSlider* TrackBar);
+
+    // The mean of the backup's pixels under the smoothing disc around
+    // (X, Y), the pixel itself left out, halves to even. Cached where the
+    // caller sized BlurCache (alpha 0 = not yet known).
+    TQelRGBTriple GetBlurredPixel(int32_t X, int32_t Y);
+
+    TQelPixelBuffer BlurCache;
+    TQelPixelMask DiscMask;
+    int32_t Smoothing = 0;
+    QPointer<QSlider> SmoothingTrackBar;
+
+private:
+    QMetaObject::Connection FSmoothingConnection;
+};
