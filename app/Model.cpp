@@ -7,9 +7,10 @@
 #include <exception>
 
 #include "QelCursors.h"
-#include "QelEditor.h"
 #include "QelForms.h"
+#include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
+#include "QelPaths.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -21,26 +22,6 @@ namespace {
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
 constexpr int ColorSelectorHotY = 30;
-
-// Stands in for the image editor until it joins: no formats, so nothing can
-// be opened or saved, but the shell, the commands and the recent files work.
-class TNoDocumentFormats : public TQelDocumentFormats {
-public:
-    int32_t Count() const override { return 0; }
-    const TQelFileFormatInfo* Items(int32_t) const override { return nullptr; }
-    bool Load(TQelDocument&, const QString&, int32_t&) override { return false; }
-    bool Save(TQelDocument&, const QString&, int32_t) override { return false; }
-    bool CanSave(int32_t) override { return false; }
-};
-
-class TPlainEditor : public TQelEditor {
-public:
-    TQelDocumentFormats* GetFormats() override { return &FFormats; }
-    std::unique_ptr<TQelDocument> CreateDocument() override { return nullptr; }
-
-private:
-    TNoDocumentFormats FFormats;
-};
 
 }  // namespace
 
@@ -78,10 +59,19 @@ void TModule::DataModuleCreate() {
     ToolbarImages = &NewTBXImageList;
 
     // The editor comes first; it creates the main window.
-    TPlainEditor* editor = nullptr;
+    TQelGraphicsEditor* editor = nullptr;
     app->CreateModule(editor);
+    editor->ImagesFolder = QelProgramDir() + QStringLiteral("/Images/");
     // The menu items take their images from the toolbar image list, through
     // the main window's GetImages.
+    TQelImageList* images = MainForm->GetImages();
+    images->SetActionImage(editor->NextImageButton, 15);
+    images->SetActionImage(editor->PrevImageButton, 14);
+    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, 10);
+    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, 11);
+    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem}) images->SetActionImage(item, 12);
+    for (QAction* item : {editor->ScaleToBestFitButton, editor->ScaleToBestFitMenuItem})
+        images->SetActionImage(item, 13);
 
     ColorSelectorCursor =
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
