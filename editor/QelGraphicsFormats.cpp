@@ -64,36 +64,38 @@ private:
     bool FShown;
 };
 
-// The original image as a copy of the current one.
-bool CopyToOriginal(TQelGraphicsDocument& Document) {
+// The original image sized like the current one; null without an image or
+// without memory.
+const TQelPixels* PrepareOriginal(TQelGraphicsDocument& Document) {
     const TQelPixels* image = Document.Image.GetPixels();
-    if (!image) return false;
+    if (!image) return nullptr;
     const TQelPixels* original = Document.OriginalImage.GetPixels();
     if ((!original || original->GetBounds() != image->GetBounds() || original->Format != image->Format) &&
         !Document.OriginalImage.SetSize(image->Width, image->Height, image->Format))
-        return false;
-    original = Document.OriginalImage.GetPixels();
-    const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
-    for (int32_t y = 0; y < image->Height; ++y)
-        std::memcpy(original->PixelAddress(0, y), image->PixelAddress(0, y), rowBytes);
+        return nullptr;
+    return Document.OriginalImage.GetPixels();
+}
+
+void CopyRows(const TQelPixels* From, const TQelPixels* To) {
+    const size_t rowBytes = size_t(From->Width) * size_t(From->BytesPerPixel);
+    for (int32_t y = 0; y < From->Height; ++y) std::memcpy(To->PixelAddress(0, y), From->PixelAddress(0, y), rowBytes);
+}
+
+// The original image as a copy of the current one.
+bool CopyToOriginal(TQelGraphicsDocument& Document) {
+    const TQelPixels* original = PrepareOriginal(Document);
+    if (!original) return false;
+    CopyRows(Document.Image.GetPixels(), original);
     return true;
 }
 
 // The original image as a copy of the current one on another thread while
 // the backup is made on this one (SyncBackup, which ends every load).
 bool CopyToOriginalAndBackup(TQelGraphicsDocument& Document) {
+    const TQelPixels* original = PrepareOriginal(Document);
+    if (!original) return false;
     const TQelPixels* image = Document.Image.GetPixels();
-    if (!image) return false;
-    const TQelPixels* original = Document.OriginalImage.GetPixels();
-    if ((!original || original->GetBounds() != image->GetBounds() || original->Format != image->Format) &&
-        !Document.OriginalImage.SetSize(image->Width, image->Height, image->Format))
-        return false;
-    original = Document.OriginalImage.GetPixels();
-    auto copy = [image, original] {
-        const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
-        for (int32_t y = 0; y < image->Height; ++y)
-            std::memcpy(original->PixelAddress(0, y), image->PixelAddress(0, y), rowBytes);
-    };
+    auto copy = [image, original] { CopyRows(image, original); };
     std::thread copier;
     try {
         copier = std::thread(copy);
