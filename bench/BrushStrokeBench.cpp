@@ -5,6 +5,7 @@
 // 6000 x 4000) and not on how long the stroke already is (the first 50 dabs
 // against the last 50). "LargeOverSmall" runs both documents in one run and
 // reports the ratios.
+#include "BenchSupport.h"
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -212,12 +213,8 @@ BENCHMARK(BM_Stroke6000x4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrokeLargeOverSmall)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QelBenchmarkPlatform();
     QApplication app(argc, argv);
     TQelApplication application;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return QelRunBenchmarks(argc, argv);
 }

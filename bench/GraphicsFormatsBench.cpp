@@ -3,6 +3,7 @@
 // buffer on its own: "OpenOverDecode" times both alternately in one run and
 // reports their ratio (target: at most 1.2), once through the decoder and
 // once through the lossless session.
+#include "BenchSupport.h"
 #include <benchmark/benchmark.h>
 
 #include <QFile>
@@ -161,11 +162,7 @@ BENCHMARK(BM_OpenOverDecode)->ArgName("session")->Arg(0)->Arg(1)->Unit(benchmark
 BENCHMARK(BM_SaveJpeg6000x4000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QelBenchmarkPlatform();
     QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return QelRunBenchmarks(argc, argv);
 }

@@ -2,6 +2,7 @@
 // a 1600 x 1000 photo at 1:1. The paint must cost what the viewport costs,
 // not what the image costs; "BestFitOverOneToOne" times both in one run and
 // reports their ratio.
+#include "BenchSupport.h"
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -117,11 +118,7 @@ BENCHMARK(BM_OneToOne1600x1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BestFitOverOneToOne)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QelBenchmarkPlatform();
     QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return QelRunBenchmarks(argc, argv);
 }
