@@ -306,78 +306,70 @@ bool TQelLTBitmap::Crop(const TQelRect& Rect) {
     return true;
 }
 
-bool TQelLTBitmap::FlipHorizontal() {
+template <class Fn>
+bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill) {
     if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
     std::unique_ptr<TQelLTPixels> pixels;
     TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, FHandle.Width, FHandle.Height, FHandle.Format)) return false;
-    const int32_t w = FHandle.Width;
-    for (int32_t y = 0; y < FHandle.Height; ++y) {
-        const uint8_t* from = FPixels->PixelAddress(0, y);
-        uint8_t* to = pixels->PixelAddress(0, y);
-        for (int32_t x = 0; x < w; ++x) std::memcpy(to + ptrdiff_t(w - 1 - x) * 3, from + ptrdiff_t(x) * 3, 3);
-    }
-    TakeOver(pixels, handle);
-    return true;
-}
-
-bool TQelLTBitmap::FlipVertical() {
-    if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
-    std::unique_ptr<TQelLTPixels> pixels;
-    TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, FHandle.Width, FHandle.Height, FHandle.Format)) return false;
-    const size_t rowBytes = size_t(FHandle.Width) * 3;
-    for (int32_t y = 0; y < FHandle.Height; ++y)
-        std::memcpy(pixels->PixelAddress(0, FHandle.Height - 1 - y), FPixels->PixelAddress(0, y), rowBytes);
-    TakeOver(pixels, handle);
-    return true;
-}
-
-bool TQelLTBitmap::RotateLeft() {
-    if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
-    std::unique_ptr<TQelLTPixels> pixels;
-    TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, FHandle.Height, FHandle.Width, FHandle.Format)) return false;
-    const int32_t w = FHandle.Width;
-    for (int32_t y = 0; y < FHandle.Height; ++y) {
-        const uint8_t* from = FPixels->PixelAddress(0, y);
-        for (int32_t x = 0; x < w; ++x) std::memcpy(pixels->PixelAddress(y, w - 1 - x), from + ptrdiff_t(x) * 3, 3);
-    }
-    TakeOver(pixels, handle);
-    return true;
-}
-
-bool TQelLTBitmap::RotateRight() {
-    if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
-    std::unique_ptr<TQelLTPixels> pixels;
-    TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, FHandle.Height, FHandle.Width, FHandle.Format)) return false;
-    const int32_t w = FHandle.Width, h = FHandle.Height;
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* from = FPixels->PixelAddress(0, y);
-        for (int32_t x = 0; x < w; ++x) std::memcpy(pixels->PixelAddress(h - 1 - y, x), from + ptrdiff_t(x) * 3, 3);
-    }
-    TakeOver(pixels, handle);
-    return true;
-}
-
-bool TQelLTBitmap::Resize(int32_t NewWidth, int32_t NewHeight) {
-    // The resampler writes 24-bit rows only; any other format would come
-    // back black and be reported as done.
-    if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
-    std::unique_ptr<TQelLTPixels> pixels;
-    TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, NewWidth, NewHeight, FHandle.Format)) return false;
+    if (!CreateBitmapMemory(pixels, handle, Width, Height, FHandle.Format)) return false;
     try {
-        const TLanczosResampler resampler;
-        const TQelRect bounds = pixels->GetBounds();
-        ResamplePixels(*pixels, bounds, bounds, *FPixels, GetBoundsRect(), resampler);
+        Fill(*pixels, *FPixels);
     } catch (const std::exception&) {
         FreeBitmap(pixels, handle);
         return false;
     }
     TakeOver(pixels, handle);
     return true;
+}
+
+bool TQelLTBitmap::FlipHorizontal() {
+    const int32_t w = FHandle.Width, h = FHandle.Height;
+    return Rebuild24(w, h, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
+        for (int32_t y = 0; y < h; ++y) {
+            const uint8_t* src = from.PixelAddress(0, y);
+            uint8_t* dst = to.PixelAddress(0, y);
+            for (int32_t x = 0; x < w; ++x) std::memcpy(dst + ptrdiff_t(w - 1 - x) * 3, src + ptrdiff_t(x) * 3, 3);
+        }
+    });
+}
+
+bool TQelLTBitmap::FlipVertical() {
+    const int32_t w = FHandle.Width, h = FHandle.Height;
+    return Rebuild24(w, h, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
+        const size_t rowBytes = size_t(w) * 3;
+        for (int32_t y = 0; y < h; ++y) std::memcpy(to.PixelAddress(0, h - 1 - y), from.PixelAddress(0, y), rowBytes);
+    });
+}
+
+bool TQelLTBitmap::RotateLeft() {
+    const int32_t w = FHandle.Width, h = FHandle.Height;
+    return Rebuild24(h, w, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
+        for (int32_t y = 0; y < h; ++y) {
+            const uint8_t* src = from.PixelAddress(0, y);
+            for (int32_t x = 0; x < w; ++x) std::memcpy(to.PixelAddress(y, w - 1 - x), src + ptrdiff_t(x) * 3, 3);
+        }
+    });
+}
+
+bool TQelLTBitmap::RotateRight() {
+    const int32_t w = FHandle.Width, h = FHandle.Height;
+    return Rebuild24(h, w, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
+        for (int32_t y = 0; y < h; ++y) {
+            const uint8_t* src = from.PixelAddress(0, y);
+            for (int32_t x = 0; x < w; ++x) std::memcpy(to.PixelAddress(h - 1 - y, x), src + ptrdiff_t(x) * 3, 3);
+        }
+    });
+}
+
+bool TQelLTBitmap::Resize(int32_t NewWidth, int32_t NewHeight) {
+    // The resampler writes 24-bit rows only; any other format would come
+    // back black and be reported as done.
+    const TQelRect source = GetBoundsRect();
+    return Rebuild24(NewWidth, NewHeight, [&source](TQelLTPixels& to, const TQelLTPixels& from) {
+        const TLanczosResampler resampler;
+        const TQelRect bounds = to.GetBounds();
+        ResamplePixels(to, bounds, bounds, from, source, resampler);
+    });
 }
 
 void CopyBitmapToBuffer(const TQelBitmap& Bitmap, TQelPixelBuffer& Buffer) {

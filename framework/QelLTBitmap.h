@@ -99,6 +99,12 @@ public:
 private:
     // Frees the present rows and takes the new ones.
     void TakeOver(std::unique_ptr<TQelLTPixels>& Pixels, TQelBitmapHandle& Handle);
+    // The 24-bit whole-image operations: new rows of Width x Height, filled
+    // by Fill(New, Old), then swapped in. False, and nothing changed, for an
+    // empty or other-format bitmap, when the rows cannot be had or when Fill
+    // throws.
+    template <class Fn>
+    bool Rebuild24(int32_t Width, int32_t Height, const Fn& Fill);
 
     std::unique_ptr<TQelLTPixels> FPixels;
     TQelBitmapHandle FHandle;
