@@ -21,6 +21,14 @@ int32_t Saturate(int64_t v) {
 
 TQelPoint ClientPoint(const QPointF& p) { return TQelPoint{int32_t(std::floor(p.x())), int32_t(std::floor(p.y()))}; }
 
+// The button of a press or release; a button the program has no number for
+// is ignored and goes on to the parent.
+bool EventButton(QMouseEvent* Event, TMouseButton& Button) {
+    if (QelMouseButton(Event->button(), Button)) return true;
+    Event->ignore();
+    return false;
+}
+
 }  // namespace
 
 // --- TQelViewControl -----------------------------------------------------------
@@ -75,20 +83,14 @@ void TQelViewControl::paintEvent(QPaintEvent* Event) {
 
 void TQelViewControl::mousePressEvent(QMouseEvent* Event) {
     TMouseButton button;
-    if (!QelMouseButton(Event->button(), button)) {
-        Event->ignore();
-        return;
-    }
+    if (!EventButton(Event, button)) return;
     const TQelPoint p = ClientPoint(Event->position());
     MouseDown(button, QelShiftState(Event->modifiers(), Event->buttons()), p.X, p.Y);
 }
 
 void TQelViewControl::mouseDoubleClickEvent(QMouseEvent* Event) {
     TMouseButton button;
-    if (!QelMouseButton(Event->button(), button)) {
-        Event->ignore();
-        return;
-    }
+    if (!EventButton(Event, button)) return;
     const TQelPoint p = ClientPoint(Event->position());
     MouseDown(button, TShiftState(QelShiftState(Event->modifiers(), Event->buttons()) | ssDouble), p.X, p.Y);
 }
@@ -100,10 +102,7 @@ void TQelViewControl::mouseMoveEvent(QMouseEvent* Event) {
 
 void TQelViewControl::mouseReleaseEvent(QMouseEvent* Event) {
     TMouseButton button;
-    if (!QelMouseButton(Event->button(), button)) {
-        Event->ignore();
-        return;
-    }
+    if (!EventButton(Event, button)) return;
     const TQelPoint p = ClientPoint(Event->position());
     MouseUp(button, QelShiftState(Event->modifiers(), Event->buttons()), p.X, p.Y);
 }
@@ -251,11 +250,7 @@ void TQelScrollViewControl::CenterOn(const TQelPoint& LogicalPoint) {
     const TQelPoint p = MapMode().LogicalToDevice(LogicalPoint);
     const QSize client = viewport()->size();
     MoveOrigin(Saturate(int64_t(client.width() / 2) - p.X), Saturate(int64_t(client.height() / 2) - p.Y));
-    int32_t dx, dy, ew, eh;
-    GetScrollState(dx, dy, ew, eh);
-    if (dx != 0 || dy != 0) MoveOrigin(dx, dy);
-    SetScrollBars(ew, eh);
-    viewport()->update();
+    UpdateView();
 }
 
 void TQelScrollViewControl::resizeEvent(QResizeEvent* Event) {
