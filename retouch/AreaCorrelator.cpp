@@ -20,14 +20,11 @@ uint32_t PackedColour(const uint8_t* p) { return uint32_t(p[KBlue]) | uint32_t(p
 
 int ChannelSum(const uint8_t* p) { return int(p[KBlue]) + int(p[KGreen]) + int(p[KRed]); }
 
-// Nearest integer, halves to even, kept to 0..255. v is finite.
-uint8_t RoundToByte(double v) { return uint8_t(ClampDouble(std::nearbyint(v), 0.0, 255.0)); }
-
 // Per channel Round((a·A + b·B) / (a + b)); a + b > 0.
 void BlendByWeights(uint8_t* out, const uint8_t* colourA, const uint8_t* colourB, int32_t a, int32_t b) {
     const double total = double(a) + double(b);
     for (int c = 0; c < 3; ++c)
-        out[c] = RoundToByte((double(colourA[c]) * a + double(colourB[c]) * b) / total);
+        out[c] = FloatToByte((double(colourA[c]) * a + double(colourB[c]) * b) / total);
 }
 
 }  // namespace
@@ -119,9 +116,8 @@ void TAreaCorrelator::RemoveBorderOutliers(double fraction) {
     }
     if (means.ColourCount() < 2) return;
 
-    const auto packed = [](const TKMeanColour& c) { return uint32_t(c.B) | uint32_t(c.G) << 8 | uint32_t(c.R) << 16; };
-    means.AddCluster(true, packed(means.GetColour(0)));
-    means.AddCluster(true, packed(means.GetColour(1)));
+    means.AddCluster(true, means.GetColour(0).Packed());
+    means.AddCluster(true, means.GetColour(1).Packed());
     // Passes end when no colour moves; the cap only guards against a cycle
     // that float rounding might cause.
     for (int pass = 0; pass < TKMean::MaxPasses; ++pass)
@@ -237,7 +233,7 @@ void TAreaCorrelator::TransferChannelSum(const TQelPoint& offset, uint8_t orient
         if (!std::isfinite(z)) z = 0.0;
         const uint8_t* patch = Source(pair.SX, pair.SY);
         uint8_t* out = Dest(pair.X, pair.Y);
-        for (int c = 0; c < 3; ++c) out[c] = RoundToByte(double(patch[c]) + z / 3.0);
+        for (int c = 0; c < 3; ++c) out[c] = FloatToByte(double(patch[c]) + z / 3.0);
     }
 }
 
@@ -265,7 +261,7 @@ void TAreaCorrelator::TransferPerChannel(const TQelPoint& offset, uint8_t orient
         if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2])) d[0] = d[1] = d[2] = 0.0;
         const uint8_t* patch = Source(pair.SX, pair.SY);
         uint8_t corrected[3];
-        for (int c = 0; c < 3; ++c) corrected[c] = RoundToByte(ClampDouble(double(patch[c]) + d[c], 0.0, 255.0));
+        for (int c = 0; c < 3; ++c) corrected[c] = FloatToByte(double(patch[c]) + d[c]);
         uint8_t* out = Dest(pair.X, pair.Y);
         if (blend && FInterior.HasOuterNeighbours(i))
             BlendByWeights(out, Source(pair.X, pair.Y), corrected, FInterior.GetOuterWeight(i),
