@@ -38,8 +38,7 @@ void TKMean::GrowTable() {
     FIndices.assign(size, -1);
     FMask = size - 1;
     for (size_t i = 0; i < FColours.size(); ++i) {
-        const TKMeanColour& c = FColours[i];
-        const uint32_t key = uint32_t(c.B) | uint32_t(c.G) << 8 | uint32_t(c.R) << 16;
+        const uint32_t key = FColours[i].Packed();
         size_t slot = HashSlot(key, FMask);
         while (FKeys[slot] != KEmpty) slot = (slot + 1) & FMask;
         FKeys[slot] = key;

@@ -11,6 +11,9 @@ struct TKMeanColour {
     uint8_t R = 0;
     int32_t Cluster = 0;
     int32_t Count = 1;  // pixels of this colour
+
+    // B | G << 8 | R << 16, the form AddColour takes.
+    uint32_t Packed() const { return uint32_t(B) | uint32_t(G) << 8 | uint32_t(R) << 16; }
 };
 
 struct TKMeanCluster {
