@@ -15,28 +15,13 @@
 
 #include "QelLTBitmap.h"
 #include "QelView.h"
+// The image object the view tests check, so the paint timed is the one tested.
+#include "../tests/framework/ViewTestSupport.h"
 
 namespace {
 
 constexpr int ViewWidth = 1600;
 constexpr int ViewHeight = 1000;
-
-// The document image as the view shows it: drawn through the map mode, its
-// rectangle then excluded from the clip.
-class TImageObject : public TQelViewObject {
-public:
-    explicit TImageObject(TQelLTBitmap* bitmap) : FBitmap(bitmap) { Bounds = bitmap->GetBoundsRect(); }
-    void Reset() override { Flags = 1 + 2 + 8; }
-    void PaintBody(TQelViewCanvas& c) override {
-        TQelRect r;
-        GetBodyBounds(c.MapMode, r);
-        FBitmap->Draw(c.Canvas, r, Bounds, c.GetClipBox());
-        c.ExcludeClipRect(r);
-    }
-
-private:
-    TQelLTBitmap* FBitmap;
-};
 
 struct TScene {
     TQelLTBitmap Bitmap;

@@ -1,4 +1,4 @@
-// Shared by the view and bitmap tests.
+// Shared by the view and bitmap tests and the view paint benchmark.
 #pragma once
 
 #include "QelLTBitmap.h"
