@@ -13,13 +13,6 @@
 
 namespace {
 
-QByteArray UpperAscii(const QByteArray& s) {
-    QByteArray out = s;
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return out;
-}
-
 // The middle of R as the platform's menus give it: ((L + R) div 2, (T + B) div 2)
 // with exclusive right and bottom.
 QPoint RectCenter(const QRect& r) {
@@ -105,12 +98,12 @@ TQelDemoHooks* TQelDemoHooks::Instance() { return FInstance; }
 
 void TQelDemoHooks::RegisterComponent(const QByteArray& Name, QObject* Component) {
     if (!Component) return;
-    FComponents.push_back(TQelDemoComponentInfo{UpperAscii(Name), Component});
+    FComponents.push_back(TQelDemoComponentInfo{Name.toUpper(), Component});
 }
 
 void TQelDemoHooks::RegisterCommand(const QByteArray& Name, std::function<void()> Handler) {
     TQelDemoCommandInfo row;
-    row.Name = UpperAscii(Name);
+    row.Name = Name.toUpper();
     row.Handler = std::move(Handler);
     FCommands.push_back(std::move(row));
 }
@@ -118,7 +111,7 @@ void TQelDemoHooks::RegisterCommand(const QByteArray& Name, std::function<void()
 void TQelDemoHooks::RegisterNotifyCommand(const QByteArray& Name, QObject* Sender,
                                           std::function<void(QObject*)> Handler) {
     TQelDemoCommandInfo row;
-    row.Name = UpperAscii(Name);
+    row.Name = Name.toUpper();
     row.NotifyHandler = std::move(Handler);
     row.Sender = Sender;
     FCommands.push_back(std::move(row));
@@ -126,7 +119,7 @@ void TQelDemoHooks::RegisterNotifyCommand(const QByteArray& Name, QObject* Sende
 
 void TQelDemoHooks::RegisterBoolCommand(const QByteArray& Name, bool Default, std::function<void(bool)> Handler) {
     TQelDemoCommandInfo row;
-    row.Name = UpperAscii(Name);
+    row.Name = Name.toUpper();
     row.BoolHandler = std::move(Handler);
     row.BoolDefault = Default;
     FCommands.push_back(std::move(row));
@@ -135,7 +128,7 @@ void TQelDemoHooks::RegisterBoolCommand(const QByteArray& Name, bool Default, st
 void TQelDemoHooks::RegisterIntCommand(const QByteArray& Name, int32_t Default,
                                        std::function<void(int32_t)> Handler) {
     TQelDemoCommandInfo row;
-    row.Name = UpperAscii(Name);
+    row.Name = Name.toUpper();
     row.IntHandler = std::move(Handler);
     row.IntDefault = Default;
     FCommands.push_back(std::move(row));
@@ -144,7 +137,7 @@ void TQelDemoHooks::RegisterIntCommand(const QByteArray& Name, int32_t Default,
 void TQelDemoHooks::RegisterPointCommand(const QByteArray& Name, const QPoint& Default,
                                          std::function<void(int32_t, int32_t)> Handler) {
     TQelDemoCommandInfo row;
-    row.Name = UpperAscii(Name);
+    row.Name = Name.toUpper();
     row.PointHandler = std::move(Handler);
     row.PointDefault = Default;
     FCommands.push_back(std::move(row));
@@ -188,7 +181,7 @@ bool TQelDemoHooks::CallCommand(const TQelDemoCommandInfo& Row, const TQelDemoSc
 void TQelDemoHooks::ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command,
                                    const TQelDemoScriptParams& Params, TQelDemoScriptUserAction* Action,
                                    bool& Handled) {
-    const QByteArray name = UpperAscii(Command);
+    const QByteArray name = Command.toUpper();
     // By index and counted afresh: a handler may register further commands.
     for (size_t i = 0; i < FCommands.size(); ++i) {
         if (FCommands[i].Name != name) continue;
@@ -222,7 +215,7 @@ bool TQelDemoHooks::ComponentPoint(QObject* Component, QPoint& Point) {
 void TQelDemoHooks::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
                                     bool& Handled) {
     const std::string text = Params.AsText(0);
-    const QByteArray name = UpperAscii(QByteArray(text.data(), qsizetype(text.size())));
+    const QByteArray name = QByteArray(text.data(), qsizetype(text.size())).toUpper();
     for (size_t i = 0; i < FComponents.size(); ++i) {
         if (FComponents[i].Name != name) continue;
         QObject* component = FComponents[i].Component.data();

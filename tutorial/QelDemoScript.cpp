@@ -35,8 +35,6 @@ QByteArray TrimBlanks(const QByteArray& s) {
     return s.mid(b, e - b);
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-
 bool SameName(const QByteArray& a, const QByteArray& b) { return TQelIniFile::SameText(View(a), View(b)); }
 
 // The value of the first "name=value" line whose name is Key.
@@ -431,8 +429,8 @@ bool QelSplitScriptLine(const QByteArray& line, QByteArray& command, QByteArray&
     if (i == start) return false;
     const char first = line[start];
     if (first == '#' || first == '*' || first == '/' || first == ';') return false;
-    command.resize(i - start);
-    for (qsizetype k = start; k < i; ++k) command[k - start] = UpperAscii(line[k]);
+    // ASCII letters only: other bytes of a command word stay as written.
+    command = line.mid(start, i - start).toUpper();
     while (i < n && (line[i] == ' ' || line[i] == '\t')) ++i;
     arguments = line.mid(i);
     return true;
