@@ -1109,10 +1109,17 @@ TQelGraphicsCommandState::TQelGraphicsCommandState(TQelGraphicsTool* NewTool, co
 
 void TQelGraphicsCommandState::Restore(const TQelPixelBuffer& Pixels) {
     if (!Document) return;
-    if (TQelPixels* image = Document->GetPixels())
-        QelCopyPixelsRect(*image, Pixels.Left, Pixels.Top, Pixels.GetBounds(), Pixels);
+    TQelPixels* image = Document->GetPixels();
+    if (image) QelCopyPixelsRect(*image, Pixels.Left, Pixels.Top, Pixels.GetBounds(), Pixels);
     Document->InvalidateImageRect(Rect);
-    Document->SyncBackup();
+    // Outside the rectangle the backup already matches the image, so an undo
+    // of a small change copies only that change; a backup of another size or
+    // format is made anew.
+    TQelPixelBuffer& backup = Document->Backup;
+    if (image && backup.Bits && backup.Format == image->Format && backup.GetBounds() == image->GetBounds())
+        backup.CopyRect(Rect.Left, Rect.Top, Rect, *image);
+    else
+        Document->SyncBackup();
 }
 
 void TQelGraphicsCommandState::Undo() {
