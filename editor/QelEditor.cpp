@@ -612,21 +612,20 @@ void TQelEditor::DoRedo() {
 void TQelEditor::UndoClick(QObject*) {
     if (!CanUndo()) return;
     DoUndo();
-    if (Recorder && Recorder->IsRecording()) {
-        Recorder->RecordLine("MouseCurvedMove Undo");
-        if (Recorder->ShowMessages) Recorder->RecordLine("Message \"Undo\"");
-        Recorder->RecordLine("Undo");
-    }
+    RecordCommand("Undo", "Undo", "Undo");
 }
 
 void TQelEditor::RedoClick(QObject*) {
     if (!CanRedo()) return;
     DoRedo();
-    if (Recorder && Recorder->IsRecording()) {
-        Recorder->RecordLine("MouseCurvedMove Redo");
-        if (Recorder->ShowMessages) Recorder->RecordLine("Message \"Redo\"");
-        Recorder->RecordLine("Redo");
-    }
+    RecordCommand("Redo", "Redo", "Redo");
+}
+
+void TQelEditor::RecordCommand(const QByteArray& Element, const QByteArray& Message, const QByteArray& Command) {
+    if (!Recorder || !Recorder->IsRecording()) return;
+    Recorder->RecordLine("MouseCurvedMove " + Element);
+    if (Recorder->ShowMessages) Recorder->RecordLine("Message \"" + Message + '"');
+    Recorder->RecordLine(Command);
 }
 
 void TQelEditor::UndoAllClick(QObject*) {

@@ -232,6 +232,9 @@ public:
 protected:
     // The main window's close request asks every document first.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
+    // While recording: the pointer move to Element, the optional message and
+    // the command line.
+    void RecordCommand(const QByteArray& Element, const QByteArray& Message, const QByteArray& Command);
 
 private:
     // The recent-file items, top first; each keeps its file name as data.

@@ -1379,12 +1379,10 @@ bool TQelGraphicsEditor::OpenDocument(const QString& FileName, TQelDocument*& Do
     if (!view) return true;
     BuildFolderList(FileName);
     view->FitView();
-    if (Recorder && Recorder->IsRecording()) {
-        Recorder->RecordLine("MouseCurvedMove Open");
-        if (Recorder->ShowMessages) Recorder->RecordLine("Message \"Open Image\"");
-        Recorder->RecordLine("ImageOpen \"" + QFileInfo(FileName).fileName().toUtf8() + "\", " +
-                             QByteArray::number(view->width()) + ", " + QByteArray::number(view->height()));
-    }
+    if (Recorder && Recorder->IsRecording())
+        RecordCommand("Open", "Open Image",
+                      "ImageOpen \"" + QFileInfo(FileName).fileName().toUtf8() + "\", " +
+                          QByteArray::number(view->width()) + ", " + QByteArray::number(view->height()));
     return true;
 }
 
@@ -1536,14 +1534,6 @@ void TQelGraphicsEditor::DoRedo() {
 }
 
 // --- zoom, previous and next ---------------------------------------------------
-
-void TQelGraphicsEditor::RecordCommand(const QByteArray& Element, const QByteArray& Message,
-                                       const QByteArray& Command) {
-    if (!Recorder || !Recorder->IsRecording()) return;
-    Recorder->RecordLine("MouseCurvedMove " + Element);
-    if (Recorder->ShowMessages) Recorder->RecordLine("Message \"" + Message + '"');
-    Recorder->RecordLine(Command);
-}
 
 void TQelGraphicsEditor::ZoomInClick(QObject*) {
     TQelGraphicsView* view = GetActiveView();

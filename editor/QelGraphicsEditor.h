@@ -588,8 +588,6 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
-    // Records the pointer move, the optional message and the command line.
-    void RecordCommand(const QByteArray& Element, const QByteArray& Message, const QByteArray& Command);
     // Shows why the image could not be written back.
     void ReportWriteBackFailure();
     void SetMinWindowSize(int32_t Width, int32_t Height);
