@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -649,9 +651,11 @@ bool TJlvxSession::DecodeFile(uint8_t* Rows, int32_t Stride) {
     return Damaged(error);
 }
 
-bool TJlvxSession::DecodeSource(std::vector<uint8_t>& Rows) {
-    Rows.assign(size_t(FSourceWidth) * size_t(FSourceHeight) * 3, 0);
-    return DecodeFile(Rows.data(), FSourceWidth * 3);
+bool TJlvxSession::DecodeSource(std::unique_ptr<uint8_t[]>& Rows) {
+    // Left uninitialised: the decoder writes every byte, and zeroing a whole
+    // photo first would cost a pass over it for nothing.
+    Rows.reset(new uint8_t[size_t(FSourceWidth) * size_t(FSourceHeight) * 3]);
+    return DecodeFile(Rows.get(), FSourceWidth * 3);
 }
 
 bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
@@ -661,7 +665,7 @@ bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
     try {
         const bool identity = FMap.Ax == 1 && FMap.By == 1 && FMap.Cx == 0 && FMap.Cy == 0;
         if (identity && FWidth == FSourceWidth && FHeight == FSourceHeight) return DecodeFile(Pixels, Stride);
-        std::vector<uint8_t> source;
+        std::unique_ptr<uint8_t[]> source;
         if (!DecodeSource(source)) return false;
         for (int32_t y = 0; y < FHeight; ++y) {
             uint8_t* row = Pixels + ptrdiff_t(y) * Stride;
@@ -672,7 +676,7 @@ bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
                     p[0] = p[1] = p[2] = 0;
                     continue;
                 }
-                std::memcpy(p, source.data() + (size_t(sy) * size_t(FSourceWidth) + size_t(sx)) * 3, 3);
+                std::memcpy(p, source.get() + (size_t(sy) * size_t(FSourceWidth) + size_t(sx)) * 3, 3);
             }
         }
         return true;
@@ -761,7 +765,7 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QB
         // Compare with the file's pixels as the document decoded them, mapped
         // exactly: a decode of the rotated coefficients would differ by
         // upsampling and rounding.
-        std::vector<uint8_t> reference;
+        std::unique_ptr<uint8_t[]> reference;
         if (!DecodeSource(reference)) return false;
         auto same = [&](int32_t i, int32_t j) {
             const int32_t xEnd = std::min((i + 1) * bw, W), yEnd = std::min((j + 1) * bh, H);
@@ -770,7 +774,7 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QB
                 int64_t sx = FMap.Ax * X + FMap.Bx * Y + FMap.Cx, sy = FMap.Ay * X + FMap.By * Y + FMap.Cy;
                 for (int32_t x = i * bw; x < xEnd; ++x, sx += FMap.Ax, sy += FMap.Ay) {
                     if (sx < 0 || sy < 0 || sx >= FSourceWidth || sy >= FSourceHeight) return false;
-                    const uint8_t* r = reference.data() + (size_t(sy) * size_t(FSourceWidth) + size_t(sx)) * 3;
+                    const uint8_t* r = reference.get() + (size_t(sy) * size_t(FSourceWidth) + size_t(sx)) * 3;
                     if (std::memcmp(r, pixelAt(x, y), 3) != 0) return false;
                 }
             }

@@ -19,7 +19,7 @@
 #include <QString>
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "Jolvex.h"
 #include "QelGeometry.h"
@@ -78,7 +78,7 @@ private:
     // Decodes the file as it is; the first failure to read its data closes
     // the session.
     bool DecodeFile(uint8_t* Rows, int32_t Stride);
-    bool DecodeSource(std::vector<uint8_t>& Rows);
+    bool DecodeSource(std::unique_ptr<uint8_t[]>& Rows);
     bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options, QByteArray& Output);
 
     QByteArray FSource;
