@@ -664,10 +664,9 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
     if (!QelEncodeImage(Type, Bits, Width, Height, Stride, Quality, data, Error)) return false;
     if (!Items.isEmpty() && (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff)) {
         // The items go into the encoded file in memory; when they cannot,
-        // the picture is still worth saving.
-        QByteArray tagged = data;
+        // the data is left as encoded and the picture is still worth saving.
         QString why;
-        if (QelWritePropertyItems(tagged, Items, why)) data = std::move(tagged);
+        QelWritePropertyItems(data, Items, why);
     }
     return QelWriteFileAtomically(FileName, data, Error);
 }
