@@ -214,6 +214,8 @@ int16_t TExternalPhotoshopFilter::CopyBack(const std::string& Temp, VisaraFilter
         return VisaraUserCanceledErr;
     }
 
+    // An empty area may come without a buffer; its rows may still claim bytes.
+    if (!output) return VisaraNoErr;
     const uint8_t* pixels = view + 4 + file.HeaderSize;
     uint8_t* target = static_cast<uint8_t*>(output);
     if (file.Planes == hostPlanes) {

@@ -396,4 +396,18 @@ TEST_F(PluginHostTest, OutputThatDoesNotArriveIsReportedAndNothingCopied) {
     EXPECT_TRUE(TmpIsEmpty());
 }
 
+TEST_F(PluginHostTest, EmptyFilterAreaWritesNothingEvenWhenTheFileHasRowBytes) {
+    // No columns, three rows: the host serves no buffers at all, yet the
+    // returned file's rows carry bytes; nothing may be written anywhere.
+    LoadWithFake("ok");
+    Env.Set("FAKE_VISARA_ROWBYTES", "16");
+    THost host;
+    host.FilterRect = VisaraRect{2, 1, 2, 4};
+    host.InRowBytes = 0;
+    EXPECT_EQ(Run(host), VisaraNoErr);
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.OutRequests, 0);
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
 }  // namespace
