@@ -16,7 +16,6 @@
 #include <QToolTip>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <exception>
 #include <utility>
@@ -260,10 +259,9 @@ void TQelDialogPreviewThread::Execute() {
         uint64_t generation = 0;
         {
             std::unique_lock<std::mutex> lock(FLock);
-            FWake.wait_for(lock, std::chrono::milliseconds(10),
-                           [this] { return FTerminated || !FRequest.isEmpty(); });
+            // Both a request and Terminate notify: no need to wake up and look.
+            FWake.wait(lock, [this] { return FTerminated || !FRequest.isEmpty(); });
             if (FTerminated) return;
-            if (FRequest.isEmpty()) continue;
             name = std::exchange(FRequest, QString());
             width = FRequestWidth;
             height = FRequestHeight;
