@@ -27,6 +27,25 @@ void BlendByWeights(uint8_t* out, const uint8_t* colourA, const uint8_t* colourB
         out[c] = FloatToByte((double(colourA[c]) * a + double(colourB[c]) * b) / total);
 }
 
+// The cell's own position and the patch position feeding it, when both lie
+// inside the image.
+struct TCellPair {
+    int32_t X, Y;    // destination, absolute
+    int32_t SX, SY;  // source, absolute
+};
+
+bool PairInside(const TBorderArea8& list, int32_t index, const TQelPoint& offset, uint8_t orientation,
+                const TQelRect& bounds, TCellPair& pair) {
+    const TBorderArea8::TPlace& own = list.Place(index, 0);
+    const TBorderArea8::TPlace& feed = list.Place(index, orientation);
+    const int64_t sx = int64_t(offset.X) + feed.X;
+    const int64_t sy = int64_t(offset.Y) + feed.Y;
+    if (!bounds.Contains(own.AbsX, own.AbsY)) return false;
+    if (sx < bounds.Left || sx >= bounds.Right || sy < bounds.Top || sy >= bounds.Bottom) return false;
+    pair = TCellPair{own.AbsX, own.AbsY, int32_t(sx), int32_t(sy)};
+    return true;
+}
+
 }  // namespace
 
 TAreaCorrelator::TAreaCorrelator(const TQelRect& region, int32_t squaredRadius, const TQelPixels* source,
@@ -139,18 +158,15 @@ void TAreaCorrelator::ComputeWeights() { FInterior.ComputeNeighbourWeights(FBord
 uint8_t TAreaCorrelator::BestOrientation(const TQelRect& sourceRect) {
     double best = -1.0;
     uint8_t result = 0;
+    const TQelPoint offset{sourceRect.Left, sourceRect.Top};
     TCorrelator correlator;
+    TCellPair pair;
     for (int o = 0; o < 8; ++o) {
         correlator.Reset();
         for (int32_t i = 0; i < FBorder.Count(); ++i) {
-            const TBorderArea8::TPlace& own = FBorder.Place(i, 0);
-            if (!FBounds.Contains(own.AbsX, own.AbsY)) continue;
-            const TBorderArea8::TPlace& feed = FBorder.Place(i, o);
-            const int64_t sx = int64_t(sourceRect.Left) + feed.X;
-            const int64_t sy = int64_t(sourceRect.Top) + feed.Y;
-            if (sx < FBounds.Left || sx >= FBounds.Right || sy < FBounds.Top || sy >= FBounds.Bottom) continue;
-            const uint8_t* patch = Source(int32_t(sx), int32_t(sy));
-            const uint8_t* here = Source(own.AbsX, own.AbsY);
+            if (!PairInside(FBorder, i, offset, uint8_t(o), FBounds, pair)) continue;
+            const uint8_t* patch = Source(pair.SX, pair.SY);
+            const uint8_t* here = Source(pair.X, pair.Y);
             correlator.Add(patch[KRed], here[KRed]);
             correlator.Add(patch[KGreen], here[KGreen]);
             correlator.Add(patch[KBlue], here[KBlue]);
@@ -173,29 +189,6 @@ void TAreaCorrelator::Transfer(const TQelPoint& offset, uint8_t orientation, int
     default: break;
     }
 }
-
-namespace {
-
-// The cell's own position and the patch position feeding it, when both lie
-// inside the image.
-struct TCellPair {
-    int32_t X, Y;    // destination, absolute
-    int32_t SX, SY;  // source, absolute
-};
-
-bool PairInside(const TBorderArea8& list, int32_t index, const TQelPoint& offset, uint8_t orientation,
-                const TQelRect& bounds, TCellPair& pair) {
-    const TBorderArea8::TPlace& own = list.Place(index, 0);
-    const TBorderArea8::TPlace& feed = list.Place(index, orientation);
-    const int64_t sx = int64_t(offset.X) + feed.X;
-    const int64_t sy = int64_t(offset.Y) + feed.Y;
-    if (!bounds.Contains(own.AbsX, own.AbsY)) return false;
-    if (sx < bounds.Left || sx >= bounds.Right || sy < bounds.Top || sy >= bounds.Bottom) return false;
-    pair = TCellPair{own.AbsX, own.AbsY, int32_t(sx), int32_t(sy)};
-    return true;
-}
-
-}  // namespace
 
 void TAreaCorrelator::TransferCopy(const TQelPoint& offset, uint8_t orientation, bool blend) {
     TCellPair pair;
