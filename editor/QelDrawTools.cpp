@@ -389,7 +389,10 @@ void TQelMaskDrawTool::DrawRect(const TQelRect& Rect) {
         BrushMask.Left = 0;
         BrushMask.Top = 0;
     });
-    if (Accumulate) {
+    // A footprint wholly off the image paints nothing; were it kept, a drag
+    // far past the edge would grow the stroke mask to the size of the drag.
+    TQelRect onImage;
+    if (Accumulate && BackupPixels && QelIntersectRect(onImage, BrushMask.GetBounds(), BackupPixels->GetBounds())) {
         ReserveStroke(BrushMask.GetBounds());
         StrokeMask.MergeMax(BrushMask);
     }

@@ -204,6 +204,30 @@ TEST_F(TDrawToolTest, StrokeMaskTakesTheLargerCoverageAndGrowsInFewSteps) {
     EXPECT_EQ(Doc->History.Count(), 1);
 }
 
+TEST_F(TDrawToolTest, ADragFarPastTheImageKeepsTheStrokeMaskNearIt) {
+    auto* tool = AddTool<TTestBrushTool>();
+    tool->SetHardness(255);
+    tool->SetSize(9);
+    Editor.SetActiveTool(tool);
+    Press(5, 5);
+    MoveTo(5000, 5000);
+    MoveTo(-5000, 5);
+    MoveTo(17, 17);
+    // Only footprints that touch the 20 x 20 image are kept, so the mask
+    // reaches at most half a footprint past its edges.
+    const TQelRect mask = tool->StrokeMask.GetBounds();
+    EXPECT_GE(mask.Left, -4);
+    EXPECT_GE(mask.Top, -4);
+    EXPECT_LE(mask.Right, 24);
+    EXPECT_LE(mask.Bottom, 24);
+    EXPECT_EQ(*tool->StrokeMask.MaskAddress(17, 17), 255);
+    Release(17, 17);
+    ASSERT_EQ(Doc->History.Count(), 1);
+    EXPECT_EQ(Pixel(5, 5), (TQelRGBTriple{0, 0, 255}));
+    EXPECT_EQ(Pixel(17, 17), (TQelRGBTriple{0, 0, 255}));
+    EXPECT_EQ(Pixel(11, 11), Start);
+}
+
 TEST_F(TDrawToolTest, TheOutlineInvertsWhatLiesUnderItAndHidesThePointer) {
     Open(40, 40);
     auto* tool = AddTool<TTestBrushTool>();
