@@ -839,6 +839,17 @@ IQelGraphicsToolHost* FindToolHost() {
     return nullptr;
 }
 
+// Brings the backup in step with the image after Rect of it changed: only
+// Rect while the two match in size and format (outside it they are equal
+// already), otherwise the whole image.
+void SyncBackupRect(TQelGraphicsDocument& Document, const TQelPixels& Image, const TQelRect& Rect) {
+    TQelPixelBuffer& backup = Document.Backup;
+    if (backup.Bits && backup.Format == Image.Format && backup.GetBounds() == Image.GetBounds())
+        backup.CopyRect(Rect.Left, Rect.Top, Rect, Image);
+    else
+        Document.SyncBackup();
+}
+
 }  // namespace
 
 bool QelCanToolModify(const TQelGraphicsDocument* Document, const TQelGraphicsTool* Tool,
@@ -980,17 +991,7 @@ void TQelGraphicsTool::CommitModification() {
     }
     document->AddCommandState(std::move(state));
     // The image is read afresh: a tool may have replaced it meanwhile.
-    const TQelPixels* image = document->GetPixels();
-    TQelPixelBuffer& backup = document->Backup;
-    if (!image) return;
-    if (backup.GetBounds() == image->GetBounds() && backup.Bits) {
-        backup.CopyRect(rect.Left, rect.Top, rect, *image);
-    } else {
-        backup.Release();
-        backup.Allocate(backup.Format ? backup.Format : image->Format, image->GetBounds());
-        if (!backup.Bits) NoMemory("back up");
-        backup.CopyFrom(*image);
-    }
+    if (const TQelPixels* image = document->GetPixels()) SyncBackupRect(*document, *image, rect);
 }
 
 void TQelGraphicsTool::FinishModification() {
@@ -1112,12 +1113,9 @@ void TQelGraphicsCommandState::Restore(const TQelPixelBuffer& Pixels) {
     TQelPixels* image = Document->GetPixels();
     if (image) QelCopyPixelsRect(*image, Pixels.Left, Pixels.Top, Pixels.GetBounds(), Pixels);
     Document->InvalidateImageRect(Rect);
-    // Outside the rectangle the backup already matches the image, so an undo
-    // of a small change copies only that change; a backup of another size or
-    // format is made anew.
-    TQelPixelBuffer& backup = Document->Backup;
-    if (image && backup.Bits && backup.Format == image->Format && backup.GetBounds() == image->GetBounds())
-        backup.CopyRect(Rect.Left, Rect.Top, Rect, *image);
+    // An undo of a small change copies only that change into the backup.
+    if (image)
+        SyncBackupRect(*Document, *image, Rect);
     else
         Document->SyncBackup();
 }
