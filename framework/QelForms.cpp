@@ -185,6 +185,11 @@ void TQelApplication::RemoveIdleHandler(const TQelMethod& Method) { FIdleHandler
 
 void TQelApplication::DoIdle() {
     if (FInIdle || FDestroying) return;
+    // Cleared however the pass ends, or idle handling would stop for good.
+    struct TIdleGuard {
+        bool& Flag;
+        ~TIdleGuard() { Flag = false; }
+    } guard{FInIdle};
     FInIdle = true;
     try {
         bool done = true;
@@ -199,11 +204,10 @@ void TQelApplication::DoIdle() {
             }
         }
     } catch (const std::exception& e) {
+        // Idle passes run again while the message box is up.
         FInIdle = false;
         ShowException(e);
-        return;
     }
-    FInIdle = false;
 }
 
 void TQelApplication::QueueCall(const TQelMethod& Method) {

@@ -385,6 +385,17 @@ TEST_F(TQelApplicationTest, IdleHandlerThatThrowsIsReportedAndTheNextPassRuns) {
     EXPECT_EQ(Messages.Shown[0].first, "idle failure");
 }
 
+TEST_F(TQelApplicationTest, IdleHandlerThatThrowsSomethingElseDoesNotStopLaterPasses) {
+    int runs = 0;
+    App.AddIdleHandler(TQelMethod(&runs, 1, [&runs] {
+        if (++runs == 1) throw 7;
+    }));
+    EXPECT_THROW(App.DoIdle(), int);
+    App.DoIdle();
+    EXPECT_EQ(runs, 2);
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
 TEST_F(TQelApplicationTest, TitleChangeIsAnnouncedAfterTheTitleIsSet) {
     QString seen;
     App.OnTitleChange = [&](QObject* sender) {
