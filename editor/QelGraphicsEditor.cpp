@@ -194,6 +194,19 @@ namespace {
     throw EQelOutOfMemory(std::string("Not enough memory to ") + What + " the image");
 }
 
+using TBitmapTurn = bool (TQelLTBitmap::*)();
+
+// Turns or mirrors the image and then the original with Turn; when the
+// original fails, Back takes the image's turn back so that the two stay
+// alike.
+void TurnBoth(TQelLTBitmap& Image, TQelLTBitmap& Original, TBitmapTurn Turn, TBitmapTurn Back, const char* What) {
+    if (!(Image.*Turn)()) NoMemory(What);
+    if (!Original.IsEmpty() && !(Original.*Turn)()) {
+        (Image.*Back)();
+        NoMemory(What);
+    }
+}
+
 // Every tool module, in component order.
 template <class F>
 void ForEachTool(F&& Call) {
@@ -370,11 +383,7 @@ std::unique_ptr<TQelLTBitmap> TQelGraphicsDocument::CreatePreviewBitmap(int32_t 
 void TQelGraphicsDocument::RotateLeft() {
     if (Image.IsEmpty()) return;
     const int32_t w = Image.GetWidth();
-    if (!Image.RotateLeft()) NoMemory("rotate");
-    if (!OriginalImage.IsEmpty() && !OriginalImage.RotateLeft()) {
-        Image.RotateRight();
-        NoMemory("rotate");
-    }
+    TurnBoth(Image, OriginalImage, &TQelLTBitmap::RotateLeft, &TQelLTBitmap::RotateRight, "rotate");
     if (HasSelection()) {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(s.Top, w - s.Right, s.Bottom, w - s.Left);
@@ -386,11 +395,7 @@ void TQelGraphicsDocument::RotateLeft() {
 void TQelGraphicsDocument::RotateRight() {
     if (Image.IsEmpty()) return;
     const int32_t h = Image.GetHeight();
-    if (!Image.RotateRight()) NoMemory("rotate");
-    if (!OriginalImage.IsEmpty() && !OriginalImage.RotateRight()) {
-        Image.RotateLeft();
-        NoMemory("rotate");
-    }
+    TurnBoth(Image, OriginalImage, &TQelLTBitmap::RotateRight, &TQelLTBitmap::RotateLeft, "rotate");
     if (HasSelection()) {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(h - s.Bottom, s.Left, h - s.Top, s.Right);
@@ -402,11 +407,7 @@ void TQelGraphicsDocument::RotateRight() {
 void TQelGraphicsDocument::FlipHorizontal() {
     if (Image.IsEmpty()) return;
     const int32_t w = Image.GetWidth();
-    if (!Image.FlipHorizontal()) NoMemory("flip");
-    if (!OriginalImage.IsEmpty() && !OriginalImage.FlipHorizontal()) {
-        Image.FlipHorizontal();
-        NoMemory("flip");
-    }
+    TurnBoth(Image, OriginalImage, &TQelLTBitmap::FlipHorizontal, &TQelLTBitmap::FlipHorizontal, "flip");
     if (HasSelection()) {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(w - s.Right, s.Top, w - s.Left, s.Bottom);
@@ -418,11 +419,7 @@ void TQelGraphicsDocument::FlipHorizontal() {
 void TQelGraphicsDocument::FlipVertical() {
     if (Image.IsEmpty()) return;
     const int32_t h = Image.GetHeight();
-    if (!Image.FlipVertical()) NoMemory("flip");
-    if (!OriginalImage.IsEmpty() && !OriginalImage.FlipVertical()) {
-        Image.FlipVertical();
-        NoMemory("flip");
-    }
+    TurnBoth(Image, OriginalImage, &TQelLTBitmap::FlipVertical, &TQelLTBitmap::FlipVertical, "flip");
     if (HasSelection()) {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(s.Left, h - s.Bottom, s.Right, h - s.Top);
