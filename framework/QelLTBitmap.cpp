@@ -202,13 +202,6 @@ bool PaintScaled(QPainter& DC, const TQelPixels& P, const TQelRect& Dest, const 
     return true;
 }
 
-// The pixels of Source (whole rows) into Dest of the same size and format.
-void CopyAllRows(const TQelPixels& Source, TQelPixels& Dest) {
-    const size_t rowBytes = size_t(Source.Width) * size_t(Source.BytesPerPixel);
-    for (int32_t y = 0; y < Source.Height; ++y)
-        std::memcpy(Dest.Bits + ptrdiff_t(y) * Dest.Stride, Source.Bits + ptrdiff_t(y) * Source.Stride, rowBytes);
-}
-
 }  // namespace
 
 // --- TQelLTBitmap --------------------------------------------------------------
@@ -280,7 +273,8 @@ bool TQelLTBitmap::Print(QPainter& DC, const TQelRect& Rect, int32_t, int32_t) {
 std::unique_ptr<TQelLTBitmap> TQelLTBitmap::Clone() const {
     std::unique_ptr<TQelLTBitmap> result(new (std::nothrow) TQelLTBitmap);
     if (!result || !FPixels) return result;
-    if (result->SetSize(FHandle.Width, FHandle.Height, FHandle.Format)) CopyAllRows(*FPixels, *result->FPixels);
+    if (result->SetSize(FHandle.Width, FHandle.Height, FHandle.Format))
+        QelCopyPixelsRect(*result->FPixels, 0, 0, GetBoundsRect(), *FPixels);
     return result;
 }
 
