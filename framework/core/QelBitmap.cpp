@@ -22,10 +22,6 @@
 
 namespace {
 
-// Converts a 64-bit result back to a 32-bit field; absurd inputs wrap
-// instead of reaching undefined behaviour.
-int32_t Narrow(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
-
 // No machine holds a pixel buffer or mask this large; such a size can only
 // come from a damaged file and is refused before the allocator sees it.
 constexpr uint64_t MaxPixelBytes = uint64_t(1) << 40;
@@ -64,8 +60,8 @@ int32_t QelPixelStride(uint32_t Format, int32_t Width) {
 void TQelPixels::Init(const TQelRect& Rect, uint8_t* NewBits, uint32_t NewFormat, int32_t NewStride) {
     Left = Rect.Left;
     Top = Rect.Top;
-    Width = Narrow(int64_t(Rect.Right) - Rect.Left);
-    Height = Narrow(int64_t(Rect.Bottom) - Rect.Top);
+    Width = QelWrapInt32(int64_t(Rect.Right) - Rect.Left);
+    Height = QelWrapInt32(int64_t(Rect.Bottom) - Rect.Top);
     Format = NewFormat;
     BytesPerPixel = (BitsPerPixel(NewFormat) >> 3) & 0x1F;
     Stride = NewStride;
@@ -73,7 +69,7 @@ void TQelPixels::Init(const TQelRect& Rect, uint8_t* NewBits, uint32_t NewFormat
 }
 
 TQelRect TQelPixels::GetBounds() const {
-    return TQelRect(Left, Top, Narrow(int64_t(Left) + Width), Narrow(int64_t(Top) + Height));
+    return TQelRect(Left, Top, QelWrapInt32(int64_t(Left) + Width), QelWrapInt32(int64_t(Top) + Height));
 }
 
 // --- TQelPixelBuffer ---------------------------------------------------------
@@ -208,7 +204,7 @@ void TQelPixelMask::Init(int32_t NewLeft, int32_t NewTop, int32_t NewWidth, int3
 }
 
 TQelRect TQelPixelMask::GetBounds() const {
-    return TQelRect(Left, Top, Narrow(int64_t(Left) + Width), Narrow(int64_t(Top) + Height));
+    return TQelRect(Left, Top, QelWrapInt32(int64_t(Left) + Width), QelWrapInt32(int64_t(Top) + Height));
 }
 
 void TQelPixelMask::Extend(const TQelRect& Rect) {
@@ -389,7 +385,7 @@ void BuildMappingTable(int32_t DstLow, int32_t DstHigh, int32_t ClipLow, int32_t
                 Table.Taps.push_back(TPixelTap{int32_t(nearest), 256});
             } else if (sum != 256) {
                 TPixelTap& middle = Table.Taps[first + (n - 1) / 2];
-                middle.Weight = Narrow(int64_t(middle.Weight) - (sum - 256));
+                middle.Weight = QelWrapInt32(int64_t(middle.Weight) - (sum - 256));
             }
             Table.Starts.push_back(Table.Taps.size());
         }

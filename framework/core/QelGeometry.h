@@ -87,6 +87,10 @@ inline int32_t QelTrunc(double v) {
     return int32_t(v);
 }
 
+// The low 32 bits of a 64-bit result as a signed value: the platform's 32-bit
+// arithmetic wraps, and this reproduces it without undefined behaviour.
+constexpr int32_t QelWrapInt32(int64_t v) { return int32_t(uint32_t(uint64_t(v))); }
+
 // floor(x / 256) for pixel arithmetic: an arithmetic shift.
 constexpr int32_t QelFloorDiv256(int32_t x) { return x >> 8; }
 

@@ -3,13 +3,8 @@
 #include <cerrno>
 #include <iconv.h>
 
-namespace {
-
-// Rectangle arithmetic on 32-bit fields wraps like the platform's instead of
-// overflowing into undefined behaviour on absurd values.
-int32_t Wrap(int64_t v) { return int32_t(uint32_t(uint64_t(v))); }
-
-}  // namespace
+// Rectangle arithmetic on 32-bit fields wraps like the platform's (through
+// QelWrapInt32) instead of overflowing into undefined behaviour.
 
 uint32_t MakeLocaleId(uint16_t langId, uint16_t sortId) { return (uint32_t(sortId) << 16) | langId; }
 
@@ -94,39 +89,39 @@ int RectRelation(const TQelRect& a, const TQelRect& b) {
 }
 
 void InflateRectCopy(const TQelRect& r, int32_t dx, int32_t dy, TQelRect& result) {
-    result = TQelRect(Wrap(int64_t(r.Left) - dx), Wrap(int64_t(r.Top) - dy), Wrap(int64_t(r.Right) + dx),
-                      Wrap(int64_t(r.Bottom) + dy));
+    result = TQelRect(QelWrapInt32(int64_t(r.Left) - dx), QelWrapInt32(int64_t(r.Top) - dy), QelWrapInt32(int64_t(r.Right) + dx),
+                      QelWrapInt32(int64_t(r.Bottom) + dy));
 }
 
 int32_t MulDivFloor(int32_t a, int32_t b, int32_t c) {
     if (c == 0) return 0;
-    const int64_t product = Wrap(int64_t(a) * int64_t(b));
+    const int64_t product = QelWrapInt32(int64_t(a) * int64_t(b));
     const int64_t q = product / c;
     const int64_t result = (q < 0 && product % c != 0) ? q - 1 : q;
-    return Wrap(result);
+    return QelWrapInt32(result);
 }
 
 void FitRectProportional(const TQelRect& source, const TQelRect& target, TQelRect& result) {
-    int32_t sw = Wrap(int64_t(source.Right) - source.Left);
-    int32_t sh = Wrap(int64_t(source.Bottom) - source.Top);
+    int32_t sw = QelWrapInt32(int64_t(source.Right) - source.Left);
+    int32_t sh = QelWrapInt32(int64_t(source.Bottom) - source.Top);
     if (sw == 0) sw = 1;
     if (sh == 0) sh = 1;
-    const int32_t tw = Wrap(int64_t(target.Right) - target.Left);
-    const int32_t th = Wrap(int64_t(target.Bottom) - target.Top);
+    const int32_t tw = QelWrapInt32(int64_t(target.Right) - target.Left);
+    const int32_t th = QelWrapInt32(int64_t(target.Bottom) - target.Top);
     if (double(th) / double(sh) > double(tw) / double(sw)) {
         const int32_t h = MulDivFloor(sh, tw, sw);
-        const int32_t top = Wrap(target.Top + (int64_t(th) - h) / 2);
-        result = TQelRect(target.Left, top, target.Right, Wrap(int64_t(top) + h));
+        const int32_t top = QelWrapInt32(target.Top + (int64_t(th) - h) / 2);
+        result = TQelRect(target.Left, top, target.Right, QelWrapInt32(int64_t(top) + h));
     } else {
         const int32_t w = MulDivFloor(sw, th, sh);
-        const int32_t left = Wrap(target.Left + (int64_t(tw) - w) / 2);
-        result = TQelRect(left, target.Top, Wrap(int64_t(left) + w), target.Bottom);
+        const int32_t left = QelWrapInt32(target.Left + (int64_t(tw) - w) / 2);
+        result = TQelRect(left, target.Top, QelWrapInt32(int64_t(left) + w), target.Bottom);
     }
 }
 
 void CenterRectIn(const TQelRect& r, const TQelRect& target, TQelRect& result) {
-    const int32_t left = Wrap((int64_t(target.Left) + target.Right) / 2 - (int64_t(r.Left) + r.Right) / 2);
-    const int32_t top = Wrap((int64_t(target.Top) + target.Bottom) / 2 - (int64_t(r.Top) + r.Bottom) / 2);
-    result = TQelRect(left, top, Wrap(int64_t(left) + (int64_t(r.Right) - r.Left)),
-                      Wrap(int64_t(top) + (int64_t(r.Bottom) - r.Top)));
+    const int32_t left = QelWrapInt32((int64_t(target.Left) + target.Right) / 2 - (int64_t(r.Left) + r.Right) / 2);
+    const int32_t top = QelWrapInt32((int64_t(target.Top) + target.Bottom) / 2 - (int64_t(r.Top) + r.Bottom) / 2);
+    result = TQelRect(left, top, QelWrapInt32(int64_t(left) + (int64_t(r.Right) - r.Left)),
+                      QelWrapInt32(int64_t(top) + (int64_t(r.Bottom) - r.Top)));
 }
