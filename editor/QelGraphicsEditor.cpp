@@ -212,8 +212,7 @@ template <class F>
 void ForEachTool(F&& Call) {
     TQelApplication* app = TQelApplication::Instance();
     if (!app) return;
-    for (int i = 0; i < app->ComponentCount(); ++i)
-        if (auto* tool = qobject_cast<TQelGraphicsTool*>(app->Components(i))) Call(tool);
+    app->ForEachComponent<TQelGraphicsTool>(Call);
 }
 
 IQelGraphicsStatus* StatusOf(const TQelDocument* Document) {
@@ -831,9 +830,12 @@ namespace {
 IQelGraphicsToolHost* FindToolHost() {
     TQelApplication* app = TQelApplication::Instance();
     if (!app) return nullptr;
-    for (int i = 0; i < app->ComponentCount(); ++i)
-        if (auto* host = dynamic_cast<IQelGraphicsToolHost*>(app->Components(i))) return host;
-    return nullptr;
+    IQelGraphicsToolHost* found = nullptr;
+    app->ForEachComponent<IQelGraphicsToolHost>([&](IQelGraphicsToolHost* host) {
+        found = host;
+        return true;
+    });
+    return found;
 }
 
 // Brings the backup in step with the image after Rect of it changed: only
@@ -1357,9 +1359,7 @@ bool TQelGraphicsEditor::ShowDocument(TQelDocument* Document, TQelViewControl*& 
     if (!TQelEditor::ShowDocument(Document, View)) return false;
     auto* view = qobject_cast<TQelGraphicsView*>(View);
     if (!view) return true;
-    if (TQelApplication* app = TQelApplication::Instance())
-        for (int i = 0; i < app->ComponentCount(); ++i)
-            if (auto* tool = qobject_cast<TQelGraphicsTool*>(app->Components(i))) tool->CreateControl(view);
+    ForEachTool([view](TQelGraphicsTool* tool) { tool->CreateControl(view); });
     // Shown before the fit, so that the fit sees the image's extent.
     if (view->DocumentObject) view->DocumentObject->SetVisible(true);
     view->UpdateView();

@@ -142,25 +142,19 @@ void TQelApplication::LoadSettings() {
     // Load and initialise per component, so every component initialises
     // after all earlier ones are complete (the main window's settings carry
     // the language that later components localise in).
-    for (int i = 0; i < ComponentCount(); ++i) {
-        if (auto* state = dynamic_cast<IQelModuleState*>(Components(i))) {
-            if (reader) state->LoadSettings(*reader);
-            state->Initialize();
-        }
-    }
+    ForEachComponent<IQelModuleState>([&](IQelModuleState* state) {
+        if (reader) state->LoadSettings(*reader);
+        state->Initialize();
+    });
     reader.reset();
-    for (int i = 0; i < ComponentCount(); ++i) {
-        if (auto* state = dynamic_cast<IQelModuleState*>(Components(i))) state->AllLoaded();
-    }
+    ForEachComponent<IQelModuleState>([](IQelModuleState* state) { state->AllLoaded(); });
 }
 
 void TQelApplication::SaveSettings() {
     TQelMemoryOutputStream stream;
     {
         TQelSDFWriter writer(&stream, false);
-        for (int i = 0; i < ComponentCount(); ++i) {
-            if (auto* state = dynamic_cast<IQelModuleState*>(Components(i))) state->SaveSettings(writer);
-        }
+        ForEachComponent<IQelModuleState>([&](IQelModuleState* state) { state->SaveSettings(writer); });
     }
     const std::vector<uint8_t>& bytes = stream.Bytes();
     // Nothing written: an existing file stays as it is.

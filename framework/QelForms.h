@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,23 @@ public:
 
     int ComponentCount() const { return int(FComponents.size()); }
     QObject* Components(int Index) const { return FComponents[size_t(Index)]; }
+    // Calls Visit with every component that is a T, in component order. A
+    // visitor that returns bool ends the walk by returning true (the result
+    // is then true). The count is read afresh at every step, since a visitor
+    // may create or free components.
+    template <class T, class F>
+    bool ForEachComponent(F&& Visit) const {
+        for (int i = 0; i < ComponentCount(); ++i) {
+            if (auto* component = dynamic_cast<T*>(Components(i))) {
+                if constexpr (std::is_same_v<decltype(Visit(component)), bool>) {
+                    if (Visit(component)) return true;
+                } else {
+                    Visit(component);
+                }
+            }
+        }
+        return false;
+    }
     // Components register and unregister themselves; their destructors call
     // RemoveComponent.
     void InsertComponent(QObject* Component);

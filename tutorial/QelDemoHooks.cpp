@@ -42,10 +42,7 @@ template <class F>
 void ForEachScriptable(F&& f) {
     TQelApplication* app = TQelApplication::Instance();
     if (!app) return;
-    // Counted afresh each time: a handler may create or free components.
-    for (int i = 0; i < app->ComponentCount(); ++i)
-        if (auto* module = dynamic_cast<IQelScriptableModule*>(app->Components(i)))
-            if (f(module)) return;
+    app->ForEachComponent<IQelScriptableModule>(f);
 }
 
 }  // namespace
