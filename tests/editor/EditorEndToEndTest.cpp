@@ -22,6 +22,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "ScriptedMessageBoxes.h"
 #include "ToolTestSupport.h"
 
 namespace {
@@ -79,10 +80,6 @@ private:
 class EditorEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        FPrevious = QelSetMessageBoxHook([this](const QString& text, const QString&, uint32_t) {
-            ADD_FAILURE() << "unexpected message box: " << text.toStdString();
-            return IDCANCEL;
-        });
         App.SetTitle("Visara");
         App.CreateModule(Editor);
         Editor->Initialize();
@@ -94,7 +91,6 @@ protected:
     }
     void TearDown() override {
         App.DestroyComponents();
-        QelSetMessageBoxHook(FPrevious);
     }
 
     // Under a real X server the pointer could rest over the view, and the
@@ -145,14 +141,13 @@ protected:
         QApplication::sendEvent(client, &e);
     }
 
+    // No message box is expected at all: any box fails the test.
+    TScriptedMessageBoxes Scripted;
     TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
     TQelApplication App;
     TQelGraphicsEditor* Editor = nullptr;
     TTestBrushTool* Brush = nullptr;
     QTemporaryDir Folder;
-
-private:
-    TQelMessageBoxHook FPrevious;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "ScriptedMessageBoxes.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
 #include "QelDialogs.h"
@@ -149,23 +150,12 @@ void SaveAs(TQelOpenDialog& dialog, const QString& name, int row) {
 class TEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Previous = QelSetMessageBoxHook([this](const QString& text, const QString& caption, uint32_t flags) {
-            Boxes.append({text, caption, flags});
-            if (Answers.empty()) {
-                ADD_FAILURE() << "unexpected message box: " << text.toStdString();
-                return IDCANCEL;
-            }
-            const int answer = Answers.front();
-            Answers.pop_front();
-            return answer;
-        });
         App.SetTitle("Visara");
         App.CreateModule(Editor);
         Editor->Initialize();
     }
     void TearDown() override {
         App.DestroyComponents();
-        QelSetMessageBoxHook(Previous);
     }
 
     QString Path(const QString& name) const { return Folder.filePath(name); }
@@ -189,19 +179,14 @@ protected:
         return texts;
     }
 
-    struct TBox {
-        QString Text;
-        QString Caption;
-        uint32_t Flags;
-    };
-
     QTemporaryDir Folder;
+    // Installed before the components exist and removed after they are gone.
+    TScriptedMessageBoxes Scripted;
     TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
     TQelApplication App;
     TTestEditor* Editor = nullptr;
-    TQelMessageBoxHook Previous;
-    std::deque<int> Answers;
-    QList<TBox> Boxes;
+    std::deque<int>& Answers = Scripted.Answers;
+    QList<TScriptedBox>& Boxes = Scripted.Boxes;
     int Pixels = 0;
 };
 

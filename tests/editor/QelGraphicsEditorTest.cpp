@@ -12,6 +12,7 @@
 
 #include <deque>
 
+#include "ScriptedMessageBoxes.h"
 #include "GraphicsTestSupport.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
@@ -71,17 +72,6 @@ QByteArray ReadAll(const QString& name) {
 class TGraphicsEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Previous = QelSetMessageBoxHook([this](const QString& text, const QString&, uint32_t flags) {
-            Boxes << text;
-            BoxFlags << flags;
-            if (Answers.empty()) {
-                ADD_FAILURE() << "unexpected message box: " << text.toStdString();
-                return IDCANCEL;
-            }
-            const int answer = Answers.front();
-            Answers.pop_front();
-            return answer;
-        });
         App.SetTitle("Visara");
         App.CreateModule(Editor);
         Editor->Initialize();
@@ -93,7 +83,6 @@ protected:
     }
     void TearDown() override {
         App.DestroyComponents();
-        QelSetMessageBoxHook(Previous);
     }
 
     QString Path(const QString& name) const { return Folder.filePath(name); }
@@ -123,16 +112,16 @@ protected:
     }
 
     QTemporaryDir Folder;
+    // Installed before the components exist and removed after they are gone.
+    TScriptedMessageBoxes Scripted;
     TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
     TQelApplication App;
     TTestGraphicsEditor* Editor = nullptr;
     QStringList Log;
     TLogTool* First = nullptr;
     TLogTool* Second = nullptr;
-    TQelMessageBoxHook Previous;
-    QStringList Boxes;
-    QList<uint32_t> BoxFlags;
-    std::deque<int> Answers;
+    QList<TScriptedBox>& Boxes = Scripted.Boxes;
+    std::deque<int>& Answers = Scripted.Answers;
 };
 
 }  // namespace
@@ -302,7 +291,7 @@ TEST_F(TGraphicsEditorTest, FailedWriteBackKeepsTheWindowOpenAndTheChangeRunning
     Answers = {IDOK};
     Editor->PluginOkClick(nullptr);
     ASSERT_EQ(Boxes.size(), 1);
-    EXPECT_TRUE(BoxFlags[0] & MB_ICONERROR);
+    EXPECT_TRUE(Boxes[0].Flags & MB_ICONERROR);
     EXPECT_EQ(App.ExitCode(), -1);
     EXPECT_TRUE(MainForm->isVisible());
     ASSERT_EQ(Editor->GetDocumentCount(), 1);
