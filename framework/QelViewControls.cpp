@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
@@ -142,9 +143,13 @@ void TQelViewControl::wheelEvent(QWheelEvent* Event) {
     const TQelPoint p = ClientPoint(Event->position());
     const TShiftState shift = QelShiftState(Event->modifiers(), Event->buttons());
     const int32_t step = steps > 0 ? 1 : -1;
+    const QPointer<TQelViewControl> self(this);
     int32_t unhandled = 0;
-    for (int32_t i = 0; i != steps; i += step)
+    for (int32_t i = 0; i != steps; i += step) {
         if (!MouseWheel(shift, step, p)) unhandled += step;
+        // A handler may have closed the window.
+        if (!self) return;
+    }
     if (unhandled == 0) return;
     // Steps the view leaves alone scroll it, a notch each.
     QWheelEvent notches(Event->position(), Event->globalPosition(), QPoint(), QPoint(0, unhandled * 120),
