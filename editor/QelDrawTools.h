@@ -17,7 +17,7 @@
 
 #include "QelBitmap.h"
 #include "QelGeometry.h"
-#include "QelGraphicsEditor.h"
+#include "QelGraphicsTool.h"
 #include "QelNumeric.h"
 
 class QPainter;
