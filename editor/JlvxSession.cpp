@@ -1,7 +1,6 @@
 #include "JlvxSession.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <csetjmp>
@@ -13,6 +12,8 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "QelAtomicWrite.h"
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -710,16 +711,8 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
     }
 
     // The old file stays whole until the new one is complete.
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    if (file.write(output) != output.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, why));
-    }
-    if (!file.commit()) return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    return true;
+    QString error;
+    return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
 }
 
 bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QByteArray& Output) {

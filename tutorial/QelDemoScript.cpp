@@ -1,13 +1,13 @@
 #include "QelDemoScript.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <system_error>
 
+#include "QelAtomicWrite.h"
 #include "QelError.h"
 #include "QelGeometry.h"
 #include "QelHelpers.h"
@@ -144,10 +144,8 @@ QByteArray TQelDemoScript::SaveToBytes() const {
 }
 
 void TQelDemoScript::SaveToFile(const QString& fileName) const {
-    QSaveFile file(fileName);
-    const QByteArray bytes = SaveToBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EQelError("Cannot create file \"" + fileName.toStdString() + "\". " + file.errorString().toStdString());
+    QString error;
+    if (!QelWriteFileAtomically(fileName, SaveToBytes(), error)) throw EQelError(error.toStdString());
 }
 
 QByteArrayList* TQelDemoScript::ScriptLines() {

@@ -21,6 +21,7 @@
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
 #include "QelModule.h"
+#include "SmallFileSystem.h"
 #include "WatchedFifo.h"
 
 namespace {
@@ -239,6 +240,23 @@ TEST_F(TQelApplicationTest, SettingsFileThatIsAPipeIsNotWaitedOn) {
     App.LoadSettings();
     EXPECT_FALSE(fifo.ReaderBlocked());
     EXPECT_EQ(L, (Log{"A.Init", "A.AllLoaded"}));
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
+TEST_F(TQelApplicationTest, AFullDiskKeepsTheOldSettingsFile) {
+    const QString folder = QFileInfo(App.GetSettingsFileName()).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!QelOnSmallFileSystem(folder)) return;
+    TLogModule* a = nullptr;
+    App.CreateModule(a, &L, "A", 1, true);
+    a->SetValue(1);
+    App.SaveSettings();
+    const QByteArray old = ReadSettingsFile();
+    ASSERT_FALSE(old.isEmpty());
+    QelFillFileSystem(folder);
+    a->SetValue(2);
+    App.SaveSettings();
+    EXPECT_EQ(ReadSettingsFile(), old);
     EXPECT_TRUE(Messages.Shown.empty());
 }
 
