@@ -70,6 +70,9 @@ protected:
         return OpenFile(path);
     }
     TQelGraphicsDocument* OpenFile(const QString& path) {
+        // The changed document before it goes: not saved.
+        if (TQelDocument* active = Editor->GetActiveDocument(); active && !active->Clean())
+            Scripted.Answers.push_back(IDNO);
         TQelDocument* document = nullptr;
         EXPECT_TRUE(Editor->OpenDocument(path, document, false)) << path.toStdString();
         QApplication::processEvents();
