@@ -1,7 +1,6 @@
 #include "JlvxSession.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <csetjmp>
@@ -19,6 +18,8 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <turbojpeg.h>
+
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -496,21 +497,19 @@ void TJlvxSession::Close() {
 bool TJlvxSession::Open(const QString& FileName) {
     Close();
     FLastError.clear();
-    QByteArray data;
-    try {
-        // Only a regular file: opening a pipe or a device could block or never end.
-        if (!QFileInfo(FileName).isFile())
-            return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
-        QFile file(FileName);
-        if (!file.open(QIODevice::ReadOnly)) return Fail(QStringLiteral("Cannot open \"%1\": %2").arg(FileName, file.errorString()));
-        const qint64 size = file.size();
-        if (size <= 0) return Fail(QStringLiteral("\"%1\" is empty.").arg(FileName));
-        if (size > MaxFileSize) return Fail(QStringLiteral("\"%1\" is too large for a JPEG file.").arg(FileName));
-        data = file.read(size);
-        if (data.size() != size) return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.errorString()));
-    } catch (const std::bad_alloc&) {
-        return Fail(QStringLiteral("Out of memory while reading \"%1\".").arg(FileName));
+    TQelFileContents file = QelReadRegularFile(FileName, MaxFileSize);
+    switch (file.Fault) {
+    case TQelReadFault::None: break;
+    case TQelReadFault::NotFound:
+    case TQelReadFault::NotRegular: return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
+    case TQelReadFault::TooLarge: return Fail(QStringLiteral("\"%1\" is too large for a JPEG file.").arg(FileName));
+    case TQelReadFault::OutOfMemory: return Fail(QStringLiteral("Out of memory while reading \"%1\".").arg(FileName));
+    case TQelReadFault::CannotRead:
+        return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.SystemError));
+    default: return Fail(QStringLiteral("Cannot open \"%1\": %2").arg(FileName, file.SystemError));
     }
+    if (file.Bytes.isEmpty()) return Fail(QStringLiteral("\"%1\" is empty.").arg(FileName));
+    QByteArray data = std::move(file.Bytes);
 
     int width = 0, height = 0, subsamp = -1, colorspace = -1;
     {

@@ -24,6 +24,7 @@
 #include "QelBitmap.h"
 #include "QelImageCodec.h"
 #include "SmallFileSystem.h"
+#include "WatchedFifo.h"
 
 namespace {
 
@@ -642,6 +643,11 @@ TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
     TJlvxSession session;
     EXPECT_FALSE(session.Open(Path(QStringLiteral("missing.jpg"))));
     EXPECT_FALSE(session.LastError().isEmpty());
+    TWatchedFifo fifo(Path(QStringLiteral("pipe.jpg")));
+    ASSERT_TRUE(fifo.Made);
+    EXPECT_FALSE(session.Open(Path(QStringLiteral("pipe.jpg"))));
+    EXPECT_FALSE(session.Open(QStringLiteral("/dev/zero")));
+    EXPECT_FALSE(fifo.ReaderBlocked());
     EXPECT_FALSE(session.RotateRight());
     EXPECT_FALSE(session.SetRegion(0, 0, 1, 1));
     EXPECT_EQ(session.GetBlockSizes(), 0u);
