@@ -19,6 +19,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Jolvex.h"
@@ -79,7 +80,10 @@ private:
     // the session.
     bool DecodeFile(uint8_t* Rows, int32_t Stride);
     bool DecodeSource(std::unique_ptr<uint8_t[]>& Rows);
-    bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options, QByteArray& Output);
+    // Encodes the region and hands the file's bytes to Store, which writes
+    // them.
+    bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options,
+                const std::function<bool(const QByteArray&)>& Store);
 
     QByteArray FSource;
     int32_t FSourceWidth;
