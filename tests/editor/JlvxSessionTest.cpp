@@ -612,40 +612,41 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
     int compared = 0, kept = 0;
     for (const TSource& source : sources) {
         const QString path = Make(QStringLiteral("source.jpg"), source.W, source.H, source.Subsamp, 85);
-        for (const auto& [turn, shape] : geometry)
-            for (int selection = 0; selection < 2; ++selection) {
-                TDocument probe;
-                ASSERT_TRUE(probe.Open(path));
-                shape(probe);
-                for (const TEditCase& edit : EditCases(probe.Image.Width, probe.Image.Height)) {
-                    const std::string what = std::string(source.Name) + ", " + turn + ", " + edit.Name +
-                                             (selection ? ", selection" : "");
-                    const TQelRect region = selection ? TQelRect(16, 0, probe.Image.Width, probe.Image.Height - 3)
-                                                      : TQelRect(0, 0, probe.Image.Width, probe.Image.Height);
-                    QByteArray files[2];
-                    int32_t encoded[2] = {-1, -1};
-                    for (int full = 0; full < 2; ++full) {
-                        TDocument doc;
-                        ASSERT_TRUE(doc.Open(path));
-                        shape(doc);
-                        edit.Apply(doc);
-                        doc.Session.SetRegion(region.Left, region.Top, region.Right, region.Bottom);
-                        TJlvxSaveOptions o;
-                        o.Pixels = doc.Image.PixelAddress(region.Left, region.Top);
-                        o.Stride = doc.Image.Stride;
-                        o.Changed = full ? nullptr : &edit.Listed;
-                        ASSERT_TRUE(doc.Session.Save(Path("saved.jpg"), o)) << what << doc.Session.LastError().toStdString();
-                        files[full] = ReadAll(Path("saved.jpg"));
-                        encoded[full] = doc.Session.LastEncodedMCUs();
-                        if (!full) kept += doc.Session.LastTotalMCUs() - encoded[full];
-                    }
-                    EXPECT_EQ(encoded[0], encoded[1]) << what;
-                    EXPECT_TRUE(files[0] == files[1]) << what;
-                    ++compared;
+        for (const auto& [turn, shape] : geometry) {
+            // The turned picture is saved through a selection.
+            const bool selection = turn == "turned right";
+            TDocument probe;
+            ASSERT_TRUE(probe.Open(path));
+            shape(probe);
+            for (const TEditCase& edit : EditCases(probe.Image.Width, probe.Image.Height)) {
+                const std::string what = std::string(source.Name) + ", " + turn + ", " + edit.Name +
+                                         (selection ? ", selection" : "");
+                const TQelRect region = selection ? TQelRect(16, 0, probe.Image.Width, probe.Image.Height - 3)
+                                                  : TQelRect(0, 0, probe.Image.Width, probe.Image.Height);
+                QByteArray files[2];
+                int32_t encoded[2] = {-1, -1};
+                for (int full = 0; full < 2; ++full) {
+                    TDocument doc;
+                    ASSERT_TRUE(doc.Open(path));
+                    shape(doc);
+                    edit.Apply(doc);
+                    doc.Session.SetRegion(region.Left, region.Top, region.Right, region.Bottom);
+                    TJlvxSaveOptions o;
+                    o.Pixels = doc.Image.PixelAddress(region.Left, region.Top);
+                    o.Stride = doc.Image.Stride;
+                    o.Changed = full ? nullptr : &edit.Listed;
+                    ASSERT_TRUE(doc.Session.Save(Path("saved.jpg"), o)) << what << doc.Session.LastError().toStdString();
+                    files[full] = ReadAll(Path("saved.jpg"));
+                    encoded[full] = doc.Session.LastEncodedMCUs();
+                    if (!full) kept += doc.Session.LastTotalMCUs() - encoded[full];
                 }
+                EXPECT_EQ(encoded[0], encoded[1]) << what;
+                EXPECT_TRUE(files[0] == files[1]) << what;
+                ++compared;
             }
+        }
     }
-    EXPECT_EQ(compared, 7 * 3 * 2 * 6);
+    EXPECT_EQ(compared, 7 * 3 * 6);
     EXPECT_GT(kept, 0);
 
     // Unchanged, the file is libjpeg's own optimised copy of the blocks and
