@@ -5,12 +5,17 @@
 #include <QProgressBar>
 
 #include <exception>
+#include <iterator>
 
+#include "QelAbout.h"
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelGraphicsPrint.h"
+#include "QelHelp.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -18,6 +23,16 @@ TModule* Module = nullptr;
 int16_t ColorSelectorCursor = 0;
 
 namespace {
+
+// The about box's labels on its picture.
+const TQelAboutRow AboutRows[] = {
+    {156, nullptr, QelAboutBold, 285, 45, 0, 0, 0, -1},
+    {54, nullptr, QelAboutRightAligned | QelAboutColon, 16, 126, 75, 0, 0, 0},
+    {0, u"https://www.velmora.example/visara/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {56, nullptr, QelAboutRightAligned | QelAboutColon, 0, 0, 75, 0, 0.5f, 0},
+    {0, u"https://www.velmora.example/support/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {0, u"Copyright \u00A9 2026 Velmora. All rights reserved.", 0, 0, 275, 0, 0, 0, -1},
+};
 
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
@@ -77,7 +92,16 @@ void TModule::DataModuleCreate() {
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
                                  ColorSelectorHotY));
 
-    // The service modules follow here, before the tool panel.
+    // The service modules, before the tool panel.
+    TQelSystemInfoModule* systemInfo = nullptr;
+    app->CreateModule(systemInfo);
+    TQelGraphicsPrintModule* print = nullptr;
+    app->CreateModule(print);
+    TQelHelp* help = nullptr;
+    app->CreateModule(help);
+    TQelAbout* about = nullptr;
+    app->CreateModule(about);
+    about->SetRows(AboutRows, int32_t(std::size(AboutRows)), "About");
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 

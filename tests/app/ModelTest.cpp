@@ -8,12 +8,16 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelAbout.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
+#include "QelGraphicsPrint.h"
+#include "QelHelp.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -62,12 +66,27 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    // The editor comes before the main window it creates; the service
+    // modules follow in their order, then the tool panel.
+    ASSERT_GE(app.ComponentCount(), 8);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    EXPECT_EQ(app.Components(3), ToolPanelModule);
+    auto indexOf = [&app](auto isKind) {
+        for (int i = 0; i < app.ComponentCount(); ++i)
+            if (isKind(app.Components(i))) return i;
+        return -1;
+    };
+    const int systemInfo = indexOf([](QObject* c) { return dynamic_cast<TQelSystemInfoModule*>(c) != nullptr; });
+    const int print = indexOf([](QObject* c) { return dynamic_cast<TQelGraphicsPrintModule*>(c) != nullptr; });
+    const int help = indexOf([](QObject* c) { return dynamic_cast<TQelHelp*>(c) != nullptr; });
+    const int about = indexOf([](QObject* c) { return dynamic_cast<TQelAbout*>(c) != nullptr; });
+    const int panel = indexOf([](QObject* c) { return c == ToolPanelModule; });
+    EXPECT_EQ(systemInfo, 3);
+    EXPECT_LT(systemInfo, print);
+    EXPECT_LT(print, help);
+    EXPECT_LT(help, about);
+    EXPECT_LT(about, panel);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
