@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <csetjmp>
@@ -14,6 +13,8 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "QelAtomicWrite.h"
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -711,16 +712,8 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
     }
 
     // The old file stays whole until the new one is complete.
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    if (file.write(output) != output.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, why));
-    }
-    if (!file.commit()) return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    return true;
+    QString error;
+    return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
 }
 
 bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QByteArray& Output) {

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdarg>
@@ -669,27 +668,4 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
         QelWritePropertyItems(data, Items, why);
     }
     return QelWriteFileAtomically(FileName, data, Error);
-}
-
-bool QelWriteFileAtomically(const QString& FileName, const QByteArray& Data, QString& Error) {
-    Error.clear();
-    if (QFileInfo(FileName).isDir()) {
-        Error = QStringLiteral("Cannot write \"%1\": it is a folder.").arg(FileName);
-        return false;
-    }
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        return false;
-    }
-    if (file.write(Data) != Data.size()) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        return false;
-    }
-    return true;
 }

@@ -5,13 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QStackedWidget>
 
 #include <algorithm>
 #include <memory>
 
+#include "QelAtomicWrite.h"
 #include "QelError.h"
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
@@ -160,17 +160,13 @@ void TQelApplication::SaveSettings() {
     // Nothing written: an existing file stays as it is.
     if (bytes.empty()) return;
 
-    // Failures are silent; QSaveFile keeps the old file unless the new one
-    // was written completely.
+    // Failures are silent; the old file stays unless the new one is
+    // complete on the disk.
     const QString fileName = GetSettingsFileName();
     QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size())) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    QString error;
+    QelWriteFileAtomically(fileName,
+                           QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())), error);
 }
 
 void TQelApplication::AddIdleHandler(const TQelMethod& Method) { FIdleHandlers.Add(Method); }

@@ -1,7 +1,6 @@
 #include "QelDemoScript.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QelAtomicWrite.h"
 #include "QelError.h"
 #include "QelGeometry.h"
 #include "QelHelpers.h"
@@ -155,10 +155,8 @@ QByteArray TQelDemoScript::SaveToBytes() const {
 }
 
 void TQelDemoScript::SaveToFile(const QString& fileName) const {
-    QSaveFile file(fileName);
-    const QByteArray bytes = SaveToBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EQelError("Cannot create file \"" + fileName.toStdString() + "\". " + file.errorString().toStdString());
+    QString error;
+    if (!QelWriteFileAtomically(fileName, SaveToBytes(), error)) throw EQelError(error.toStdString());
 }
 
 QByteArrayList* TQelDemoScript::ScriptLines() {

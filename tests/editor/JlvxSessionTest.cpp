@@ -22,6 +22,8 @@
 #include "JlvxSession.h"
 #include "Jolvex.h"
 #include "QelBitmap.h"
+#include "QelImageCodec.h"
+#include "SmallFileSystem.h"
 
 namespace {
 
@@ -670,6 +672,26 @@ TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
     ASSERT_TRUE(doc.Save(target));
     EXPECT_EQ(ReadAll(target), ReadAll(source));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
+}
+
+TEST_F(JlvxSessionTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
+    if (!QelOnSmallFileSystem(Dir.path())) return;
+    const QString source = Make(QStringLiteral("source.jpg"), 32, 32, TJSAMP_420);
+    const QString target = Path(QStringLiteral("target.jpg"));
+    ASSERT_TRUE(WriteAll(target, "old contents"));
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    QelFillFileSystem(Dir.path());
+    EXPECT_FALSE(doc.Save(target));
+    EXPECT_TRUE(doc.Session.LastError().contains(QStringLiteral("target.jpg"))) << doc.Session.LastError().toStdString();
+    // The encoders' saves, of a few hundred bytes and more.
+    for (const TQelImageFileType type : {TQelImageFileType::Bmp, TQelImageFileType::Png, TQelImageFileType::Jpeg}) {
+        QString error;
+        EXPECT_FALSE(QelSaveImage(target, type, doc.Image.Bits, 8, 6, doc.Image.Stride, 90, {}, error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3) << "a temporary file was left behind";
 }
 
 TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {

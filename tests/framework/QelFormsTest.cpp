@@ -21,6 +21,7 @@
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
 #include "QelModule.h"
+#include "SmallFileSystem.h"
 
 namespace {
 
@@ -225,6 +226,23 @@ TEST_F(TQelApplicationTest, DamagedSettingsFileIsReadAsFarAsItIsSoundWithoutAMes
         EXPECT_EQ(a->Value(), 5);
         EXPECT_EQ(L, (Log{"A.Load", "A.Init", "B.Load", "B.Init", "A.AllLoaded", "B.AllLoaded"}));
     }
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
+TEST_F(TQelApplicationTest, AFullDiskKeepsTheOldSettingsFile) {
+    const QString folder = QFileInfo(App.GetSettingsFileName()).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!QelOnSmallFileSystem(folder)) return;
+    TLogModule* a = nullptr;
+    App.CreateModule(a, &L, "A", 1, true);
+    a->SetValue(1);
+    App.SaveSettings();
+    const QByteArray old = ReadSettingsFile();
+    ASSERT_FALSE(old.isEmpty());
+    QelFillFileSystem(folder);
+    a->SetValue(2);
+    App.SaveSettings();
+    EXPECT_EQ(ReadSettingsFile(), old);
     EXPECT_TRUE(Messages.Shown.empty());
 }
 
