@@ -9,7 +9,10 @@
 
 #include "Model.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -63,11 +66,16 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    ASSERT_EQ(app.ComponentCount(), 6);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    EXPECT_EQ(app.Components(3), ToolPanelModule);
+    // The tutorial and tutorial-editor modules, before the tool panel.
+    EXPECT_EQ(app.Components(3), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
+    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
+    EXPECT_TRUE(DemoModule->ShowAtStartup);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
