@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
@@ -13,6 +14,7 @@
 #include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -90,6 +92,10 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, 23);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, 24);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

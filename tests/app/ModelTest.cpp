@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
@@ -17,6 +18,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -66,7 +68,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 6);
+    ASSERT_EQ(app.ComponentCount(), 8);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -76,6 +78,11 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.Components(5), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_EQ(app.Components(6), ResizeTool);
+    EXPECT_EQ(app.Components(7), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
