@@ -6,11 +6,13 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -102,6 +104,10 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, 23);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, 24);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -8,12 +8,14 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -63,11 +65,16 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    ASSERT_EQ(app.ComponentCount(), 6);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_EQ(app.Components(3), ToolPanelModule);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_EQ(app.Components(4), ResizeTool);
+    EXPECT_EQ(app.Components(5), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
