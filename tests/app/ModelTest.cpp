@@ -115,6 +115,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32));
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 30));
 
+    // The pictures the tools ask for by name are the program's toolbar images.
+    int added = Module->NewTBXImageList.Count();
+    for (const char* name : {"PrevImage", "NextImage", "Right", "HandInpainting", "UndoBrush", "Contrast", "Resize",
+                             "Crop", "Lipstick", "EyeColor", "Powder", "Rouge", "TeethBleach", "ImperfectionWand"})
+        EXPECT_EQ(MainForm->AddImage(name), added++) << name;
+    EXPECT_EQ(QelImageResourceFile("Lipstick"), ":/icons/toolbar/25.svg");
+
     QTimer::singleShot(0, MainForm, [] { MainForm->close(); });
     app.Run();
     app.DestroyComponents();
