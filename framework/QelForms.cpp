@@ -16,6 +16,7 @@
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
 #include "QelPaths.h"
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -131,13 +132,11 @@ QString TQelApplication::GetSettingsFileName() const {
 void TQelApplication::LoadSettings() {
     std::unique_ptr<TQelSDFReader> reader;
     {
-        QFile file(GetSettingsFileName());
-        if (file.exists() && file.open(QIODevice::ReadOnly)) {
-            // A read error gives what was read so far; the reader parses as
-            // far as the bytes are sound.
-            const QByteArray bytes = file.read(MaxSettingsFileSize);
-            reader = std::make_unique<TQelSDFReader>(bytes.constData(), size_t(bytes.size()));
-        }
+        // A larger file is damaged: its first part is read as if it ended
+        // there, and the reader parses as far as the bytes are sound.
+        const TQelFileContents file =
+            QelReadRegularFile(GetSettingsFileName(), MaxSettingsFileSize, TQelOversize::ReadPrefix);
+        if (file.Ok()) reader = std::make_unique<TQelSDFReader>(file.Bytes.constData(), size_t(file.Bytes.size()));
     }
     // Load and initialise per component, so every component initialises
     // after all earlier ones are complete (the main window's settings carry

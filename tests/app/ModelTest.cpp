@@ -9,14 +9,19 @@
 
 #include "Model.h"
 #include "QelAbout.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelGraphicsPrint.h"
 #include "QelHelp.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
@@ -67,8 +72,8 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates; the service
-    // modules follow in their order, then the tool panel.
-    ASSERT_GE(app.ComponentCount(), 8);
+    // modules follow in their order, then the tool panel and the tools in
+    // toolbar order.
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -80,13 +85,25 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     const int systemInfo = indexOf([](QObject* c) { return dynamic_cast<TQelSystemInfoModule*>(c) != nullptr; });
     const int print = indexOf([](QObject* c) { return dynamic_cast<TQelGraphicsPrintModule*>(c) != nullptr; });
     const int help = indexOf([](QObject* c) { return dynamic_cast<TQelHelp*>(c) != nullptr; });
+    const int demo = indexOf([](QObject* c) { return c == DemoModule; });
+    const int demoEditor = indexOf([](QObject* c) { return dynamic_cast<TQelDemoEditorModule*>(c) != nullptr; });
     const int about = indexOf([](QObject* c) { return dynamic_cast<TQelAbout*>(c) != nullptr; });
     const int panel = indexOf([](QObject* c) { return c == ToolPanelModule; });
+    const int resize = indexOf([](QObject* c) { return c == ResizeTool; });
+    const int crop = indexOf([](QObject* c) { return c == CropTool; });
     EXPECT_EQ(systemInfo, 3);
-    EXPECT_LT(systemInfo, print);
-    EXPECT_LT(print, help);
-    EXPECT_LT(help, about);
-    EXPECT_LT(about, panel);
+    EXPECT_EQ(print, 4);
+    EXPECT_EQ(help, 5);
+    EXPECT_EQ(demo, 6);
+    EXPECT_EQ(demoEditor, 7);
+    EXPECT_EQ(about, 8);
+    EXPECT_EQ(panel, 9);
+    EXPECT_LT(panel, resize);
+    EXPECT_LT(resize, crop);
+    EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
+    EXPECT_TRUE(DemoModule->ShowAtStartup);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
@@ -118,6 +135,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
     EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32));
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 30));
+
+    // The pictures the tools ask for by name are the program's toolbar images.
+    int added = Module->NewTBXImageList.Count();
+    for (const char* name : {"PrevImage", "NextImage", "Right", "HandInpainting", "UndoBrush", "Contrast", "Resize",
+                             "Crop", "Lipstick", "EyeColor", "Powder", "Rouge", "TeethBleach", "ImperfectionWand"})
+        EXPECT_EQ(MainForm->AddImage(name), added++) << name;
+    EXPECT_EQ(QelImageResourceFile("Lipstick"), ":/icons/toolbar/25.svg");
 
     QTimer::singleShot(0, MainForm, [] { MainForm->close(); });
     app.Run();

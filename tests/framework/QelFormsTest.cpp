@@ -22,6 +22,7 @@
 #include "QelMessageBox.h"
 #include "QelModule.h"
 #include "SmallFileSystem.h"
+#include "WatchedFifo.h"
 
 namespace {
 
@@ -226,6 +227,19 @@ TEST_F(TQelApplicationTest, DamagedSettingsFileIsReadAsFarAsItIsSoundWithoutAMes
         EXPECT_EQ(a->Value(), 5);
         EXPECT_EQ(L, (Log{"A.Load", "A.Init", "B.Load", "B.Init", "A.AllLoaded", "B.AllLoaded"}));
     }
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
+TEST_F(TQelApplicationTest, SettingsFileThatIsAPipeIsNotWaitedOn) {
+    TLogModule* a = nullptr;
+    App.CreateModule(a, &L, "A", 1, true);
+    QDir().mkpath(QFileInfo(App.GetSettingsFileName()).absolutePath());
+    TWatchedFifo fifo(App.GetSettingsFileName());
+    ASSERT_TRUE(fifo.Made);
+    L.clear();
+    App.LoadSettings();
+    EXPECT_FALSE(fifo.ReaderBlocked());
+    EXPECT_EQ(L, (Log{"A.Init", "A.AllLoaded"}));
     EXPECT_TRUE(Messages.Shown.empty());
 }
 
