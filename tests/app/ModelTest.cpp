@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
@@ -16,6 +17,9 @@
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
+#include "QelGraphicsEditor.h"
+#include <QToolBar>
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -65,16 +69,32 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 6);
+    ASSERT_EQ(app.ComponentCount(), 8);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_EQ(app.Components(3), ToolPanelModule);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(4), ResizeTool);
-    EXPECT_EQ(app.Components(5), CropTool);
+    EXPECT_EQ(app.Components(4), RotateTool);
+    EXPECT_EQ(app.Components(5), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(6), ResizeTool);
+    EXPECT_EQ(app.Components(7), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Rotation and flips: four items after a separator at the end of the
+    // standard toolbar; the tool's own button is hidden.
+    EXPECT_FALSE(RotateTool->Button->isVisible());
+    const QList<QAction*> standard = GraphicsEditor->StandardToolbar->actions();
+    ASSERT_GE(standard.size(), 5);
+    EXPECT_TRUE(standard[standard.size() - 5]->isSeparator());
+    const QStringList names = {"RotateRightToolButton", "RotateLeftToolButton", "FlipVerticalToolButton",
+                               "FlipHorizontalToolButton"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = standard[standard.size() - 4 + i];
+        EXPECT_EQ(item->objectName(), names[i]);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(item), 16 + i);
+    }
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
