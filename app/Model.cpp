@@ -9,6 +9,8 @@
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
@@ -102,6 +104,12 @@ void TModule::DataModuleCreate() {
                                  ColorSelectorHotY));
 
     // The service modules follow here, before the tool panel.
+    TQelDemonstrationModule* demonstration = nullptr;
+    app->CreateModule(demonstration);
+    demonstration->DemoFolder = editor->ImagesFolder;
+    demonstration->ShowAtStartup = true;
+    TQelDemoEditorModule* demoEditor = nullptr;
+    app->CreateModule(demoEditor);
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 

@@ -11,7 +11,10 @@
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -69,16 +72,21 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 8);
+    ASSERT_EQ(app.ComponentCount(), 10);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    EXPECT_EQ(app.Components(3), ToolPanelModule);
+    // The tutorial and tutorial-editor modules, before the tool panel.
+    EXPECT_EQ(app.Components(3), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
+    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
+    EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(4), RotateTool);
-    EXPECT_EQ(app.Components(5), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(6), ResizeTool);
-    EXPECT_EQ(app.Components(7), CropTool);
+    EXPECT_EQ(app.Components(6), RotateTool);
+    EXPECT_EQ(app.Components(7), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(8), ResizeTool);
+    EXPECT_EQ(app.Components(9), CropTool);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
