@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
@@ -15,6 +16,7 @@
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -112,10 +114,21 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(RotateTool);
+    images->SetActionImage(RotateTool->Button, tiRight);
+    // Rotation and flips are reached through the standard toolbar.
+    RotateTool->Button->setVisible(false);
+    RotateTool->AddStandardToolbarButtons();
+    images->SetActionImage(RotateTool->RotateRightItem, tiRight);
+    images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
+    images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
+    images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(BrightnessContrastTool);
+    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, 23);
+    images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, 24);
+    images->SetActionImage(CropTool->Button, tiCrop);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);
