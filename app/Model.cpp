@@ -9,6 +9,7 @@
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelHandInpaintingTool.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelToolPanel.h"
@@ -82,6 +83,16 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    TQelHandInpaintingTool* handInpainting = nullptr;
+    app->CreateModule(handInpainting);
+    images->SetActionImage(handInpainting->Button, 20);
+    // Long Defect is not offered.
+    handInpainting->OptionsVisible = false;
+    handInpainting->SetAdjustment(2);
+    handInpainting->SetReflectionDirection(0);
+    handInpainting->SetAutoReflection(true);
+    handInpainting->SetLongDefect(true);
+    handInpainting->SetAntiAliasing(true);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);
