@@ -116,6 +116,12 @@ void TQelHandInpaintingTool::Create() {
     }
     FFrame = frame;
     BindSizeTrackBar(frame->SizeTrackBar);
+    // The boxes and buttons show the tool's values from the start.
+    SetAdjustment(AdjustmentKind);
+    SetAntiAliasing(AntiAliasing);
+    SetLongDefect(LongDefect);
+    SetAutoReflection(AutoReflection);
+    SetReflectionDirection(ReflectionDirection);
     if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
         QAction* button = nullptr;
         MainForm->AddToolButton(
