@@ -11,6 +11,7 @@
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
+#include "QelHandInpaintingTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
@@ -63,11 +64,20 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    // The tools follow the tool panel.
+    ASSERT_GE(app.ComponentCount(), 5);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_EQ(app.Components(3), ToolPanelModule);
+    int inpainting = -1;
+    for (int i = 0; i < app.ComponentCount(); ++i)
+        if (app.Components(i) == HandInpaintingTool) inpainting = i;
+    EXPECT_GT(inpainting, 3);
+    ASSERT_NE(HandInpaintingTool, nullptr);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
@@ -106,6 +116,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
