@@ -94,7 +94,7 @@ void TQelHandInpaintingFrame::Create() {
     TQelFrame::Create();
     setObjectName(QStringLiteral("QelHandInpaintingFrame"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setContentsMargins(2, 4, 2, 4);
 
     TitleLabel = new QLabel(QStringLiteral("Hand Inpainting"), this);
     TitleLabel->setObjectName(QStringLiteral("TitleLabel"));
@@ -204,8 +204,10 @@ void TQelHandInpaintingFrame::ArrangeImagePanel() {
     for (const TQelPreviewImage* image : {TargetImage, HandyImage})
         if (image->isVisibleTo(ImagePanel)) bottom = std::max(bottom, image->geometry().bottom() + 1);
     const int buttonHeight = CancelTBXButton->sizeHint().height();
-    const int width = TQelHandInpaintingTool::PreviewWidth + 8;
-    CancelTBXButton->setGeometry(4, bottom + 4, width - 8, buttonHeight);
+    // The pictures sit 4 pixels in from the left; the panel ends at their
+    // right edge so that it fits the tool panel's width.
+    const int width = TQelHandInpaintingTool::PreviewWidth + 4;
+    CancelTBXButton->setGeometry(4, bottom + 4, width - 4, buttonHeight);
     ImagePanel->setFixedSize(width, bottom + 4 + buttonHeight + 4);
 }
 
