@@ -6,12 +6,14 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -83,16 +85,19 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
-    TQelHandInpaintingTool* handInpainting = nullptr;
-    app->CreateModule(handInpainting);
-    images->SetActionImage(handInpainting->Button, 20);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, 20);
     // Long Defect is not offered.
-    handInpainting->OptionsVisible = false;
-    handInpainting->SetAdjustment(2);
-    handInpainting->SetReflectionDirection(0);
-    handInpainting->SetAutoReflection(true);
-    handInpainting->SetLongDefect(true);
-    handInpainting->SetAntiAliasing(true);
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, 23);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, 24);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -19,6 +19,7 @@
 #include "QelLTBitmap.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
+#include "QelToolFrameParts.h"
 #include "QelToolPanel.h"
 #include "SurfaceMetric.h"
 
@@ -48,10 +49,6 @@ constexpr int PanelWidth = 264;
 // Image coordinates far off the image must not wrap round into it.
 int32_t Sat32(int64_t v) {
     return int32_t(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
-}
-
-void SetEnabledIfChanged(QWidget* Widget, bool Value) {
-    if (Widget && Widget->isEnabled() != Value) Widget->setEnabled(Value);
 }
 
 void SetVisibleIfChanged(QWidget* Widget, bool Value) {
@@ -122,14 +119,9 @@ void TQelHandInpaintingTool::Create() {
     SetLongDefect(LongDefect);
     SetAutoReflection(AutoReflection);
     SetReflectionDirection(ReflectionDirection);
-    if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
-        QAction* button = nullptr;
-        MainForm->AddToolButton(
-            ToolPanelModule->Toolbar, button, [this](QObject*) { MakeCurrent(); }, -1,
-            QStringLiteral("Hand Inpainting"), nullptr, MainForm->GetImages());
-        button->setCheckable(true);
-        Button = button;
-    }
+    QAction* button = nullptr;
+    QelAddToolButton(this, button, QStringLiteral("Hand Inpainting"));
+    Button = button;
     UpdatePreviewSize();
     ShowPreviews();
 }
@@ -161,24 +153,22 @@ void TQelHandInpaintingTool::UpdateControls() {
     TQelBrushTool::UpdateControls();
     const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
     const bool canModify = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    if (Button) {
-        if (Button->isChecked() != current) Button->setChecked(current);
-        if (Button->isEnabled() != canModify) Button->setEnabled(canModify);
-    }
+    QelSetChecked(Button, current);
+    QelSetEnabled(Button, canModify);
     TQelHandInpaintingFrame* f = FFrame;
     if (!f) return;
     const bool enabled = current && canModify;
-    SetEnabledIfChanged(f, enabled);
-    SetEnabledIfChanged(f->TitleLabel, enabled);
+    QelSetEnabled(f, enabled);
+    QelSetEnabled(f->TitleLabel, enabled);
     f->SizeLabel->setText(QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size));
-    SetEnabledIfChanged(f->SizeLabel, enabled && !Pending);
-    SetEnabledIfChanged(f->SizeTrackBar, enabled && !Pending);
-    SetEnabledIfChanged(f->CancelTBXButton, Pending);
+    QelSetEnabled(f->SizeLabel, enabled && !Pending);
+    QelSetEnabled(f->SizeTrackBar, enabled && !Pending);
+    QelSetEnabled(f->CancelTBXButton, Pending);
     for (QWidget* w : {f->ImagePanel, f->OptionsPanel, f->AdjustmentPanel, f->AreaReflectionPanel,
                        static_cast<QWidget*>(f->LongDefectTBXCheckBox), static_cast<QWidget*>(f->AdjustmentTBXCheckBox),
                        static_cast<QWidget*>(f->AntiAliasingTBXCheckBox),
                        static_cast<QWidget*>(f->AutoReflectionTBXCheckBox)})
-        SetEnabledIfChanged(w, enabled);
+        QelSetEnabled(w, enabled);
     SetVisibleIfChanged(f->OptionsPanel, OptionsVisible);
 }
 

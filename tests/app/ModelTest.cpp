@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
@@ -15,6 +16,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -64,18 +66,19 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    // The tools follow the tool panel.
-    ASSERT_GE(app.ComponentCount(), 5);
+    ASSERT_EQ(app.ComponentCount(), 7);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_EQ(app.Components(3), ToolPanelModule);
-    int inpainting = -1;
-    for (int i = 0; i < app.ComponentCount(); ++i)
-        if (app.Components(i) == HandInpaintingTool) inpainting = i;
-    EXPECT_GT(inpainting, 3);
-    ASSERT_NE(HandInpaintingTool, nullptr);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_EQ(app.Components(4), HandInpaintingTool);
+    EXPECT_EQ(app.Components(5), ResizeTool);
+    EXPECT_EQ(app.Components(6), CropTool);
     EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the previews.
     EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
     EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
 

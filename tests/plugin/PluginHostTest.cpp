@@ -155,6 +155,30 @@ TEST_F(PluginHostTest, ProgramThatCannotStartIsNamedWithTheSystemsCode) {
     }
 }
 
+TEST_F(PluginHostTest, UnloadedLibraryIsGoneAndAReloadReadsTheRegistryAfresh) {
+    // One file loaded twice: a library the loader keeps would still hold the
+    // first program's path.
+    const fs::path library = Dir / "VisaraPlugin.so";
+    fs::copy_file(VISARA_PLUGIN_LIBRARY, library);
+    auto mapped = [&] { return ReadText("/proc/self/maps").find(library.string()) != std::string::npos; };
+    for (const char* program : {"/nowhere/First", "/nowhere/Second"}) {
+        SCOPED_TRACE(program);
+        Register(program);
+        Library = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_TRUE(Library) << dlerror();
+        Entry = reinterpret_cast<VisaraEntryPoint>(dlsym(Library, VISARA_ENTRY_POINT_NAME));
+        ASSERT_TRUE(Entry);
+        EXPECT_TRUE(mapped());
+        THost host;
+        EXPECT_EQ(Run(host), VisaraStartErr);
+        ASSERT_EQ(host.Messages.size(), 1u);
+        EXPECT_EQ(host.Messages[0].Text, "Execute application \"" + std::string(program) + "\" error: 2");
+        EXPECT_EQ(dlclose(Library), 0);
+        Library = nullptr;
+        EXPECT_FALSE(mapped());
+    }
+}
+
 TEST_F(PluginHostTest, InputThatDoesNotArriveEndsBeforeAnyFileOrProgram) {
     LoadWithFake("ok");
     THost refused, noCall, nullData;
