@@ -210,6 +210,8 @@ public:
     bool MouseMove(TShiftState Shift, const TQelPoint& Point) override;
     bool MouseWheel(TShiftState Shift, int32_t Delta, const TQelPoint& Point) override;
     bool KeyDown(uint16_t& Key, TShiftState Shift) override;
+    // The keys of the tool, so that no menu shortcut (Ctrl+Z) takes them.
+    bool ClaimsKey(uint16_t Key, TShiftState Shift) override;
 
     // Moves the pointer by (Dx, Dy) screen pixels. Where the window system
     // does not report the move back (no pointer warping, or no real
@@ -219,6 +221,10 @@ public:
     TQelHandInpaintingTool* InpaintingTool() const;
 
 private:
+    enum class TKeyAction { None, Step, Size, Toggle, Pointer, Click, Cancel };
+    // What a key does, tested in the order of the key table.
+    static TKeyAction KeyAction(uint16_t Key, TShiftState Shift, bool Pending);
+
     TQelPoint FLastPoint;
     bool FHasLastPoint = false;
 };

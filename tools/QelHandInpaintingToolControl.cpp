@@ -78,17 +78,35 @@ bool TQelHandInpaintingToolControl::MouseWheel(TShiftState Shift, int32_t Delta,
     return TQelBrushToolControl::MouseWheel(Shift, Delta, Point);
 }
 
+TQelHandInpaintingToolControl::TKeyAction TQelHandInpaintingToolControl::KeyAction(uint16_t Key, TShiftState Shift,
+                                                                                 bool Pending) {
+    const bool ctrl = (Shift & ssCtrl) != 0;
+    int32_t dx = 0, dy = 0;
+    if (ctrl && IsArrow(Key)) return Pending ? TKeyAction::Step : TKeyAction::Size;
+    if (ctrl && (Key == VK_A || Key == VK_N || Key == VK_R)) return TKeyAction::Toggle;
+    if (PointerKeyDelta(Key, dx, dy)) return TKeyAction::Pointer;
+    if (Key == VK_RETURN) return TKeyAction::Click;
+    // Idle, Ctrl+Z is the editor's undo.
+    if (Key == VK_ESCAPE || (ctrl && Key == VK_Z)) return Pending ? TKeyAction::Cancel : TKeyAction::None;
+    return TKeyAction::None;
+}
+
+bool TQelHandInpaintingToolControl::ClaimsKey(uint16_t Key, TShiftState Shift) {
+    const TQelHandInpaintingTool* tool = InpaintingTool();
+    return Active && tool && KeyAction(Key, Shift, tool->Pending) != TKeyAction::None;
+}
+
 bool TQelHandInpaintingToolControl::KeyDown(uint16_t& Key, TShiftState Shift) {
     TQelHandInpaintingTool* tool = InpaintingTool();
     if (!Active || !tool) return false;
-    const bool ctrl = (Shift & ssCtrl) != 0;
-    if (ctrl && IsArrow(Key)) {
-        if (!tool->Pending) return TQelBrushToolControl::KeyDown(Key, Shift);
+    TQelHandInpaintingFrame* frame = tool->Frame();
+    switch (KeyAction(Key, Shift, tool->Pending)) {
+    case TKeyAction::Step:
         tool->StepReflectionDirection(Key == VK_LEFT || Key == VK_DOWN ? -1 : 1);
         return true;
-    }
-    if (ctrl && (Key == VK_A || Key == VK_N || Key == VK_R)) {
-        TQelHandInpaintingFrame* frame = tool->Frame();
+    case TKeyAction::Size:
+        return TQelBrushToolControl::KeyDown(Key, Shift);
+    case TKeyAction::Toggle:
         if (frame) {
             QCheckBox* box = Key == VK_A   ? frame->AdjustmentTBXCheckBox
                              : Key == VK_N ? frame->AntiAliasingTBXCheckBox
@@ -99,25 +117,23 @@ bool TQelHandInpaintingToolControl::KeyDown(uint16_t& Key, TShiftState Shift) {
         // modification running that nothing ends.
         if (tool->Pending) tool->UpdateSource();
         return true;
-    }
-    int32_t dx = 0, dy = 0;
-    if (PointerKeyDelta(Key, dx, dy)) {
+    case TKeyAction::Pointer: {
+        int32_t dx = 0, dy = 0;
+        PointerKeyDelta(Key, dx, dy);
         const int32_t step = (Shift & ssShift) ? 5 : 1;
         MovePointer(dx * step, dy * step, Shift);
         return true;
     }
-    if (Key == VK_RETURN) {
+    case TKeyAction::Click:
         tool->Click();
         return true;
-    }
-    if (Key == VK_ESCAPE || (ctrl && Key == VK_Z)) {
-        // Idle, Ctrl+Z is the editor's undo.
-        if (!tool->Pending) return false;
-        if (TQelHandInpaintingFrame* frame = tool->Frame())
+    case TKeyAction::Cancel:
+        if (frame)
             frame->CancelTBXButtonClick();
         else
             tool->CancelPatch();
         return true;
+    case TKeyAction::None: break;
     }
     return false;
 }

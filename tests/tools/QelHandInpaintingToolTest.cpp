@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -181,6 +182,23 @@ TEST_F(THandInpaintingTest, CancelDropsOnlyTheToolsOwnPatch) {
     EXPECT_FALSE(Key('Z', ssCtrl));
     EXPECT_EQ(Pixels(), filled);
     EXPECT_TRUE(Editor->CanUndo());
+
+    // While a patch is pending the tool takes Esc and Ctrl+Z before the
+    // Edit menu's shortcut; idle, Ctrl+Z stays the menu's.
+    auto claimed = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QKeyEvent e(QEvent::ShortcutOverride, key, modifiers);
+        e.ignore();
+        QApplication::sendEvent(Editor->GetActiveView(), &e);
+        return e.isAccepted();
+    };
+    EXPECT_FALSE(claimed(Qt::Key_Z, Qt::ControlModifier));
+    EXPECT_TRUE(claimed(Qt::Key_A, Qt::ControlModifier));
+    ClickAt(30, 30);
+    EXPECT_TRUE(claimed(Qt::Key_Z, Qt::ControlModifier));
+    EXPECT_TRUE(claimed(Qt::Key_Escape, Qt::NoModifier));
+    EXPECT_FALSE(claimed(Qt::Key_Q, Qt::ControlModifier));
+    Key(VK_ESCAPE);
+    EXPECT_EQ(Pixels(), filled);
 
     // A patch the document's closing kept (the close was then cancelled)
     // is still the tool's to drop.
