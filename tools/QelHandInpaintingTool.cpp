@@ -189,10 +189,8 @@ void TQelHandInpaintingTool::DocumentOpened(TQelGraphicsDocument* Document) {
     FEngine.reset();
     Pending = false;
     Committed = false;
-    if (TQelHandInpaintingFrame* f = FFrame) {
-        f->TargetImage->setVisible(TargetPreview);
-        f->HandyImage->setVisible(false);
-    }
+    // Not pending: the target preview as chosen, the second one hidden.
+    ShowPreviews();
     UpdatePreviewSize();
 }
 
@@ -201,6 +199,7 @@ void TQelHandInpaintingTool::DocumentClosing(TQelGraphicsDocument* Document) {
     if (TQelHandInpaintingFrame* f = FFrame) {
         f->TargetImage->setVisible(false);
         f->HandyImage->setVisible(false);
+        f->ArrangeImagePanel();
     }
 }
 
