@@ -20,7 +20,6 @@
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
 #include "ScriptedMessageBoxes.h"
-#include "SurfaceMetric.h"
 
 namespace {
 
@@ -103,17 +102,13 @@ protected:
 
 }  // namespace
 
-TEST(HandInpaintingGeometry, SquaresAndDistances) {
+TEST(HandInpaintingGeometry, SquaresAroundThePointer) {
     TQelHandInpaintingTool tool;
     EXPECT_EQ(tool.GetSquareAt({50, 50}), TQelRect(37, 37, 62, 62));
     tool.Size = 10;
     EXPECT_EQ(tool.GetSquareAt({50, 50}), TQelRect(45, 45, 55, 55));
     // Far off the image the square saturates instead of wrapping round.
     EXPECT_LT(tool.GetSquareAt({INT32_MIN + 2, 0}).Left, 0);
-    EXPECT_EQ(SurfaceDistance(0, 1, 2, 4, 6), 7.0);
-    EXPECT_EQ(SurfaceDistance(1, 1, 2, 4, 6), 5.0);
-    EXPECT_EQ(SurfaceDistance(2, 1, 2, 4, 6), 4.0);
-    EXPECT_EQ(SurfaceDistance(1, INT32_MIN, 0, INT32_MAX, 0), 4294967295.0);
 }
 
 TEST_F(THandInpaintingTest, PatchCoversTheDefectAndIsOneUndoStep) {
