@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
@@ -20,6 +21,9 @@
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
+#include "QelGraphicsEditor.h"
+#include <QToolBar>
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -69,7 +73,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 9);
+    ASSERT_EQ(app.ComponentCount(), 11);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -80,15 +84,31 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(6), HandInpaintingTool);
-    EXPECT_EQ(app.Components(7), ResizeTool);
-    EXPECT_EQ(app.Components(8), CropTool);
+    EXPECT_EQ(app.Components(6), RotateTool);
+    EXPECT_EQ(app.Components(7), HandInpaintingTool);
+    EXPECT_EQ(app.Components(8), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(9), ResizeTool);
+    EXPECT_EQ(app.Components(10), CropTool);
     EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
     // Long Defect is not offered, and the panel is wide enough for the previews.
     EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
     EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    // Rotation and flips: four items after a separator at the end of the
+    // standard toolbar; the tool's own button is hidden.
+    EXPECT_FALSE(RotateTool->Button->isVisible());
+    const QList<QAction*> standard = GraphicsEditor->StandardToolbar->actions();
+    ASSERT_GE(standard.size(), 5);
+    EXPECT_TRUE(standard[standard.size() - 5]->isSeparator());
+    const QStringList names = {"RotateRightToolButton", "RotateLeftToolButton", "FlipVerticalToolButton",
+                               "FlipHorizontalToolButton"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = standard[standard.size() - 4 + i];
+        EXPECT_EQ(item->objectName(), names[i]);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(item), 16 + i);
+    }
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
