@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "QelAbout.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
@@ -15,10 +16,12 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsPrint.h"
+#include "QelHandInpaintingTool.h"
 #include "QelHelp.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
@@ -136,10 +139,30 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(RotateTool);
+    images->SetActionImage(RotateTool->Button, tiRight);
+    // Rotation and flips are reached through the standard toolbar.
+    RotateTool->Button->setVisible(false);
+    RotateTool->AddStandardToolbarButtons();
+    images->SetActionImage(RotateTool->RotateRightItem, tiRight);
+    images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
+    images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
+    images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
+    app->CreateModule(BrightnessContrastTool);
+    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, 23);
+    images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, 24);
+    images->SetActionImage(CropTool->Button, tiCrop);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

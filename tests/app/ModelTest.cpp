@@ -6,9 +6,11 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include "Model.h"
 #include "QelAbout.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
@@ -17,11 +19,13 @@
 #include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelGraphicsPrint.h"
+#include "QelHandInpaintingTool.h"
 #include "QelHelp.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
@@ -89,8 +93,6 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     const int demoEditor = indexOf([](QObject* c) { return dynamic_cast<TQelDemoEditorModule*>(c) != nullptr; });
     const int about = indexOf([](QObject* c) { return dynamic_cast<TQelAbout*>(c) != nullptr; });
     const int panel = indexOf([](QObject* c) { return c == ToolPanelModule; });
-    const int resize = indexOf([](QObject* c) { return c == ResizeTool; });
-    const int crop = indexOf([](QObject* c) { return c == CropTool; });
     EXPECT_EQ(systemInfo, 3);
     EXPECT_EQ(print, 4);
     EXPECT_EQ(help, 5);
@@ -98,12 +100,36 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(demoEditor, 7);
     EXPECT_EQ(about, 8);
     EXPECT_EQ(panel, 9);
-    EXPECT_LT(panel, resize);
-    EXPECT_LT(resize, crop);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
+    // The tools in toolbar order after the panel, with their toolbar images.
+    int previous = panel;
+    for (QObject* tool : std::initializer_list<QObject*>{RotateTool, HandInpaintingTool, BrightnessContrastTool,
+                                                         ResizeTool, CropTool}) {
+        const int at = indexOf([tool](QObject* c) { return c == tool; });
+        EXPECT_GT(at, previous);
+        previous = at;
+    }
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the previews.
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    // Rotation and flips: four items after a separator at the end of the
+    // standard toolbar; the tool's own button is hidden.
+    EXPECT_FALSE(RotateTool->Button->isVisible());
+    const QList<QAction*> standard = GraphicsEditor->StandardToolbar->actions();
+    ASSERT_GE(standard.size(), 5);
+    EXPECT_TRUE(standard[standard.size() - 5]->isSeparator());
+    const QStringList names = {"RotateRightToolButton", "RotateLeftToolButton", "FlipVerticalToolButton",
+                               "FlipHorizontalToolButton"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = standard[standard.size() - 4 + i];
+        EXPECT_EQ(item->objectName(), names[i]);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(item), 16 + i);
+    }
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
@@ -149,6 +175,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
