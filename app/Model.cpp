@@ -3,15 +3,19 @@
 #include <QCursor>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include <exception>
 
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelImperfectionWandTool.h"
 #include "QelMainForm.h"
+#include "QelOriginalImageTool.h"
 #include "QelPaths.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
@@ -81,7 +85,26 @@ void TModule::DataModuleCreate() {
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
+    // The buttons of the tools on the standard toolbar follow a separator.
+    MainForm->AddSeparator(editor->StandardToolbar, nullptr);
+
     // The tools follow here, in toolbar order.
+    TQelOriginalImageTool* originalImage = nullptr;
+    app->CreateModule(originalImage);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelUndoBrushTool* undoBrush = nullptr;
+    app->CreateModule(undoBrush);
+    images->SetActionImage(undoBrush->Button, 21);
+    // Only the size comes from the settings file.
+    undoBrush->SetRestoreSizeOnly(true);
+    undoBrush->SetOpacity(255);
+    undoBrush->SetHardness(191);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelImperfectionWandTool* imperfectionWand = nullptr;
+    app->CreateModule(imperfectionWand);
+    images->SetActionImage(imperfectionWand->Button, 30);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

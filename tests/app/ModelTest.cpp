@@ -11,10 +11,14 @@
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
+#include "QelScrollTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 namespace {
@@ -62,17 +66,32 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    // The editor comes before the main window it creates, and creates the
+    // hand tool after it; the tools follow the tool panel in toolbar order.
+    ASSERT_GE(app.ComponentCount(), 5);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    EXPECT_EQ(app.Components(3), ToolPanelModule);
+    EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
+    EXPECT_EQ(app.Components(4), ToolPanelModule);
+    auto indexOf = [&app](auto* typed) {
+        for (int i = 0; i < app.ComponentCount(); ++i)
+            if (dynamic_cast<decltype(typed)>(app.Components(i))) return i;
+        return -1;
+    };
+    const int originalImage = indexOf(static_cast<TQelOriginalImageTool*>(nullptr));
+    const int undoBrush = indexOf(static_cast<TQelUndoBrushTool*>(nullptr));
+    const int wand = indexOf(static_cast<TQelImperfectionWandTool*>(nullptr));
+    EXPECT_EQ(originalImage, 5);
+    EXPECT_GT(undoBrush, originalImage);
+    EXPECT_GT(wand, undoBrush);
+    EXPECT_EQ(wand, app.ComponentCount() - 1);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
     EXPECT_EQ(MainForm->GetImages(), &Module->NewTBXImageList);
-    EXPECT_EQ(Module->NewTBXImageList.Count(), 31);
+    // Indices 0..30 from the files; the tools append their named pictures.
+    EXPECT_GE(Module->NewTBXImageList.Count(), 31);
     EXPECT_EQ(Module->NewTBXImageList.ImageSize(), QSize(24, 24));
     EXPECT_EQ(Module->SmallImages.Count(), 6);
     EXPECT_EQ(Module->SmallImages.ImageSize(), QSize(16, 16));

@@ -1,0 +1,229 @@
+#include "QelUndoBrushTool.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QLabel>
+#include <QSlider>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "QelDemoHooks.h"
+#include "QelGraphicsEditor.h"
+#include "QelLocalizer.h"
+#include "QelMainForm.h"
+#include "QelToolPanel.h"
+
+namespace {
+
+constexpr TQelGuid UndoBrushSettingsGuid = TQelGuid::Parse("{F4389003-82F6-42DE-8590-E63FF2CA7BF6}");
+constexpr uint32_t UndoBrushNodeId = 1;
+
+enum : int32_t {
+    TextSize = 154,
+    TextUndoBrush = 2002,
+    TextOpacity = 2008,
+    TextHardness = 2009,
+    TextShowMoreOptions = 2019,
+    TextHideOptions = 2020,
+};
+
+}  // namespace
+
+// --- TQelUndoBrushFrame ---------------------------------------------------------------
+
+TQelUndoBrushFrame::TQelUndoBrushFrame(QWidget* Parent) : TQelFrame(Parent) {}
+
+void TQelUndoBrushFrame::Create() {
+    TQelFrame::Create();
+    auto* layout = new QVBoxLayout(this);
+    auto add = [&](auto* widget, const char* name) {
+        widget->setObjectName(QLatin1String(name));
+        layout->addWidget(widget);
+        return widget;
+    };
+    TitleLabel = add(new QLabel(QStringLiteral("Undo Brush"), this), "TitleLabel");
+    QFont bold = TitleLabel->font();
+    bold.setBold(true);
+    TitleLabel->setFont(bold);
+    PreviewAlignmentPanel = add(new QWidget(this), "PreviewAlignmentPanel");
+    auto* previewLayout = new QVBoxLayout(PreviewAlignmentPanel);
+    previewLayout->setContentsMargins(0, 0, 0, 0);
+    PreviewPaintBox = new TQelPaintBox(PreviewAlignmentPanel);
+    PreviewPaintBox->setObjectName(QStringLiteral("PreviewPaintBox"));
+    PreviewPaintBox->setFixedSize(64, 64);
+    previewLayout->addWidget(PreviewPaintBox, 0, Qt::AlignHCenter);
+    SizeLabel = add(new QLabel(this), "SizeLabel");
+    SizeTrackBar = add(new QSlider(Qt::Horizontal, this), "SizeTrackBar");
+    OpacityLabel = add(new QLabel(this), "OpacityLabel");
+    OpacityTrackBar = add(new QSlider(Qt::Horizontal, this), "OpacityTrackBar");
+    HardnessLabel = add(new QLabel(this), "HardnessLabel");
+    HardnessTrackBar = add(new QSlider(Qt::Horizontal, this), "HardnessTrackBar");
+    ShowOptions = new QToolButton(this);
+    ShowOptions->setObjectName(QStringLiteral("ShowOptions"));
+    ShowOptions->setAutoRaise(true);
+    ShowOptions->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ShowOptions->setText(QStringLiteral("Show Options"));
+    layout->addWidget(ShowOptions, 0, Qt::AlignLeft);
+    layout->addStretch(1);
+}
+
+// --- TQelUndoBrushTool ----------------------------------------------------------------
+
+TQelUndoBrushTool::TQelUndoBrushTool()
+    : TQelBrushTool(), Button(nullptr), Frame(), OptionsShown(false), RestoreSizeOnly(false) {}
+
+TQelUndoBrushTool::~TQelUndoBrushTool() = default;
+
+void TQelUndoBrushTool::Create() {
+    TQelBrushTool::Create();
+    Accumulate = true;
+    const auto click = [this](QObject*) { MakeCurrent(); };
+    if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
+        MainForm->AddToolButton(ToolPanelModule->Toolbar, Button, click, MainForm->AddImage(QStringLiteral("UndoBrush")),
+                                QelText(TextUndoBrush), nullptr, MainForm->GetImages());
+        TQelUndoBrushFrame* frame = nullptr;
+        ToolPanelModule->CreateToolFrame(frame);
+        Frame = frame;
+        SetPreviewBox(frame->PreviewPaintBox);
+        BindSizeTrackBar(frame->SizeTrackBar);
+        BindOpacityTrackBar(frame->OpacityTrackBar);
+        BindHardnessTrackBar(frame->HardnessTrackBar);
+        connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
+    } else if (MainForm && GraphicsEditor && GraphicsEditor->StandardToolbar) {
+        MainForm->AddToolButton(GraphicsEditor->StandardToolbar, Button, click,
+                                MainForm->AddImage(QStringLiteral("UndoBrush")), QelText(TextUndoBrush), nullptr,
+                                MainForm->GetImages());
+    }
+    if (Button) {
+        Button->setObjectName(QStringLiteral("UndoBrushButton"));
+        Button->setCheckable(true);
+    }
+    SetHardness(255);
+    Name = "UndoBrush";
+    SetShowOptions(false);
+    SetRestoreSizeOnly(false);
+}
+
+void TQelUndoBrushTool::Localize() {
+    TQelBrushTool::Localize();
+    const QString title = QelText(TextUndoBrush, QStringLiteral("Undo Brush"));
+    if (Button) {
+        Button->setText(title);
+        Button->setToolTip(title);
+    }
+    if (!Frame) return;
+    Frame->TitleLabel->setText(title);
+    Frame->SizeLabel->setText(QelText(TextSize, QStringLiteral("Size")) + ':');
+    Frame->OpacityLabel->setText(QelText(TextOpacity, QStringLiteral("Opacity")) + ':');
+    Frame->HardnessLabel->setText(QelText(TextHardness, QStringLiteral("Hardness")) + ':');
+    ArrangeFrame();
+}
+
+void TQelUndoBrushTool::LoadSettings(TQelSDFReader& Reader) {
+    TQelBrushTool::LoadSettings(Reader);
+    if (!Reader.OpenNode(UndoBrushNodeId, UndoBrushSettingsGuid)) return;
+    int32_t value = Size;
+    if (Reader.ReadInteger(1, value)) SetSize(value);
+    if (!RestoreSizeOnly) {
+        value = Opacity;
+        if (Reader.ReadInteger(2, value)) SetOpacity(value);
+        value = Hardness;
+        if (Reader.ReadInteger(3, value)) SetHardness(value);
+        value = OptionsShown ? 1 : 0;
+        if (Reader.ReadInteger(4, value)) SetShowOptions(value != 0);
+    }
+    Reader.CloseNode();
+}
+
+void TQelUndoBrushTool::SaveSettings(TQelSDFWriter& Writer) {
+    TQelBrushTool::SaveSettings(Writer);
+    Writer.BeginNode(UndoBrushNodeId, UndoBrushSettingsGuid);
+    Writer.WriteInteger(1, Size);
+    Writer.WriteInteger(2, Opacity);
+    Writer.WriteInteger(3, Hardness);
+    Writer.WriteInteger(4, OptionsShown ? 1 : 0);
+    Writer.EndNode();
+}
+
+void TQelUndoBrushTool::UpdateControls() {
+    const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
+    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
+    if (Button) {
+        if (Button->isChecked() != current) Button->setChecked(current);
+        if (Button->isEnabled() != enabled) Button->setEnabled(enabled);
+    }
+    if (!Frame) return;
+    Frame->SetControlsEnabled(current && enabled);
+    const QString size = QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size);
+    if (Frame->SizeLabel->text() != size) Frame->SizeLabel->setText(size);
+}
+
+void TQelUndoBrushTool::RegisterDemoTargets() {
+    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
+        hooks->RegisterComponent(Name, Button);
+        if (Frame) {
+            hooks->RegisterComponent(Name + "Options", Frame->ShowOptions);
+            hooks->RegisterBoolCommand(Name + "ShowOptions", true, [this](bool v) { SetShowOptions(v); });
+            hooks->RegisterBoolCommand(Name + "HideOptions", false, [this](bool v) { SetShowOptions(v); });
+        }
+    }
+    TQelBrushTool::RegisterDemoTargets();
+}
+
+void TQelUndoBrushTool::SetAvailable(bool Value) {
+    if (Frame) Frame->setVisible(Value);
+    if (Button) Button->setVisible(Value);
+    TQelBrushTool::SetAvailable(Value);
+}
+
+void TQelUndoBrushTool::Activate() {
+    TQelBrushTool::Activate();
+    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
+}
+
+void TQelUndoBrushTool::SetShowOptions(bool Value) {
+    OptionsShown = Value;
+    ArrangeFrame();
+    RecordLine("MouseCurvedMove " + Name + "Options");
+    RecordLine(Name + (Value ? "ShowOptions" : "HideOptions"));
+}
+
+void TQelUndoBrushTool::ArrangeFrame() {
+    if (!Frame) return;
+    for (QWidget* w : {Frame->PreviewAlignmentPanel, static_cast<QWidget*>(Frame->OpacityLabel),
+                       static_cast<QWidget*>(Frame->OpacityTrackBar), static_cast<QWidget*>(Frame->HardnessLabel),
+                       static_cast<QWidget*>(Frame->HardnessTrackBar)})
+        w->setVisible(OptionsShown);
+    Frame->ShowOptions->setIcon(QIcon(OptionsShown ? QStringLiteral(":/icons/small/01.svg")
+                                                   : QStringLiteral(":/icons/small/00.svg")));
+    Frame->ShowOptions->setText(OptionsShown ? QelText(TextHideOptions, QStringLiteral("Hide Options"))
+                                             : QelText(TextShowMoreOptions, QStringLiteral("Show More Options")));
+}
+
+void TQelUndoBrushTool::ShowOptionsButtonClick() { SetShowOptions(!OptionsShown); }
+
+void TQelUndoBrushTool::PaintRect(const TQelRect& Rect) {
+    if (!BackupPixels || !CurrentPixels) return;
+    const TQelPixelMask& mask = GetDrawMask();
+    TQelRect r;
+    if (!mask.Data || !QelIntersectRect(r, Rect, mask.GetBounds()) ||
+        !QelIntersectRect(r, r, CurrentPixels->GetBounds()) || !QelIntersectRect(r, r, BackupPixels->GetBounds()))
+        return;
+    if (CurrentPixels->BytesPerPixel < 3 || BackupPixels->BytesPerPixel < 3) return;
+    // The document keeps the original the image's size; were it ever
+    // otherwise, the pixels outside it keep the backup's colour.
+    const TQelPixels* original = OriginalPixels;
+    const bool haveOriginal = original && original->Bits && original->BytesPerPixel >= 3;
+    for (int32_t y = r.Top; y < r.Bottom; ++y) {
+        const uint8_t* a = mask.MaskAddress(r.Left, y);
+        const uint8_t* b = BackupPixels->PixelAddress(r.Left, y);
+        uint8_t* p = CurrentPixels->PixelAddress(r.Left, y);
+        for (int32_t x = r.Left; x < r.Right;
+             ++x, ++a, b += BackupPixels->BytesPerPixel, p += CurrentPixels->BytesPerPixel) {
+            const uint8_t* o = haveOriginal && original->GetBounds().Contains(x, y) ? original->PixelAddress(x, y) : b;
+            const uint8_t alpha = *a;
+            for (int c = 0; c < 3; ++c) p[c] = alpha == 255 ? o[c] : QelColorDetail::BlendChannel(alpha, o[c], b[c]);
+        }
+    }
+}
