@@ -86,6 +86,16 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_GT(undoBrush, originalImage);
     EXPECT_GT(wand, undoBrush);
     EXPECT_EQ(wand, app.ComponentCount() - 1);
+    // The undo brush takes only its size from the settings file.
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(undoBrush));
+    ASSERT_NE(brush, nullptr);
+    EXPECT_TRUE(brush->RestoreSizeOnly);
+    EXPECT_EQ(brush->Opacity, 255);
+    EXPECT_EQ(brush->Hardness, 191);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
+    auto* wandTool = dynamic_cast<TQelImperfectionWandTool*>(app.Components(wand));
+    ASSERT_NE(wandTool, nullptr);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wandTool->Button), 30);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
