@@ -7,6 +7,7 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
@@ -14,6 +15,7 @@
 #include "QelMainForm.h"
 #include "QelOriginalImageTool.h"
 #include "QelPaths.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
 #include "Progress.h"
@@ -27,6 +29,23 @@ namespace {
 constexpr int ColorSelectorHotX = 1;
 constexpr int ColorSelectorHotY = 30;
 
+// The pictures the modules add by name (TMainForm::AddImage).
+struct TNamedImage {
+    const char* Name;
+    TToolbarImage Image;
+};
+constexpr TNamedImage NamedImages[] = {
+    {"PrevImage", tiPrevImage},     {"NextImage", tiNextImage},     {"Right", tiRight},
+    {"HandInpainting", tiHandInpainting}, {"UndoBrush", tiUndoBrush}, {"Contrast", tiContrast},
+    {"Resize", tiResize},           {"Crop", tiCrop},               {"Lipstick", tiLipstick},
+    {"EyeColor", tiEyeColor},       {"Powder", tiPowder},           {"Rouge", tiRouge},
+    {"TeethBleach", tiTeethBleach}, {"ImperfectionWand", tiImperfectionWand},
+};
+
+QString ToolbarImageFile(TToolbarImage Image) {
+    return QStringLiteral(":/icons/toolbar/%1.svg").arg(int(Image), 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
 
 int16_t QelInstallCursor(const QCursor& cursor) {
@@ -39,6 +58,8 @@ int16_t QelInstallCursor(const QCursor& cursor) {
 TModule::TModule() : QObject(nullptr), SmallImages(QSize(16, 16)), NewTBXImageList(QSize(24, 24)) {
     SmallImages.LoadIndexed(QStringLiteral(":/icons/small"));
     NewTBXImageList.LoadIndexed(QStringLiteral(":/icons/toolbar"));
+    for (const TNamedImage& image : NamedImages)
+        QelRegisterImageResource(QLatin1String(image.Name), ToolbarImageFile(image.Image));
 }
 
 TModule::~TModule() {
@@ -69,13 +90,14 @@ void TModule::DataModuleCreate() {
     // The menu items take their images from the toolbar image list, through
     // the main window's GetImages.
     TQelImageList* images = MainForm->GetImages();
-    images->SetActionImage(editor->NextImageButton, 15);
-    images->SetActionImage(editor->PrevImageButton, 14);
-    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, 10);
-    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, 11);
-    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem}) images->SetActionImage(item, 12);
+    images->SetActionImage(editor->NextImageButton, tiNextImage);
+    images->SetActionImage(editor->PrevImageButton, tiPrevImage);
+    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, tiZoomIn);
+    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, tiZoomOut);
+    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem})
+        images->SetActionImage(item, tiActualSize);
     for (QAction* item : {editor->ScaleToBestFitButton, editor->ScaleToBestFitMenuItem})
-        images->SetActionImage(item, 13);
+        images->SetActionImage(item, tiScaleToBestFit);
 
     ColorSelectorCursor =
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
@@ -95,16 +117,21 @@ void TModule::DataModuleCreate() {
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelUndoBrushTool* undoBrush = nullptr;
     app->CreateModule(undoBrush);
-    images->SetActionImage(undoBrush->Button, 21);
+    images->SetActionImage(undoBrush->Button, tiUndoBrush);
     // Only the size comes from the settings file.
     undoBrush->SetRestoreSizeOnly(true);
     undoBrush->SetOpacity(255);
     undoBrush->SetHardness(191);
 
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, 23);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, 24);
+
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelImperfectionWandTool* imperfectionWand = nullptr;
     app->CreateModule(imperfectionWand);
-    images->SetActionImage(imperfectionWand->Button, 30);
+    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -60,8 +60,10 @@ public:
 
     // The pixel under an image point; black outside the image.
     void GetPixelAt(const TQelPoint& ImagePoint, TQelRGBTriple& Triple) const;
-    // A wheel turn at a screen point: one step, offered to the controls from
-    // the topmost, else the default handling.
+    // A wheel movement of Delta units (Qt's angle delta) at a screen point:
+    // each notch it completes is one step, offered to the controls from the
+    // topmost, else the default handling. True when handled, and for part
+    // of a notch, which waits for the rest.
     bool DispatchWheel(TShiftState Shift, int32_t Delta, const QPoint& ScreenPoint);
     // Asks the controls for the cursor under the pointer and shows it.
     void UpdateCursor();

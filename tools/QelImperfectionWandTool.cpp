@@ -126,7 +126,7 @@ void TQelImperfectionWandTool::Create() {
     if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
         MainForm->AddToolButton(
             ToolPanelModule->Toolbar, Button, [this](QObject*) { MakeCurrent(); },
-            MainForm->AddImage(QStringLiteral("ImperfectionWand")), QelText(TextImperfectionWand),
+            -1, QelText(TextImperfectionWand),
             nullptr, MainForm->GetImages());
         Button->setObjectName(QStringLiteral("ImperfectionWandButton"));
         Button->setCheckable(true);

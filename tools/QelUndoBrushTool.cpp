@@ -80,7 +80,7 @@ void TQelUndoBrushTool::Create() {
     Accumulate = true;
     const auto click = [this](QObject*) { MakeCurrent(); };
     if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
-        MainForm->AddToolButton(ToolPanelModule->Toolbar, Button, click, MainForm->AddImage(QStringLiteral("UndoBrush")),
+        MainForm->AddToolButton(ToolPanelModule->Toolbar, Button, click, -1,
                                 QelText(TextUndoBrush), nullptr, MainForm->GetImages());
         TQelUndoBrushFrame* frame = nullptr;
         ToolPanelModule->CreateToolFrame(frame);
@@ -92,7 +92,7 @@ void TQelUndoBrushTool::Create() {
         connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
     } else if (MainForm && GraphicsEditor && GraphicsEditor->StandardToolbar) {
         MainForm->AddToolButton(GraphicsEditor->StandardToolbar, Button, click,
-                                MainForm->AddImage(QStringLiteral("UndoBrush")), QelText(TextUndoBrush), nullptr,
+                                -1, QelText(TextUndoBrush), nullptr,
                                 MainForm->GetImages());
     }
     if (Button) {

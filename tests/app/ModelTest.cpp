@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelForms.h"
@@ -16,6 +17,7 @@
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelOriginalImageTool.h"
+#include "QelResizeTool.h"
 #include "QelScrollTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
@@ -84,7 +86,9 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     const int wand = indexOf(static_cast<TQelImperfectionWandTool*>(nullptr));
     EXPECT_EQ(originalImage, 5);
     EXPECT_GT(undoBrush, originalImage);
-    EXPECT_GT(wand, undoBrush);
+    EXPECT_EQ(app.Components(undoBrush + 1), ResizeTool);
+    EXPECT_EQ(app.Components(undoBrush + 2), CropTool);
+    EXPECT_GT(wand, undoBrush + 2);
     EXPECT_EQ(wand, app.ComponentCount() - 1);
     // The undo brush takes only its size from the settings file.
     auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(undoBrush));
@@ -96,12 +100,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     auto* wandTool = dynamic_cast<TQelImperfectionWandTool*>(app.Components(wand));
     ASSERT_NE(wandTool, nullptr);
     EXPECT_EQ(TQelImageList::ActionImageIndex(wandTool->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
     EXPECT_EQ(MainForm->GetImages(), &Module->NewTBXImageList);
-    // Indices 0..30 from the files; the tools append their named pictures.
-    EXPECT_GE(Module->NewTBXImageList.Count(), 31);
+    EXPECT_EQ(Module->NewTBXImageList.Count(), 31);
     EXPECT_EQ(Module->NewTBXImageList.ImageSize(), QSize(24, 24));
     EXPECT_EQ(Module->SmallImages.Count(), 6);
     EXPECT_EQ(Module->SmallImages.ImageSize(), QSize(16, 16));
@@ -128,6 +133,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
     EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32));
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 30));
+
+    // The pictures the tools ask for by name are the program's toolbar images.
+    int added = Module->NewTBXImageList.Count();
+    for (const char* name : {"PrevImage", "NextImage", "Right", "HandInpainting", "UndoBrush", "Contrast", "Resize",
+                             "Crop", "Lipstick", "EyeColor", "Powder", "Rouge", "TeethBleach", "ImperfectionWand"})
+        EXPECT_EQ(MainForm->AddImage(name), added++) << name;
+    EXPECT_EQ(QelImageResourceFile("Lipstick"), ":/icons/toolbar/25.svg");
 
     QTimer::singleShot(0, MainForm, [] { MainForm->close(); });
     app.Run();
