@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QButtonGroup>
-#include <QIcon>
 #include <QLabel>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -15,7 +14,7 @@
 #include "QelDemoHooks.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
-#include "QelMainForm.h"
+#include "QelToolFrameParts.h"
 #include "QelToolPanel.h"
 
 namespace {
@@ -33,27 +32,11 @@ enum : int32_t {
     TextOpacity = 2008,
     TextHardness = 2009,
     TextBothImperfections = 2018,
-    TextShowMoreOptions = 2019,
-    TextHideOptions = 2020,
 };
 
 const char* const ModeWords[] = {"DarkMode", "LightMode", "BothMode"};
 
 QString Label(int32_t Id, const char* Default) { return QelText(Id, QString::fromLatin1(Default)) + ':'; }
-
-QSlider* AddTrackBar(QVBoxLayout* Layout, QWidget* Parent, const char* Name) {
-    auto* bar = new QSlider(Qt::Horizontal, Parent);
-    bar->setObjectName(QLatin1String(Name));
-    Layout->addWidget(bar);
-    return bar;
-}
-
-QLabel* AddLabel(QVBoxLayout* Layout, QWidget* Parent, const char* Name) {
-    auto* label = new QLabel(Parent);
-    label->setObjectName(QLatin1String(Name));
-    Layout->addWidget(label);
-    return label;
-}
 
 }  // namespace
 
@@ -63,40 +46,39 @@ TQelImperfectionWandFrame::TQelImperfectionWandFrame(QWidget* Parent) : TQelFram
 
 void TQelImperfectionWandFrame::Create() {
     TQelFrame::Create();
-    auto* layout = new QVBoxLayout(this);
-    TitleLabel = AddLabel(layout, this, "TitleLabel");
-    TitleLabel->setText(QStringLiteral("Imperfection Wand"));
+    QVBoxLayout* column = QelFrameColumn(this);
+    auto add = [&](auto* widget, const char* name) {
+        widget->setObjectName(QLatin1String(name));
+        column->addWidget(widget);
+        return widget;
+    };
+    TitleLabel = add(new QLabel(QStringLiteral("Imperfection Wand"), this), "TitleLabel");
     QFont bold = TitleLabel->font();
     bold.setBold(true);
     TitleLabel->setFont(bold);
 
-    PreviewAlignmentPanel = new QWidget(this);
-    PreviewAlignmentPanel->setObjectName(QStringLiteral("PreviewAlignmentPanel"));
+    PreviewAlignmentPanel = add(new QWidget(this), "PreviewAlignmentPanel");
     auto* previewLayout = new QVBoxLayout(PreviewAlignmentPanel);
     previewLayout->setContentsMargins(0, 0, 0, 0);
     PreviewPaintBox = new TQelPaintBox(PreviewAlignmentPanel);
     PreviewPaintBox->setObjectName(QStringLiteral("PreviewPaintBox"));
     PreviewPaintBox->setFixedSize(64, 64);
     previewLayout->addWidget(PreviewPaintBox, 0, Qt::AlignHCenter);
-    layout->addWidget(PreviewAlignmentPanel);
 
-    SizeLabel = AddLabel(layout, this, "SizeLabel");
-    SizeTrackBar = AddTrackBar(layout, this, "SizeTrackBar");
-    OpacityLabel = AddLabel(layout, this, "OpacityLabel");
-    OpacityTrackBar = AddTrackBar(layout, this, "OpacityTrackBar");
-    HardnessLabel = AddLabel(layout, this, "HardnessLabel");
-    HardnessTrackBar = AddTrackBar(layout, this, "HardnessTrackBar");
-    SmoothingLabel = AddLabel(layout, this, "SmoothingLabel");
-    SmoothingTrackBar = AddTrackBar(layout, this, "SmoothingTrackBar");
-    EraseLabel = AddLabel(layout, this, "EraseLabel");
-    EraseLabel->setText(QStringLiteral("Erase:"));
+    SizeLabel = add(new QLabel(this), "SizeLabel");
+    SizeTrackBar = add(new QSlider(Qt::Horizontal, this), "SizeTrackBar");
+    OpacityLabel = add(new QLabel(this), "OpacityLabel");
+    OpacityTrackBar = add(new QSlider(Qt::Horizontal, this), "OpacityTrackBar");
+    HardnessLabel = add(new QLabel(this), "HardnessLabel");
+    HardnessTrackBar = add(new QSlider(Qt::Horizontal, this), "HardnessTrackBar");
+    SmoothingLabel = add(new QLabel(this), "SmoothingLabel");
+    SmoothingTrackBar = add(new QSlider(Qt::Horizontal, this), "SmoothingTrackBar");
+    EraseLabel = add(new QLabel(QStringLiteral("Erase:"), this), "EraseLabel");
 
     ModeGroup = new QButtonGroup(this);
     auto radio = [&](const char* name, const char* text, int id) {
-        auto* button = new QRadioButton(QLatin1String(text), this);
-        button->setObjectName(QLatin1String(name));
+        auto* button = add(new QRadioButton(QLatin1String(text), this), name);
         ModeGroup->addButton(button, id);
-        layout->addWidget(button);
         return button;
     };
     DarkModeRadioButton = radio("DarkModeRadioButton", "Dark Imperfections", TQelImperfectionWandTool::ModeDark);
@@ -104,13 +86,8 @@ void TQelImperfectionWandFrame::Create() {
     BothModeRadioButton = radio("BothModeRadioButton", "Both Imperfections", TQelImperfectionWandTool::ModeBoth);
     DarkModeRadioButton->setChecked(true);
 
-    ShowOptions = new QToolButton(this);
-    ShowOptions->setObjectName(QStringLiteral("ShowOptions"));
-    ShowOptions->setAutoRaise(true);
-    ShowOptions->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ShowOptions = QelAddShowOptionsLink(this);
     ShowOptions->setText(QStringLiteral("Show Options"));
-    layout->addWidget(ShowOptions, 0, Qt::AlignLeft);
-    layout->addStretch(1);
 }
 
 // --- TQelImperfectionWandTool -----------------------------------------------------
@@ -123,13 +100,9 @@ TQelImperfectionWandTool::~TQelImperfectionWandTool() = default;
 void TQelImperfectionWandTool::Create() {
     TQelCustomBlurBrushTool::Create();
     MaxSize = 50;
-    if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
-        MainForm->AddToolButton(
-            ToolPanelModule->Toolbar, Button, [this](QObject*) { MakeCurrent(); },
-            -1, QelText(TextImperfectionWand),
-            nullptr, MainForm->GetImages());
-        Button->setObjectName(QStringLiteral("ImperfectionWandButton"));
-        Button->setCheckable(true);
+    Name = "ImperfectionWand";
+    QelAddToolButton(this, Button, QelText(TextImperfectionWand, QStringLiteral("Imperfection Wand")));
+    if (ToolPanelModule) {
         TQelImperfectionWandFrame* frame = nullptr;
         ToolPanelModule->CreateToolFrame(frame);
         Frame = frame;
@@ -141,7 +114,6 @@ void TQelImperfectionWandTool::Create() {
         connect(frame->ModeGroup, &QButtonGroup::idClicked, this, [this](int id) { ModeRadioButtonClick(id); });
         connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
     }
-    Name = "ImperfectionWand";
     SetMode(ModeDark);
     SetShowOptions(false);
 }
@@ -200,10 +172,8 @@ void TQelImperfectionWandTool::SaveSettings(TQelSDFWriter& Writer) {
 void TQelImperfectionWandTool::UpdateControls() {
     const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
     const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    if (Button) {
-        if (Button->isChecked() != current) Button->setChecked(current);
-        if (Button->isEnabled() != enabled) Button->setEnabled(enabled);
-    }
+    QelSetChecked(Button, current);
+    QelSetEnabled(Button, enabled);
     if (Frame) Frame->SetControlsEnabled(current && enabled);
 }
 
@@ -264,10 +234,7 @@ void TQelImperfectionWandTool::ArrangeFrame() {
                        static_cast<QWidget*>(Frame->HardnessTrackBar), static_cast<QWidget*>(Frame->SmoothingLabel),
                        static_cast<QWidget*>(Frame->SmoothingTrackBar)})
         w->setVisible(OptionsShown);
-    Frame->ShowOptions->setIcon(QIcon(OptionsShown ? QStringLiteral(":/icons/small/01.svg")
-                                                   : QStringLiteral(":/icons/small/00.svg")));
-    Frame->ShowOptions->setText(OptionsShown ? QelText(TextHideOptions, QStringLiteral("Hide Options"))
-                                             : QelText(TextShowMoreOptions, QStringLiteral("Show More Options")));
+    QelSetShowOptionsLink(Frame->ShowOptions, OptionsShown);
 }
 
 void TQelImperfectionWandTool::ModeRadioButtonClick(int Id) { SetMode(Id); }

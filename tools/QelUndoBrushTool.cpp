@@ -1,17 +1,15 @@
 #include "QelUndoBrushTool.h"
 
 #include <QAction>
-#include <QIcon>
 #include <QLabel>
 #include <QSlider>
-#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "QelDemoHooks.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
-#include "QelMainForm.h"
+#include "QelToolFrameParts.h"
 #include "QelToolPanel.h"
 
 namespace {
@@ -24,8 +22,6 @@ enum : int32_t {
     TextUndoBrush = 2002,
     TextOpacity = 2008,
     TextHardness = 2009,
-    TextShowMoreOptions = 2019,
-    TextHideOptions = 2020,
 };
 
 }  // namespace
@@ -36,10 +32,10 @@ TQelUndoBrushFrame::TQelUndoBrushFrame(QWidget* Parent) : TQelFrame(Parent) {}
 
 void TQelUndoBrushFrame::Create() {
     TQelFrame::Create();
-    auto* layout = new QVBoxLayout(this);
+    QVBoxLayout* column = QelFrameColumn(this);
     auto add = [&](auto* widget, const char* name) {
         widget->setObjectName(QLatin1String(name));
-        layout->addWidget(widget);
+        column->addWidget(widget);
         return widget;
     };
     TitleLabel = add(new QLabel(QStringLiteral("Undo Brush"), this), "TitleLabel");
@@ -59,13 +55,8 @@ void TQelUndoBrushFrame::Create() {
     OpacityTrackBar = add(new QSlider(Qt::Horizontal, this), "OpacityTrackBar");
     HardnessLabel = add(new QLabel(this), "HardnessLabel");
     HardnessTrackBar = add(new QSlider(Qt::Horizontal, this), "HardnessTrackBar");
-    ShowOptions = new QToolButton(this);
-    ShowOptions->setObjectName(QStringLiteral("ShowOptions"));
-    ShowOptions->setAutoRaise(true);
-    ShowOptions->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ShowOptions = QelAddShowOptionsLink(this);
     ShowOptions->setText(QStringLiteral("Show Options"));
-    layout->addWidget(ShowOptions, 0, Qt::AlignLeft);
-    layout->addStretch(1);
 }
 
 // --- TQelUndoBrushTool ----------------------------------------------------------------
@@ -78,10 +69,9 @@ TQelUndoBrushTool::~TQelUndoBrushTool() = default;
 void TQelUndoBrushTool::Create() {
     TQelBrushTool::Create();
     Accumulate = true;
-    const auto click = [this](QObject*) { MakeCurrent(); };
-    if (MainForm && ToolPanelModule && ToolPanelModule->Toolbar) {
-        MainForm->AddToolButton(ToolPanelModule->Toolbar, Button, click, -1,
-                                QelText(TextUndoBrush), nullptr, MainForm->GetImages());
+    Name = "UndoBrush";
+    QelAddToolButton(this, Button, QelText(TextUndoBrush, QStringLiteral("Undo Brush")));
+    if (ToolPanelModule) {
         TQelUndoBrushFrame* frame = nullptr;
         ToolPanelModule->CreateToolFrame(frame);
         Frame = frame;
@@ -90,17 +80,8 @@ void TQelUndoBrushTool::Create() {
         BindOpacityTrackBar(frame->OpacityTrackBar);
         BindHardnessTrackBar(frame->HardnessTrackBar);
         connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
-    } else if (MainForm && GraphicsEditor && GraphicsEditor->StandardToolbar) {
-        MainForm->AddToolButton(GraphicsEditor->StandardToolbar, Button, click,
-                                -1, QelText(TextUndoBrush), nullptr,
-                                MainForm->GetImages());
-    }
-    if (Button) {
-        Button->setObjectName(QStringLiteral("UndoBrushButton"));
-        Button->setCheckable(true);
     }
     SetHardness(255);
-    Name = "UndoBrush";
     SetShowOptions(false);
     SetRestoreSizeOnly(false);
 }
@@ -149,10 +130,8 @@ void TQelUndoBrushTool::SaveSettings(TQelSDFWriter& Writer) {
 void TQelUndoBrushTool::UpdateControls() {
     const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
     const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    if (Button) {
-        if (Button->isChecked() != current) Button->setChecked(current);
-        if (Button->isEnabled() != enabled) Button->setEnabled(enabled);
-    }
+    QelSetChecked(Button, current);
+    QelSetEnabled(Button, enabled);
     if (!Frame) return;
     Frame->SetControlsEnabled(current && enabled);
     const QString size = QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size);
@@ -195,10 +174,7 @@ void TQelUndoBrushTool::ArrangeFrame() {
                        static_cast<QWidget*>(Frame->OpacityTrackBar), static_cast<QWidget*>(Frame->HardnessLabel),
                        static_cast<QWidget*>(Frame->HardnessTrackBar)})
         w->setVisible(OptionsShown);
-    Frame->ShowOptions->setIcon(QIcon(OptionsShown ? QStringLiteral(":/icons/small/01.svg")
-                                                   : QStringLiteral(":/icons/small/00.svg")));
-    Frame->ShowOptions->setText(OptionsShown ? QelText(TextHideOptions, QStringLiteral("Hide Options"))
-                                             : QelText(TextShowMoreOptions, QStringLiteral("Show More Options")));
+    QelSetShowOptionsLink(Frame->ShowOptions, OptionsShown);
 }
 
 void TQelUndoBrushTool::ShowOptionsButtonClick() { SetShowOptions(!OptionsShown); }
