@@ -6,8 +6,6 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSlider>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -23,14 +21,11 @@ constexpr TQelGuid WandSettingsGuid = TQelGuid::Parse("{4B694A4A-7983-4F63-B039-
 constexpr uint32_t WandNodeId = 1;
 
 enum : int32_t {
-    TextSize = 154,
     TextSmoothing = 536,
     TextImperfectionWand = 2003,
     TextErase = 2005,
     TextDarkImperfections = 2006,
     TextLightImperfections = 2007,
-    TextOpacity = 2008,
-    TextHardness = 2009,
     TextBothImperfections = 2018,
 };
 
@@ -42,42 +37,15 @@ QString Label(int32_t Id, const char* Default) { return QelText(Id, QString::fro
 
 // --- TQelImperfectionWandFrame ----------------------------------------------------
 
-TQelImperfectionWandFrame::TQelImperfectionWandFrame(QWidget* Parent) : TQelFrame(Parent) {}
+TQelImperfectionWandFrame::TQelImperfectionWandFrame(QWidget* Parent) : TQelBrushFrame(Parent) {}
 
-void TQelImperfectionWandFrame::Create() {
-    TQelFrame::Create();
-    QVBoxLayout* column = QelFrameColumn(this);
-    auto add = [&](auto* widget, const char* name) {
-        widget->setObjectName(QLatin1String(name));
-        column->addWidget(widget);
-        return widget;
-    };
-    TitleLabel = add(new QLabel(QStringLiteral("Imperfection Wand"), this), "TitleLabel");
-    QFont bold = TitleLabel->font();
-    bold.setBold(true);
-    TitleLabel->setFont(bold);
-
-    PreviewAlignmentPanel = add(new QWidget(this), "PreviewAlignmentPanel");
-    auto* previewLayout = new QVBoxLayout(PreviewAlignmentPanel);
-    previewLayout->setContentsMargins(0, 0, 0, 0);
-    PreviewPaintBox = new TQelPaintBox(PreviewAlignmentPanel);
-    PreviewPaintBox->setObjectName(QStringLiteral("PreviewPaintBox"));
-    PreviewPaintBox->setFixedSize(64, 64);
-    previewLayout->addWidget(PreviewPaintBox, 0, Qt::AlignHCenter);
-
-    SizeLabel = add(new QLabel(this), "SizeLabel");
-    SizeTrackBar = add(new QSlider(Qt::Horizontal, this), "SizeTrackBar");
-    OpacityLabel = add(new QLabel(this), "OpacityLabel");
-    OpacityTrackBar = add(new QSlider(Qt::Horizontal, this), "OpacityTrackBar");
-    HardnessLabel = add(new QLabel(this), "HardnessLabel");
-    HardnessTrackBar = add(new QSlider(Qt::Horizontal, this), "HardnessTrackBar");
-    SmoothingLabel = add(new QLabel(this), "SmoothingLabel");
-    SmoothingTrackBar = add(new QSlider(Qt::Horizontal, this), "SmoothingTrackBar");
-    EraseLabel = add(new QLabel(QStringLiteral("Erase:"), this), "EraseLabel");
-
+void TQelImperfectionWandFrame::CreateRows() {
+    SmoothingLabel = AddRow(new QLabel(this), "SmoothingLabel");
+    SmoothingTrackBar = AddRow(new QSlider(Qt::Horizontal, this), "SmoothingTrackBar");
+    EraseLabel = AddRow(new QLabel(QStringLiteral("Erase:"), this), "EraseLabel");
     ModeGroup = new QButtonGroup(this);
     auto radio = [&](const char* name, const char* text, int id) {
-        auto* button = add(new QRadioButton(QLatin1String(text), this), name);
+        auto* button = AddRow(new QRadioButton(QLatin1String(text), this), name);
         ModeGroup->addButton(button, id);
         return button;
     };
@@ -85,9 +53,13 @@ void TQelImperfectionWandFrame::Create() {
     LightModeRadioButton = radio("LightModeRadioButton", "Light Imperfections", TQelImperfectionWandTool::ModeLight);
     BothModeRadioButton = radio("BothModeRadioButton", "Both Imperfections", TQelImperfectionWandTool::ModeBoth);
     DarkModeRadioButton->setChecked(true);
+}
 
-    ShowOptions = QelAddShowOptionsLink(this);
-    ShowOptions->setText(QStringLiteral("Show Options"));
+std::vector<QWidget*> TQelImperfectionWandFrame::OptionRows() const {
+    std::vector<QWidget*> rows = TQelBrushFrame::OptionRows();
+    rows.push_back(SmoothingLabel);
+    rows.push_back(SmoothingTrackBar);
+    return rows;
 }
 
 // --- TQelImperfectionWandTool -----------------------------------------------------
@@ -106,13 +78,9 @@ void TQelImperfectionWandTool::Create() {
         TQelImperfectionWandFrame* frame = nullptr;
         ToolPanelModule->CreateToolFrame(frame);
         Frame = frame;
-        SetPreviewBox(frame->PreviewPaintBox);
-        BindSizeTrackBar(frame->SizeTrackBar);
-        BindOpacityTrackBar(frame->OpacityTrackBar);
-        BindHardnessTrackBar(frame->HardnessTrackBar);
+        QelBindBrushFrame(this, frame, [this] { ShowOptionsButtonClick(); });
         BindSmoothingTrackBar(frame->SmoothingTrackBar);
         connect(frame->ModeGroup, &QButtonGroup::idClicked, this, [this](int id) { ModeRadioButtonClick(id); });
-        connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
     }
     SetMode(ModeDark);
     SetShowOptions(false);
@@ -126,10 +94,7 @@ void TQelImperfectionWandTool::Localize() {
         Button->setToolTip(title);
     }
     if (!Frame) return;
-    Frame->TitleLabel->setText(title);
-    Frame->SizeLabel->setText(Label(TextSize, "Size"));
-    Frame->OpacityLabel->setText(Label(TextOpacity, "Opacity"));
-    Frame->HardnessLabel->setText(Label(TextHardness, "Hardness"));
+    QelLocalizeBrushFrame(Frame, title);
     Frame->EraseLabel->setText(Label(TextErase, "Erase"));
     Frame->SmoothingLabel->setText(Label(TextSmoothing, "Smoothing"));
     Frame->DarkModeRadioButton->setText(QelText(TextDarkImperfections, QStringLiteral("Dark Imperfections")));
@@ -169,13 +134,7 @@ void TQelImperfectionWandTool::SaveSettings(TQelSDFWriter& Writer) {
     Writer.EndNode();
 }
 
-void TQelImperfectionWandTool::UpdateControls() {
-    const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, current);
-    QelSetEnabled(Button, enabled);
-    if (Frame) Frame->SetControlsEnabled(current && enabled);
-}
+void TQelImperfectionWandTool::UpdateControls() { QelUpdateBrushControls(this, Button, Frame); }
 
 void TQelImperfectionWandTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
@@ -184,25 +143,22 @@ void TQelImperfectionWandTool::RegisterDemoTargets() {
             hooks->RegisterComponent(Name + "DarkMode", Frame->DarkModeRadioButton);
             hooks->RegisterComponent(Name + "LightMode", Frame->LightModeRadioButton);
             hooks->RegisterComponent(Name + "BothMode", Frame->BothModeRadioButton);
-            hooks->RegisterComponent(Name + "Options", Frame->ShowOptions);
         }
         for (int32_t mode = ModeDark; mode <= ModeBoth; ++mode)
             hooks->RegisterIntCommand(Name + ModeWords[mode], mode, [this](int32_t v) { SetMode(v); });
-        hooks->RegisterBoolCommand(Name + "ShowOptions", true, [this](bool v) { SetShowOptions(v); });
-        hooks->RegisterBoolCommand(Name + "HideOptions", false, [this](bool v) { SetShowOptions(v); });
+        QelRegisterShowOptions(Name, Frame, [this](bool v) { SetShowOptions(v); });
     }
     TQelCustomBlurBrushTool::RegisterDemoTargets();
 }
 
 void TQelImperfectionWandTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
+    QelShowBrushControls(Button, Frame, Value);
     TQelCustomBlurBrushTool::SetAvailable(Value);
 }
 
 void TQelImperfectionWandTool::Activate() {
     TQelCustomBlurBrushTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
+    QelBringBrushFrameToFront(Frame);
 }
 
 void TQelImperfectionWandTool::SetMode(int32_t Value) {
@@ -227,15 +183,7 @@ void TQelImperfectionWandTool::SetShowOptions(bool Value) {
     RecordLine(Name + (Value ? "ShowOptions" : "HideOptions"));
 }
 
-void TQelImperfectionWandTool::ArrangeFrame() {
-    if (!Frame) return;
-    for (QWidget* w : {Frame->PreviewAlignmentPanel, static_cast<QWidget*>(Frame->OpacityLabel),
-                       static_cast<QWidget*>(Frame->OpacityTrackBar), static_cast<QWidget*>(Frame->HardnessLabel),
-                       static_cast<QWidget*>(Frame->HardnessTrackBar), static_cast<QWidget*>(Frame->SmoothingLabel),
-                       static_cast<QWidget*>(Frame->SmoothingTrackBar)})
-        w->setVisible(OptionsShown);
-    QelSetShowOptionsLink(Frame->ShowOptions, OptionsShown);
-}
+void TQelImperfectionWandTool::ArrangeFrame() { QelArrangeBrushFrame(Frame, OptionsShown); }
 
 void TQelImperfectionWandTool::ModeRadioButtonClick(int Id) { SetMode(Id); }
 

@@ -8,34 +8,23 @@
 
 #include <cstdint>
 
+#include "QelBrushFrame.h"
 #include "QelDrawTools.h"
-#include "QelForms.h"
 
 class QAction;
 class QButtonGroup;
 class QLabel;
 class QRadioButton;
 class QSlider;
-class QToolButton;
 
-// The wand's options: brush preview, size, opacity, hardness, smoothing and
-// which imperfections to erase.
-class TQelImperfectionWandFrame : public TQelFrame {
+// The brush's options, the smoothing, and which imperfections to erase.
+class TQelImperfectionWandFrame : public TQelBrushFrame {
     Q_OBJECT
 public:
     explicit TQelImperfectionWandFrame(QWidget* Parent = nullptr);
 
-    void Create() override;
+    std::vector<QWidget*> OptionRows() const override;
 
-    QLabel* TitleLabel = nullptr;
-    QWidget* PreviewAlignmentPanel = nullptr;
-    TQelPaintBox* PreviewPaintBox = nullptr;
-    QLabel* SizeLabel = nullptr;
-    QSlider* SizeTrackBar = nullptr;
-    QLabel* OpacityLabel = nullptr;
-    QSlider* OpacityTrackBar = nullptr;
-    QLabel* HardnessLabel = nullptr;
-    QSlider* HardnessTrackBar = nullptr;
     QLabel* SmoothingLabel = nullptr;
     QSlider* SmoothingTrackBar = nullptr;
     QLabel* EraseLabel = nullptr;
@@ -44,7 +33,9 @@ public:
     QRadioButton* BothModeRadioButton = nullptr;
     // Ids 0, 1 and 2: the modes.
     QButtonGroup* ModeGroup = nullptr;
-    QToolButton* ShowOptions = nullptr;
+
+protected:
+    void CreateRows() override;
 };
 
 class TQelImperfectionWandTool : public TQelCustomBlurBrushTool {

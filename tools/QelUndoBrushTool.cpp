@@ -2,9 +2,6 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QSlider>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include "QelDemoHooks.h"
 #include "QelGraphicsEditor.h"
@@ -20,44 +17,13 @@ constexpr uint32_t UndoBrushNodeId = 1;
 enum : int32_t {
     TextSize = 154,
     TextUndoBrush = 2002,
-    TextOpacity = 2008,
-    TextHardness = 2009,
 };
 
 }  // namespace
 
 // --- TQelUndoBrushFrame ---------------------------------------------------------------
 
-TQelUndoBrushFrame::TQelUndoBrushFrame(QWidget* Parent) : TQelFrame(Parent) {}
-
-void TQelUndoBrushFrame::Create() {
-    TQelFrame::Create();
-    QVBoxLayout* column = QelFrameColumn(this);
-    auto add = [&](auto* widget, const char* name) {
-        widget->setObjectName(QLatin1String(name));
-        column->addWidget(widget);
-        return widget;
-    };
-    TitleLabel = add(new QLabel(QStringLiteral("Undo Brush"), this), "TitleLabel");
-    QFont bold = TitleLabel->font();
-    bold.setBold(true);
-    TitleLabel->setFont(bold);
-    PreviewAlignmentPanel = add(new QWidget(this), "PreviewAlignmentPanel");
-    auto* previewLayout = new QVBoxLayout(PreviewAlignmentPanel);
-    previewLayout->setContentsMargins(0, 0, 0, 0);
-    PreviewPaintBox = new TQelPaintBox(PreviewAlignmentPanel);
-    PreviewPaintBox->setObjectName(QStringLiteral("PreviewPaintBox"));
-    PreviewPaintBox->setFixedSize(64, 64);
-    previewLayout->addWidget(PreviewPaintBox, 0, Qt::AlignHCenter);
-    SizeLabel = add(new QLabel(this), "SizeLabel");
-    SizeTrackBar = add(new QSlider(Qt::Horizontal, this), "SizeTrackBar");
-    OpacityLabel = add(new QLabel(this), "OpacityLabel");
-    OpacityTrackBar = add(new QSlider(Qt::Horizontal, this), "OpacityTrackBar");
-    HardnessLabel = add(new QLabel(this), "HardnessLabel");
-    HardnessTrackBar = add(new QSlider(Qt::Horizontal, this), "HardnessTrackBar");
-    ShowOptions = QelAddShowOptionsLink(this);
-    ShowOptions->setText(QStringLiteral("Show Options"));
-}
+TQelUndoBrushFrame::TQelUndoBrushFrame(QWidget* Parent) : TQelBrushFrame(Parent) {}
 
 // --- TQelUndoBrushTool ----------------------------------------------------------------
 
@@ -75,11 +41,7 @@ void TQelUndoBrushTool::Create() {
         TQelUndoBrushFrame* frame = nullptr;
         ToolPanelModule->CreateToolFrame(frame);
         Frame = frame;
-        SetPreviewBox(frame->PreviewPaintBox);
-        BindSizeTrackBar(frame->SizeTrackBar);
-        BindOpacityTrackBar(frame->OpacityTrackBar);
-        BindHardnessTrackBar(frame->HardnessTrackBar);
-        connect(frame->ShowOptions, &QToolButton::clicked, this, [this] { ShowOptionsButtonClick(); });
+        QelBindBrushFrame(this, frame, [this] { ShowOptionsButtonClick(); });
     }
     SetHardness(255);
     SetShowOptions(false);
@@ -93,11 +55,7 @@ void TQelUndoBrushTool::Localize() {
         Button->setText(title);
         Button->setToolTip(title);
     }
-    if (!Frame) return;
-    Frame->TitleLabel->setText(title);
-    Frame->SizeLabel->setText(QelText(TextSize, QStringLiteral("Size")) + ':');
-    Frame->OpacityLabel->setText(QelText(TextOpacity, QStringLiteral("Opacity")) + ':');
-    Frame->HardnessLabel->setText(QelText(TextHardness, QStringLiteral("Hardness")) + ':');
+    QelLocalizeBrushFrame(Frame, title);
     ArrangeFrame();
 }
 
@@ -128,37 +86,26 @@ void TQelUndoBrushTool::SaveSettings(TQelSDFWriter& Writer) {
 }
 
 void TQelUndoBrushTool::UpdateControls() {
-    const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, current);
-    QelSetEnabled(Button, enabled);
+    QelUpdateBrushControls(this, Button, Frame);
     if (!Frame) return;
-    Frame->SetControlsEnabled(current && enabled);
     const QString size = QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size);
     if (Frame->SizeLabel->text() != size) Frame->SizeLabel->setText(size);
 }
 
 void TQelUndoBrushTool::RegisterDemoTargets() {
-    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
-        hooks->RegisterComponent(Name, Button);
-        if (Frame) {
-            hooks->RegisterComponent(Name + "Options", Frame->ShowOptions);
-            hooks->RegisterBoolCommand(Name + "ShowOptions", true, [this](bool v) { SetShowOptions(v); });
-            hooks->RegisterBoolCommand(Name + "HideOptions", false, [this](bool v) { SetShowOptions(v); });
-        }
-    }
+    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) hooks->RegisterComponent(Name, Button);
+    if (Frame) QelRegisterShowOptions(Name, Frame, [this](bool v) { SetShowOptions(v); });
     TQelBrushTool::RegisterDemoTargets();
 }
 
 void TQelUndoBrushTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
+    QelShowBrushControls(Button, Frame, Value);
     TQelBrushTool::SetAvailable(Value);
 }
 
 void TQelUndoBrushTool::Activate() {
     TQelBrushTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
+    QelBringBrushFrameToFront(Frame);
 }
 
 void TQelUndoBrushTool::SetShowOptions(bool Value) {
@@ -168,14 +115,7 @@ void TQelUndoBrushTool::SetShowOptions(bool Value) {
     RecordLine(Name + (Value ? "ShowOptions" : "HideOptions"));
 }
 
-void TQelUndoBrushTool::ArrangeFrame() {
-    if (!Frame) return;
-    for (QWidget* w : {Frame->PreviewAlignmentPanel, static_cast<QWidget*>(Frame->OpacityLabel),
-                       static_cast<QWidget*>(Frame->OpacityTrackBar), static_cast<QWidget*>(Frame->HardnessLabel),
-                       static_cast<QWidget*>(Frame->HardnessTrackBar)})
-        w->setVisible(OptionsShown);
-    QelSetShowOptionsLink(Frame->ShowOptions, OptionsShown);
-}
+void TQelUndoBrushTool::ArrangeFrame() { QelArrangeBrushFrame(Frame, OptionsShown); }
 
 void TQelUndoBrushTool::ShowOptionsButtonClick() { SetShowOptions(!OptionsShown); }
 

@@ -6,32 +6,16 @@
 
 #include <QPointer>
 
+#include "QelBrushFrame.h"
 #include "QelDrawTools.h"
-#include "QelForms.h"
 
 class QAction;
-class QLabel;
-class QSlider;
-class QToolButton;
 
 // The undo brush's options: brush preview, size, opacity and hardness.
-class TQelUndoBrushFrame : public TQelFrame {
+class TQelUndoBrushFrame : public TQelBrushFrame {
     Q_OBJECT
 public:
     explicit TQelUndoBrushFrame(QWidget* Parent = nullptr);
-
-    void Create() override;
-
-    QLabel* TitleLabel = nullptr;
-    QWidget* PreviewAlignmentPanel = nullptr;
-    TQelPaintBox* PreviewPaintBox = nullptr;
-    QLabel* SizeLabel = nullptr;
-    QSlider* SizeTrackBar = nullptr;
-    QLabel* OpacityLabel = nullptr;
-    QSlider* OpacityTrackBar = nullptr;
-    QLabel* HardnessLabel = nullptr;
-    QSlider* HardnessTrackBar = nullptr;
-    QToolButton* ShowOptions = nullptr;
 };
 
 class TQelUndoBrushTool : public TQelBrushTool {
