@@ -7,8 +7,11 @@
 
 #include <exception>
 
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelImperfectionWandTool.h"
@@ -16,6 +19,7 @@
 #include "QelOriginalImageTool.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
 #include "Progress.h"
@@ -104,6 +108,12 @@ void TModule::DataModuleCreate() {
                                  ColorSelectorHotY));
 
     // The service modules follow here, before the tool panel.
+    TQelDemonstrationModule* demonstration = nullptr;
+    app->CreateModule(demonstration);
+    demonstration->DemoFolder = editor->ImagesFolder;
+    demonstration->ShowAtStartup = true;
+    TQelDemoEditorModule* demoEditor = nullptr;
+    app->CreateModule(demoEditor);
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
@@ -113,6 +123,15 @@ void TModule::DataModuleCreate() {
     // The tools follow here, in toolbar order.
     TQelOriginalImageTool* originalImage = nullptr;
     app->CreateModule(originalImage);
+    app->CreateModule(RotateTool);
+    images->SetActionImage(RotateTool->Button, tiRight);
+    // Rotation and flips are reached through the standard toolbar.
+    RotateTool->Button->setVisible(false);
+    RotateTool->AddStandardToolbarButtons();
+    images->SetActionImage(RotateTool->RotateRightItem, tiRight);
+    images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
+    images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
+    images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelUndoBrushTool* undoBrush = nullptr;
@@ -123,10 +142,13 @@ void TModule::DataModuleCreate() {
     undoBrush->SetOpacity(255);
     undoBrush->SetHardness(191);
 
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    app->CreateModule(BrightnessContrastTool);
+    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, 23);
+    images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, 24);
+    images->SetActionImage(CropTool->Button, tiCrop);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelImperfectionWandTool* imperfectionWand = nullptr;

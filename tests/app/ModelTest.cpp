@@ -6,11 +6,16 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include "Model.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
@@ -18,6 +23,7 @@
 #include "QelMessageBox.h"
 #include "QelOriginalImageTool.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelScrollTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
@@ -69,39 +75,50 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates, and creates the
-    // hand tool after it; the tools follow the tool panel in toolbar order.
-    ASSERT_GE(app.ComponentCount(), 5);
+    // hand tool after it.
+    ASSERT_EQ(app.ComponentCount(), 14);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
-    EXPECT_EQ(app.Components(4), ToolPanelModule);
-    auto indexOf = [&app](auto* typed) {
-        for (int i = 0; i < app.ComponentCount(); ++i)
-            if (dynamic_cast<decltype(typed)>(app.Components(i))) return i;
-        return -1;
-    };
-    const int originalImage = indexOf(static_cast<TQelOriginalImageTool*>(nullptr));
-    const int undoBrush = indexOf(static_cast<TQelUndoBrushTool*>(nullptr));
-    const int wand = indexOf(static_cast<TQelImperfectionWandTool*>(nullptr));
-    EXPECT_EQ(originalImage, 5);
-    EXPECT_GT(undoBrush, originalImage);
-    EXPECT_EQ(app.Components(undoBrush + 1), ResizeTool);
-    EXPECT_EQ(app.Components(undoBrush + 2), CropTool);
-    EXPECT_GT(wand, undoBrush + 2);
-    EXPECT_EQ(wand, app.ComponentCount() - 1);
-    // The undo brush takes only its size from the settings file.
-    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(undoBrush));
+    // The tutorial and tutorial-editor modules, before the tool panel.
+    EXPECT_EQ(app.Components(4), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(5)), nullptr);
+    EXPECT_EQ(app.Components(6), ToolPanelModule);
+    EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
+    EXPECT_TRUE(DemoModule->ShowAtStartup);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(7)), nullptr);
+    EXPECT_EQ(app.Components(8), RotateTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(9));
     ASSERT_NE(brush, nullptr);
+    EXPECT_EQ(app.Components(10), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(11), ResizeTool);
+    EXPECT_EQ(app.Components(12), CropTool);
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(13));
+    ASSERT_NE(wand, nullptr);
+    // The undo brush takes only its size from the settings file.
     EXPECT_TRUE(brush->RestoreSizeOnly);
     EXPECT_EQ(brush->Opacity, 255);
     EXPECT_EQ(brush->Hardness, 191);
     EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
-    auto* wandTool = dynamic_cast<TQelImperfectionWandTool*>(app.Components(wand));
-    ASSERT_NE(wandTool, nullptr);
-    EXPECT_EQ(TQelImageList::ActionImageIndex(wandTool->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Rotation and flips: four items after a separator at the end of the
+    // standard toolbar; the tool's own button is hidden.
+    EXPECT_FALSE(RotateTool->Button->isVisible());
+    const QList<QAction*> standard = GraphicsEditor->StandardToolbar->actions();
+    ASSERT_GE(standard.size(), 5);
+    EXPECT_TRUE(standard[standard.size() - 5]->isSeparator());
+    const QStringList names = {"RotateRightToolButton", "RotateLeftToolButton", "FlipVerticalToolButton",
+                               "FlipHorizontalToolButton"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = standard[standard.size() - 4 + i];
+        EXPECT_EQ(item->objectName(), names[i]);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(item), 16 + i);
+    }
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
