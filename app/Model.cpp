@@ -14,6 +14,7 @@
 #include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelHandInpaintingTool.h"
 #include "QelImperfectionWandTool.h"
 #include "QelMainForm.h"
 #include "QelOriginalImageTool.h"
@@ -132,6 +133,15 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
     images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
     images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelUndoBrushTool* undoBrush = nullptr;

@@ -17,6 +17,7 @@
 #include "QelEditor.h"
 #include "QelGraphicsEditor.h"
 #include "QelForms.h"
+#include "QelHandInpaintingTool.h"
 #include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -76,7 +77,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates, and creates the
     // hand tool after it.
-    ASSERT_EQ(app.ComponentCount(), 14);
+    ASSERT_EQ(app.ComponentCount(), 15);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -90,12 +91,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     // The tools in toolbar order, with their toolbar images.
     EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(7)), nullptr);
     EXPECT_EQ(app.Components(8), RotateTool);
-    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(9));
+    EXPECT_EQ(app.Components(9), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(10));
     ASSERT_NE(brush, nullptr);
-    EXPECT_EQ(app.Components(10), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(11), ResizeTool);
-    EXPECT_EQ(app.Components(12), CropTool);
-    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(13));
+    EXPECT_EQ(app.Components(11), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(12), ResizeTool);
+    EXPECT_EQ(app.Components(13), CropTool);
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(14));
     ASSERT_NE(wand, nullptr);
     // The undo brush takes only its size from the settings file.
     EXPECT_TRUE(brush->RestoreSizeOnly);
@@ -103,9 +105,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(brush->Hardness, 191);
     EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
     EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the previews.
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
@@ -164,6 +170,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
