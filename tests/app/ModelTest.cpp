@@ -21,13 +21,17 @@
 #include "QelGraphicsPrint.h"
 #include "QelHandInpaintingTool.h"
 #include "QelHelp.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
+#include "QelScrollTool.h"
 #include "QelSystemInfo.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 namespace {
@@ -75,41 +79,55 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates; the service
-    // modules follow in their order, then the tool panel and the tools in
-    // toolbar order.
+    // The editor comes before the main window it creates, and creates the
+    // hand tool after it; the service modules follow in their order, then
+    // the tool panel and the tools in toolbar order.
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
+    EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
     auto indexOf = [&app](auto isKind) {
         for (int i = 0; i < app.ComponentCount(); ++i)
             if (isKind(app.Components(i))) return i;
         return -1;
     };
-    const int systemInfo = indexOf([](QObject* c) { return dynamic_cast<TQelSystemInfoModule*>(c) != nullptr; });
-    const int print = indexOf([](QObject* c) { return dynamic_cast<TQelGraphicsPrintModule*>(c) != nullptr; });
-    const int help = indexOf([](QObject* c) { return dynamic_cast<TQelHelp*>(c) != nullptr; });
-    const int demo = indexOf([](QObject* c) { return c == DemoModule; });
-    const int demoEditor = indexOf([](QObject* c) { return dynamic_cast<TQelDemoEditorModule*>(c) != nullptr; });
-    const int about = indexOf([](QObject* c) { return dynamic_cast<TQelAbout*>(c) != nullptr; });
+    auto first = [&](auto* kind) {
+        using T = std::remove_pointer_t<decltype(kind)>;
+        return indexOf([](QObject* c) { return dynamic_cast<T*>(c) != nullptr; });
+    };
+    EXPECT_EQ(first((TQelSystemInfoModule*)nullptr), 4);
+    EXPECT_EQ(first((TQelGraphicsPrintModule*)nullptr), 5);
+    EXPECT_EQ(first((TQelHelp*)nullptr), 6);
+    EXPECT_EQ(indexOf([](QObject* c) { return c == DemoModule; }), 7);
+    EXPECT_EQ(first((TQelDemoEditorModule*)nullptr), 8);
+    EXPECT_EQ(first((TQelAbout*)nullptr), 9);
     const int panel = indexOf([](QObject* c) { return c == ToolPanelModule; });
-    EXPECT_EQ(systemInfo, 3);
-    EXPECT_EQ(print, 4);
-    EXPECT_EQ(help, 5);
-    EXPECT_EQ(demo, 6);
-    EXPECT_EQ(demoEditor, 7);
-    EXPECT_EQ(about, 8);
-    EXPECT_EQ(panel, 9);
+    EXPECT_EQ(panel, 10);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order after the panel, with their toolbar images.
+    const int original = first((TQelOriginalImageTool*)nullptr);
+    const int undoBrush = first((TQelUndoBrushTool*)nullptr);
+    const int wandAt = first((TQelImperfectionWandTool*)nullptr);
     int previous = panel;
-    for (QObject* tool : std::initializer_list<QObject*>{RotateTool, HandInpaintingTool, BrightnessContrastTool,
-                                                         ResizeTool, CropTool}) {
-        const int at = indexOf([tool](QObject* c) { return c == tool; });
+    for (int at : {original, indexOf([](QObject* c) { return c == RotateTool; }),
+                   indexOf([](QObject* c) { return c == HandInpaintingTool; }), undoBrush,
+                   indexOf([](QObject* c) { return c == BrightnessContrastTool; }),
+                   indexOf([](QObject* c) { return c == ResizeTool; }), indexOf([](QObject* c) { return c == CropTool; }),
+                   wandAt}) {
         EXPECT_GT(at, previous);
         previous = at;
     }
+    ASSERT_GE(undoBrush, 0);
+    ASSERT_GE(wandAt, 0);
+    auto* brush = static_cast<TQelUndoBrushTool*>(app.Components(undoBrush));
+    auto* wand = static_cast<TQelImperfectionWandTool*>(app.Components(wandAt));
+    // The undo brush takes only its size from the settings file.
+    EXPECT_TRUE(brush->RestoreSizeOnly);
+    EXPECT_EQ(brush->Opacity, 255);
+    EXPECT_EQ(brush->Hardness, 191);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
     EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
