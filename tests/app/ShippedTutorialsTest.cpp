@@ -22,6 +22,7 @@
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ struct TOutcome {
 const TOutcome Outcomes[] = {
     {"03-HandInpainting.dsc", TQelRect(250, 114, 259, 123)},
     {"05-BrightnessContrast.dsc", TQelRect(100, 100, 110, 110)},
+    {"06-CompareOriginal.dsc", TQelRect(100, 100, 110, 110)},
 };
 
 QByteArray FirstCommand(const QByteArrayList& lines, QByteArray& arguments) {
@@ -154,10 +156,12 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
         ASSERT_TRUE(DemoModule->PlayDemo(QFileInfo(name).completeBaseName()));
         // Ticks at a fast clock; the events between them deliver the input.
         int ticks = 0;
+        bool originalShown = false;
         while (playback->Tick() && ticks < 200000) {
             now += 20;
             ++ticks;
             QCoreApplication::processEvents();
+            originalShown |= dynamic_cast<TQelOriginalImageTool*>(GraphicsEditor->ActiveTool.data()) != nullptr;
         }
         EXPECT_FALSE(playback->IsPlaying());
         EXPECT_TRUE(Errors.isEmpty()) << Errors.join(u'\n').toStdString();
@@ -166,6 +170,9 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
         EXPECT_EQ(app.GetTitle().toStdString(), "Visara");
         const TQelGraphicsDocument* document = GraphicsEditor->GetActiveDocument();
         ASSERT_NE(document, nullptr);
+        // Held only while the button is: the corrected picture is back.
+        EXPECT_EQ(originalShown, name == "06-CompareOriginal.dsc");
+        EXPECT_EQ(dynamic_cast<TQelOriginalImageTool*>(GraphicsEditor->ActiveTool.data()), nullptr);
         if (name == "04-Crop.dsc") {
             EXPECT_EQ(document->Image.GetWidth(), 288);
             EXPECT_EQ(document->Image.GetHeight(), 396);
