@@ -9,6 +9,7 @@
 
 #include "QelCursors.h"
 #include "QelDemoHooks.h"
+#include "QelDemoScript.h"
 #include "QelEditor.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
@@ -95,33 +96,67 @@ void QelSetShowOptionsLink(QToolButton* Link, bool Shown) {
                         : QelText(TextShowMoreOptions, QStringLiteral("Show More Options")));
 }
 
-QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption) {
+TQelGraphicsDocument* QelActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
+
+void TQelFramedTool::AddButton(const QString& Caption) {
     Button = nullptr;
-    if (!MainForm) return nullptr;
+    if (!MainForm) return;
     QWidget* toolbar = nullptr;
     if (ToolPanelModule && ToolPanelModule->Toolbar)
         toolbar = ToolPanelModule->Toolbar;
     else if (GraphicsEditor)
         toolbar = GraphicsEditor->StandardToolbar;
-    QPointer<TQelGraphicsTool> tool = Tool;
+    const QPointer<TQelGraphicsTool> tool = this;
     MainForm->AddToolButton(
         toolbar, Button, [tool](QObject*) { if (tool) tool->MakeCurrent(); }, -1, Caption, nullptr,
         MainForm->GetImages());
     Button->setCheckable(true);
-    Button->setObjectName(QString::fromLatin1(Tool->Name) + QStringLiteral("Button"));
-    return Button;
+    Button->setObjectName(QString::fromLatin1(Name) + QStringLiteral("Button"));
 }
 
-bool QelToolButtonPoint(QAction* Button, QPoint& Point) {
-    if (!Button || !Button->isVisible()) return false;
-    if (ToolPanelModule && ToolPanelModule->Toolbar) {
-        if (QWidget* widget = ToolPanelModule->Toolbar->WidgetForAction(Button)) {
-            if (!widget->isVisible()) return false;
+bool TQelFramedTool::UpdateButton() {
+    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
+    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
+    QelSetChecked(Button, checked);
+    QelSetEnabled(Button, enabled);
+    if (FFrame) FFrame->SetControlsEnabled(checked && enabled);
+    return checked && enabled;
+}
+
+void TQelFramedTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                                     bool& Handled) {
+    if (Button && Button->isVisible() && QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper()) {
+        QWidget* widget = ToolPanelModule && ToolPanelModule->Toolbar ? ToolPanelModule->Toolbar->WidgetForAction(Button)
+                                                                       : nullptr;
+        if (widget && widget->isVisible()) {
             GetControlCenter(widget, Point);
-            return true;
+            Handled = true;
+            return;
+        }
+        if (GetToolbarItemCenter(Button, Point)) {
+            Handled = true;
+            return;
         }
     }
-    return GetToolbarItemCenter(Button, Point);
+    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
+}
+
+void TQelFramedTool::SetAvailable(bool Value) {
+    if (FFrame) FFrame->setVisible(Value);
+    if (Button) Button->setVisible(Value);
+    TQelGraphicsTool::SetAvailable(Value);
+}
+
+void TQelFramedTool::Activate() {
+    TQelGraphicsTool::Activate();
+    if (ToolPanelModule && FFrame) ToolPanelModule->BringToFront(FFrame);
+}
+
+void TQelFramedTool::RecordToolLine(const QByteArray& Words) const { RecordLine(Name + Words); }
+
+void TQelFramedTool::RecordMovedLine(const char* Element, const char* Word) const {
+    RecordLine("MouseCurvedMove " + Name + Element);
+    RecordLine(Name + Word);
 }
 
 void QelSetEnabled(QWidget* Widget, bool Value) {
