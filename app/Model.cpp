@@ -13,6 +13,7 @@
 #include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelHandInpaintingTool.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
@@ -123,6 +124,15 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
     images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
     images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
     app->CreateModule(BrightnessContrastTool);
     images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
