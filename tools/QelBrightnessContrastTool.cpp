@@ -40,7 +40,7 @@ QSlider* AddTrackBar(QWidget* Frame, const char* Name) {
     slider->setRange(-TrackBarLimit, TrackBarLimit);
     slider->setTickInterval(TrackBarFrequency);
     slider->setTickPosition(QSlider::TicksBelow);
-    QelFrameColumn(Frame)->addWidget(slider);
+    QelAddToColumn(Frame, slider);
     return slider;
 }
 
@@ -69,7 +69,7 @@ void TQelBrightnessContrastFrame::Create() {
     AutoCorrectionButton->setObjectName(QStringLiteral("AutoCorrectionButton"));
     row->addWidget(AutoCorrectionButton);
     row->addStretch(1);
-    QelFrameColumn(this)->addWidget(AutoCorrectionPanel);
+    QelAddToColumn(this, AutoCorrectionPanel);
     BrightnessLabel = QelAddWrappedLabel(this, "BrightnessLabel");
     BrightnessTrackBar = AddTrackBar(this, "BrightnessTrackBar");
     ContrastLabel = QelAddWrappedLabel(this, "ContrastLabel");

@@ -98,7 +98,7 @@ void TQelResizeFrame::Create() {
     addSide(1, WidthLabel, "WidthLabel", WidthEdit, "WidthEdit");
     addSide(2, HeightLabel, "HeightLabel", HeightEdit, "HeightEdit");
     grid->setColumnStretch(2, 1);
-    QelFrameColumn(this)->addWidget(SizePanel);
+    QelAddToColumn(this, SizePanel);
 
     // A check box cannot wrap its text; a label beside it does.
     auto* proportions = new QWidget(this);
@@ -112,7 +112,7 @@ void TQelResizeFrame::Create() {
     ConstrainProportionsLabel->setBuddy(ConstrainProportionsCheckBox);
     row->addWidget(ConstrainProportionsCheckBox, 0, Qt::AlignTop);
     row->addWidget(ConstrainProportionsLabel, 1);
-    QelFrameColumn(this)->addWidget(proportions);
+    QelAddToColumn(this, proportions);
 
     OkPanel = QelAddOkPanel(this, OkButton, "OkButton", CancelButton);
     ShowOptions = QelAddShowOptionsLink(this);

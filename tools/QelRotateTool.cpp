@@ -35,7 +35,7 @@ QPushButton* AddOperationButton(QWidget* Frame, const char* Name, int Image) {
     auto* button = new QPushButton(Frame);
     button->setObjectName(QLatin1String(Name));
     button->setIcon(QelSmallImage(Image));
-    QelFrameColumn(Frame)->addWidget(button);
+    QelAddToColumn(Frame, button);
     return button;
 }
 
@@ -117,7 +117,7 @@ void TQelRotateFrame::Create() {
     ThumbnailView = new TQelThumbnailView(this, PreviewPanel);
     panel->addWidget(ThumbnailView);
     column->addWidget(PreviewPanel);
-    QelFrameColumn(this)->addWidget(PreviewControl);
+    QelAddToColumn(this, PreviewControl);
 
     RotateRightButton = AddOperationButton(this, "RotateRightButton", 2);
     RotateLeftButton = AddOperationButton(this, "RotateLeftButton", 3);

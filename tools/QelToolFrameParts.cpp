@@ -30,8 +30,15 @@ QVBoxLayout* QelFrameColumn(QWidget* Frame) {
     auto* column = new QVBoxLayout(Frame);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    column->setAlignment(Qt::AlignTop);
+    // A trailing stretch rather than an aligned layout: wrapped labels then
+    // get the height their width needs.
+    column->addStretch(1);
     return column;
+}
+
+void QelAddToColumn(QWidget* Frame, QWidget* Widget) {
+    QVBoxLayout* column = QelFrameColumn(Frame);
+    column->insertWidget(column->count() - 1, Widget);
 }
 
 QLabel* QelAddTitleLabel(QWidget* Frame) {
@@ -41,7 +48,7 @@ QLabel* QelAddTitleLabel(QWidget* Frame) {
     font.setBold(true);
     font.setUnderline(true);
     label->setFont(font);
-    QelFrameColumn(Frame)->addWidget(label);
+    QelAddToColumn(Frame, label);
     return label;
 }
 
@@ -49,7 +56,7 @@ QLabel* QelAddWrappedLabel(QWidget* Frame, const char* Name) {
     auto* label = new QLabel(Frame);
     label->setObjectName(QLatin1String(Name));
     label->setWordWrap(true);
-    QelFrameColumn(Frame)->addWidget(label);
+    QelAddToColumn(Frame, label);
     return label;
 }
 
@@ -66,7 +73,7 @@ QWidget* QelAddOkPanel(QWidget* Frame, QPushButton*& Ok, const char* OkName, QPu
         row->addWidget(*button);
     }
     row->addStretch(1);
-    QelFrameColumn(Frame)->addWidget(panel);
+    QelAddToColumn(Frame, panel);
     return panel;
 }
 
@@ -76,7 +83,7 @@ QToolButton* QelAddShowOptionsLink(QWidget* Frame) {
     link->setAutoRaise(true);
     link->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     link->setCursor(Qt::PointingHandCursor);
-    QelFrameColumn(Frame)->addWidget(link);
+    QelAddToColumn(Frame, link);
     return link;
 }
 
@@ -98,20 +105,33 @@ void QelSetShowOptionsLink(QToolButton* Link, bool Shown) {
 
 TQelGraphicsDocument* QelActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
 
-void TQelFramedTool::AddButton(const QString& Caption) {
+QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption) {
     Button = nullptr;
-    if (!MainForm) return;
+    if (!MainForm) return nullptr;
     QWidget* toolbar = nullptr;
     if (ToolPanelModule && ToolPanelModule->Toolbar)
         toolbar = ToolPanelModule->Toolbar;
     else if (GraphicsEditor)
         toolbar = GraphicsEditor->StandardToolbar;
-    const QPointer<TQelGraphicsTool> tool = this;
+    const QPointer<TQelGraphicsTool> tool = Tool;
     MainForm->AddToolButton(
         toolbar, Button, [tool](QObject*) { if (tool) tool->MakeCurrent(); }, -1, Caption, nullptr,
         MainForm->GetImages());
     Button->setCheckable(true);
-    Button->setObjectName(QString::fromLatin1(Name) + QStringLiteral("Button"));
+    Button->setObjectName(QString::fromLatin1(Tool->Name) + QStringLiteral("Button"));
+    return Button;
+}
+
+bool QelToolButtonPoint(QAction* Button, QPoint& Point) {
+    if (!Button || !Button->isVisible()) return false;
+    if (ToolPanelModule && ToolPanelModule->Toolbar) {
+        if (QWidget* widget = ToolPanelModule->Toolbar->WidgetForAction(Button)) {
+            if (!widget->isVisible()) return false;
+            GetControlCenter(widget, Point);
+            return true;
+        }
+    }
+    return GetToolbarItemCenter(Button, Point);
 }
 
 bool TQelFramedTool::UpdateButton() {
@@ -125,18 +145,9 @@ bool TQelFramedTool::UpdateButton() {
 
 void TQelFramedTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
                                      bool& Handled) {
-    if (Button && Button->isVisible() && QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper()) {
-        QWidget* widget = ToolPanelModule && ToolPanelModule->Toolbar ? ToolPanelModule->Toolbar->WidgetForAction(Button)
-                                                                       : nullptr;
-        if (widget && widget->isVisible()) {
-            GetControlCenter(widget, Point);
-            Handled = true;
-            return;
-        }
-        if (GetToolbarItemCenter(Button, Point)) {
-            Handled = true;
-            return;
-        }
+    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && QelToolButtonPoint(Button, Point)) {
+        Handled = true;
+        return;
     }
     TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
 }

@@ -20,8 +20,10 @@ class QVBoxLayout;
 class QWidget;
 class TQelFrame;
 
-// The frame's column; created on first use with no margins.
+// The frame's column, top-aligned; created on first use with no margins.
 QVBoxLayout* QelFrameColumn(QWidget* Frame);
+// Widget goes below the column's present parts.
+void QelAddToColumn(QWidget* Frame, QWidget* Widget);
 // "TitleLabel", bold and underlined.
 QLabel* QelAddTitleLabel(QWidget* Frame);
 // A word-wrapped label.
@@ -36,6 +38,13 @@ QToolButton* QelAddShowOptionsLink(QWidget* Frame);
 void QelSetShowOptionsLink(QToolButton* Link, bool Shown);
 // The tools' small images (16 x 16), loaded once.
 QIcon QelSmallImage(int Index);
+
+// The tool's checkable button on the tool panel's toolbar (on the editor's
+// standard toolbar when there is no tool panel); its click makes the tool
+// current. The composition root gives it its image.
+QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption);
+// The middle of the button on the screen; false when it is not shown.
+bool QelToolButtonPoint(QAction* Button, QPoint& Point);
 
 // The editor's active document; null without one.
 TQelGraphicsDocument* QelActiveDocument();
@@ -60,10 +69,8 @@ public:
     QAction* Button = nullptr;
 
 protected:
-    // The checkable button on the tool panel's toolbar (on the editor's
-    // standard toolbar when there is no tool panel); its click makes the
-    // tool current. The composition root gives it its image.
-    void AddButton(const QString& Caption);
+    // The tool's button (QelAddToolButton).
+    void AddButton(const QString& Caption) { QelAddToolButton(this, Button, Caption); }
     // The frame in the tool panel, when there is one.
     template <class T>
     T* AddFrame(T*& Frame) {
