@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include <exception>
 
@@ -14,11 +15,14 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
+#include "QelImperfectionWandTool.h"
 #include "QelMainForm.h"
+#include "QelOriginalImageTool.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
@@ -114,7 +118,12 @@ void TModule::DataModuleCreate() {
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
+    // The buttons of the tools on the standard toolbar follow a separator.
+    MainForm->AddSeparator(editor->StandardToolbar, nullptr);
+
     // The tools follow here, in toolbar order.
+    TQelOriginalImageTool* originalImage = nullptr;
+    app->CreateModule(originalImage);
     app->CreateModule(RotateTool);
     images->SetActionImage(RotateTool->Button, tiRight);
     // Rotation and flips are reached through the standard toolbar.
@@ -133,12 +142,28 @@ void TModule::DataModuleCreate() {
     HandInpaintingTool->SetAutoReflection(true);
     HandInpaintingTool->SetLongDefect(true);
     HandInpaintingTool->SetAntiAliasing(true);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelUndoBrushTool* undoBrush = nullptr;
+    app->CreateModule(undoBrush);
+    images->SetActionImage(undoBrush->Button, tiUndoBrush);
+    // Only the size comes from the settings file.
+    undoBrush->SetRestoreSizeOnly(true);
+    undoBrush->SetOpacity(255);
+    undoBrush->SetHardness(191);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     app->CreateModule(BrightnessContrastTool);
     images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
     images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
     images->SetActionImage(CropTool->Button, tiCrop);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelImperfectionWandTool* imperfectionWand = nullptr;
+    app->CreateModule(imperfectionWand);
+    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);
