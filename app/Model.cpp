@@ -8,14 +8,18 @@
 
 #include "QelCursors.h"
 #include "QelForms.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelLipstickTool.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelPowderTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
-int16_t ColorSelectorCursor = 0;
 
 namespace {
 
@@ -82,6 +86,23 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    TQelLipstickTool* lipstick = nullptr;
+    app->CreateModule(lipstick);
+    images->SetActionImage(lipstick->Button, 25);
+    TQelEyeColorTool* eyeColor = nullptr;
+    app->CreateModule(eyeColor);
+    images->SetActionImage(eyeColor->Button, 26);
+    TQelPowderTool* powder = nullptr;
+    app->CreateModule(powder);
+    images->SetActionImage(powder->Button, 27);
+    TQelRougeTool* rouge = nullptr;
+    app->CreateModule(rouge);
+    images->SetActionImage(rouge->Button, 28);
+    TQelTeethBleachTool* teethBleach = nullptr;
+    app->CreateModule(teethBleach);
+    images->SetActionImage(teethBleach->Button, 29);
+
+    lipstick->MakeCurrent();
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "QelCursors.h"
 #include "QelMainForm.h"
 
 class TModule : public QObject {
@@ -31,9 +32,6 @@ public:
 
 // The start-up data module, created by main().
 extern TModule* Module;
-
-// The screen-cursor slot of the colour-selector cursor.
-extern int16_t ColorSelectorCursor;
 
 // Puts Cursor into the first free slot from 100 up (32767 when none is free)
 // and returns the slot.

@@ -10,6 +10,12 @@
 #include "Model.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
+#include "QelEyeColorTool.h"
+#include "QelGraphicsEditor.h"
+#include "QelLipstickTool.h"
+#include "QelPowderTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -62,8 +68,9 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    // The editor comes before the main window it creates; the tools follow
+    // the tool panel.
+    ASSERT_GE(app.ComponentCount(), 4);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -72,7 +79,8 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
     EXPECT_EQ(MainForm->GetImages(), &Module->NewTBXImageList);
-    EXPECT_EQ(Module->NewTBXImageList.Count(), 31);
+    // The tools add their own pictures after the indexed ones.
+    EXPECT_GE(Module->NewTBXImageList.Count(), 31);
     EXPECT_EQ(Module->NewTBXImageList.ImageSize(), QSize(24, 24));
     EXPECT_EQ(Module->SmallImages.Count(), 6);
     EXPECT_EQ(Module->SmallImages.ImageSize(), QSize(16, 16));
@@ -110,6 +118,39 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
     EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(TStartUpTest, MakeUpToolsInToolbarOrderWithTheirImagesAndTheLipstickCurrent) {
+    TQelLocalizer localizer(LanguageFolder.path(), 1033);
+    TQelApplication app;
+    Module = app.CreateComponent<TModule>();
+    std::vector<TQelMakeUpSurfaceTool*> tools;
+    int panel = -1;
+    for (int i = 0; i < app.ComponentCount(); ++i) {
+        if (app.Components(i) == ToolPanelModule) panel = i;
+        if (auto* tool = dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i))) {
+            EXPECT_GT(i, panel);
+            tools.push_back(tool);
+        }
+    }
+    ASSERT_EQ(tools.size(), 5u);
+    EXPECT_NE(dynamic_cast<TQelLipstickTool*>(tools[0]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelEyeColorTool*>(tools[1]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelPowderTool*>(tools[2]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelRougeTool*>(tools[3]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelTeethBleachTool*>(tools[4]), nullptr);
+    const QList<QAction*> buttons = ToolPanelModule->Toolbar->actions();
+    int last = -1;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        ASSERT_NE(tools[i]->Button, nullptr);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(tools[i]->Button), 25 + int(i));
+        const int at = int(buttons.indexOf(tools[i]->Button.data()));
+        EXPECT_GT(at, last);
+        last = at;
+    }
+    ASSERT_NE(GraphicsEditor, nullptr);
+    EXPECT_EQ(GraphicsEditor->ActiveTool.data(), tools[0]);
+    app.DestroyComponents();
 }
 
 TEST_F(TStartUpTest, SecondStartRestoresPlacementLanguageAndPanel) {
