@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -113,8 +114,12 @@ void TMakeUpPalette::SetColor(uint32_t Colour) {
             a = r, c = g;
             break;
         }
-        const double scale = double(FPlaneSize - 1) / FLevel;
-        FMarker = TQelPoint{int32_t(uint8_t(QelRoundEven(a * scale))), int32_t(uint8_t(QelRoundEven(c * scale)))};
+        // In extended precision and in this order, so that a ratio of one
+        // half lands on the even side as it always did.
+        auto place = [this](int32_t v) {
+            return int32_t(uint8_t(std::nearbyintl((long double)v / FLevel * (FPlaneSize - 1))));
+        };
+        FMarker = TQelPoint{place(a), place(c)};
         FMarker.X = std::min(FMarker.X, FPlaneSize - 1);
         FMarker.Y = std::min(FMarker.Y, FPlaneSize - 1);
     }

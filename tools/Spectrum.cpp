@@ -185,7 +185,7 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
                               std::to_string(h) + " image");
     };
     const uint64_t count = uint64_t(w) * uint64_t(h) * 3;
-    if (count > uint64_t(PTRDIFF_MAX) / sizeof(float)) noMemory();
+    if (count > uint64_t(PTRDIFF_MAX) / sizeof(float) || count > MemoryLimit / sizeof(float)) noMemory();
     // A layer of the same size is overwritten in place.
     if (!Fits(Pixels)) {
         Free();

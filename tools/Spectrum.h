@@ -39,6 +39,8 @@ public:
     // Row Y: B, G, R of each pixel in turn. No range check.
     const float* Row(int32_t Y) const { return FDetail.get() + ptrdiff_t(Y) * FWidth * 3; }
 
+    // A build needing more bytes for the layer fails as out of memory.
+    uint64_t MemoryLimit = UINT64_MAX;
     // Completed builds, for tests.
     int32_t BuildCount = 0;
 
