@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelForms.h"
 #include "QelEyeColorTool.h"
@@ -14,6 +15,7 @@
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelPowderTool.h"
+#include "QelResizeTool.h"
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
@@ -27,6 +29,23 @@ namespace {
 constexpr int ColorSelectorHotX = 1;
 constexpr int ColorSelectorHotY = 30;
 
+// The pictures the modules add by name (TMainForm::AddImage).
+struct TNamedImage {
+    const char* Name;
+    TToolbarImage Image;
+};
+constexpr TNamedImage NamedImages[] = {
+    {"PrevImage", tiPrevImage},     {"NextImage", tiNextImage},     {"Right", tiRight},
+    {"HandInpainting", tiHandInpainting}, {"UndoBrush", tiUndoBrush}, {"Contrast", tiContrast},
+    {"Resize", tiResize},           {"Crop", tiCrop},               {"Lipstick", tiLipstick},
+    {"EyeColor", tiEyeColor},       {"Powder", tiPowder},           {"Rouge", tiRouge},
+    {"TeethBleach", tiTeethBleach}, {"ImperfectionWand", tiImperfectionWand},
+};
+
+QString ToolbarImageFile(TToolbarImage Image) {
+    return QStringLiteral(":/icons/toolbar/%1.svg").arg(int(Image), 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
 
 int16_t QelInstallCursor(const QCursor& cursor) {
@@ -39,6 +58,8 @@ int16_t QelInstallCursor(const QCursor& cursor) {
 TModule::TModule() : QObject(nullptr), SmallImages(QSize(16, 16)), NewTBXImageList(QSize(24, 24)) {
     SmallImages.LoadIndexed(QStringLiteral(":/icons/small"));
     NewTBXImageList.LoadIndexed(QStringLiteral(":/icons/toolbar"));
+    for (const TNamedImage& image : NamedImages)
+        QelRegisterImageResource(QLatin1String(image.Name), ToolbarImageFile(image.Image));
 }
 
 TModule::~TModule() {
@@ -69,13 +90,14 @@ void TModule::DataModuleCreate() {
     // The menu items take their images from the toolbar image list, through
     // the main window's GetImages.
     TQelImageList* images = MainForm->GetImages();
-    images->SetActionImage(editor->NextImageButton, 15);
-    images->SetActionImage(editor->PrevImageButton, 14);
-    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, 10);
-    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, 11);
-    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem}) images->SetActionImage(item, 12);
+    images->SetActionImage(editor->NextImageButton, tiNextImage);
+    images->SetActionImage(editor->PrevImageButton, tiPrevImage);
+    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, tiZoomIn);
+    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, tiZoomOut);
+    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem})
+        images->SetActionImage(item, tiActualSize);
     for (QAction* item : {editor->ScaleToBestFitButton, editor->ScaleToBestFitMenuItem})
-        images->SetActionImage(item, 13);
+        images->SetActionImage(item, tiScaleToBestFit);
 
     ColorSelectorCursor =
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
@@ -86,22 +108,27 @@ void TModule::DataModuleCreate() {
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, tiResize);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, tiCrop);
     TQelLipstickTool* lipstick = nullptr;
     app->CreateModule(lipstick);
-    images->SetActionImage(lipstick->Button, 25);
+    images->SetActionImage(lipstick->Button, tiLipstick);
     TQelEyeColorTool* eyeColor = nullptr;
     app->CreateModule(eyeColor);
-    images->SetActionImage(eyeColor->Button, 26);
+    images->SetActionImage(eyeColor->Button, tiEyeColor);
     TQelPowderTool* powder = nullptr;
     app->CreateModule(powder);
-    images->SetActionImage(powder->Button, 27);
+    images->SetActionImage(powder->Button, tiPowder);
     TQelRougeTool* rouge = nullptr;
     app->CreateModule(rouge);
-    images->SetActionImage(rouge->Button, 28);
+    images->SetActionImage(rouge->Button, tiRouge);
     TQelTeethBleachTool* teethBleach = nullptr;
     app->CreateModule(teethBleach);
-    images->SetActionImage(teethBleach->Button, 29);
+    images->SetActionImage(teethBleach->Button, tiTeethBleach);
 
+    // Once every tool exists: the lipstick is current at start-up.
     lipstick->MakeCurrent();
 
     // The progress bar sits in the status bar's last panel.

@@ -22,5 +22,5 @@ void TQelEyeColorTool::Localize() {
 TQelGuid TQelEyeColorTool::GetSettingsGUID() const { return SettingsGuid; }
 
 void TQelEyeColorTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelEyeColorFrame>("EyeColor", QStringLiteral("EyeColor"), QelText(TextName));
+    CreateItemAndFrame<TQelEyeColorFrame>("EyeColor", QelText(TextName));
 }

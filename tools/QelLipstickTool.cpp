@@ -22,5 +22,5 @@ void TQelLipstickTool::Localize() {
 TQelGuid TQelLipstickTool::GetSettingsGUID() const { return SettingsGuid; }
 
 void TQelLipstickTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelLipstickFrame>("Lipstick", QStringLiteral("Lipstick"), QelText(TextName));
+    CreateItemAndFrame<TQelLipstickFrame>("Lipstick", QelText(TextName));
 }

@@ -11,6 +11,7 @@
 
 #include "QelCursors.h"
 #include "QelMakeUpSurfaceTool.h"
+#include "QelToolFrameParts.h"
 
 namespace {
 
@@ -50,15 +51,10 @@ TQelMakeUpSurfaceFrame::TQelMakeUpSurfaceFrame(QWidget* Parent) : TQelFrame(Pare
 void TQelMakeUpSurfaceFrame::Create() {
     TQelFrame::Create();
     setObjectName(QStringLiteral("MakeUpSurfaceFrame"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
+    TitleLabel = QelAddTitleLabel(this);
+    TitleLabel->setText(DefaultTitle());
+    QVBoxLayout* layout = QelFrameColumn(this);
     layout->setSpacing(2);
-
-    TitleLabel = NewLabel(this, "TitleLabel", DefaultTitle());
-    QFont title = TitleLabel->font();
-    title.setUnderline(true);
-    TitleLabel->setFont(title);
-    layout->addWidget(TitleLabel);
 
     SizeLabel = NewLabel(this, "SizeLabel", QStringLiteral("Size:"));
     SizeTrackBar = NewTrackBar(this, "SizeTrackBar");

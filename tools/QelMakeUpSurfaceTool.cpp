@@ -17,6 +17,7 @@
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
+#include "QelToolFrameParts.h"
 #include "Spectrum.h"
 
 namespace {
@@ -39,16 +40,6 @@ constexpr int32_t PlaneSize = 256;
 constexpr int32_t PanelWidth = 272;
 constexpr uint16_t KeyP = 80;
 
-// The hourglass while the layer is built, and the default cursor afterwards
-// however the build ends.
-class TWaitCursor {
-public:
-    TWaitCursor() { QelSetScreenCursor(crHourGlass); }
-    ~TWaitCursor() { QelSetScreenCursor(crDefault); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-
 IQelGraphicsStatus* FindStatus() {
     if (GraphicsEditor) return GraphicsEditor;
     IQelGraphicsStatus* found = nullptr;
@@ -58,10 +49,6 @@ IQelGraphicsStatus* FindStatus() {
             return true;
         });
     return found;
-}
-
-void EnableIfChanged(QWidget* Widget, bool Value) {
-    if (Widget && Widget->isEnabled() != Value) Widget->setEnabled(Value);
 }
 
 void TextIfChanged(QLabel* Label, const QString& Text) {
@@ -125,19 +112,14 @@ void TQelMakeUpSurfaceTool::Create() {
     if (ToolPanelModule) ToolPanelModule->SetPanelWidth(PanelWidth);
 }
 
-void TQelMakeUpSurfaceTool::AddButton(const QString& ImageName, const QString& Caption) {
-    if (!MainForm || !ToolPanelModule || !ToolPanelModule->Toolbar) return;
-    const int image = ImageName.isEmpty() ? -1 : MainForm->AddImage(ImageName);
+void TQelMakeUpSurfaceTool::AddButton(const QString& Caption) {
     QAction* item = nullptr;
-    MainForm->AddToolButton(
-        ToolPanelModule->Toolbar, item, [this](QObject*) { MakeCurrent(); }, image, Caption, nullptr,
-        MainForm->GetImages());
-    item->setCheckable(true);
+    QelAddToolButton(this, item, Caption);
     Button = item;
 }
 
 void TQelMakeUpSurfaceTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelMakeUpSurfaceFrame>("MakeUpSurface", QString(), QStringLiteral("Powder"));
+    CreateItemAndFrame<TQelMakeUpSurfaceFrame>("MakeUpSurface", QStringLiteral("Powder"));
 }
 
 TQelGuid TQelMakeUpSurfaceTool::GetSettingsGUID() const { return MakeUpSurfaceSettingsGuid; }
@@ -202,15 +184,13 @@ void TQelMakeUpSurfaceTool::UpdateControls() {
     TQelCustomBlurBrushTool::UpdateControls();
     const bool checked = GraphicsEditor ? GraphicsEditor->ActiveTool.data() == this : Active;
     const bool enabled = GraphicsEditor ? GraphicsEditor->CanToolModify(this) : true;
-    if (Button) {
-        if (Button->isChecked() != checked) Button->setChecked(checked);
-        if (Button->isEnabled() != enabled) Button->setEnabled(enabled);
-    }
+    QelSetChecked(Button, checked);
+    QelSetEnabled(Button, enabled);
     if (!Frame) return;
     const bool controls = enabled && checked;
     Frame->SetControlsEnabled(controls);
-    EnableIfChanged(Frame->BrightnessTrackBar, controls && Mode != ModeColor);
-    EnableIfChanged(Frame->BrightnessTBXLabel, controls && Mode != ModeColor);
+    QelSetEnabled(Frame->BrightnessTrackBar, controls && Mode != ModeColor);
+    QelSetEnabled(Frame->BrightnessTBXLabel, controls && Mode != ModeColor);
     TextIfChanged(Frame->SizeLabel, QelText(TextSize) + ": " + QString::number(Frame->SizeTrackBar->value()));
     TextIfChanged(Frame->BrightnessTBXLabel,
                   QelText(TextBrightness) + ": " + QString::number(Frame->BrightnessTrackBar->value()));
@@ -253,6 +233,16 @@ void TQelMakeUpSurfaceTool::RegisterDemoTargets() {
                                 [self](int32_t x, int32_t y) {
                                     if (self) self->SetPalettePoint(x, y);
                                 });
+}
+
+void TQelMakeUpSurfaceTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params,
+                                            QPoint& Point, bool& Handled) {
+    // The tool panel's toolbar wraps, so its buttons are found through it.
+    if (!Name.isEmpty() && ElementName(Params) == Name.toUpper()) {
+        if (QelToolButtonPoint(Button, Point)) Handled = true;
+        return;
+    }
+    TQelCustomBlurBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
 void TQelMakeUpSurfaceTool::RecordUICommand(const char* Suffix, const QByteArray& Value) {
@@ -345,7 +335,7 @@ void TQelMakeUpSurfaceTool::SetLevelFromImage(const TQelPoint& Point) {
 }
 
 void TQelMakeUpSurfaceTool::BuildLayer(const TQelPixels& Backup) {
-    const TWaitCursor wait;
+    const TQelWaitCursor wait;
     try {
         BuildDetailLayer(Backup);
     } catch (const EQelOutOfMemory&) {

@@ -41,6 +41,8 @@ public:
     void CommitModification() override;
     void DocumentOpened(TQelGraphicsDocument* Document) override;
     void RegisterDemoTargets() override;
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
     // Any change but a make-up stroke (or its undo and redo) makes the
     // detail layer stale.
     void ImageChanged(TQelGraphicsDocument* Document, TQelGraphicsTool* Tool, const TQelRect& Rect) override;
@@ -93,9 +95,10 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
     // The button and a frame of class TFrame for a tool named ToolName;
-    // without a tool panel the tool keeps the frame itself.
+    // without a tool panel the tool keeps the frame itself. The composition
+    // root gives the button its image.
     template <class TFrame>
-    void CreateItemAndFrame(const QByteArray& ToolName, const QString& ImageName, const QString& Caption);
+    void CreateItemAndFrame(const QByteArray& ToolName, const QString& Caption);
     // A preset's brush and blend mode; the Color presets tint the palette
     // and put the brightness at full.
     void ApplyPreset(int32_t NewHardness, int32_t NewOpacity, int32_t NewMode);
@@ -105,15 +108,14 @@ protected:
 private:
     void BrightnessTrackBarChange(int32_t Position);
     void RefreshCursor();
-    void AddButton(const QString& ImageName, const QString& Caption);
+    void AddButton(const QString& Caption);
 
     QMetaObject::Connection FBrightnessConnection;
     std::unique_ptr<TQelMakeUpSurfaceFrame> FOwnFrame;
 };
 
 template <class TFrame>
-void TQelMakeUpSurfaceTool::CreateItemAndFrame(const QByteArray& ToolName, const QString& ImageName,
-                                               const QString& Caption) {
+void TQelMakeUpSurfaceTool::CreateItemAndFrame(const QByteArray& ToolName, const QString& Caption) {
     TFrame* frame = nullptr;
     if (ToolPanelModule) {
         ToolPanelModule->CreateToolFrame(frame);
@@ -122,8 +124,8 @@ void TQelMakeUpSurfaceTool::CreateItemAndFrame(const QByteArray& ToolName, const
         FOwnFrame.reset(frame);
     }
     Frame = frame;
-    AddButton(ImageName, Caption);
     Name = ToolName;
+    AddButton(Caption);
 }
 
 // The tool's control on a view: the brush outline, the colour pick outside

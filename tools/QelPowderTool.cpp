@@ -23,5 +23,5 @@ void TQelPowderTool::Localize() {
 TQelGuid TQelPowderTool::GetSettingsGUID() const { return SettingsGuid; }
 
 void TQelPowderTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelPowderFrame>("Powder", QStringLiteral("Powder"), QelText(TextName));
+    CreateItemAndFrame<TQelPowderFrame>("Powder", QelText(TextName));
 }

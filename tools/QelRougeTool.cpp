@@ -22,5 +22,5 @@ void TQelRougeTool::Localize() {
 TQelGuid TQelRougeTool::GetSettingsGUID() const { return SettingsGuid; }
 
 void TQelRougeTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelRougeFrame>("Rouge", QStringLiteral("Rouge"), QelText(TextName));
+    CreateItemAndFrame<TQelRougeFrame>("Rouge", QelText(TextName));
 }

@@ -38,5 +38,5 @@ void TQelTeethBleachTool::Localize() {
 TQelGuid TQelTeethBleachTool::GetSettingsGUID() const { return SettingsGuid; }
 
 void TQelTeethBleachTool::CreateToolbarItemAndFrame() {
-    CreateItemAndFrame<TQelTeethBleachFrame>("TeethBleach", QStringLiteral("TeethBleach"), QelText(TextName));
+    CreateItemAndFrame<TQelTeethBleachFrame>("TeethBleach", QelText(TextName));
 }

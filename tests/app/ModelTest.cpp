@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelEditor.h"
 #include "QelEyeColorTool.h"
@@ -20,6 +21,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -70,17 +72,21 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates; the tools follow
     // the tool panel.
-    ASSERT_GE(app.ComponentCount(), 4);
+    ASSERT_GE(app.ComponentCount(), 6);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_EQ(app.Components(3), ToolPanelModule);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_EQ(app.Components(4), ResizeTool);
+    EXPECT_EQ(app.Components(5), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
     EXPECT_EQ(MainForm->GetImages(), &Module->NewTBXImageList);
-    // The tools add their own pictures after the indexed ones.
-    EXPECT_GE(Module->NewTBXImageList.Count(), 31);
+    EXPECT_EQ(Module->NewTBXImageList.Count(), 31);
     EXPECT_EQ(Module->NewTBXImageList.ImageSize(), QSize(24, 24));
     EXPECT_EQ(Module->SmallImages.Count(), 6);
     EXPECT_EQ(Module->SmallImages.ImageSize(), QSize(16, 16));
@@ -107,6 +113,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
     EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32));
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 30));
+
+    // The pictures the tools ask for by name are the program's toolbar images.
+    int added = Module->NewTBXImageList.Count();
+    for (const char* name : {"PrevImage", "NextImage", "Right", "HandInpainting", "UndoBrush", "Contrast", "Resize",
+                             "Crop", "Lipstick", "EyeColor", "Powder", "Rouge", "TeethBleach", "ImperfectionWand"})
+        EXPECT_EQ(MainForm->AddImage(name), added++) << name;
+    EXPECT_EQ(QelImageResourceFile("Lipstick"), ":/icons/toolbar/25.svg");
 
     QTimer::singleShot(0, MainForm, [] { MainForm->close(); });
     app.Run();
