@@ -793,7 +793,7 @@ QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
 TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith) {
     // A 0 in a table of the headers: the file is left to the plain decoder
     // and encoder.
-    QByteArray zero = Compress(MakePicture(32, 32), TJSAMP_420);
+    QByteArray zero = Compress(Picture(32, 32), TJSAMP_420);
     const qsizetype dqt = zero.indexOf(QByteArray("\xFF\xDB", 2));
     ASSERT_GT(dqt, 0);
     zero[dqt + 5 + 10] = 0;
@@ -804,7 +804,7 @@ TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith)
 
     // One defined between scans opens, and its blocks are kept; edited
     // pixels, which would need the table, are refused with the reason.
-    const QByteArray late = WithLateZeroChromaTable(MakePicture(48, 32));
+    const QByteArray late = WithLateZeroChromaTable(Picture(48, 32));
     ASSERT_FALSE(late.isEmpty());
     ASSERT_TRUE(WriteAll(Path("late.jpg"), late));
     TDocument doc;
