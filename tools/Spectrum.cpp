@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <string>
 #include <thread>
@@ -235,8 +236,14 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
             break;  // fewer threads do the same work
         }
     }
-    // This thread works too, and is the only one that reports progress.
+    // This thread works too, and is the only one that reports progress: also
+    // while the others finish their last pieces.
     run(work[0], true);
+    if (Progress)
+        for (int32_t done = rowsDone.load(); done < h; done = rowsDone.load()) {
+            Progress(done, h);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
     for (std::thread& t : helpers) t.join();
     if (Progress) Progress(h, h);
     ++BuildCount;
