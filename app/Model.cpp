@@ -14,6 +14,7 @@
 #include "QelForms.h"
 #include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelHandInpaintingTool.h"
 #include "QelLipstickTool.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
@@ -127,6 +128,15 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
     images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
     images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
     app->CreateModule(BrightnessContrastTool);
     images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);

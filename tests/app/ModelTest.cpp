@@ -21,6 +21,7 @@
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "QelForms.h"
+#include "QelHandInpaintingTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
@@ -76,9 +77,9 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates; the make-up tools
-    // follow the tools below.
-    ASSERT_GE(app.ComponentCount(), 10);
+    // The editor comes before the main window it creates; the five make-up
+    // tools follow the tools below.
+    ASSERT_EQ(app.ComponentCount(), 16);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -90,12 +91,17 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
     EXPECT_EQ(app.Components(6), RotateTool);
-    EXPECT_EQ(app.Components(7), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(8), ResizeTool);
-    EXPECT_EQ(app.Components(9), CropTool);
+    EXPECT_EQ(app.Components(7), HandInpaintingTool);
+    EXPECT_EQ(app.Components(8), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(9), ResizeTool);
+    EXPECT_EQ(app.Components(10), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the previews.
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
@@ -154,6 +160,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
