@@ -99,9 +99,10 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
-    // Long Defect is not offered, and the panel is wide enough for the previews.
+    // Long Defect is not offered, and the panel is wide enough for the
+    // previews and for the make-up palette, the widest frame (272).
     EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
-    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 272);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
