@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include <exception>
 
@@ -15,8 +16,10 @@
 #include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLipstickTool.h"
 #include "QelMainForm.h"
+#include "QelOriginalImageTool.h"
 #include "QelPaths.h"
 #include "QelPowderTool.h"
 #include "QelResizeTool.h"
@@ -24,6 +27,7 @@
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
@@ -118,7 +122,12 @@ void TModule::DataModuleCreate() {
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
+    // The buttons of the tools on the standard toolbar follow a separator.
+    MainForm->AddSeparator(editor->StandardToolbar, nullptr);
+
     // The tools follow here, in toolbar order.
+    TQelOriginalImageTool* originalImage = nullptr;
+    app->CreateModule(originalImage);
     app->CreateModule(RotateTool);
     images->SetActionImage(RotateTool->Button, tiRight);
     // Rotation and flips are reached through the standard toolbar.
@@ -137,6 +146,17 @@ void TModule::DataModuleCreate() {
     HandInpaintingTool->SetAutoReflection(true);
     HandInpaintingTool->SetLongDefect(true);
     HandInpaintingTool->SetAntiAliasing(true);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelUndoBrushTool* undoBrush = nullptr;
+    app->CreateModule(undoBrush);
+    images->SetActionImage(undoBrush->Button, tiUndoBrush);
+    // Only the size comes from the settings file.
+    undoBrush->SetRestoreSizeOnly(true);
+    undoBrush->SetOpacity(255);
+    undoBrush->SetHardness(191);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     app->CreateModule(BrightnessContrastTool);
     images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
@@ -158,6 +178,11 @@ void TModule::DataModuleCreate() {
     TQelTeethBleachTool* teethBleach = nullptr;
     app->CreateModule(teethBleach);
     images->SetActionImage(teethBleach->Button, tiTeethBleach);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelImperfectionWandTool* imperfectionWand = nullptr;
+    app->CreateModule(imperfectionWand);
+    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
 
     // Once every tool exists: the lipstick is current at start-up.
     lipstick->MakeCurrent();

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include "Model.h"
 #include "QelBrightnessContrastTool.h"
@@ -22,14 +23,16 @@
 #include "QelTeethBleachTool.h"
 #include "QelForms.h"
 #include "QelHandInpaintingTool.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
-#include "QelGraphicsEditor.h"
-#include <QToolBar>
+#include "QelScrollTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 namespace {
@@ -77,24 +80,38 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates; the five make-up
-    // tools follow the tools below.
-    ASSERT_EQ(app.ComponentCount(), 16);
+    // The editor comes before the main window it creates, and creates the
+    // hand tool after it.
+    ASSERT_EQ(app.ComponentCount(), 20);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
+    EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
     // The tutorial and tutorial-editor modules, before the tool panel.
-    EXPECT_EQ(app.Components(3), DemoModule);
-    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
-    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_EQ(app.Components(4), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(5)), nullptr);
+    EXPECT_EQ(app.Components(6), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(6), RotateTool);
-    EXPECT_EQ(app.Components(7), HandInpaintingTool);
-    EXPECT_EQ(app.Components(8), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(9), ResizeTool);
-    EXPECT_EQ(app.Components(10), CropTool);
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(7)), nullptr);
+    EXPECT_EQ(app.Components(8), RotateTool);
+    EXPECT_EQ(app.Components(9), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(10));
+    ASSERT_NE(brush, nullptr);
+    EXPECT_EQ(app.Components(11), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(12), ResizeTool);
+    EXPECT_EQ(app.Components(13), CropTool);
+    // The five make-up tools (their own test below), then the wand.
+    for (int i = 14; i < 19; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(19));
+    ASSERT_NE(wand, nullptr);
+    // The undo brush takes only its size from the settings file.
+    EXPECT_TRUE(brush->RestoreSizeOnly);
+    EXPECT_EQ(brush->Opacity, 255);
+    EXPECT_EQ(brush->Hardness, 191);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
     EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
