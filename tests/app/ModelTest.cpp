@@ -16,7 +16,12 @@
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelLipstickTool.h"
+#include "QelPowderTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelForms.h"
 #include "QelGraphicsPrint.h"
 #include "QelHandInpaintingTool.h"
@@ -82,46 +87,33 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     // The editor comes before the main window it creates, and creates the
     // hand tool after it; the service modules follow in their order, then
     // the tool panel and the tools in toolbar order.
+    ASSERT_EQ(app.ComponentCount(), 24);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
-    auto indexOf = [&app](auto isKind) {
-        for (int i = 0; i < app.ComponentCount(); ++i)
-            if (isKind(app.Components(i))) return i;
-        return -1;
-    };
-    auto first = [&](auto* kind) {
-        using T = std::remove_pointer_t<decltype(kind)>;
-        return indexOf([](QObject* c) { return dynamic_cast<T*>(c) != nullptr; });
-    };
-    EXPECT_EQ(first((TQelSystemInfoModule*)nullptr), 4);
-    EXPECT_EQ(first((TQelGraphicsPrintModule*)nullptr), 5);
-    EXPECT_EQ(first((TQelHelp*)nullptr), 6);
-    EXPECT_EQ(indexOf([](QObject* c) { return c == DemoModule; }), 7);
-    EXPECT_EQ(first((TQelDemoEditorModule*)nullptr), 8);
-    EXPECT_EQ(first((TQelAbout*)nullptr), 9);
-    const int panel = indexOf([](QObject* c) { return c == ToolPanelModule; });
-    EXPECT_EQ(panel, 10);
+    EXPECT_NE(dynamic_cast<TQelSystemInfoModule*>(app.Components(4)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelGraphicsPrintModule*>(app.Components(5)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelHelp*>(app.Components(6)), nullptr);
+    EXPECT_EQ(app.Components(7), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(8)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelAbout*>(app.Components(9)), nullptr);
+    EXPECT_EQ(app.Components(10), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
-    // The tools in toolbar order after the panel, with their toolbar images.
-    const int original = first((TQelOriginalImageTool*)nullptr);
-    const int undoBrush = first((TQelUndoBrushTool*)nullptr);
-    const int wandAt = first((TQelImperfectionWandTool*)nullptr);
-    int previous = panel;
-    for (int at : {original, indexOf([](QObject* c) { return c == RotateTool; }),
-                   indexOf([](QObject* c) { return c == HandInpaintingTool; }), undoBrush,
-                   indexOf([](QObject* c) { return c == BrightnessContrastTool; }),
-                   indexOf([](QObject* c) { return c == ResizeTool; }), indexOf([](QObject* c) { return c == CropTool; }),
-                   wandAt}) {
-        EXPECT_GT(at, previous);
-        previous = at;
-    }
-    ASSERT_GE(undoBrush, 0);
-    ASSERT_GE(wandAt, 0);
-    auto* brush = static_cast<TQelUndoBrushTool*>(app.Components(undoBrush));
-    auto* wand = static_cast<TQelImperfectionWandTool*>(app.Components(wandAt));
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(11)), nullptr);
+    EXPECT_EQ(app.Components(12), RotateTool);
+    EXPECT_EQ(app.Components(13), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(14));
+    ASSERT_NE(brush, nullptr);
+    EXPECT_EQ(app.Components(15), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(16), ResizeTool);
+    EXPECT_EQ(app.Components(17), CropTool);
+    // The five make-up tools (their own test below), then the wand.
+    for (int i = 18; i < 23; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(23));
+    ASSERT_NE(wand, nullptr);
     // The undo brush takes only its size from the settings file.
     EXPECT_TRUE(brush->RestoreSizeOnly);
     EXPECT_EQ(brush->Opacity, 255);
@@ -132,9 +124,10 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
-    // Long Defect is not offered, and the panel is wide enough for the previews.
+    // Long Defect is not offered, and the panel is wide enough for the
+    // previews and for the make-up palette, the widest frame (272).
     EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
-    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 272);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
@@ -198,6 +191,39 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
     EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(TStartUpTest, MakeUpToolsInToolbarOrderWithTheirImagesAndTheLipstickCurrent) {
+    TQelLocalizer localizer(LanguageFolder.path(), 1033);
+    TQelApplication app;
+    Module = app.CreateComponent<TModule>();
+    std::vector<TQelMakeUpSurfaceTool*> tools;
+    int panel = -1;
+    for (int i = 0; i < app.ComponentCount(); ++i) {
+        if (app.Components(i) == ToolPanelModule) panel = i;
+        if (auto* tool = dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i))) {
+            EXPECT_GT(i, panel);
+            tools.push_back(tool);
+        }
+    }
+    ASSERT_EQ(tools.size(), 5u);
+    EXPECT_NE(dynamic_cast<TQelLipstickTool*>(tools[0]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelEyeColorTool*>(tools[1]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelPowderTool*>(tools[2]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelRougeTool*>(tools[3]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelTeethBleachTool*>(tools[4]), nullptr);
+    const QList<QAction*> buttons = ToolPanelModule->Toolbar->actions();
+    int last = -1;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        ASSERT_NE(tools[i]->Button, nullptr);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(tools[i]->Button), 25 + int(i));
+        const int at = int(buttons.indexOf(tools[i]->Button.data()));
+        EXPECT_GT(at, last);
+        last = at;
+    }
+    ASSERT_NE(GraphicsEditor, nullptr);
+    EXPECT_EQ(GraphicsEditor->ActiveTool.data(), tools[0]);
+    app.DestroyComponents();
 }
 
 TEST_F(TStartUpTest, SecondStartRestoresPlacementLanguageAndPanel) {
