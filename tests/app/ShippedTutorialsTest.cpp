@@ -153,7 +153,14 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
         SCOPED_TRACE(name.toStdString());
         Boxes.clear();
         Errors.clear();
+        // The last tutorial's changed sample is asked about and closed.
+        const TQelGraphicsDocument* previous = GraphicsEditor->GetActiveDocument();
+        const bool modified = previous && !previous->Clean();
         ASSERT_TRUE(DemoModule->PlayDemo(QFileInfo(name).completeBaseName()));
+        EXPECT_EQ(GraphicsEditor->GetActiveDocument(), nullptr);
+        EXPECT_EQ(Boxes.size(), modified ? 1 : 0);
+        if (modified) EXPECT_EQ(Boxes[0].toStdString(), (QelText(37) + ": " + QelText(173)).toStdString());
+        EXPECT_EQ(app.GetTitle(), "Visara - " + playback->Script().GetTitle());
         // Ticks at a fast clock; the events between them deliver the input.
         int ticks = 0;
         bool originalShown = false;
