@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 #include <turbojpeg.h>
 
+#include "ImageFileSamples.h"
 #include "JlvxSession.h"
 #include "Jolvex.h"
 #include "QelBitmap.h"
@@ -32,23 +33,7 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------
 
-// Stripes, gradients and noise: any shift by a pixel shows, and no two MCUs
-// look alike.
-TQelPixelBuffer MakePicture(int32_t w, int32_t h, uint32_t seed = 1) {
-    TQelPixelBuffer b;
-    b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
-    uint32_t s = seed;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            s = s * 1664525u + 1013904223u;
-            const int noise = int(s >> 27);
-            uint8_t* p = b.PixelAddress(x, y);
-            p[0] = uint8_t(((x * 9 + y * 2) % 180) + noise);
-            p[1] = uint8_t(((x * x / 7 + y * 5) % 180) + noise);
-            p[2] = uint8_t(40 + ((x / 3 + y / 4) % 2) * 150 + noise);
-        }
-    return b;
-}
+using samples::Picture;
 
 TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
                             const std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)>& from) {
@@ -300,7 +285,7 @@ protected:
     QString Path(const QString& name) const { return Dir.filePath(name); }
     QString Make(const QString& name, int32_t w, int32_t h, int subsamp, int quality = 90) {
         const QString path = Path(name);
-        EXPECT_TRUE(WriteAll(path, Compress(MakePicture(w, h), subsamp, quality)));
+        EXPECT_TRUE(WriteAll(path, Compress(Picture(w, h), subsamp, quality)));
         return path;
     }
 };
@@ -745,7 +730,7 @@ TJlvxSaveOptions SaveOptionsFor(const TQelPixelBuffer& pixels) {
 }  // namespace
 
 TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
-    const QByteArray good = Compress(MakePicture(64, 48), TJSAMP_420);
+    const QByteArray good = Compress(Picture(64, 48), TJSAMP_420);
     const qsizetype scan = ScanDataOffset(good);
     ASSERT_GT(scan, 0);
     QByteArray noEnd = good;
@@ -850,7 +835,7 @@ TEST_F(JlvxSessionTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
 }
 
 TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {
-    const TQelPixelBuffer picture = MakePicture(64, 48);
+    const TQelPixelBuffer picture = Picture(64, 48);
     const QByteArray damaged = WithCorruptScan(Compress(picture, TJSAMP_420));
     ASSERT_FALSE(damaged.isEmpty());
     const QString source = Path(QStringLiteral("damaged.jpg"));
@@ -955,7 +940,7 @@ QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
 TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith) {
     // A 0 in a table of the headers: the file is left to the plain decoder
     // and encoder.
-    QByteArray zero = Compress(MakePicture(32, 32), TJSAMP_420);
+    QByteArray zero = Compress(Picture(32, 32), TJSAMP_420);
     const qsizetype dqt = zero.indexOf(QByteArray("\xFF\xDB", 2));
     ASSERT_GT(dqt, 0);
     zero[dqt + 5 + 10] = 0;
@@ -966,7 +951,7 @@ TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith)
 
     // One defined between scans opens, and its blocks are kept; edited
     // pixels, which would need the table, are refused with the reason.
-    const QByteArray late = WithLateZeroChromaTable(MakePicture(48, 32));
+    const QByteArray late = WithLateZeroChromaTable(Picture(48, 32));
     ASSERT_FALSE(late.isEmpty());
     ASSERT_TRUE(WriteAll(Path("late.jpg"), late));
     TDocument doc;
