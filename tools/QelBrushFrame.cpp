@@ -26,7 +26,7 @@ QString QelRowLabel(int32_t Id, const char* Default) { return QelText(Id, QStrin
 
 TQelBrushFrame::TQelBrushFrame(QWidget* Parent) : TQelFrame(Parent) {}
 
-void TQelBrushFrame::AddRowWidget(QWidget* Widget) { QelFrameColumn(this)->addWidget(Widget); }
+void TQelBrushFrame::AddRowWidget(QWidget* Widget) { QelAddToColumn(this, Widget); }
 
 void TQelBrushFrame::Create() {
     TQelFrame::Create();
