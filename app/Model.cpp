@@ -13,20 +13,24 @@
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelForms.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
 #include "QelImperfectionWandTool.h"
+#include "QelLipstickTool.h"
 #include "QelMainForm.h"
 #include "QelOriginalImageTool.h"
 #include "QelPaths.h"
+#include "QelPowderTool.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
-int16_t ColorSelectorCursor = 0;
 
 namespace {
 
@@ -159,11 +163,29 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
     images->SetActionImage(CropTool->Button, tiCrop);
+    TQelLipstickTool* lipstick = nullptr;
+    app->CreateModule(lipstick);
+    images->SetActionImage(lipstick->Button, tiLipstick);
+    TQelEyeColorTool* eyeColor = nullptr;
+    app->CreateModule(eyeColor);
+    images->SetActionImage(eyeColor->Button, tiEyeColor);
+    TQelPowderTool* powder = nullptr;
+    app->CreateModule(powder);
+    images->SetActionImage(powder->Button, tiPowder);
+    TQelRougeTool* rouge = nullptr;
+    app->CreateModule(rouge);
+    images->SetActionImage(rouge->Button, tiRouge);
+    TQelTeethBleachTool* teethBleach = nullptr;
+    app->CreateModule(teethBleach);
+    images->SetActionImage(teethBleach->Button, tiTeethBleach);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelImperfectionWandTool* imperfectionWand = nullptr;
     app->CreateModule(imperfectionWand);
     images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
+
+    // Once every tool exists: the lipstick is current at start-up.
+    lipstick->MakeCurrent();
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

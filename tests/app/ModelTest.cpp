@@ -15,7 +15,12 @@
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelLipstickTool.h"
+#include "QelPowderTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelForms.h"
 #include "QelHandInpaintingTool.h"
 #include "QelImperfectionWandTool.h"
@@ -77,7 +82,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates, and creates the
     // hand tool after it.
-    ASSERT_EQ(app.ComponentCount(), 15);
+    ASSERT_EQ(app.ComponentCount(), 20);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
@@ -97,7 +102,9 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.Components(11), BrightnessContrastTool);
     EXPECT_EQ(app.Components(12), ResizeTool);
     EXPECT_EQ(app.Components(13), CropTool);
-    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(14));
+    // The five make-up tools (their own test below), then the wand.
+    for (int i = 14; i < 19; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(19));
     ASSERT_NE(wand, nullptr);
     // The undo brush takes only its size from the settings file.
     EXPECT_TRUE(brush->RestoreSizeOnly);
@@ -109,9 +116,10 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
-    // Long Defect is not offered, and the panel is wide enough for the previews.
+    // Long Defect is not offered, and the panel is wide enough for the
+    // previews and for the make-up palette, the widest frame (272).
     EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
-    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 272);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
@@ -175,6 +183,39 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
     EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(TStartUpTest, MakeUpToolsInToolbarOrderWithTheirImagesAndTheLipstickCurrent) {
+    TQelLocalizer localizer(LanguageFolder.path(), 1033);
+    TQelApplication app;
+    Module = app.CreateComponent<TModule>();
+    std::vector<TQelMakeUpSurfaceTool*> tools;
+    int panel = -1;
+    for (int i = 0; i < app.ComponentCount(); ++i) {
+        if (app.Components(i) == ToolPanelModule) panel = i;
+        if (auto* tool = dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i))) {
+            EXPECT_GT(i, panel);
+            tools.push_back(tool);
+        }
+    }
+    ASSERT_EQ(tools.size(), 5u);
+    EXPECT_NE(dynamic_cast<TQelLipstickTool*>(tools[0]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelEyeColorTool*>(tools[1]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelPowderTool*>(tools[2]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelRougeTool*>(tools[3]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelTeethBleachTool*>(tools[4]), nullptr);
+    const QList<QAction*> buttons = ToolPanelModule->Toolbar->actions();
+    int last = -1;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        ASSERT_NE(tools[i]->Button, nullptr);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(tools[i]->Button), 25 + int(i));
+        const int at = int(buttons.indexOf(tools[i]->Button.data()));
+        EXPECT_GT(at, last);
+        last = at;
+    }
+    ASSERT_NE(GraphicsEditor, nullptr);
+    EXPECT_EQ(GraphicsEditor->ActiveTool.data(), tools[0]);
+    app.DestroyComponents();
 }
 
 TEST_F(TStartUpTest, SecondStartRestoresPlacementLanguageAndPanel) {
