@@ -6,7 +6,34 @@
 
 #include <cstdint>
 
+#include "QelCursors.h"
 #include "QelMainForm.h"
+
+// The menu and toolbar images: image NN is the file data/icons/toolbar/NN.svg.
+// The one place that numbers them.
+enum TToolbarImage : int {
+    tiZoomIn = 10,
+    tiZoomOut = 11,
+    tiActualSize = 12,
+    tiScaleToBestFit = 13,
+    tiPrevImage = 14,
+    tiNextImage = 15,
+    tiRight = 16,
+    tiRotateLeft = 17,
+    tiFlipVertical = 18,
+    tiFlipHorizontal = 19,
+    tiHandInpainting = 20,
+    tiUndoBrush = 21,
+    tiContrast = 22,
+    tiResize = 23,
+    tiCrop = 24,
+    tiLipstick = 25,
+    tiEyeColor = 26,
+    tiPowder = 27,
+    tiRouge = 28,
+    tiTeethBleach = 29,
+    tiImperfectionWand = 30,
+};
 
 class TModule : public QObject {
     Q_OBJECT
@@ -31,9 +58,6 @@ public:
 
 // The start-up data module, created by main().
 extern TModule* Module;
-
-// The screen-cursor slot of the colour-selector cursor.
-extern int16_t ColorSelectorCursor;
 
 // Puts Cursor into the first free slot from 100 up (32767 when none is free)
 // and returns the slot.

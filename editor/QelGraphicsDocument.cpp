@@ -442,25 +442,35 @@ void TQelGraphicsDocument::Resize(int32_t Width, int32_t Height, bool ScaleSelec
     if (Width < 1 || Height < 1 || Image.IsEmpty()) return;
     const int32_t w = Image.GetWidth();
     const int32_t h = Image.GetHeight();
-    if (!Image.Resize(Width, Height)) NoMemory("resize");
+    // Both new images first: a failure of either leaves the document, its
+    // selection and its session as they were.
+    TQelLTBitmap image;
+    if (!Image.ResizeInto(Width, Height, image)) NoMemory("resize");
+    TQelLTBitmap original;
+    const bool resizeOriginal = ResizeOriginal && !OriginalImage.IsEmpty();
+    if (resizeOriginal) {
+        int32_t ow = Width, oh = Height;
+        if (OriginalImage.GetWidth() != w || OriginalImage.GetHeight() != h) {
+            ow = std::max(1, QelRoundEven(double(OriginalImage.GetWidth()) * Width / w));
+            oh = std::max(1, QelRoundEven(double(OriginalImage.GetHeight()) * Height / h));
+        }
+        if (!OriginalImage.ResizeInto(ow, oh, original)) NoMemory("resize");
+    }
+    TQelPixelBuffer backup;
+    backup.Allocate(QelFormatBGR24, image.GetBoundsRect());
+    if (!backup.Bits) NoMemory("back up");
+    backup.CopyFrom(*image.GetPixels());
+    Image.Swap(image);
+    if (resizeOriginal) OriginalImage.Swap(original);
     if (ScaleSelection && HasSelection()) {
         TQelRect& s = SelectionRect;
         const double sx = double(Width) / w, sy = double(Height) / h;
         s = TQelRect(CeilToInt(s.Left * sx), CeilToInt(s.Top * sy), FloorToInt(s.Right * sx),
                      FloorToInt(s.Bottom * sy));
     }
-    bool originalFailed = false;
-    if (ResizeOriginal && !OriginalImage.IsEmpty()) {
-        int32_t ow = Width, oh = Height;
-        if (OriginalImage.GetWidth() != w || OriginalImage.GetHeight() != h) {
-            ow = std::max(1, QelRoundEven(double(OriginalImage.GetWidth()) * Width / w));
-            oh = std::max(1, QelRoundEven(double(OriginalImage.GetHeight()) * Height / h));
-        }
-        originalFailed = !OriginalImage.Resize(ow, oh);
-    }
+    Backup = std::move(backup);
     if (SessionOpen()) JpegSession->SetRegion(0, 0, Width, Height);
-    Resync();
-    if (originalFailed) NoMemory("resize");
+    RefreshView();
 }
 
 void TQelGraphicsDocument::NotifyBeforeUndo() {

@@ -122,7 +122,8 @@ public:
     void FlipVertical();
     // Nothing happens when Rect misses the image.
     void Crop(const TQelRect& Rect);
-    // A width or height below 1, or an empty image, changes nothing.
+    // A width or height below 1, or an empty image, changes nothing. All or
+    // nothing: both images are resampled before either is replaced.
     void Resize(int32_t Width, int32_t Height, bool ScaleSelection, bool ResizeOriginal);
 
     // Broadcasts to the tool modules, in component order.

@@ -209,8 +209,17 @@ bool TQelGraphicsView::WalkControls(F&& Call) {
 }
 
 bool TQelGraphicsView::DispatchWheel(TShiftState Shift, int32_t Delta, const QPoint& ScreenPoint) {
+    if (Delta == 0) return false;
+    const int32_t steps = WheelSteps(Delta);
+    // Part of a notch is taken and waits for the rest.
+    if (steps == 0) return true;
     const QPoint p = viewport()->mapFromGlobal(ScreenPoint);
-    return MouseWheel(Shift, Delta, TQelPoint{p.x(), p.y()});
+    const int32_t step = steps > 0 ? 1 : -1;
+    const QPointer<TQelGraphicsView> self(this);
+    bool handled = true;
+    for (int32_t i = 0; i != steps && self; i += step)
+        handled = MouseWheel(Shift, step, TQelPoint{p.x(), p.y()}) && handled;
+    return handled || !self;
 }
 
 bool TQelGraphicsView::MouseWheel(TShiftState Shift, int32_t WheelDelta, const TQelPoint& MousePos) {
@@ -355,5 +364,13 @@ void TQelGraphicsView::KeyDown(uint16_t& Key, TShiftState Shift) {
 void TQelGraphicsView::KeyUp(uint16_t& Key, TShiftState Shift) {
     TQelScrollViewControl::KeyUp(Key, Shift);
     if (WalkControls([&](TQelGraphicsToolControl& c) { return c.KeyUp(Key, Shift); })) Key = 0;
+}
+
+bool TQelGraphicsView::ClaimsKey(uint16_t Key, TShiftState Shift) {
+    if (TQelScrollViewControl::ClaimsKey(Key, Shift)) return true;
+    for (int32_t i = Objects.Count() - 1; i >= 0; --i)
+        if (auto* control = dynamic_cast<TQelGraphicsToolControl*>(Objects.GetObject(i)))
+            if (control->ClaimsKey(Key, Shift)) return true;
+    return false;
 }
 

@@ -60,8 +60,10 @@ public:
 
     // The pixel under an image point; black outside the image.
     void GetPixelAt(const TQelPoint& ImagePoint, TQelRGBTriple& Triple) const;
-    // A wheel turn at a screen point: one step, offered to the controls from
-    // the topmost, else the default handling.
+    // A wheel movement of Delta units (Qt's angle delta) at a screen point:
+    // each notch it completes is one step, offered to the controls from the
+    // topmost, else the default handling. True when handled, and for part
+    // of a notch, which waits for the rest.
     bool DispatchWheel(TShiftState Shift, int32_t Delta, const QPoint& ScreenPoint);
     // Asks the controls for the cursor under the pointer and shows it.
     void UpdateCursor();
@@ -81,6 +83,8 @@ protected:
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void KeyDown(uint16_t& Key, TShiftState Shift) override;
     void KeyUp(uint16_t& Key, TShiftState Shift) override;
+    // A key some tool control claims.
+    bool ClaimsKey(uint16_t Key, TShiftState Shift) override;
     bool MouseWheel(TShiftState Shift, int32_t WheelDelta, const TQelPoint& MousePos) override;
     void MouseEnter() override;
     void MouseLeave() override;

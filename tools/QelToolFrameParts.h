@@ -1,0 +1,103 @@
+// What the adjustment tools' option frames and buttons share: the bold,
+// underlined title, the Ok/Cancel panel, the options link, the tool-panel
+// button and its screen point, and a wait cursor that an exception cannot
+// leave behind.
+#pragma once
+
+#include <QAction>
+#include <QIcon>
+#include <QByteArray>
+#include <QPoint>
+#include <QString>
+
+#include "QelGraphicsEditor.h"
+#include "QelToolPanel.h"
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+class QVBoxLayout;
+class QWidget;
+class TQelFrame;
+
+// The frame's column, top-aligned; created on first use with no margins.
+QVBoxLayout* QelFrameColumn(QWidget* Frame);
+// Widget goes below the column's present parts.
+void QelAddToColumn(QWidget* Frame, QWidget* Widget);
+// "TitleLabel", bold and underlined.
+QLabel* QelAddTitleLabel(QWidget* Frame);
+// A word-wrapped label.
+QLabel* QelAddWrappedLabel(QWidget* Frame, const char* Name);
+// "OkPanel" with two system-style buttons of at least 81 x 21.
+QWidget* QelAddOkPanel(QWidget* Frame, QPushButton*& Ok, const char* OkName, QPushButton*& Cancel,
+                       const char* CancelName = "CancelButton");
+// The "ShowOptions" link: text and small image, hand cursor.
+QToolButton* QelAddShowOptionsLink(QWidget* Frame);
+// Shown: small image 1 and "Hide Options"; hidden: image 0 and "Show More
+// Options".
+void QelSetShowOptionsLink(QToolButton* Link, bool Shown);
+// The tools' small images (16 x 16), loaded once.
+QIcon QelSmallImage(int Index);
+
+// The tool's checkable button on the tool panel's toolbar (on the editor's
+// standard toolbar when there is no tool panel); its click makes the tool
+// current. The composition root gives it its image.
+QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption);
+// The middle of the button on the screen; false when it is not shown.
+bool QelToolButtonPoint(QAction* Button, QPoint& Point);
+
+// The editor's active document; null without one.
+TQelGraphicsDocument* QelActiveDocument();
+
+// A tool with a button and an options frame in the tool panel.
+class TQelFramedTool : public TQelGraphicsTool {
+    Q_OBJECT
+public:
+    // The tool's name as argument 0: the middle of its button.
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
+    // The frame and the button are shown or hidden with the tool.
+    void SetAvailable(bool Value) override;
+    // The frame comes to the front of the tool panel.
+    void Activate() override;
+
+    // Records the tool's name followed by Words.
+    void RecordToolLine(const QByteArray& Words) const;
+    // Records the pointer move to the tool's Element, then the tool's Word.
+    void RecordMovedLine(const char* Element, const char* Word) const;
+
+    QAction* Button = nullptr;
+
+protected:
+    // The tool's button (QelAddToolButton).
+    void AddButton(const QString& Caption) { QelAddToolButton(this, Button, Caption); }
+    // The frame in the tool panel, when there is one.
+    template <class T>
+    T* AddFrame(T*& Frame) {
+        Frame = nullptr;
+        if (!ToolPanelModule) return nullptr;
+        ToolPanelModule->CreateToolFrame(Frame);
+        FFrame = Frame;
+        return Frame;
+    }
+    // The button checked while the tool is active and enabled while it may
+    // modify; the frame's controls enabled when both. Answers that.
+    bool UpdateButton();
+
+private:
+    TQelFrame* FFrame = nullptr;
+};
+
+// Widget and item state, set only when it differs (idle updates run often).
+void QelSetEnabled(QWidget* Widget, bool Value);
+void QelSetEnabled(QAction* Action, bool Value);
+void QelSetChecked(QAction* Action, bool Value);
+
+// The hourglass from construction to destruction.
+class TQelWaitCursor {
+public:
+    TQelWaitCursor();
+    ~TQelWaitCursor();
+    TQelWaitCursor(const TQelWaitCursor&) = delete;
+    TQelWaitCursor& operator=(const TQelWaitCursor&) = delete;
+};
