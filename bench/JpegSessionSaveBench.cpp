@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include <turbojpeg.h>
@@ -30,35 +29,18 @@ constexpr int32_t Width = 6000;
 constexpr int32_t Height = 4000;
 const TQelRect Edit(2011, 1507, 2111, 1607);
 
-// A photo-like picture (gradients with grain) with a camera-sized
-// application marker, as a 4:2:0 JPEG at quality 90.
+// The photo-like picture with a camera-sized application marker, as a file.
 struct TSample {
     QTemporaryDir Dir;
     QString Path;
     QByteArray Data;
 
     TSample() {
-        std::vector<uint8_t> rows(size_t(Width) * Height * 3);
-        std::mt19937 random(5);
-        for (int32_t y = 0; y < Height; ++y)
-            for (int32_t x = 0; x < Width; ++x) {
-                uint8_t* p = rows.data() + (size_t(y) * Width + x) * 3;
-                const int grain = int(random() % 16);
-                p[0] = uint8_t((x / 24 + y / 40 + grain) & 0xFF);
-                p[1] = uint8_t((x / 30 + grain) & 0xFF);
-                p[2] = uint8_t((y / 16 + grain) & 0xFF);
-            }
-        tjhandle h = tjInitCompress();
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        tjCompress2(h, rows.data(), Width, Width * 3, Height, TJPF_BGR, &jpeg, &size, TJSAMP_420, 90, 0);
+        const QByteArray jpeg = QelBenchPhotoJpeg(Width, Height);
         QByteArray app1("\xFF\xE1\x10\x00", 4);
         app1 += "Exif";
         app1 += QByteArray(0x1000 - 2 - 4, 'm');
-        Data = QByteArray(reinterpret_cast<const char*>(jpeg), 2) + app1 +
-               QByteArray(reinterpret_cast<const char*>(jpeg) + 2, qsizetype(size) - 2);
-        tjFree(jpeg);
-        tjDestroy(h);
+        Data = jpeg.left(2) + app1 + jpeg.mid(2);
         Path = Dir.filePath("photo.jpg");
         QFile f(Path);
         if (f.open(QIODevice::WriteOnly)) f.write(Data);
