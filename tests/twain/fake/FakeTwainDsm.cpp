@@ -28,10 +28,6 @@ uint16_t Capability(FakeDsmState& s, FakeDsmCall& call, uint16_t msg, TW_CAPABIL
     call.cap = cap->Cap;
     call.conType = cap->ConType;
     if (msg == MSG_SET) {
-        const uint64_t size = TwnGlobal::size(cap->hContainer);
-        const auto* p = static_cast<const uint8_t*>(TwnGlobal::lock(cap->hContainer));
-        if (p) call.payload.assign(p, p + size);
-        TwnGlobal::unlock(cap->hContainer);
         // A set value is what a later GET answers.
         s.caps[cap->Cap] = {cap->ConType, call.payload};
         return TWRC_SUCCESS;
@@ -134,11 +130,12 @@ uint16_t Answer(FakeDsmState& s, FakeDsmCall& call, TW_IDENTITY* dest, uint32_t 
                 s.uiParent = static_cast<TwnWindow*>(ui->hParent);
                 s.pendingLeft = s.pending;
                 s.memOffset = 0;
+                s.xferReady = false;
                 if (s.xferReadyOnEnable) s.Post(MSG_XFERREADY);
                 return s.enableRc;
             }
             if (msg == MSG_DISABLEDS) {
-                if (!s.enabled || s.pendingLeft != 0) return TWRC_FAILURE;  // not in the middle of a transfer
+                if (!s.enabled || (s.xferReady && s.pendingLeft != 0)) return TWRC_FAILURE;  // not in a transfer
                 s.enabled = false;
                 return TWRC_SUCCESS;
             }
@@ -158,6 +155,7 @@ uint16_t Answer(FakeDsmState& s, FakeDsmCall& call, TW_IDENTITY* dest, uint32_t 
             auto* px = static_cast<TW_PENDINGXFERS*>(data);
             if (msg == MSG_ENDXFER && s.pendingLeft > 0) --s.pendingLeft;
             if (msg == MSG_RESET) s.pendingLeft = 0;
+            if (s.pendingLeft == 0) s.xferReady = false;
             s.memOffset = 0;
             px->Count = s.pendingLeft;
             return TWRC_SUCCESS;
@@ -208,6 +206,11 @@ FAKE_EXPORT TW_UINT16 DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT3
         auto* cap = static_cast<TW_CAPABILITY*>(data);
         call.cap = cap->Cap;
         call.conType = cap->ConType;
+        if (MSG == MSG_SET) {
+            const auto* p = static_cast<const uint8_t*>(TwnGlobal::lock(cap->hContainer));
+            if (p) call.payload.assign(p, p + TwnGlobal::size(cap->hContainer));
+            TwnGlobal::unlock(cap->hContainer);
+        }
     }
     std::optional<uint16_t> hooked;
     if (s.hook) {
@@ -229,6 +232,6 @@ FAKE_EXPORT TW_UINT16 DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT3
     }
     const uint16_t rc = hooked ? *hooked : Answer(s, call, dest, DG, DAT, MSG, data);
     call.rc = rc;
-    if (DAT != DAT_STATUS) s.log.push_back(call);
+    s.log.push_back(call);
     return rc;
 }

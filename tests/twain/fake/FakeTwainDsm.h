@@ -88,6 +88,7 @@ struct FakeDsmData {
     uint16_t fileFormat = 0;
     size_t memOffset = 0;
     uint16_t pendingLeft = 0;
+    bool xferReady = false;  // MSG_XFERREADY was posted: the source is in its transfer states
 
     std::vector<FakeDsmCall> log;
 };
@@ -114,6 +115,7 @@ inline void FakeDsmState::Reset() {
 }
 
 inline bool FakeDsmState::Post(uint16_t twainMsg) {
+    if (twainMsg == MSG_XFERREADY) xferReady = true;
     TwnWindow* w = uiParent ? uiParent : parent;
     if (!w || w->magic != TwnWindowMagic || !w->post) return false;
     return w->post(w, FakeDsmMsgBase + twainMsg, 0, 0) == 0;
