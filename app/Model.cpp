@@ -6,11 +6,15 @@
 
 #include <exception>
 
+#include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -22,6 +26,23 @@ namespace {
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
 constexpr int ColorSelectorHotY = 30;
+
+// The pictures the modules add by name (TMainForm::AddImage).
+struct TNamedImage {
+    const char* Name;
+    TToolbarImage Image;
+};
+constexpr TNamedImage NamedImages[] = {
+    {"PrevImage", tiPrevImage},     {"NextImage", tiNextImage},     {"Right", tiRight},
+    {"HandInpainting", tiHandInpainting}, {"UndoBrush", tiUndoBrush}, {"Contrast", tiContrast},
+    {"Resize", tiResize},           {"Crop", tiCrop},               {"Lipstick", tiLipstick},
+    {"EyeColor", tiEyeColor},       {"Powder", tiPowder},           {"Rouge", tiRouge},
+    {"TeethBleach", tiTeethBleach}, {"ImperfectionWand", tiImperfectionWand},
+};
+
+QString ToolbarImageFile(TToolbarImage Image) {
+    return QStringLiteral(":/icons/toolbar/%1.svg").arg(int(Image), 2, 10, QLatin1Char('0'));
+}
 
 }  // namespace
 
@@ -35,6 +56,8 @@ int16_t QelInstallCursor(const QCursor& cursor) {
 TModule::TModule() : QObject(nullptr), SmallImages(QSize(16, 16)), NewTBXImageList(QSize(24, 24)) {
     SmallImages.LoadIndexed(QStringLiteral(":/icons/small"));
     NewTBXImageList.LoadIndexed(QStringLiteral(":/icons/toolbar"));
+    for (const TNamedImage& image : NamedImages)
+        QelRegisterImageResource(QLatin1String(image.Name), ToolbarImageFile(image.Image));
 }
 
 TModule::~TModule() {
@@ -65,23 +88,34 @@ void TModule::DataModuleCreate() {
     // The menu items take their images from the toolbar image list, through
     // the main window's GetImages.
     TQelImageList* images = MainForm->GetImages();
-    images->SetActionImage(editor->NextImageButton, 15);
-    images->SetActionImage(editor->PrevImageButton, 14);
-    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, 10);
-    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, 11);
-    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem}) images->SetActionImage(item, 12);
+    images->SetActionImage(editor->NextImageButton, tiNextImage);
+    images->SetActionImage(editor->PrevImageButton, tiPrevImage);
+    for (QAction* item : {editor->ZoomInButton, editor->ZoomInMenuItem}) images->SetActionImage(item, tiZoomIn);
+    for (QAction* item : {editor->ZoomOutButton, editor->ZoomOutMenuItem}) images->SetActionImage(item, tiZoomOut);
+    for (QAction* item : {editor->ActualSizeButton, editor->ActualSizeMenuItem})
+        images->SetActionImage(item, tiActualSize);
     for (QAction* item : {editor->ScaleToBestFitButton, editor->ScaleToBestFitMenuItem})
-        images->SetActionImage(item, 13);
+        images->SetActionImage(item, tiScaleToBestFit);
 
     ColorSelectorCursor =
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
                                  ColorSelectorHotY));
 
     // The service modules follow here, before the tool panel.
+    TQelDemonstrationModule* demonstration = nullptr;
+    app->CreateModule(demonstration);
+    demonstration->DemoFolder = editor->ImagesFolder;
+    demonstration->ShowAtStartup = true;
+    TQelDemoEditorModule* demoEditor = nullptr;
+    app->CreateModule(demoEditor);
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(ResizeTool);
+    images->SetActionImage(ResizeTool->Button, 23);
+    app->CreateModule(CropTool);
+    images->SetActionImage(CropTool->Button, 24);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

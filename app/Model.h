@@ -8,6 +8,29 @@
 
 #include "QelMainForm.h"
 
+// The menu and toolbar images: image NN is the file data/icons/toolbar/NN.svg.
+// The one place that numbers them.
+enum TToolbarImage : int {
+    tiZoomIn = 10,
+    tiZoomOut = 11,
+    tiActualSize = 12,
+    tiScaleToBestFit = 13,
+    tiPrevImage = 14,
+    tiNextImage = 15,
+    tiRight = 16,
+    tiHandInpainting = 20,
+    tiUndoBrush = 21,
+    tiContrast = 22,
+    tiResize = 23,
+    tiCrop = 24,
+    tiLipstick = 25,
+    tiEyeColor = 26,
+    tiPowder = 27,
+    tiRouge = 28,
+    tiTeethBleach = 29,
+    tiImperfectionWand = 30,
+};
+
 class TModule : public QObject {
     Q_OBJECT
 public:

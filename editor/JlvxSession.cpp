@@ -1,8 +1,6 @@
 #include "JlvxSession.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <csetjmp>
@@ -15,9 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "QelAtomicWrite.h"
+
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <turbojpeg.h>
+
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -181,6 +183,28 @@ void CopyMarkers(j_decompress_ptr from, j_compress_ptr to) {
     }
 }
 
+// A quantisation table that an encoder can divide by: every entry from 1 to
+// 255, as a baseline encoder takes them. A 0, which decoders accept, would
+// make the encoder divide by zero.
+bool EncoderCanUse(const JQUANT_TBL* table) {
+    if (!table) return false;
+    for (const UINT16 value : table->quantval)
+        if (value < 1 || value > 255) return false;
+    return true;
+}
+
+// Refuses to encode pixels with a table that EncoderCanUse rejects. Open
+// turns such files away already; this catches a table defined between
+// scans, which a header read does not see.
+void CheckEncoderTables(j_compress_ptr c) {
+    for (int k = 0; k < c->num_components; ++k) {
+        const int slot = c->comp_info[k].quant_tbl_no;
+        if (slot < 0 || slot >= NUM_QUANT_TBLS || !EncoderCanUse(c->quant_tbl_ptrs[slot]))
+            FailWith(reinterpret_cast<j_common_ptr>(c),
+                     "The JPEG file's quantisation tables cannot be used to encode pixels.");
+    }
+}
+
 // A transposed image needs transposed quantisation tables and swapped
 // sampling factors, or its quality would be distributed the wrong way.
 void TransposeParameters(j_compress_ptr c) {
@@ -227,6 +251,14 @@ bool EncodePixels(const QByteArray& source, const TPixelRows& pixels, int32_t W,
         file.Create(e, reinterpret_cast<const unsigned char*>(source.constData()), size_t(source.size()));
         SaveMarkers(&file.Info);
         jpeg_read_header(&file.Info, TRUE);
+        // A table defined between scans is known only once they are read.
+        for (int k = 0; k < file.Info.num_components; ++k) {
+            const int slot = file.Info.comp_info[k].quant_tbl_no;
+            if (slot < 0 || slot >= NUM_QUANT_TBLS || !file.Info.quant_tbl_ptrs[slot]) {
+                jpeg_read_coefficients(&file.Info);
+                break;
+            }
+        }
         out.Create(e);
         jpeg_copy_critical_parameters(&file.Info, &out.Info);
         if (transposed) TransposeParameters(&out.Info);
@@ -241,6 +273,7 @@ bool EncodePixels(const QByteArray& source, const TPixelRows& pixels, int32_t W,
             }
         }
         StartPixelInput(&out.Info, JDIMENSION(W), JDIMENSION(H));
+        CheckEncoderTables(&out.Info);
         jpeg_start_compress(&out.Info, TRUE);
         CopyMarkers(&file.Info, &out.Info);
         WriteRows(&out.Info, pixels, 0, 0);
@@ -305,6 +338,7 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
             patchOut.Create(e);
             jpeg_copy_critical_parameters(&file.Info, &patchOut.Info);
             StartPixelInput(&patchOut.Info, JDIMENSION(x1 - x0), JDIMENSION(y1 - y0));
+            CheckEncoderTables(&patchOut.Info);
             jpeg_start_compress(&patchOut.Info, TRUE);
             WriteRows(&patchOut.Info, pixels, x0, y0);
             jpeg_finish_compress(&patchOut.Info);
@@ -369,6 +403,33 @@ bool CheckEntropyData(const QByteArray& source, QString& error) {
     });
     if (!ok) error = QString::fromUtf8(e.Message);
     return ok;
+}
+
+// False, with the reason, when a quantisation table that the file's header
+// gives a component is one that no encoder can take: edited blocks could not
+// be encoded with it, so such a file is left to the normal decoder and
+// encoder. Tables defined only later, between scans, are checked where
+// pixels are encoded.
+bool HeaderTablesEncodable(const QByteArray& source, QString& error) {
+    TJpegError e;
+    InitError(e);
+    TDecompress file;
+    bool usable = true;
+    const bool ok = Guarded(e, [&] {
+        file.Create(e, reinterpret_cast<const unsigned char*>(source.constData()), size_t(source.size()));
+        jpeg_read_header(&file.Info, TRUE);
+        for (int k = 0; k < file.Info.num_components; ++k) {
+            const int slot = file.Info.comp_info[k].quant_tbl_no;
+            const JQUANT_TBL* table = slot >= 0 && slot < NUM_QUANT_TBLS ? file.Info.quant_tbl_ptrs[slot] : nullptr;
+            if (table && !EncoderCanUse(table)) usable = false;
+        }
+    });
+    if (!ok) {
+        error = QString::fromUtf8(e.Message);
+        return false;
+    }
+    if (!usable) error = QStringLiteral("it has a quantisation table that no encoder can use.");
+    return usable;
 }
 
 // --- TurboJPEG ---------------------------------------------------------------
@@ -495,21 +556,19 @@ void TJlvxSession::Close() {
 bool TJlvxSession::Open(const QString& FileName) {
     Close();
     FLastError.clear();
-    QByteArray data;
-    try {
-        // Only a regular file: opening a pipe or a device could block or never end.
-        if (!QFileInfo(FileName).isFile())
-            return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
-        QFile file(FileName);
-        if (!file.open(QIODevice::ReadOnly)) return Fail(QStringLiteral("Cannot open \"%1\": %2").arg(FileName, file.errorString()));
-        const qint64 size = file.size();
-        if (size <= 0) return Fail(QStringLiteral("\"%1\" is empty.").arg(FileName));
-        if (size > MaxFileSize) return Fail(QStringLiteral("\"%1\" is too large for a JPEG file.").arg(FileName));
-        data = file.read(size);
-        if (data.size() != size) return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.errorString()));
-    } catch (const std::bad_alloc&) {
-        return Fail(QStringLiteral("Out of memory while reading \"%1\".").arg(FileName));
+    TQelFileContents file = QelReadRegularFile(FileName, MaxFileSize);
+    switch (file.Fault) {
+    case TQelReadFault::None: break;
+    case TQelReadFault::NotFound:
+    case TQelReadFault::NotRegular: return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
+    case TQelReadFault::TooLarge: return Fail(QStringLiteral("\"%1\" is too large for a JPEG file.").arg(FileName));
+    case TQelReadFault::OutOfMemory: return Fail(QStringLiteral("Out of memory while reading \"%1\".").arg(FileName));
+    case TQelReadFault::CannotRead:
+        return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.SystemError));
+    default: return Fail(QStringLiteral("Cannot open \"%1\": %2").arg(FileName, file.SystemError));
     }
+    if (file.Bytes.isEmpty()) return Fail(QStringLiteral("\"%1\" is empty.").arg(FileName));
+    QByteArray data = std::move(file.Bytes);
 
     int width = 0, height = 0, subsamp = -1, colorspace = -1;
     {
@@ -526,6 +585,12 @@ bool TJlvxSession::Open(const QString& FileName) {
         return Fail(QStringLiteral("\"%1\" has no valid image size.").arg(FileName));
     if (int64_t(width) * height > MaxPixels)
         return Fail(QStringLiteral("The image in \"%1\" is too large (%2 x %3 pixels).").arg(FileName).arg(width).arg(height));
+
+    {
+        QString error;
+        if (!HeaderTablesEncodable(data, error))
+            return Fail(QStringLiteral("\"%1\" cannot be kept as it is: %2").arg(FileName, error));
+    }
 
     // The entropy-coded data is left to the first Decode, which reads all of
     // it anyway: reading it here as well would nearly double the time a photo
@@ -711,16 +776,8 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
     }
 
     // The old file stays whole until the new one is complete.
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    if (file.write(output) != output.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, why));
-    }
-    if (!file.commit()) return Fail(QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString()));
-    return true;
+    QString error;
+    return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
 }
 
 bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QByteArray& Output) {

@@ -10,10 +10,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <string>
 
 #include "QelCursors.h"
 #include "QelDemoHooks.h"
 #include "QelDemoScript.h"
+#include "QelError.h"
 #include "QelLTBitmap.h"
 #include "QelQtGeometry.h"
 
@@ -668,7 +671,19 @@ void TQelBrushToolControl::PaintOverlay(TQelViewCanvas& Canvas) {
 // --- TQelCustomBlurBrushTool ----------------------------------------------------------
 
 TQelCustomBlurBrushTool::TQelCustomBlurBrushTool()
-    : TQelBrushTool(), BlurCache(), DiscMask(), Smoothing(0), SmoothingTrackBar(), FSmoothingConnection() {
+    : TQelBrushTool(),
+      BlurCache(),
+      DiscMask(),
+      Smoothing(0),
+      SmoothingTrackBar(),
+      FSmoothingConnection(),
+      FDiscRuns(),
+      FRunsMask(nullptr),
+      FRunsWidth(-1),
+      FRunsHeight(-1),
+      FRunsStale(true),
+      FHeldSums(),
+      FScratchSums() {
     BlurCache.SetFormat(QelFormatBGRA32);
 }
 
@@ -697,6 +712,9 @@ void TQelCustomBlurBrushTool::BuildBlurMask() {
     BuildDiscMask(DiscMask, Smoothing, 255);
     const int32_t h = HalfSize(Smoothing);
     *DiscMask.MaskAddress(h, h) = 0;
+    FRunsStale = true;
+    // Held sums were taken for the old disc's reach.
+    DropBlurSums();
 }
 
 void TQelCustomBlurBrushTool::BindSmoothingTrackBar(QSlider* TrackBar) {
@@ -707,6 +725,7 @@ void TQelCustomBlurBrushTool::BindSmoothingTrackBar(QSlider* TrackBar) {
 
 void TQelCustomBlurBrushTool::EndDraw() {
     BlurCache.Release();
+    DropBlurSums();
     TQelBrushTool::EndDraw();
 }
 
@@ -730,12 +749,69 @@ void TQelCustomBlurBrushTool::GetCommandPoint(TQelDemoPlayback* Playback, const 
     TQelBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
+const std::vector<TQelCustomBlurBrushTool::TDiscRun>& TQelCustomBlurBrushTool::DiscRuns() {
+    if (!FRunsStale && FRunsMask == DiscMask.Data && FRunsWidth == DiscMask.Width && FRunsHeight == DiscMask.Height)
+        return FDiscRuns;
+    FDiscRuns.clear();
+    for (int32_t y = 0; DiscMask.Data && y < DiscMask.Height; ++y) {
+        const uint8_t* row = DiscMask.MaskAddress(0, y);
+        int32_t x = 0;
+        while (x < DiscMask.Width) {
+            if (row[x] == 0) {
+                ++x;
+                continue;
+            }
+            const int32_t from = x;
+            while (x < DiscMask.Width && row[x] != 0) ++x;
+            FDiscRuns.push_back(TDiscRun{y, from, x});
+        }
+    }
+    FRunsMask = DiscMask.Data;
+    FRunsWidth = DiscMask.Width;
+    FRunsHeight = DiscMask.Height;
+    FRunsStale = false;
+    return FDiscRuns;
+}
+
+void TQelCustomBlurBrushTool::SumDisc(const TQelRowSums& Sums, const TQelRect& Footprint, const TQelRect& R,
+                                      uint64_t Sum[3], uint64_t& Count) {
+    for (const TDiscRun& run : DiscRuns()) {
+        const int64_t y = int64_t(Footprint.Top) + run.Row;
+        if (y < R.Top || y >= R.Bottom) continue;
+        const int64_t x0 = std::max<int64_t>(int64_t(Footprint.Left) + run.From, R.Left);
+        const int64_t x1 = std::min<int64_t>(int64_t(Footprint.Left) + run.To, R.Right);
+        if (x0 >= x1) continue;
+        Sums.AddRun(int32_t(y), int32_t(x0), int32_t(x1), Sum);
+        Count += uint64_t(x1 - x0);
+    }
+}
+
+void TQelCustomBlurBrushTool::HoldBlurSums(const TQelRect& Rect) {
+    DropBlurSums();
+    const TQelPixels* backup = BackupPixels;
+    if (!backup || Rect.IsEmpty()) return;
+    // Every disc around a pixel of Rect lies inside Rect grown by the
+    // disc's half size.
+    const int64_t h = HalfSize(Smoothing);
+    const TQelRect need(Saturate(Rect.Left - h), Saturate(Rect.Top - h), Saturate(Rect.Right + h),
+                        Saturate(Rect.Bottom + h));
+    TQelRect r;
+    if (!QelIntersectRect(r, need, backup->GetBounds())) return;
+    // Beyond a few megapixels the sums would cost more memory than they save.
+    constexpr int64_t MaxHeldPixels = int64_t(4) << 20;
+    if (int64_t(r.Width()) * r.Height() > MaxHeldPixels) return;
+    // Without the memory the means are summed per pixel.
+    FHeldSums.Build(*backup, r);
+}
+
+void TQelCustomBlurBrushTool::DropBlurSums() { FHeldSums.Clear(); }
+
 TQelRGBTriple TQelCustomBlurBrushTool::GetBlurredPixel(int32_t X, int32_t Y) {
     TQelRGBTriple result;
     const TQelPixels* backup = BackupPixels;
     if (!backup || !backup->Bits || backup->BytesPerPixel < 3) return result;
-    // The cache is used only where the caller sized it; elsewhere the mean
-    // is computed and not kept.
+    // The cache is used only where the caller sized it; elsewhere, and when
+    // its memory could not be had, the mean is computed and not kept.
     uint8_t* cached = nullptr;
     if (BlurCache.Bits && BlurCache.BytesPerPixel >= 4 && BlurCache.GetBounds().Contains(X, Y)) {
         cached = BlurCache.PixelAddress(X, Y);
@@ -758,19 +834,20 @@ TQelRGBTriple TQelCustomBlurBrushTool::GetBlurredPixel(int32_t X, int32_t Y) {
     const TQelRect footprint = GetBrushRect(TQelPoint{X, Y}, Smoothing);
     TQelRect r;
     if (!DiscMask.Data || !QelIntersectRect(r, footprint, backup->GetBounds())) return own();
+    // The held sums when they cover the disc; else sums over the disc alone,
+    // which cost what adding up its pixels would.
+    const TQelRowSums* sums = &FHeldSums;
+    TQelRect covered;
+    if (FHeldSums.IsEmpty() || !QelIntersectRect(covered, r, FHeldSums.GetBounds()) || covered != r) {
+        if (!FScratchSums.Build(*backup, r))
+            throw EQelOutOfMemory("Not enough memory to average " + std::to_string(r.Width()) + " x " +
+                                  std::to_string(r.Height()) + " pixels");
+        sums = &FScratchSums;
+    }
+    auto scratch = qScopeGuard([this] { FScratchSums.Clear(); });
     uint64_t sum[3] = {0, 0, 0};
     uint64_t n = 0;
-    for (int32_t y = r.Top; y < r.Bottom; ++y) {
-        const uint8_t* disc = DiscMask.Data + ptrdiff_t(y - footprint.Top) * DiscMask.Width + (r.Left - footprint.Left);
-        const uint8_t* p = backup->PixelAddress(r.Left, y);
-        for (int32_t x = r.Left; x < r.Right; ++x, ++disc, p += backup->BytesPerPixel) {
-            if (*disc == 0) continue;
-            sum[0] += p[0];
-            sum[1] += p[1];
-            sum[2] += p[2];
-            ++n;
-        }
-    }
+    SumDisc(*sums, footprint, r, sum, n);
     if (n == 0) return own();
     const double count = double(n);
     result.Blue = uint8_t(QelRoundEven(double(sum[0]) / count));
@@ -783,4 +860,49 @@ TQelRGBTriple TQelCustomBlurBrushTool::GetBlurredPixel(int32_t X, int32_t Y) {
         cached[3] = 255;
     }
     return result;
+}
+
+// --- TQelRowSums ------------------------------------------------------------------
+
+void TQelRowSums::Clear() {
+    // The memory is kept for the next sums.
+    FBounds = TQelRect();
+    FRowLength = 0;
+    FSums.clear();
+}
+
+bool TQelRowSums::Build(const TQelPixels& Pixels, const TQelRect& Rect) {
+    Clear();
+    TQelRect r;
+    if (!Pixels.Bits || Pixels.BytesPerPixel < 3 || !QelIntersectRect(r, Rect, Pixels.GetBounds())) return false;
+    // A row sum must fit 32 bits: 255 times the width.
+    constexpr int64_t MaxWidth = int64_t(0xFFFFFFFFu / 255u);
+    const int64_t width = r.Width();
+    if (width > MaxWidth) return false;
+    const size_t rowLength = (size_t(width) + 1) * 3;
+    try {
+        FSums.resize(rowLength * size_t(r.Height()));
+    } catch (const std::bad_alloc&) {
+        Clear();
+        return false;
+    }
+    const int32_t step = Pixels.BytesPerPixel;
+    for (int32_t y = r.Top; y < r.Bottom; ++y) {
+        uint32_t* out = FSums.data() + size_t(y - r.Top) * rowLength;
+        const uint8_t* p = Pixels.PixelAddress(r.Left, y);
+        uint32_t b = 0, g = 0, red = 0;
+        out[0] = out[1] = out[2] = 0;
+        out += 3;
+        for (int64_t x = 0; x < width; ++x, p += step, out += 3) {
+            b += p[0];
+            g += p[1];
+            red += p[2];
+            out[0] = b;
+            out[1] = g;
+            out[2] = red;
+        }
+    }
+    FBounds = r;
+    FRowLength = rowLength;
+    return true;
 }

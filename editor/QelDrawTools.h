@@ -13,10 +13,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "QelBitmap.h"
 #include "QelGeometry.h"
-#include "QelGraphicsEditor.h"
+#include "QelGraphicsTool.h"
 #include "QelNumeric.h"
 
 class QPainter;
@@ -256,6 +257,33 @@ private:
     QImage FOutline;
 };
 
+// Running sums of B, G and R along each row of a rectangle of pixels, so the
+// sum over any run of a row costs two look-ups whatever its length.
+class TQelRowSums {
+public:
+    // Sums over Rect inside Pixels' bounds; false, and empty, when nothing
+    // of Rect is on the pixels or the memory cannot be had.
+    bool Build(const TQelPixels& Pixels, const TQelRect& Rect);
+    void Clear();
+    bool IsEmpty() const { return FBounds.IsEmpty(); }
+    const TQelRect& GetBounds() const { return FBounds; }
+    // Adds B, G and R over columns X0..X1 - 1 of row Y (all inside the
+    // bounds) to Sum.
+    void AddRun(int32_t Y, int32_t X0, int32_t X1, uint64_t Sum[3]) const {
+        const uint32_t* row = FSums.data() + size_t(Y - FBounds.Top) * FRowLength;
+        const uint32_t* a = row + size_t(X0 - FBounds.Left) * 3;
+        const uint32_t* b = row + size_t(X1 - FBounds.Left) * 3;
+        Sum[0] += b[0] - a[0];
+        Sum[1] += b[1] - a[1];
+        Sum[2] += b[2] - a[2];
+    }
+
+private:
+    TQelRect FBounds;
+    size_t FRowLength = 0;
+    std::vector<uint32_t> FSums;
+};
+
 // A brush that also needs the mean colour of the unchanged image in a disc
 // around a pixel, computed once per pixel and stroke.
 class TQelCustomBlurBrushTool : public TQelBrushTool {
@@ -284,6 +312,12 @@ public:
     // (X, Y), the pixel itself left out, halves to even. Cached where the
     // caller sized BlurCache (alpha 0 = not yet known).
     TQelRGBTriple GetBlurredPixel(int32_t X, int32_t Y);
+    // Until DropBlurSums, the means of pixels in Rect are taken from row sums
+    // of the backup kept for them, one look-up per disc row instead of one
+    // per disc pixel. The backup must not change meanwhile. A rectangle too
+    // large to keep sums for is left to the per-pixel sums.
+    void HoldBlurSums(const TQelRect& Rect);
+    void DropBlurSums();
 
     TQelPixelBuffer BlurCache;
     TQelPixelMask DiscMask;
@@ -291,5 +325,28 @@ public:
     QPointer<QSlider> SmoothingTrackBar;
 
 private:
+    // One run of non-zero disc values: row Row, columns From..To - 1 of the
+    // disc mask.
+    struct TDiscRun {
+        int32_t Row;
+        int32_t From;
+        int32_t To;
+    };
+    // The runs of the disc mask as it is now.
+    const std::vector<TDiscRun>& DiscRuns();
+    // The disc's sum over the backup around (X, Y), the footprint clipped to
+    // R, from Sums (which cover R).
+    void SumDisc(const TQelRowSums& Sums, const TQelRect& Footprint, const TQelRect& R, uint64_t Sum[3],
+                 uint64_t& Count);
+
     QMetaObject::Connection FSmoothingConnection;
+    std::vector<TDiscRun> FDiscRuns;
+    // The mask the runs were taken from; a changed mask is read again.
+    const uint8_t* FRunsMask = nullptr;
+    int32_t FRunsWidth = -1;
+    int32_t FRunsHeight = -1;
+    bool FRunsStale = true;
+    // Sums held by HoldBlurSums, and the scratch sums of a single mean.
+    TQelRowSums FHeldSums;
+    TQelRowSums FScratchSums;
 };

@@ -323,10 +323,13 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
             options.BlockSize = int32_t(std::max(blocks & 0xFFFFu, blocks >> 16));
             options.Pixels = pixels->PixelAddress(r.Left, r.Top);
             options.Stride = pixels->Stride;
-            const bool saved = session.Save(FileName, options);
-            // Later saves go through the encoder and ask for the quality.
+            // A failed save keeps the session, so that a retry is lossless
+            // again; after a written one, later saves go through the encoder
+            // and ask for the quality.
+            if (!session.Save(FileName, options))
+                return Fail(QStringLiteral("The JPEG file \"%1\" could not be written.").arg(FileName));
             session.Close();
-            return saved ? true : Fail(QStringLiteral("The JPEG file \"%1\" could not be written.").arg(FileName));
+            return true;
         }
         if (FormatId == QelExchangeFormatId) {
             QString error;

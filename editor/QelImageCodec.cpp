@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdarg>
@@ -19,6 +18,8 @@
 
 #include <tiffio.h>
 #include <turbojpeg.h>
+
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -357,25 +358,19 @@ bool TQelImageDecoder::Open(const QString& FileName) {
     FType = TQelImageFileType::None;
     FWidth = FHeight = 0;
     FError.clear();
-    const QFileInfo info(FileName);
-    if (!info.exists()) return Fail(QStringLiteral("The file \"%1\" does not exist.").arg(FileName));
-    // A folder or a pipe named like an image is no image; reading a pipe
-    // would block.
-    if (!info.isFile()) return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
-    QFile file(FileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.errorString()));
-    const int64_t size = file.size();
-    if (size <= 0) return Fail(QStringLiteral("The file \"%1\" is empty.").arg(FileName));
-    if (size > QelMaxImageFileSize) return Fail(QStringLiteral("The file \"%1\" is too large.").arg(FileName));
-    QByteArray data;
-    try {
-        data = file.read(size);
-    } catch (const std::bad_alloc&) {
+    const TQelFileContents file = QelReadRegularFile(FileName, QelMaxImageFileSize);
+    switch (file.Fault) {
+    case TQelReadFault::None: break;
+    case TQelReadFault::NotFound: return Fail(QStringLiteral("The file \"%1\" does not exist.").arg(FileName));
+    // A folder or a pipe named like an image is no image.
+    case TQelReadFault::NotRegular: return Fail(QStringLiteral("\"%1\" is not a file.").arg(FileName));
+    case TQelReadFault::TooLarge: return Fail(QStringLiteral("The file \"%1\" is too large.").arg(FileName));
+    case TQelReadFault::OutOfMemory:
         return Fail(QStringLiteral("There is not enough memory to read \"%1\".").arg(FileName));
+    default: return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.SystemError));
     }
-    if (data.size() != size) return Fail(QStringLiteral("Cannot read \"%1\": %2").arg(FileName, file.errorString()));
-    return OpenData(data);
+    if (file.Bytes.isEmpty()) return Fail(QStringLiteral("The file \"%1\" is empty.").arg(FileName));
+    return OpenData(file.Bytes);
 }
 
 bool TQelImageDecoder::OpenData(const QByteArray& Data) {
@@ -669,27 +664,4 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
         QelWritePropertyItems(data, Items, why);
     }
     return QelWriteFileAtomically(FileName, data, Error);
-}
-
-bool QelWriteFileAtomically(const QString& FileName, const QByteArray& Data, QString& Error) {
-    Error.clear();
-    if (QFileInfo(FileName).isDir()) {
-        Error = QStringLiteral("Cannot write \"%1\": it is a folder.").arg(FileName);
-        return false;
-    }
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        return false;
-    }
-    if (file.write(Data) != Data.size()) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        Error = QStringLiteral("Cannot write \"%1\": %2").arg(FileName, file.errorString());
-        return false;
-    }
-    return true;
 }

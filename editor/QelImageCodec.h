@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "QelAtomicWrite.h"
 #include "QelImageMetadata.h"
 
 // What a file holds, judged by its content, never by its name.
@@ -82,6 +83,3 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
 // still saved.
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
                   int32_t Height, int32_t Stride, int32_t Quality, const TQelPropertyItems& Items, QString& Error);
-
-// Replaces FileName's content with Data, or leaves the file as it was.
-bool QelWriteFileAtomically(const QString& FileName, const QByteArray& Data, QString& Error);

@@ -5,17 +5,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QStackedWidget>
 
 #include <algorithm>
 #include <memory>
 
+#include "QelAtomicWrite.h"
 #include "QelError.h"
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
 #include "QelPaths.h"
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -131,13 +132,11 @@ QString TQelApplication::GetSettingsFileName() const {
 void TQelApplication::LoadSettings() {
     std::unique_ptr<TQelSDFReader> reader;
     {
-        QFile file(GetSettingsFileName());
-        if (file.exists() && file.open(QIODevice::ReadOnly)) {
-            // A read error gives what was read so far; the reader parses as
-            // far as the bytes are sound.
-            const QByteArray bytes = file.read(MaxSettingsFileSize);
-            reader = std::make_unique<TQelSDFReader>(bytes.constData(), size_t(bytes.size()));
-        }
+        // A larger file is damaged: its first part is read as if it ended
+        // there, and the reader parses as far as the bytes are sound.
+        const TQelFileContents file =
+            QelReadRegularFile(GetSettingsFileName(), MaxSettingsFileSize, TQelOversize::ReadPrefix);
+        if (file.Ok()) reader = std::make_unique<TQelSDFReader>(file.Bytes.constData(), size_t(file.Bytes.size()));
     }
     // Load and initialise per component, so every component initialises
     // after all earlier ones are complete (the main window's settings carry
@@ -160,17 +159,13 @@ void TQelApplication::SaveSettings() {
     // Nothing written: an existing file stays as it is.
     if (bytes.empty()) return;
 
-    // Failures are silent; QSaveFile keeps the old file unless the new one
-    // was written completely.
+    // Failures are silent; the old file stays unless the new one is
+    // complete on the disk.
     const QString fileName = GetSettingsFileName();
     QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size())) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    QString error;
+    QelWriteFileAtomically(fileName,
+                           QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())), error);
 }
 
 void TQelApplication::AddIdleHandler(const TQelMethod& Method) { FIdleHandlers.Add(Method); }

@@ -366,6 +366,26 @@ bool TQelLTBitmap::Resize(int32_t NewWidth, int32_t NewHeight) {
     });
 }
 
+bool TQelLTBitmap::ResizeInto(int32_t NewWidth, int32_t NewHeight, TQelLTBitmap& Result) const {
+    Result.Clear();
+    if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
+    if (!Result.SetSize(NewWidth, NewHeight, QelFormatBGR24)) return false;
+    try {
+        const TLanczosResampler resampler;
+        const TQelRect bounds = Result.GetBoundsRect();
+        ResamplePixels(*Result.FPixels, bounds, bounds, *FPixels, GetBoundsRect(), resampler);
+    } catch (const std::exception&) {
+        Result.Clear();
+        return false;
+    }
+    return true;
+}
+
+void TQelLTBitmap::Swap(TQelLTBitmap& Other) noexcept {
+    std::swap(FPixels, Other.FPixels);
+    std::swap(FHandle, Other.FHandle);
+}
+
 void CopyBitmapToBuffer(const TQelBitmap& Bitmap, TQelPixelBuffer& Buffer) {
     const TQelPixels* pixels = Bitmap.GetPixels();
     if (pixels == nullptr || pixels->Bits == nullptr) {

@@ -95,6 +95,10 @@ public:
     bool RotateRight();
     // Lanczos (radius 3) resampling of the whole image; 24-bit only.
     bool Resize(int32_t NewWidth, int32_t NewHeight);
+    // Into Result instead, this bitmap untouched; Result is empty on false.
+    bool ResizeInto(int32_t NewWidth, int32_t NewHeight, TQelLTBitmap& Result) const;
+    // The two bitmaps trade their rows.
+    void Swap(TQelLTBitmap& Other) noexcept;
 
 private:
     // Frees the present rows and takes the new ones.

@@ -8,12 +8,9 @@
 #include <algorithm>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "QelHelpers.h"
 #include "QelPaths.h"
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -148,24 +145,9 @@ void TQelLanguageFile::LoadFromBytes(const QByteArray& bytes) {
 
 bool TQelLanguageFile::LoadFromFile(const QString& fileName) {
     Clear();
-    // Only regular files: reading a FIFO or a device named "*.ini" would block
-    // or never end. Opened without blocking and checked on the open handle,
-    // so the file cannot be swapped between the check and the read.
-    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxFileSize) {
-        ::close(fd);
-        return false;
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    const QByteArray bytes = file.read(MaxFileSize + 1);
-    if (bytes.size() > MaxFileSize) return false;
-    LoadFromBytes(bytes);
+    const TQelFileContents file = QelReadRegularFile(fileName, MaxFileSize);
+    if (!file.Ok()) return false;
+    LoadFromBytes(file.Bytes);
     return true;
 }
 

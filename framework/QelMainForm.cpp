@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QImageReader>
@@ -37,24 +38,11 @@ constexpr uint32_t PlacementElement = 2;
 
 const char* const ImageIndexProperty = "qelImageIndex";
 
-// The pictures that modules add by name, and the toolbar image each one is.
-struct TNamedImage {
-    const char* Name;
-    int Index;
-};
-constexpr TNamedImage NamedImages[] = {
-    {"PrevImage", 14},       {"NextImage", 15},   {"Right", 16},  {"HandInpainting", 20},
-    {"UndoBrush", 21},       {"Contrast", 22},    {"Resize", 23}, {"Crop", 24},
-    {"Lipstick", 25},        {"EyeColor", 26},    {"Powder", 27}, {"Rouge", 28},
-    {"TeethBleach", 29},     {"ImperfectionWand", 30},
-};
-
-QString NamedImageFile(const QString& name) {
-    for (const TNamedImage& image : NamedImages) {
-        if (name == QLatin1String(image.Name))
-            return QStringLiteral(":/icons/toolbar/%1.svg").arg(image.Index, 2, 10, QLatin1Char('0'));
-    }
-    return QString();
+// The pictures modules add by name, each a file; the composition root
+// names them.
+QHash<QString, QString>& ImageResources() {
+    static QHash<QString, QString> resources;
+    return resources;
 }
 
 void UpdateToggleCaptions(QMenu* menu, int depth) {
@@ -76,6 +64,10 @@ void UpdateToggleCaptions(QMenu* menu, int depth) {
 }
 
 }  // namespace
+
+void QelRegisterImageResource(const QString& Name, const QString& FileName) { ImageResources().insert(Name, FileName); }
+
+QString QelImageResourceFile(const QString& Name) { return ImageResources().value(Name); }
 
 // ---------------------------------------------------------------------------
 // TQelImageList
@@ -354,7 +346,7 @@ QDockWidget* TMainForm::AddDockablePanel() {
 }
 
 int TMainForm::AddImage(const QString& resourceName) {
-    const QString file = NamedImageFile(resourceName);
+    const QString file = QelImageResourceFile(resourceName);
     if (file.isEmpty()) return -1;
     TQelImageList* images = GetImages();
     const int count = images->Count();

@@ -25,6 +25,12 @@ class QMenuBar;
 class QStatusBar;
 class QToolBar;
 
+// The pictures modules ask for by name (TMainForm::AddImage), each a picture
+// file. The framework names none: the composition root registers them.
+void QelRegisterImageResource(const QString& Name, const QString& FileName);
+// The file registered under Name; empty when none is.
+QString QelImageResourceFile(const QString& Name);
+
 // A list of button and menu images addressed by index. Indices without an
 // image hold a null icon, so the indices stay those of the image files.
 class TQelImageList {
@@ -141,8 +147,9 @@ public:
     }
     // A dockable panel owned by the main window, not yet in a dock area.
     QDockWidget* AddDockablePanel();
-    // Appends the named picture to GetImages(); its index, or -1 when the
-    // picture does not exist or cannot be read.
+    // Appends the named picture (see QelRegisterImageResource) to
+    // GetImages(); its index, or -1 when no picture has that name or its
+    // file cannot be read.
     int AddImage(const QString& resourceName);
     // The program's toolbar image list when set, else the window's own.
     TQelImageList* GetImages();

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
@@ -33,7 +34,8 @@ bool EventButton(QMouseEvent* Event, TMouseButton& Button) {
 
 // --- TQelViewControl -----------------------------------------------------------
 
-TQelViewControl::TQelViewControl(QWidget* Parent) : QAbstractScrollArea(Parent), Objects(), ViewCanvas() {
+TQelViewControl::TQelViewControl(QWidget* Parent)
+    : QAbstractScrollArea(Parent), Objects(), ViewCanvas(), WheelStepSum() {
     setFrameShape(QFrame::NoFrame);
     QWidget* client = viewport();
     // Every paint fills its whole region; resizing repaints only what is new.
@@ -130,14 +132,30 @@ void TQelViewControl::keyReleaseEvent(QKeyEvent* Event) {
 }
 
 void TQelViewControl::wheelEvent(QWheelEvent* Event) {
-    const int32_t step = QelWheelStep(Event->angleDelta().y());
-    if (step == 0) {
+    const int delta = Event->angleDelta().y();
+    if (delta == 0) {
         Event->ignore();
         return;
     }
+    // Part of a notch is taken and waits for the rest.
+    const int32_t steps = WheelSteps(delta);
+    if (steps == 0) return;
     const TQelPoint p = ClientPoint(Event->position());
-    if (MouseWheel(QelShiftState(Event->modifiers(), Event->buttons()), step, p)) return;
-    QAbstractScrollArea::wheelEvent(Event);
+    const TShiftState shift = QelShiftState(Event->modifiers(), Event->buttons());
+    const int32_t step = steps > 0 ? 1 : -1;
+    const QPointer<TQelViewControl> self(this);
+    int32_t unhandled = 0;
+    for (int32_t i = 0; i != steps; i += step) {
+        if (!MouseWheel(shift, step, p)) unhandled += step;
+        // A handler may have closed the window.
+        if (!self) return;
+    }
+    if (unhandled == 0) return;
+    // Steps the view leaves alone scroll it, a notch each.
+    QWheelEvent notches(Event->position(), Event->globalPosition(), QPoint(), QPoint(0, unhandled * 120),
+                        Event->buttons(), Event->modifiers(), Event->phase(), Event->inverted(), Event->source());
+    QAbstractScrollArea::wheelEvent(&notches);
+    Event->setAccepted(notches.isAccepted());
 }
 
 // --- TQelScrollViewControl -----------------------------------------------------

@@ -15,7 +15,7 @@ class QScrollBar;
 // Paints its objects through its view canvas, double-buffered and without a
 // background erase. Qt input reaches subclasses once, translated: client
 // coordinates, the platform's button and virtual-key numbers, shift-state
-// bits and one step per wheel event.
+// bits and wheel steps of one notch each.
 class TQelViewControl : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -31,6 +31,11 @@ public:
 
     TQelViewObjectList Objects;
     TQelViewCanvas ViewCanvas;
+
+    // The whole wheel steps a vertical movement of the wheel completes over
+    // this view (see TQelWheelSteps); every wheel path into the view counts
+    // through here, so a touchpad gesture zooms or scrolls notch by notch.
+    int32_t WheelSteps(int AngleDeltaY) { return WheelStepSum.Add(AngleDeltaY); }
 
 protected:
     // Translated input. Key handlers set Key to 0 when they used it; a key
@@ -60,6 +65,9 @@ protected:
     // The view moves its own origin; Qt's scroll-bar bookkeeping must not
     // move pixels a second time.
     void scrollContentsBy(int, int) override {}
+
+private:
+    TQelWheelSteps WheelStepSum;
 };
 
 template <class T, class... Args>

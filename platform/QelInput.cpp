@@ -81,7 +81,12 @@ uint16_t QelVirtualKey(int Key, Qt::KeyboardModifiers Modifiers) {
     }
 }
 
-int32_t QelWheelStep(int AngleDeltaY) {
+int32_t TQelWheelSteps::Add(int AngleDeltaY) {
+    constexpr int64_t Notch = 120;
     if (AngleDeltaY == 0) return 0;
-    return AngleDeltaY > 0 ? 1 : -1;
+    if ((AngleDeltaY > 0) != (Remainder > 0)) Remainder = 0;
+    const int64_t sum = int64_t(Remainder) + AngleDeltaY;
+    // C++ division truncates toward zero, so the remainder keeps the sign.
+    Remainder = int32_t(sum % Notch);
+    return int32_t(sum / Notch);
 }

@@ -1,6 +1,6 @@
 // Qt input in the terms the tools are written in: the platform's mouse
-// button numbers, shift-state bits, virtual-key numbers and one wheel step
-// per wheel event. Every view translates through these, once.
+// button numbers, shift-state bits, virtual-key numbers and whole wheel
+// steps. Every view translates through these, once.
 #pragma once
 
 #include <Qt>
@@ -53,6 +53,18 @@ TShiftState QelShiftState(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Butt
 // are told apart by Qt::KeypadModifier. 0 for keys without one.
 uint16_t QelVirtualKey(int Key, Qt::KeyboardModifiers Modifiers);
 
-// One step per wheel event, whatever its size: +1 away from the user, -1
-// toward; 0 for an event without vertical movement, which is not passed on.
-int32_t QelWheelStep(int AngleDeltaY);
+// Wheel movement in whole steps: one step is one notch of a mouse wheel
+// (120 units of Qt's angle delta). A touchpad's small movements add up until
+// they make a notch; what is left over starts afresh when the direction
+// turns. Each view keeps its own.
+class TQelWheelSteps {
+public:
+    TQelWheelSteps() : Remainder(0) {}
+    // The steps this movement completes: positive away from the user,
+    // negative toward; 0 while a notch is still being made and for a
+    // movement without vertical part.
+    int32_t Add(int AngleDeltaY);
+
+private:
+    int32_t Remainder;  // always less than a notch either way
+};

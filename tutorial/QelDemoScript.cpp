@@ -1,23 +1,19 @@
 #include "QelDemoScript.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "QelAtomicWrite.h"
 #include "QelError.h"
 #include "QelGeometry.h"
 #include "QelHelpers.h"
 #include "QelIniFile.h"
 #include "QelLocalizer.h"
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -81,25 +77,18 @@ void TQelDemoScript::EnsureInvariant() {
 }
 
 void TQelDemoScript::LoadFromFile(const QString& fileName) {
-    // Only regular files: opening a FIFO would block and a device would never
-    // end. Opened without blocking and checked on the open handle, so the file
-    // cannot be swapped between the check and the read.
-    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        throw EQelError("Cannot open file \"" + fileName.toStdString() + "\". " + std::strerror(error));
+    const TQelFileContents file = QelReadRegularFile(fileName, MaxFileSize);
+    const std::string cannotOpen = "Cannot open file \"" + fileName.toStdString() + "\". ";
+    switch (file.Fault) {
+    case TQelReadFault::None: break;
+    case TQelReadFault::NotRegular: throw EQelError(cannotOpen + "It is not a regular file.");
+    case TQelReadFault::TooLarge: throw EQelError("The file is too large for a tutorial script.");
+    case TQelReadFault::OutOfMemory: throw EQelError(cannotOpen + "There is not enough memory.");
+    case TQelReadFault::CannotRead:
+        throw EQelError("Cannot read the tutorial script. " + file.SystemError.toStdString());
+    default: throw EQelError(cannotOpen + file.SystemError.toStdString());
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw EQelError("Cannot open file \"" + fileName.toStdString() + "\". It is not a regular file.");
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        throw EQelError("Cannot open file \"" + fileName.toStdString() + "\". " + file.errorString().toStdString());
-    }
-    LoadFromStream(file);
+    LoadFromBytes(file.Bytes);
     // Only now: a failed load must not leave the name of a file that was never read.
     FFileName = fileName;
 }
@@ -155,10 +144,8 @@ QByteArray TQelDemoScript::SaveToBytes() const {
 }
 
 void TQelDemoScript::SaveToFile(const QString& fileName) const {
-    QSaveFile file(fileName);
-    const QByteArray bytes = SaveToBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EQelError("Cannot create file \"" + fileName.toStdString() + "\". " + file.errorString().toStdString());
+    QString error;
+    if (!QelWriteFileAtomically(fileName, SaveToBytes(), error)) throw EQelError(error.toStdString());
 }
 
 QByteArrayList* TQelDemoScript::ScriptLines() {

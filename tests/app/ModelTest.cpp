@@ -8,12 +8,17 @@
 #include <QTimer>
 
 #include "Model.h"
+#include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelGraphicsEditor.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelResizeTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -63,11 +68,21 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 4);
+    ASSERT_EQ(app.ComponentCount(), 8);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    EXPECT_EQ(app.Components(3), ToolPanelModule);
+    // The tutorial and tutorial-editor modules, before the tool panel.
+    EXPECT_EQ(app.Components(3), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
+    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
+    EXPECT_TRUE(DemoModule->ShowAtStartup);
+    // The tools in toolbar order, with their toolbar images.
+    EXPECT_EQ(app.Components(6), ResizeTool);
+    EXPECT_EQ(app.Components(7), CropTool);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
@@ -99,6 +114,13 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
     EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32));
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 30));
+
+    // The pictures the tools ask for by name are the program's toolbar images.
+    int added = Module->NewTBXImageList.Count();
+    for (const char* name : {"PrevImage", "NextImage", "Right", "HandInpainting", "UndoBrush", "Contrast", "Resize",
+                             "Crop", "Lipstick", "EyeColor", "Powder", "Rouge", "TeethBleach", "ImperfectionWand"})
+        EXPECT_EQ(MainForm->AddImage(name), added++) << name;
+    EXPECT_EQ(QelImageResourceFile("Lipstick"), ":/icons/toolbar/25.svg");
 
     QTimer::singleShot(0, MainForm, [] { MainForm->close(); });
     app.Run();

@@ -39,18 +39,20 @@ inline bool WriteFile(const QString& path, const QByteArray& data) {
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-// Gradients with a little noise, so that no row or column repeats.
-inline TQelPixelBuffer Picture(int32_t w, int32_t h, uint32_t seed = 7) {
+// Stripes, gradients and noise: no row or column repeats, any shift by a
+// pixel shows, and no two MCUs look alike.
+inline TQelPixelBuffer Picture(int32_t w, int32_t h, uint32_t seed = 1) {
     TQelPixelBuffer b;
     b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
     uint32_t s = seed;
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             s = s * 1664525u + 1013904223u;
+            const int noise = int(s >> 27);
             uint8_t* p = b.PixelAddress(x, y);
-            p[0] = uint8_t(x * 7 + (s >> 29));
-            p[1] = uint8_t(y * 5 + x);
-            p[2] = uint8_t(200 - x * 3 + y);
+            p[0] = uint8_t(((x * 9 + y * 2) % 180) + noise);
+            p[1] = uint8_t(((x * x / 7 + y * 5) % 180) + noise);
+            p[2] = uint8_t(40 + ((x / 3 + y / 4) % 2) * 150 + noise);
         }
     return b;
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -19,31 +21,19 @@
 #include <jpeglib.h>
 #include <turbojpeg.h>
 
+#include "ImageFileSamples.h"
 #include "JlvxSession.h"
 #include "Jolvex.h"
 #include "QelBitmap.h"
+#include "QelImageCodec.h"
+#include "SmallFileSystem.h"
+#include "WatchedFifo.h"
 
 namespace {
 
 // --- Pictures ---------------------------------------------------------------
 
-// Stripes, gradients and noise: any shift by a pixel shows, and no two MCUs
-// look alike.
-TQelPixelBuffer MakePicture(int32_t w, int32_t h, uint32_t seed = 1) {
-    TQelPixelBuffer b;
-    b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, h));
-    uint32_t s = seed;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            s = s * 1664525u + 1013904223u;
-            const int noise = int(s >> 27);
-            uint8_t* p = b.PixelAddress(x, y);
-            p[0] = uint8_t(((x * 9 + y * 2) % 180) + noise);
-            p[1] = uint8_t(((x * x / 7 + y * 5) % 180) + noise);
-            p[2] = uint8_t(40 + ((x / 3 + y / 4) % 2) * 150 + noise);
-        }
-    return b;
-}
+using samples::Picture;
 
 TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
                             const std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)>& from) {
@@ -295,7 +285,7 @@ protected:
     QString Path(const QString& name) const { return Dir.filePath(name); }
     QString Make(const QString& name, int32_t w, int32_t h, int subsamp, int quality = 90) {
         const QString path = Path(name);
-        EXPECT_TRUE(WriteAll(path, Compress(MakePicture(w, h), subsamp, quality)));
+        EXPECT_TRUE(WriteAll(path, Compress(Picture(w, h), subsamp, quality)));
         return path;
     }
 };
@@ -593,7 +583,7 @@ TJlvxSaveOptions SaveOptionsFor(const TQelPixelBuffer& pixels) {
 }  // namespace
 
 TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
-    const QByteArray good = Compress(MakePicture(64, 48), TJSAMP_420);
+    const QByteArray good = Compress(Picture(64, 48), TJSAMP_420);
     const qsizetype scan = ScanDataOffset(good);
     ASSERT_GT(scan, 0);
     QByteArray noEnd = good;
@@ -640,6 +630,11 @@ TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
     TJlvxSession session;
     EXPECT_FALSE(session.Open(Path(QStringLiteral("missing.jpg"))));
     EXPECT_FALSE(session.LastError().isEmpty());
+    TWatchedFifo fifo(Path(QStringLiteral("pipe.jpg")));
+    ASSERT_TRUE(fifo.Made);
+    EXPECT_FALSE(session.Open(Path(QStringLiteral("pipe.jpg"))));
+    EXPECT_FALSE(session.Open(QStringLiteral("/dev/zero")));
+    EXPECT_FALSE(fifo.ReaderBlocked());
     EXPECT_FALSE(session.RotateRight());
     EXPECT_FALSE(session.SetRegion(0, 0, 1, 1));
     EXPECT_EQ(session.GetBlockSizes(), 0u);
@@ -672,8 +667,28 @@ TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
 }
 
+TEST_F(JlvxSessionTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
+    if (!QelOnSmallFileSystem(Dir.path())) return;
+    const QString source = Make(QStringLiteral("source.jpg"), 32, 32, TJSAMP_420);
+    const QString target = Path(QStringLiteral("target.jpg"));
+    ASSERT_TRUE(WriteAll(target, "old contents"));
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(source));
+    QelFillFileSystem(Dir.path());
+    EXPECT_FALSE(doc.Save(target));
+    EXPECT_TRUE(doc.Session.LastError().contains(QStringLiteral("target.jpg"))) << doc.Session.LastError().toStdString();
+    // The encoders' saves, of a few hundred bytes and more.
+    for (const TQelImageFileType type : {TQelImageFileType::Bmp, TQelImageFileType::Png, TQelImageFileType::Jpeg}) {
+        QString error;
+        EXPECT_FALSE(QelSaveImage(target, type, doc.Image.Bits, 8, 6, doc.Image.Stride, 90, {}, error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3) << "a temporary file was left behind";
+}
+
 TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {
-    const TQelPixelBuffer picture = MakePicture(64, 48);
+    const TQelPixelBuffer picture = Picture(64, 48);
     const QByteArray damaged = WithCorruptScan(Compress(picture, TJSAMP_420));
     ASSERT_FALSE(damaged.isEmpty());
     const QString source = Path(QStringLiteral("damaged.jpg"));
@@ -725,6 +740,82 @@ TEST_F(JlvxSessionTest, ASaveWithoutADecodeStillKeepsTheBlocks) {
     ASSERT_TRUE(session.Save(Path("copy.jpg"), SaveOptionsFor(pixels))) << session.LastError().toStdString();
     EXPECT_EQ(session.LastEncodedMCUs(), 0);
     ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("copy.jpg"))), ReadCoefficients(ReadAll(source)), "copy");
+}
+
+// --- Quantisation tables that no encoder can take ------------------------------
+
+namespace {
+
+// Three scans, one per component, with the chroma table defined only just
+// before the second scan and holding a 0: a read of the headers does not
+// see it.
+QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
+    TTestError e;
+    jpeg_compress_struct c{};
+    c.err = jpeg_std_error(&e.Base);
+    e.Base.error_exit = TestErrorExit;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_scan_info scans[3] = {{1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    jpeg_create_compress(&c);
+    const bool ok = TestGuarded(e, [&] {
+        jpeg_mem_dest(&c, &buffer, &size);
+        c.image_width = JDIMENSION(picture.Width);
+        c.image_height = JDIMENSION(picture.Height);
+        c.in_color_space = JCS_EXT_BGR;
+        c.input_components = 3;
+        jpeg_set_defaults(&c);
+        c.scan_info = scans;
+        c.num_scans = 3;
+        jpeg_start_compress(&c, TRUE);
+        while (c.next_scanline < c.image_height) {
+            JSAMPROW row = picture.PixelAddress(0, int32_t(c.next_scanline));
+            jpeg_write_scanlines(&c, &row, 1);
+        }
+        jpeg_finish_compress(&c);
+    });
+    jpeg_destroy_compress(&c);
+    QByteArray jpeg = ok ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
+    std::free(buffer);
+    const qsizetype chroma = jpeg.indexOf(QByteArray("\xFF\xDB", 2), jpeg.indexOf(QByteArray("\xFF\xDB", 2)) + 2);
+    if (chroma < 0) return QByteArray();
+    QByteArray table = jpeg.mid(chroma, 2 + ((uchar(jpeg[chroma + 2]) << 8) | uchar(jpeg[chroma + 3])));
+    if (table.size() != 69 || table[4] != 1) return QByteArray();
+    table[5 + 10] = 0;
+    jpeg.remove(chroma, table.size());
+    const qsizetype second = jpeg.indexOf(QByteArray("\xFF\xDA", 2), jpeg.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
+    if (second < 0) return QByteArray();
+    return jpeg.insert(second, table);
+}
+
+}  // namespace
+
+TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith) {
+    // A 0 in a table of the headers: the file is left to the plain decoder
+    // and encoder.
+    QByteArray zero = Compress(Picture(32, 32), TJSAMP_420);
+    const qsizetype dqt = zero.indexOf(QByteArray("\xFF\xDB", 2));
+    ASSERT_GT(dqt, 0);
+    zero[dqt + 5 + 10] = 0;
+    ASSERT_TRUE(WriteAll(Path("zero.jpg"), zero));
+    TJlvxSession session;
+    EXPECT_FALSE(session.Open(Path("zero.jpg")));
+    EXPECT_TRUE(session.LastError().contains(QStringLiteral("quantisation"))) << session.LastError().toStdString();
+
+    // One defined between scans opens, and its blocks are kept; edited
+    // pixels, which would need the table, are refused with the reason.
+    const QByteArray late = WithLateZeroChromaTable(Picture(48, 32));
+    ASSERT_FALSE(late.isEmpty());
+    ASSERT_TRUE(WriteAll(Path("late.jpg"), late));
+    TDocument doc;
+    ASSERT_TRUE(doc.Open(Path("late.jpg"))) << doc.Session.LastError().toStdString();
+    ASSERT_TRUE(doc.Save(Path("kept.jpg")));
+    EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
+    Fill(doc.Image, TQelRect(3, 3, 6, 6), 0, 0, 255);
+    EXPECT_FALSE(doc.Save(Path("edited.jpg")));
+    EXPECT_TRUE(doc.Session.LastError().contains(QStringLiteral("quantisation"))) << doc.Session.LastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Path("edited.jpg")));
+    EXPECT_TRUE(doc.Session.IsOpen());
 }
 
 // --- The binding ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QWheelEvent>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -388,4 +389,82 @@ TEST_F(TDrawToolTest, BlurMeansRoundHalvesToEvenAndAreCachedPerStroke) {
     EXPECT_EQ(tool->GetBlurredPixel(5, 5), (TQelRGBTriple{200, 200, 200}));
     tool->EndDraw();
     EXPECT_EQ(tool->BlurCache.Bits, nullptr);
+}
+
+namespace {
+
+// The disc mean added up pixel by pixel, as the definition reads.
+TQelRGBTriple DirectDiscMean(const TQelPixels& image, int32_t x, int32_t y, int32_t smoothing) {
+    TQelPixelMask disc;
+    TQelMaskDrawTool::BuildDiscMask(disc, smoothing, 255);
+    const int32_t h = smoothing / 2;
+    disc.Data[h * disc.Width + h] = 0;
+    uint64_t sum[3] = {0, 0, 0};
+    uint64_t n = 0;
+    for (int32_t j = 0; j < disc.Height; ++j)
+        for (int32_t i = 0; i < disc.Width; ++i) {
+            const int32_t px = x - h + i;
+            const int32_t py = y - h + j;
+            if (!disc.Data[j * disc.Width + i] || !image.GetBounds().Contains(px, py)) continue;
+            for (int c = 0; c < 3; ++c) sum[c] += image.PixelAddress(px, py)[c];
+            ++n;
+        }
+    TQelRGBTriple own;
+    if (image.GetBounds().Contains(x, y)) own = {image.PixelAddress(x, y)[0], image.PixelAddress(x, y)[1],
+                                                 image.PixelAddress(x, y)[2]};
+    if (n == 0) return own;
+    auto mean = [&](int c) { return uint8_t(QelRoundEven(double(sum[c]) / double(n))); };
+    return TQelRGBTriple{mean(0), mean(1), mean(2)};
+}
+
+}  // namespace
+
+TEST_F(TDrawToolTest, BlurMeansFromRowSumsEqualTheDirectSumOnRandomImages) {
+    std::mt19937 random(17);
+    Open(41, 33);
+    for (int32_t y = 0; y < 33; ++y)
+        for (int32_t x = 0; x < 41; ++x)
+            SetPixel(x, y, uint8_t(random()), uint8_t(random()), uint8_t(random()));
+    Doc->SyncBackup();
+    auto* tool = AddTool<TQelCustomBlurBrushTool>();
+    const TQelPixels& image = *Doc->GetPixels();
+    tool->BeginModification(View);
+    for (int32_t smoothing : {1, 2, 3, 4, 5, 8, 11, 24, 37, 50}) {
+        tool->SetSmoothing(smoothing);
+        SCOPED_TRACE(smoothing);
+        // A stroke: the cache over the whole image, sums held per dab, the
+        // dabs reaching past every edge and asking also outside their sums.
+        tool->BlurCache.SetBounds(image.GetBounds());
+        for (const TQelPoint& centre : {TQelPoint{0, 0}, TQelPoint{40, 32}, TQelPoint{20, 16}, TQelPoint{-3, 35}}) {
+            const TQelRect dab = TQelDrawTool::GetBrushRect(centre, 15);
+            tool->HoldBlurSums(dab);
+            for (int32_t y = dab.Top - 2; y < dab.Bottom + 2; ++y)
+                for (int32_t x = dab.Left - 2; x < dab.Right + 2; ++x)
+                    ASSERT_EQ(tool->GetBlurredPixel(x, y), DirectDiscMean(image, x, y, smoothing)) << x << "," << y;
+            tool->DropBlurSums();
+        }
+        // Held sums bigger than any disc, and again from the cache.
+        tool->HoldBlurSums(image.GetBounds());
+        for (int32_t y = 0; y < 33; y += 3)
+            for (int32_t x = 0; x < 41; x += 2)
+                ASSERT_EQ(tool->GetBlurredPixel(x, y), DirectDiscMean(image, x, y, smoothing)) << x << "," << y;
+        tool->DropBlurSums();
+        tool->BlurCache.Release();
+        // The colour pick: the cache reset to the brush rectangle, one mean
+        // at the brush position, no sums held.
+        for (int k = 0; k < 20; ++k) {
+            const int32_t x = int32_t(random() % 45) - 2;
+            const int32_t y = int32_t(random() % 37) - 2;
+            tool->BlurCache.SetBounds(TQelDrawTool::GetBrushRect(TQelPoint{x, y}, tool->Size));
+            ASSERT_EQ(tool->GetBlurredPixel(x, y), DirectDiscMean(image, x, y, smoothing)) << x << "," << y;
+            tool->BlurCache.Release();
+        }
+    }
+    // A cache whose memory could not be had is no cache: the means are still
+    // right, only not kept.
+    tool->SetSmoothing(9);
+    tool->BlurCache.SetBounds(TQelRect(0, 0, 1 << 30, 1 << 30));
+    ASSERT_EQ(tool->BlurCache.Bits, nullptr);
+    EXPECT_EQ(tool->GetBlurredPixel(7, 5), DirectDiscMean(image, 7, 5, 9));
+    tool->EndDraw();
 }

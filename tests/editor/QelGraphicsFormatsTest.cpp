@@ -316,6 +316,57 @@ TEST_F(GraphicsFormatsTest, SessionSavesSkipTheDialogOnceAndKeepTheItems) {
     EXPECT_EQ(decoder.Width(), 16);
 }
 
+TEST_F(GraphicsFormatsTest, AFailedSessionSaveKeepsTheSessionForALosslessRetry) {
+    TSessionFactory factory;
+    int32_t id = 0;
+    const QString in = Write("photo.jpg", Jpeg(Picture(48, 32), 90, 0, TJSAMP_420));
+    auto document = Loaded(in, id);
+    ASSERT_TRUE(document);
+    EXPECT_FALSE(Formats.Save(*document, Path("no/such/folder/photo.jpg"), 0));
+    EXPECT_FALSE(Formats.LastError().isEmpty());
+    ASSERT_TRUE(document->JpegSession->IsOpen());
+
+    ASSERT_TRUE(Formats.Save(*document, Path("retry.jpg"), 0)) << Formats.LastError().toStdString();
+    EXPECT_EQ(Formats.Asked, 0);
+    auto* session = dynamic_cast<TJlvxSession*>(document->JpegSession.get());
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->LastEncodedMCUs(), 0);
+    EXPECT_FALSE(session->IsOpen());
+}
+
+TEST_F(GraphicsFormatsTest, AQuantisationTableWithAZeroNeverReachesAnEncoder) {
+    TSessionFactory factory;
+    QByteArray jpeg = Jpeg(Picture(40, 24), 90, 0, TJSAMP_420);
+    const qsizetype dqt = FindMarker(jpeg, 0xDB);
+    ASSERT_GT(dqt, 0);
+    jpeg[dqt + 5 + 20] = 0;
+    const QString in = Write("zero.jpg", jpeg);
+    // Saved unchanged, with one pixel edited, and turned.
+    for (int step = 0; step < 3; ++step) {
+        int32_t id = 0;
+        auto document = Loaded(in, id);
+        ASSERT_TRUE(document) << Formats.LastError().toStdString();
+        EXPECT_EQ(id, 0);
+        EXPECT_FALSE(document->JpegSession->IsOpen());
+        uint8_t* pixel = document->GetPixels()->PixelAddress(5, 5);
+        if (step == 1) pixel[0] = pixel[1] = pixel[2] = 255;
+        if (step == 2) document->RotateRight();
+        ASSERT_TRUE(Formats.Save(*document, Path("out.jpg"), 0)) << Formats.LastError().toStdString();
+        TQelImageDecoder decoder;
+        ASSERT_TRUE(decoder.Open(Path("out.jpg")));
+        EXPECT_EQ(decoder.Width(), step == 2 ? 24 : 40);
+        TQelPixelBuffer saved;
+        saved.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
+        ASSERT_TRUE(decoder.Decode(saved.Bits, saved.Stride));
+        // Every table of the new file can be divided by.
+        const QByteArray out = ReadFile(Path("out.jpg"));
+        const qsizetype table = FindMarker(out, 0xDB);
+        ASSERT_GT(table, 0);
+        EXPECT_FALSE(out.mid(table + 5, 64).contains('\0'));
+    }
+    EXPECT_EQ(Formats.Asked, 3);
+}
+
 TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
     TQelPixelBuffer host = Picture(9, 7);
     const QString path = Path("host.pspf");

@@ -13,6 +13,7 @@
 #include "ImageFileSamples.h"
 #include "QelImageCodec.h"
 #include "QelImageMetadata.h"
+#include "WatchedFifo.h"
 
 using namespace samples;
 
@@ -329,6 +330,14 @@ TEST_F(ImageCodecTest, DamagedFilesFailWithAClearErrorAndStayUnchanged) {
     d = DecodeFile(Path("missing.jpg"));
     EXPECT_FALSE(d.Ok);
     EXPECT_FALSE(QFileInfo::exists(Path("missing.jpg")));
+    TWatchedFifo fifo(Path("pipe.jpg"));
+    ASSERT_TRUE(fifo.Made);
+    for (const QString& name : {Path("pipe.jpg"), QStringLiteral("/dev/zero")}) {
+        d = DecodeFile(name);
+        EXPECT_FALSE(d.Ok);
+        EXPECT_TRUE(d.Error.contains("not a file")) << d.Error.toStdString();
+    }
+    EXPECT_FALSE(fifo.ReaderBlocked());
 }
 
 TEST(ImageCodecSizes, SizesAreCheckedBeforeAnyRowsAreMade) {

@@ -21,6 +21,8 @@
 #include "QelLocalizer.h"
 #include "QelMessageBox.h"
 #include "QelModule.h"
+#include "SmallFileSystem.h"
+#include "WatchedFifo.h"
 
 namespace {
 
@@ -225,6 +227,36 @@ TEST_F(TQelApplicationTest, DamagedSettingsFileIsReadAsFarAsItIsSoundWithoutAMes
         EXPECT_EQ(a->Value(), 5);
         EXPECT_EQ(L, (Log{"A.Load", "A.Init", "B.Load", "B.Init", "A.AllLoaded", "B.AllLoaded"}));
     }
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
+TEST_F(TQelApplicationTest, SettingsFileThatIsAPipeIsNotWaitedOn) {
+    TLogModule* a = nullptr;
+    App.CreateModule(a, &L, "A", 1, true);
+    QDir().mkpath(QFileInfo(App.GetSettingsFileName()).absolutePath());
+    TWatchedFifo fifo(App.GetSettingsFileName());
+    ASSERT_TRUE(fifo.Made);
+    L.clear();
+    App.LoadSettings();
+    EXPECT_FALSE(fifo.ReaderBlocked());
+    EXPECT_EQ(L, (Log{"A.Init", "A.AllLoaded"}));
+    EXPECT_TRUE(Messages.Shown.empty());
+}
+
+TEST_F(TQelApplicationTest, AFullDiskKeepsTheOldSettingsFile) {
+    const QString folder = QFileInfo(App.GetSettingsFileName()).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!QelOnSmallFileSystem(folder)) return;
+    TLogModule* a = nullptr;
+    App.CreateModule(a, &L, "A", 1, true);
+    a->SetValue(1);
+    App.SaveSettings();
+    const QByteArray old = ReadSettingsFile();
+    ASSERT_FALSE(old.isEmpty());
+    QelFillFileSystem(folder);
+    a->SetValue(2);
+    App.SaveSettings();
+    EXPECT_EQ(ReadSettingsFile(), old);
     EXPECT_TRUE(Messages.Shown.empty());
 }
 

@@ -195,10 +195,18 @@ TEST_F(TMainFormTest, ImagesAddedByNameReturnThePreviousCount) {
     EXPECT_TRUE(images.Icon(31).isNull());
     EXPECT_TRUE(images.Icon(-1).isNull());
 
+    // Names are the program's to give.
+    QelRegisterImageResource("Crop", ":/icons/toolbar/24.svg");
+    QelRegisterImageResource("HandInpainting", ":/icons/toolbar/20.svg");
+    QelRegisterImageResource("Lipstick", ":/icons/toolbar/25.svg");
+    QelRegisterImageResource("Broken", ":/icons/toolbar/99.svg");
+    EXPECT_EQ(QelImageResourceFile("Crop"), ":/icons/toolbar/24.svg");
+
     ToolbarImages = &images;
     TMainForm* form = NewMainForm();
     EXPECT_EQ(form->GetImages(), &images);
     EXPECT_EQ(form->AddImage("Missing"), -1);
+    EXPECT_EQ(form->AddImage("Broken"), -1);
     EXPECT_EQ(images.Count(), 31);
     EXPECT_EQ(form->AddImage("Crop"), 31);
     EXPECT_EQ(form->AddImage("HandInpainting"), 32);

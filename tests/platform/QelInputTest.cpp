@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "QelInput.h"
 
-TEST(QelInput, KeysButtonsShiftStateAndWheel) {
+TEST(QelInput, KeysButtonsAndShiftState) {
     const Qt::KeyboardModifiers none;
     // The numbers the tools are written against.
     EXPECT_EQ(QelVirtualKey(Qt::Key_Space, none), 32);
@@ -28,7 +30,31 @@ TEST(QelInput, KeysButtonsShiftStateAndWheel) {
                             Qt::LeftButton | Qt::MiddleButton | Qt::BackButton),
               ssShift | ssCtrl | ssLeft | ssMiddle);
 
-    EXPECT_EQ(QelWheelStep(15), 1);  // a fine touchpad step is still one step
-    EXPECT_EQ(QelWheelStep(-120), -1);
-    EXPECT_EQ(QelWheelStep(0), 0);   // horizontal only: not a step down
+}
+
+TEST(QelInput, WheelStepsAreWholeNotchesWhateverTheEventsSize) {
+    TQelWheelSteps wheel;
+    EXPECT_EQ(wheel.Add(120), 1);  // a mouse notch is exactly one step
+    EXPECT_EQ(wheel.Add(-120), -1);
+    EXPECT_EQ(wheel.Add(0), 0);    // horizontal only: not a step down
+    EXPECT_EQ(wheel.Add(360), 3);
+
+    // A touchpad: small movements add up to one notch.
+    int32_t steps = 0;
+    for (int i = 0; i < 7; ++i) steps += wheel.Add(15);
+    EXPECT_EQ(steps, 0);
+    EXPECT_EQ(wheel.Add(15), 1);
+    EXPECT_EQ(wheel.Add(100), 0);
+    EXPECT_EQ(wheel.Add(50), 1);   // 150: one notch, 30 left over
+
+    // Turning round forgets the part of a notch made the other way.
+    EXPECT_EQ(wheel.Add(-100), 0);
+    EXPECT_EQ(wheel.Add(-20), -1);
+    EXPECT_EQ(wheel.Add(-60), 0);
+    EXPECT_EQ(wheel.Add(90), 0);
+    EXPECT_EQ(wheel.Add(30), 1);
+
+    // Extreme deltas neither overflow nor lose their sign.
+    EXPECT_EQ(wheel.Add(INT_MIN), INT_MIN / 120);
+    EXPECT_EQ(wheel.Add(INT_MAX), INT_MAX / 120);
 }

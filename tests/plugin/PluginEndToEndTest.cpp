@@ -38,16 +38,11 @@ TEST_F(PluginEndToEndTest, OkBringsTheImageBackIntoEveryHostLayout) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Planes);
         THost host;
-        host.Planes = c.Planes;
-        host.InRowBytes = c.InRowBytes;
-        host.OutRowBytes = c.OutRowBytes;
-        EXPECT_EQ(Run(host), VisaraNoErr);
-        EXPECT_TRUE(host.Messages.empty());
-        ASSERT_EQ(host.Out.size(), size_t(c.OutRowBytes) * 3);
+        ASSERT_TRUE(RunWithLayout(host, c.Planes, c.InRowBytes, c.OutRowBytes));
         // The program writes 3 planes back: a host's transparency becomes
         // opaque, and row bytes past the pixels keep the host's own.
         for (int32_t y = 0; y < 3; ++y) {
-            const uint8_t* row = host.Out.data() + y * c.OutRowBytes;
+            const uint8_t* row = host.OutRow(y);
             for (int32_t x = 0; x < 5; ++x)
                 for (int ch = 0; ch < c.Planes; ++ch)
                     EXPECT_EQ(row[x * c.Planes + ch], ch < 3 ? THost::Pixel(x, y, ch) : 255) << x << "," << y;

@@ -155,6 +155,27 @@ TEST_F(PluginHostTest, ProgramThatCannotStartIsNamedWithTheSystemsCode) {
     }
 }
 
+TEST_F(PluginHostTest, UnloadedLibraryIsGoneAndAReloadReadsTheRegistryAfresh) {
+    // One file loaded twice: a library the loader keeps would still hold the
+    // first program's path.
+    const fs::path library = Dir / "VisaraPlugin.so";
+    fs::copy_file(VISARA_PLUGIN_LIBRARY, library);
+    auto mapped = [&] { return ReadText("/proc/self/maps").find(library.string()) != std::string::npos; };
+    for (const char* program : {"/nowhere/First", "/nowhere/Second"}) {
+        SCOPED_TRACE(program);
+        Register(program);
+        ASSERT_NO_FATAL_FAILURE(LoadFile(library));
+        EXPECT_TRUE(mapped());
+        THost host;
+        EXPECT_EQ(Run(host), VisaraStartErr);
+        ASSERT_EQ(host.Messages.size(), 1u);
+        EXPECT_EQ(host.Messages[0].Text, "Execute application \"" + std::string(program) + "\" error: 2");
+        EXPECT_EQ(dlclose(Library), 0);
+        Library = nullptr;
+        EXPECT_FALSE(mapped());
+    }
+}
+
 TEST_F(PluginHostTest, InputThatDoesNotArriveEndsBeforeAnyFileOrProgram) {
     LoadWithFake("ok");
     THost refused, noCall, nullData;
@@ -193,13 +214,11 @@ TEST_F(PluginHostTest, ImageTooLargeForTheFilesFieldsIsRefusedUnread) {
 TEST_F(PluginHostTest, RoundTripCopiesEachRowUpToTheShorterStride) {
     LoadWithFake("ok");
     Env.Set("FAKE_VISARA_DELAY_MS", "60");
-    THost host;  // 3 planes, in rows of 16 bytes, out rows of 15; the fake writes rows of 16
-    EXPECT_EQ(Run(host), VisaraNoErr);
-    EXPECT_TRUE(host.Messages.empty());
+    THost host;  // the fake writes rows of 16 bytes
+    ASSERT_TRUE(RunWithLayout(host, 3, 16, 15));
     EXPECT_GT(host.Pumps, 0);
     EXPECT_EQ(host.InRequests, 1);
     EXPECT_EQ(host.OutRequests, 1);
-    ASSERT_EQ(host.Out.size(), 45u);
     for (int32_t y = 0; y < 3; ++y)
         for (int32_t x = 0; x < 5; ++x)
             for (int c = 0; c < 3; ++c) EXPECT_EQ(host.Out[size_t(y * 15 + x * 3 + c)], Inverted(x, y, c));
@@ -245,14 +264,9 @@ TEST_F(PluginHostTest, ReturnedImagesOfOtherLayoutsComeBackExactly) {
         Env.Set("FAKE_VISARA_ROWBYTES", c.FakeRowBytes);
         Env.Set("FAKE_VISARA_HEADERSIZE", c.FakeHeaderSize);
         THost host;
-        host.Planes = c.Planes;
-        host.InRowBytes = 5 * c.Planes + 1;
-        host.OutRowBytes = c.OutRowBytes;
-        EXPECT_EQ(Run(host), VisaraNoErr);
-        EXPECT_TRUE(host.Messages.empty());
-        ASSERT_EQ(host.Out.size(), size_t(c.OutRowBytes) * 3);
+        ASSERT_TRUE(RunWithLayout(host, c.Planes, 5 * c.Planes + 1, c.OutRowBytes));
         for (int32_t y = 0; y < 3; ++y) {
-            const uint8_t* row = host.Out.data() + y * c.OutRowBytes;
+            const uint8_t* row = host.OutRow(y);
             for (int32_t x = 0; x < 5; ++x) {
                 const uint8_t* p = row + x * c.Planes;
                 for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(p[ch], Inverted(x, y, ch)) << x << "," << y;

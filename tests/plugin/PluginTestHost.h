@@ -73,6 +73,8 @@ public:
 
     int32_t Width() const { return FilterRect.right - FilterRect.left; }
     int32_t Height() const { return FilterRect.bottom - FilterRect.top; }
+    // Row y of the image the filter handed back.
+    const uint8_t* OutRow(int32_t y) const { return Out.data() + size_t(y) * size_t(OutRowBytes); }
 
     void Prepare() {
         Record = VisaraFilterRecord{};
@@ -192,7 +194,10 @@ protected:
         static int copies = 0;
         const fs::path copy = Dir / ("VisaraPlugin-" + std::to_string(++copies) + ".so");
         fs::copy_file(VISARA_PLUGIN_LIBRARY, copy);
-        Library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        LoadFile(copy);
+    }
+    void LoadFile(const fs::path& library) {
+        Library = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_TRUE(Library) << dlerror();
         Entry = reinterpret_cast<VisaraEntryPoint>(dlsym(Library, VISARA_ENTRY_POINT_NAME));
         ASSERT_TRUE(Entry);
@@ -221,6 +226,19 @@ protected:
         EXPECT_TRUE(IsZero(host.Record.inRect) && IsZero(host.Record.outRect) && IsZero(host.Record.maskRect));
         THost::Active = nullptr;
         return result;
+    }
+
+    // Runs the filter on a host of this layout and expects it to end well
+    // and silently; true when the host then holds every output row.
+    bool RunWithLayout(THost& host, int16_t planes, int32_t inRowBytes, int32_t outRowBytes) {
+        host.Planes = planes;
+        host.InRowBytes = inRowBytes;
+        host.OutRowBytes = outRowBytes;
+        EXPECT_EQ(Run(host), VisaraNoErr);
+        EXPECT_TRUE(host.Messages.empty());
+        const size_t expected = size_t(outRowBytes) * size_t(host.Height());
+        EXPECT_EQ(host.Out.size(), expected);
+        return host.Out.size() == expected;
     }
 
     bool TmpIsEmpty() const { return fs::is_empty(Tmp); }

@@ -12,6 +12,7 @@
 #include "QelDemoScript.h"
 #include "QelError.h"
 #include "QelLocalizer.h"
+#include "SmallFileSystem.h"
 
 namespace {
 
@@ -225,6 +226,24 @@ TEST(DemoScript, RoundTripsByteForByte) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), normal);
     EXPECT_THROW(s.SaveToFile(dir.filePath("missing/a.dsc")), EQelError);
+}
+
+TEST(DemoScript, SavingOntoAFullDiskThrowsAndKeepsTheOldScript) {
+    QTemporaryDir dir;
+    if (!QelOnSmallFileSystem(dir.path())) return;
+    const QString path = dir.filePath("a.dsc");
+    TQelDemoScript s;
+    s.LoadFromBytes("[Script]\r\nPause=1\r\n");
+    s.SaveToFile(path);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+    QelFillFileSystem(dir.path());
+    s.LoadFromBytes("[Script]\r\nPause=2\r\nPause=3\r\n");
+    EXPECT_THROW(s.SaveToFile(path), EQelError);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
 }
 
 TEST(DemoScript, SignatureEdgeCases) {
