@@ -70,7 +70,8 @@ int TOrloTWAINIntf::SetCapability(uint16_t msg, int index, TTwnContainer* contai
     c.hContainer = container->ToTwain(index != 0);
     if (!c.hContainer) return TWRC_FAILURE;
     const int rc = CapabilityCall(c, msg);
-    TwnGlobal::free(c.hContainer);
+    // A call given up on still holds the container; it is freed with it.
+    if (rc != TWRC_TIMEOUT) TwnGlobal::free(c.hContainer);
     return rc;
 }
 

@@ -63,8 +63,11 @@ void TOrloTWAINQueue::Stop() {
     FQueue.PostQuit();
     if (FThread.joinable()) FThread.join();
     // Nobody is left to run what is still queued: answer every waiting poster.
-    for (TwnMsg& m : FQueue.TakeAll())
-        if (m.request && m.request->Start()) m.request->Finish(TWRC_FAILURE);
+    for (TwnMsg& m : FQueue.TakeAll()) {
+        if (!m.request) continue;
+        if (m.request->Start()) m.request->Finish(TWRC_FAILURE);
+        else m.request->Skip();
+    }
 }
 
 void TOrloTWAINQueue::Post(uint32_t message, uintptr_t wParam, const std::shared_ptr<TwnRequest>& request) {
@@ -128,7 +131,10 @@ void TOrloTWAINQueue::Handle(TwnMsg& m) {
         return;
     }
     const std::shared_ptr<TwnRequest>& req = m.request;
-    if (req && !req->Start()) return;  // abandoned by a poster that timed out
+    if (req && !req->Start()) {  // abandoned by a poster that timed out
+        req->Skip();
+        return;
+    }
     uint16_t result = TWRC_SUCCESS;
     switch (m.message) {
         case TWN_OPENDSM:

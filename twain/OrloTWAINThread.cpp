@@ -109,16 +109,38 @@ void TOrloTWAINThread::RaiseOnMain(const std::function<void()>& fn) {
 
 // --- Marshalling -------------------------------------------------------------
 
+size_t TwnDataSize(uint16_t DAT) {
+    switch (DAT) {
+        case DAT_CAPABILITY: return sizeof(TW_CAPABILITY);
+        case DAT_EVENT: return sizeof(TW_EVENT);
+        case DAT_IDENTITY: return sizeof(TW_IDENTITY);
+        case DAT_PARENT: return sizeof(TwnWindow*);
+        case DAT_PENDINGXFERS: return sizeof(TW_PENDINGXFERS);
+        case DAT_SETUPMEMXFER: return sizeof(TW_SETUPMEMXFER);
+        case DAT_SETUPFILEXFER: return sizeof(TW_SETUPFILEXFER);
+        case DAT_STATUS: return sizeof(TW_STATUS);
+        case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
+        case DAT_DEVICEEVENT: return sizeof(TW_DEVICEEVENT);
+        case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
+        case DAT_IMAGEMEMXFER: return sizeof(TW_IMAGEMEMXFER);
+        case DAT_IMAGENATIVEXFER: return sizeof(TW_HANDLE);
+        case DAT_PALETTE8: return sizeof(TW_PALETTE8);
+        default: return 0;
+    }
+}
+
 uint16_t TOrloTWAINThread::Await(const std::shared_ptr<TwnRequest>& req, int32_t timeout) {
     if (std::this_thread::get_id() == FThread.get_id()) {
-        // The worker waits in steps so that its own quit ends the wait.
+        // The worker waits in steps so that its own quit ends the wait. A
+        // call that is running is waited for: it may write into the
+        // worker's image memory.
         int32_t waited = 0;
         for (;;) {
             if (req->WaitDone(20)) return req->Result();
             waited += 20;
             if (FTerminating.load() || (timeout >= 0 && waited >= timeout)) {
-                if (!req->Abandon()) return req->Result();
-                return FTerminating.load() ? TWRC_FAILURE : TWRC_TIMEOUT;
+                if (req->AbandonIfPending()) return FTerminating.load() ? TWRC_FAILURE : TWRC_TIMEOUT;
+                if (!FTerminating.load() && req->Call.dat != DAT_IMAGEMEMXFER && req->Abandon()) return TWRC_TIMEOUT;
             }
         }
     }
@@ -209,8 +231,26 @@ uint16_t TOrloTWAINThread::CallDSM(TW_IDENTITY* origin, TW_IDENTITY* dest, uint3
     }
     auto req = std::make_shared<TwnRequest>(++FSeq);
     req->Call = TwnCallRecord{origin, dest, DG, DAT, MSG, data};
+    const size_t size = data ? TwnDataSize(DAT) : 0;
+    if (size) {
+        req->Data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+        req->Call.data = req->Data.data();
+    }
+    if (DAT == DAT_CAPABILITY || DAT == DAT_IMAGENATIVEXFER) {
+        // A late answer's container or image, or the container sent, goes
+        // with the abandoned request.
+        req->Release = [DAT](void* d) {
+            if (!d) return;
+            TW_HANDLE h = nullptr;
+            const size_t at = DAT == DAT_CAPABILITY ? offsetof(TW_CAPABILITY, hContainer) : 0;
+            std::memcpy(&h, static_cast<uint8_t*>(d) + at, sizeof h);
+            if (TwnGlobal::header(h)) TwnGlobal::free(h);
+        };
+    }
     FQueueThread->Post(TWN_CALLDSM, 0, req);
-    return Await(req, timeout);
+    const uint16_t rc = Await(req, timeout);
+    if (rc != TWRC_TIMEOUT && size) std::memcpy(data, req->Data.data(), size);
+    return rc;
 }
 
 uint16_t TOrloTWAINThread::UserSelect(TwnWindow* parent) {

@@ -39,6 +39,10 @@ using TTwnXferNextEvent = std::function<void(void* Sender, int& NumImages, bool&
 using TTwnReader = std::function<int()>;
 
 constexpr int32_t TwnSharedTimeout = 60000;
+
+// Bytes of a call's data by its data argument type; 0 for types whose data
+// is not copied (none, or unknown).
+size_t TwnDataSize(uint16_t DAT);
 constexpr int32_t TwnRetryCount = 1000;
 
 class TOrloTWAINThread {

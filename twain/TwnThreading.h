@@ -8,7 +8,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 #include <mutex>
 #include <optional>
 
@@ -36,6 +38,12 @@ public:
 
     const uint64_t Seq;
     TwnCallRecord Call;
+    // The call's data as the queue thread uses it: the request's own copy,
+    // so a call that runs after its poster gave up never writes into the
+    // poster's (gone) memory.
+    std::vector<uint8_t> Data;
+    // Frees what an abandoned call holds (a container sent or returned).
+    std::function<void(void* data)> Release;
     bool ShowUI = false;   // enable: in and out
     bool ModalUI = false;  // enable: out
 
@@ -47,11 +55,25 @@ public:
         return true;
     }
     void Finish(uint16_t result) {
-        std::lock_guard<std::mutex> lock(FMutex);
-        if (FState == State::Abandoned) return;
-        FResult = result;
-        FState = State::Done;
-        FCond.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            if (FState != State::Abandoned) {
+                FResult = result;
+                FState = State::Done;
+                FCond.notify_all();
+                return;
+            }
+        }
+        if (Release) Release(Call.data);
+    }
+    // Queue side, for a request that did not start: frees what it holds
+    // when its poster gave it up.
+    void Skip() {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            if (FState != State::Abandoned) return;
+        }
+        if (Release) Release(Call.data);
     }
     // Poster side: waits up to timeoutMs (-1: no limit) for the result;
     // false when none came in that time.
@@ -69,6 +91,13 @@ public:
     bool Abandon() {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FState == State::Done) return false;
+        FState = State::Abandoned;
+        return true;
+    }
+    // Gives the request up only when it has not started.
+    bool AbandonIfPending() {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FState != State::Pending) return false;
         FState = State::Abandoned;
         return true;
     }

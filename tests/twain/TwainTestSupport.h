@@ -86,7 +86,7 @@ struct TwainRecorder {
     struct Image {
         void* pBmp;
         bool hasInfo;
-        TwnBitmapInfoHeader info;
+        alignas(8) TwnBitmapInfoHeader info;  // aligned: the tests read its fields by reference
         void* hImage;
         QString path;
     };
