@@ -392,6 +392,16 @@ void TOrloTWAINThread::EndFailedTransfer(bool closeWhenIdle) {
     if (FPending == 0 && (closeWhenIdle || FAfterXferMode.load() == 1)) CloseAll();
 }
 
+void TOrloTWAINThread::EndUndelivered(uint16_t rc) {
+    if (rc == TWRC_CANCEL) {
+        PendingXfers(MSG_ENDXFER);
+        if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
+    } else {
+        EndFailedTransfer(true);
+    }
+    ImageReadyNothing();
+}
+
 void TOrloTWAINThread::RunTransfer() {
     const Settings s = GetSettings();
     FTimeout.store(-1);
@@ -451,13 +461,7 @@ void TOrloTWAINThread::NativeTransfer(const Settings& s) {
         return;
     }
     if (TwnGlobal::header(handle)) TwnGlobal::free(handle);
-    if (rc == TWRC_CANCEL) {
-        PendingXfers(MSG_ENDXFER);
-        if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
-    } else {
-        EndFailedTransfer(true);
-    }
-    ImageReadyNothing();
+    EndUndelivered(rc);
 }
 
 void TOrloTWAINThread::FileTransfer(const Settings& s) {
@@ -793,11 +797,5 @@ void TOrloTWAINThread::MemoryTransfer(const Settings& s) {
         if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
         return;
     }
-    if (rc == TWRC_CANCEL) {
-        PendingXfers(MSG_ENDXFER);
-        if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
-    } else {
-        EndFailedTransfer(true);
-    }
-    ImageReadyNothing();
+    EndUndelivered(rc);
 }

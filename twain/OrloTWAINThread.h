@@ -141,6 +141,8 @@ private:
     // Ends a failed or cancelled transfer: ENDXFER, RESET while images are
     // still pending, and the close its mode asks for.
     void EndFailedTransfer(bool closeWhenIdle);
+    // A native or memory transfer that delivered nothing: cancelled or failed.
+    void EndUndelivered(uint16_t rc);
 
     TQelMainCaller* FMain;
     std::recursive_mutex FCallLock;

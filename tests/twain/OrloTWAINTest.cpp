@@ -263,12 +263,7 @@ std::optional<uint16_t> AlwaysTiff(FakeDsmContext& c) {
     if (c.dat != DAT_CAPABILITY || c.msg != MSG_GET) return std::nullopt;
     auto* cap = static_cast<TW_CAPABILITY*>(c.data);
     if (cap->Cap != ICAP_IMAGEFILEFORMAT) return std::nullopt;
-    const auto v = FakeDsmState::OneValue(TWTY_UINT16, TWFF_TIFF);
-    cap->hContainer = TwnGlobal::alloc(v.size());
-    std::memcpy(TwnGlobal::lock(cap->hContainer), v.data(), v.size());
-    TwnGlobal::unlock(cap->hContainer);
-    cap->ConType = TWON_ONEVALUE;
-    return TWRC_SUCCESS;
+    return FakeDsmState::AnswerOneValue(c, TWTY_UINT16, TWFF_TIFF);
 }
 
 TEST_F(TwainCaps, NoFileFormatAgreementFallsBackToNativeAndTheNextSourceStartsAfresh) {

@@ -18,16 +18,6 @@ using namespace std::chrono_literals;
 
 class TwainThreads : public FakeDsmTest {};
 
-std::optional<uint16_t> OneValueAnswer(FakeDsmContext& c, uint16_t itemType, uint32_t value) {
-    auto* cap = static_cast<TW_CAPABILITY*>(c.data);
-    const auto v = FakeDsmState::OneValue(itemType, value);
-    cap->hContainer = TwnGlobal::alloc(v.size());
-    std::memcpy(TwnGlobal::lock(cap->hContainer), v.data(), v.size());
-    TwnGlobal::unlock(cap->hContainer);
-    cap->ConType = TWON_ONEVALUE;
-    return TWRC_SUCCESS;
-}
-
 TEST_F(TwainThreads, NoLibraryInTheFolderMeansNoManager) {
     QTemporaryDir empty;
     qputenv("VISARA_TWAIN_DSM_DIR", empty.path().toLocal8Bit());
@@ -165,9 +155,9 @@ TEST_F(TwainThreads, ALateAnswerIsNeverTakenByTheNextCaller) {
         const uint16_t cap = static_cast<TW_CAPABILITY*>(c.data)->Cap;
         if (cap == ICAP_XRESOLUTION) {
             std::this_thread::sleep_for(300ms);
-            return OneValueAnswer(c, TWTY_UINT16, 1);
+            return FakeDsmState::AnswerOneValue(c, TWTY_UINT16, 1);
         }
-        return OneValueAnswer(c, TWTY_UINT16, 7);
+        return FakeDsmState::AnswerOneValue(c, TWTY_UINT16, 7);
     };
     t.Thread()->SetTimeout(100);
     TTwnContainer* c = nullptr;

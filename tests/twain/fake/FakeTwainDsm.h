@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -106,6 +107,8 @@ struct FakeDsmState : FakeDsmData {
     // A one-value container block.
     static std::vector<uint8_t> OneValue(uint16_t itemType, uint32_t value);
     static std::vector<uint8_t> Array(uint16_t itemType, const std::vector<uint32_t>& items);
+    // Answers a capability GET from a hook with a one-value.
+    static uint16_t AnswerOneValue(FakeDsmContext& c, uint16_t itemType, uint32_t value);
     void SetCap(uint16_t cap, uint16_t conType, std::vector<uint8_t> block) { caps[cap] = {conType, std::move(block)}; }
 };
 
@@ -146,6 +149,16 @@ inline std::vector<uint8_t> FakeDsmState::Array(uint16_t itemType, const std::ve
     for (uint32_t v : items)
         for (uint32_t i = 0; i < isz; ++i) b.push_back(i < 4 ? uint8_t(v >> (8 * i)) : 0);
     return b;
+}
+
+inline uint16_t FakeDsmState::AnswerOneValue(FakeDsmContext& c, uint16_t itemType, uint32_t value) {
+    auto* cap = static_cast<TW_CAPABILITY*>(c.data);
+    const auto v = OneValue(itemType, value);
+    cap->hContainer = TwnGlobal::alloc(v.size());
+    std::memcpy(TwnGlobal::lock(cap->hContainer), v.data(), v.size());
+    TwnGlobal::unlock(cap->hContainer);
+    cap->ConType = TWON_ONEVALUE;
+    return TWRC_SUCCESS;
 }
 
 extern "C" FakeDsmState* FakeDsm_State();
