@@ -3,19 +3,26 @@
 #include <QCursor>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include <exception>
 
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelHandInpaintingTool.h"
+#include "QelImperfectionWandTool.h"
 #include "QelMainForm.h"
+#include "QelOriginalImageTool.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
@@ -111,11 +118,52 @@ void TModule::DataModuleCreate() {
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
+    // The buttons of the tools on the standard toolbar follow a separator.
+    MainForm->AddSeparator(editor->StandardToolbar, nullptr);
+
     // The tools follow here, in toolbar order.
+    TQelOriginalImageTool* originalImage = nullptr;
+    app->CreateModule(originalImage);
+    app->CreateModule(RotateTool);
+    images->SetActionImage(RotateTool->Button, tiRight);
+    // Rotation and flips are reached through the standard toolbar.
+    RotateTool->Button->setVisible(false);
+    RotateTool->AddStandardToolbarButtons();
+    images->SetActionImage(RotateTool->RotateRightItem, tiRight);
+    images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
+    images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
+    images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelUndoBrushTool* undoBrush = nullptr;
+    app->CreateModule(undoBrush);
+    images->SetActionImage(undoBrush->Button, tiUndoBrush);
+    // Only the size comes from the settings file.
+    undoBrush->SetRestoreSizeOnly(true);
+    undoBrush->SetOpacity(255);
+    undoBrush->SetHardness(191);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    app->CreateModule(BrightnessContrastTool);
+    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, 23);
+    images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, 24);
+    images->SetActionImage(CropTool->Button, tiCrop);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelImperfectionWandTool* imperfectionWand = nullptr;
+    app->CreateModule(imperfectionWand);
+    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -6,8 +6,10 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include "Model.h"
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
@@ -15,11 +17,17 @@
 #include "QelEditor.h"
 #include "QelGraphicsEditor.h"
 #include "QelForms.h"
+#include "QelHandInpaintingTool.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
+#include "QelScrollTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 namespace {
@@ -67,22 +75,56 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 8);
+    // The editor comes before the main window it creates, and creates the
+    // hand tool after it.
+    ASSERT_EQ(app.ComponentCount(), 15);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
+    EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
     // The tutorial and tutorial-editor modules, before the tool panel.
-    EXPECT_EQ(app.Components(3), DemoModule);
-    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
-    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_EQ(app.Components(4), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(5)), nullptr);
+    EXPECT_EQ(app.Components(6), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(6), ResizeTool);
-    EXPECT_EQ(app.Components(7), CropTool);
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(7)), nullptr);
+    EXPECT_EQ(app.Components(8), RotateTool);
+    EXPECT_EQ(app.Components(9), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(10));
+    ASSERT_NE(brush, nullptr);
+    EXPECT_EQ(app.Components(11), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(12), ResizeTool);
+    EXPECT_EQ(app.Components(13), CropTool);
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(14));
+    ASSERT_NE(wand, nullptr);
+    // The undo brush takes only its size from the settings file.
+    EXPECT_TRUE(brush->RestoreSizeOnly);
+    EXPECT_EQ(brush->Opacity, 255);
+    EXPECT_EQ(brush->Hardness, 191);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the previews.
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 264);
+    // Rotation and flips: four items after a separator at the end of the
+    // standard toolbar; the tool's own button is hidden.
+    EXPECT_FALSE(RotateTool->Button->isVisible());
+    const QList<QAction*> standard = GraphicsEditor->StandardToolbar->actions();
+    ASSERT_GE(standard.size(), 5);
+    EXPECT_TRUE(standard[standard.size() - 5]->isSeparator());
+    const QStringList names = {"RotateRightToolButton", "RotateLeftToolButton", "FlipVerticalToolButton",
+                               "FlipHorizontalToolButton"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = standard[standard.size() - 4 + i];
+        EXPECT_EQ(item->objectName(), names[i]);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(item), 16 + i);
+    }
 
     // The image lists, and the toolbar list is the one the window hands out.
     EXPECT_EQ(ToolbarImages, &Module->NewTBXImageList);
@@ -128,6 +170,7 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));

@@ -8,7 +8,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "ScriptedMessageBoxes.h"
 #include "QelDemoHooks.h"
@@ -17,6 +20,7 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsFormats.h"
+#include "QelImageCodec.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
@@ -86,6 +90,31 @@ protected:
     static TQelRGBTriple PixelOf(const TQelPixels* pixels, int32_t x, int32_t y) {
         const uint8_t* p = pixels->PixelAddress(x, y);
         return TQelRGBTriple{p[0], p[1], p[2]};
+    }
+
+    // The picture in a file as 24-bit rows; empty when it cannot be read.
+    static TQelPixelBuffer Decoded(const QString& path) {
+        TQelPixelBuffer pixels;
+        TQelImageDecoder decoder;
+        if (!decoder.Open(path)) return pixels;
+        pixels.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
+        if (!pixels.Bits || !decoder.Decode(pixels.Bits, pixels.Stride)) pixels.Release();
+        return pixels;
+    }
+    // The largest and the mean difference of two pictures of one size, over
+    // every channel.
+    static std::pair<int, int> Difference(const TQelPixels& a, const TQelPixels& b) {
+        int worst = 0;
+        int64_t total = 0;
+        for (int32_t y = 0; y < a.Height; ++y)
+            for (int32_t x = 0; x < a.Width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const int d = std::abs(a.PixelAddress(x, y)[c] - b.PixelAddress(x, y)[c]);
+                    worst = std::max(worst, d);
+                    total += d;
+                }
+        const int64_t count = int64_t(a.Width) * a.Height * 3;
+        return {worst, count > 0 ? int(total / count) : 0};
     }
 
     // Runs a script command line through the registries and the modules.
