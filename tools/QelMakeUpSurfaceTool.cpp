@@ -486,6 +486,10 @@ bool TQelMakeUpSurfaceToolControl::MouseMove(TShiftState Shift, const TQelPoint&
     return result;
 }
 
+bool TQelMakeUpSurfaceToolControl::ClaimsKey(uint16_t Key, TShiftState Shift) {
+    return Active && MakeUpTool() && Key == KeyP && (Shift & (ssShift | ssAlt | ssCtrl)) == ssAlt;
+}
+
 bool TQelMakeUpSurfaceToolControl::KeyDown(uint16_t& Key, TShiftState Shift) {
     TQelMakeUpSurfaceTool* tool = MakeUpTool();
     if (Active && tool && Key == KeyP && Shift == ssAlt) {

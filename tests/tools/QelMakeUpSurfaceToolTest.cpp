@@ -315,8 +315,19 @@ TEST_F(TMakeUpToolTest, AltPTogglesPickingOnlyWhileActiveAndRecordsIt) {
     tool->StartRecording(&recorder);
     uint16_t key = 80;
     EXPECT_FALSE(ControlOf(tool)->KeyDown(key, ssAlt));
+    auto claimed = [this](Qt::KeyboardModifiers modifiers) {
+        QKeyEvent e(QEvent::ShortcutOverride, Qt::Key_P, modifiers);
+        e.ignore();
+        QApplication::sendEvent(View, &e);
+        return e.isAccepted();
+    };
     EXPECT_FALSE(tool->PickMode);
+    Editor.SetActiveTool(nullptr);
+    EXPECT_FALSE(claimed(Qt::AltModifier));
     Editor.SetActiveTool(tool);
+    // Claimed before the menus see it, and the key reaches the control.
+    EXPECT_TRUE(claimed(Qt::AltModifier));
+    EXPECT_FALSE(claimed(Qt::AltModifier | Qt::ShiftModifier));
     EXPECT_FALSE(ControlOf(tool)->KeyDown(key, ssAlt | ssCtrl));
     EXPECT_TRUE(ControlOf(tool)->KeyDown(key, ssAlt));
     EXPECT_TRUE(tool->PickMode);
