@@ -416,6 +416,17 @@ TEST_F(TMakeUpToolTest, AFailedBuildFreesTheLayerIsReportedOnceAndStrokesGoOnWit
     EXPECT_NO_THROW(Click(20, 20));
     EXPECT_EQ(Pixel(20, 20), Rgb(128, 64, 64));
     EXPECT_EQ(Doc->History.Count(), 1);
+    // A stroke that meets a fresh failure is dropped with the error, leaving
+    // nothing behind.
+    Spectrum.FailureReported = false;
+    const std::vector<uint8_t> before = Snapshot();
+    control->SetBrushPos(TQelPoint{10, 10});
+    EXPECT_THROW(control->MouseDown(mbLeft, 0, at), EQelOutOfMemory);
+    EXPECT_FALSE(control->Drawing);
+    EXPECT_FALSE(tool->IsDrawing());
+    EXPECT_FALSE(Doc->Modifying);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(Doc->History.Count(), 1);
     // Once memory suffices the layer is built and the report is armed again.
     Spectrum.Layer.MemoryLimit = UINT64_MAX;
     MoveTo(21, 21);
