@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "QelEyeColorTool.h"
 #include "QelLipstickTool.h"
 #include "QelPowderTool.h"
+#include "QelRotateTool.h"
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "Spectrum.h"
@@ -35,6 +37,9 @@ protected:
         Spectrum.Layer.MemoryLimit = UINT64_MAX;
         Spectrum.Stale = false;
         Spectrum.FailureReported = false;
+        Spectrum.WholeChanged = true;
+        Spectrum.DirtyTop = INT32_MAX;
+        Spectrum.DirtyBottom = INT32_MIN;
         TToolTest::SetUp();
     }
     void TearDown() override {
@@ -232,6 +237,38 @@ TEST_F(TMakeUpToolTest, TheLayerOutlivesMakeUpStrokesAndTheirUndoButNotOtherChan
     Doc->History.Undo();
     EXPECT_TRUE(Spectrum.Stale);
     (void)tool;
+}
+
+TEST_F(TMakeUpToolTest, ALayerRebuiltAroundTheChangesEqualsAWholeBuildOfTheImage) {
+    OpenTextured(60, 200);
+    AddMakeUp<TQelLipstickTool>();
+    MoveTo(30, 30);
+    auto same = [this] {
+        TQelDetailLayer whole;
+        whole.Build(Doc->Backup);
+        for (int32_t y = 0; y < whole.Height(); ++y)
+            if (std::memcmp(whole.Row(y), Spectrum.Layer.Row(y), size_t(whole.Width()) * 3 * sizeof(float)))
+                return false;
+        return Spectrum.Layer.Fits(Doc->Backup);
+    };
+    // A make-up stroke far from the later change keeps the layer, yet the
+    // rebuild after that change must take in the stroke's rows as well.
+    Click(30, 30);
+    auto* other = AddTool<TInvertTool>();
+    for (int32_t y = 150; y < 160; ++y)
+        for (int32_t x = 0; x < 10; ++x) SetPixel(x, y, 1, 2, 3);
+    Doc->SyncBackup();
+    Doc->AddCommandState(std::make_unique<TQelGraphicsCommandState>(other, TQelRect(0, 150, 10, 160), Doc));
+    MoveTo(31, 30);
+    EXPECT_FALSE(Spectrum.Stale);
+    EXPECT_TRUE(same());
+
+    // A flip names only the selection, yet every row moved.
+    auto* rotate = AddTool<TQelRotateTool>();
+    Doc->FlipVertical();
+    Doc->AddCommandState(std::make_unique<TQelGraphicsCommandState>(rotate, TQelRect(0, 0, 5, 5), Doc));
+    MoveTo(30, 30);
+    EXPECT_TRUE(same());
 }
 
 TEST_F(TMakeUpToolTest, ColorModeKeepsThePixelsBrightnessAndBlackStaysBlack) {
