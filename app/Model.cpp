@@ -6,7 +6,9 @@
 #include <QToolBar>
 
 #include <exception>
+#include <iterator>
 
+#include "QelAbout.h"
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
@@ -15,7 +17,9 @@
 #include "QelForms.h"
 #include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelGraphicsPrint.h"
 #include "QelHandInpaintingTool.h"
+#include "QelHelp.h"
 #include "QelImperfectionWandTool.h"
 #include "QelLipstickTool.h"
 #include "QelMainForm.h"
@@ -25,6 +29,7 @@
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
 #include "QelRougeTool.h"
+#include "QelSystemInfo.h"
 #include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
@@ -33,6 +38,16 @@
 TModule* Module = nullptr;
 
 namespace {
+
+// The about box's labels on its picture.
+const TQelAboutRow AboutRows[] = {
+    {156, nullptr, QelAboutBold, 285, 45, 0, 0, 0, -1},
+    {54, nullptr, QelAboutRightAligned | QelAboutColon, 16, 126, 75, 0, 0, 0},
+    {0, u"https://www.velmora.example/visara/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {56, nullptr, QelAboutRightAligned | QelAboutColon, 0, 0, 75, 0, 0.5f, 0},
+    {0, u"https://www.velmora.example/support/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {0, u"Copyright \u00A9 2026 Velmora. All rights reserved.", 0, 0, 275, 0, 0, 0, -1},
+};
 
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
@@ -112,13 +127,22 @@ void TModule::DataModuleCreate() {
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
                                  ColorSelectorHotY));
 
-    // The service modules follow here, before the tool panel.
+    // The service modules, before the tool panel.
+    TQelSystemInfoModule* systemInfo = nullptr;
+    app->CreateModule(systemInfo);
+    TQelGraphicsPrintModule* print = nullptr;
+    app->CreateModule(print);
+    TQelHelp* help = nullptr;
+    app->CreateModule(help);
     TQelDemonstrationModule* demonstration = nullptr;
     app->CreateModule(demonstration);
     demonstration->DemoFolder = editor->ImagesFolder;
     demonstration->ShowAtStartup = true;
     TQelDemoEditorModule* demoEditor = nullptr;
     app->CreateModule(demoEditor);
+    TQelAbout* about = nullptr;
+    app->CreateModule(about);
+    about->SetRows(AboutRows, int32_t(std::size(AboutRows)), "About");
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 

@@ -20,13 +20,13 @@ enum : int32_t {
     TextHardness = 2009,
 };
 
-QString Label(int32_t Id, const char* Default) { return QelText(Id, QString::fromLatin1(Default)) + ':'; }
-
 }  // namespace
+
+QString QelRowLabel(int32_t Id, const char* Default) { return QelText(Id, QString::fromLatin1(Default)) + ':'; }
 
 TQelBrushFrame::TQelBrushFrame(QWidget* Parent) : TQelFrame(Parent) {}
 
-void TQelBrushFrame::AddRowWidget(QWidget* Widget) { QelFrameColumn(this)->addWidget(Widget); }
+void TQelBrushFrame::AddRowWidget(QWidget* Widget) { QelAddToColumn(this, Widget); }
 
 void TQelBrushFrame::Create() {
     TQelFrame::Create();
@@ -68,9 +68,9 @@ void QelBindBrushFrame(TQelBrushTool* Tool, TQelBrushFrame* Frame, std::function
 void QelLocalizeBrushFrame(TQelBrushFrame* Frame, const QString& Title) {
     if (!Frame) return;
     Frame->TitleLabel->setText(Title);
-    Frame->SizeLabel->setText(Label(TextSize, "Size"));
-    Frame->OpacityLabel->setText(Label(TextOpacity, "Opacity"));
-    Frame->HardnessLabel->setText(Label(TextHardness, "Hardness"));
+    Frame->SizeLabel->setText(QelRowLabel(TextSize, "Size"));
+    Frame->OpacityLabel->setText(QelRowLabel(TextOpacity, "Opacity"));
+    Frame->HardnessLabel->setText(QelRowLabel(TextHardness, "Hardness"));
 }
 
 void QelArrangeBrushFrame(TQelBrushFrame* Frame, bool Shown) {

@@ -57,6 +57,8 @@ private:
 // The preview and the three track bars bound to Tool; the link calls
 // ShowOptionsClick.
 void QelBindBrushFrame(TQelBrushTool* Tool, TQelBrushFrame* Frame, std::function<void()> ShowOptionsClick);
+// Text Id (Default when the language has none) and a colon: a row's label.
+QString QelRowLabel(int32_t Id, const char* Default);
 // The title and the size, opacity and hardness labels.
 void QelLocalizeBrushFrame(TQelBrushFrame* Frame, const QString& Title);
 // The option rows and the link as Shown says.

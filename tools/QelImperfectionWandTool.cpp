@@ -31,8 +31,6 @@ enum : int32_t {
 
 const char* const ModeWords[] = {"DarkMode", "LightMode", "BothMode"};
 
-QString Label(int32_t Id, const char* Default) { return QelText(Id, QString::fromLatin1(Default)) + ':'; }
-
 }  // namespace
 
 // --- TQelImperfectionWandFrame ----------------------------------------------------
@@ -95,8 +93,8 @@ void TQelImperfectionWandTool::Localize() {
     }
     if (!Frame) return;
     QelLocalizeBrushFrame(Frame, title);
-    Frame->EraseLabel->setText(Label(TextErase, "Erase"));
-    Frame->SmoothingLabel->setText(Label(TextSmoothing, "Smoothing"));
+    Frame->EraseLabel->setText(QelRowLabel(TextErase, "Erase"));
+    Frame->SmoothingLabel->setText(QelRowLabel(TextSmoothing, "Smoothing"));
     Frame->DarkModeRadioButton->setText(QelText(TextDarkImperfections, QStringLiteral("Dark Imperfections")));
     Frame->LightModeRadioButton->setText(QelText(TextLightImperfections, QStringLiteral("Light Imperfections")));
     Frame->BothModeRadioButton->setText(QelText(TextBothImperfections, QStringLiteral("Both Imperfections")));

@@ -9,6 +9,7 @@
 #include <QToolBar>
 
 #include "Model.h"
+#include "QelAbout.h"
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
@@ -22,7 +23,9 @@
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "QelForms.h"
+#include "QelGraphicsPrint.h"
 #include "QelHandInpaintingTool.h"
+#include "QelHelp.h"
 #include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -31,6 +34,7 @@
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
 #include "QelScrollTool.h"
+#include "QelSystemInfo.h"
 #include "QelToolPanel.h"
 #include "QelUndoBrushTool.h"
 #include "Progress.h"
@@ -81,30 +85,34 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
     // The editor comes before the main window it creates, and creates the
-    // hand tool after it.
-    ASSERT_EQ(app.ComponentCount(), 20);
+    // hand tool after it; the service modules follow in their order, then
+    // the tool panel and the tools in toolbar order.
+    ASSERT_EQ(app.ComponentCount(), 24);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
     EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
-    // The tutorial and tutorial-editor modules, before the tool panel.
-    EXPECT_EQ(app.Components(4), DemoModule);
-    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(5)), nullptr);
-    EXPECT_EQ(app.Components(6), ToolPanelModule);
+    EXPECT_NE(dynamic_cast<TQelSystemInfoModule*>(app.Components(4)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelGraphicsPrintModule*>(app.Components(5)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelHelp*>(app.Components(6)), nullptr);
+    EXPECT_EQ(app.Components(7), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(8)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelAbout*>(app.Components(9)), nullptr);
+    EXPECT_EQ(app.Components(10), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(7)), nullptr);
-    EXPECT_EQ(app.Components(8), RotateTool);
-    EXPECT_EQ(app.Components(9), HandInpaintingTool);
-    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(10));
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(11)), nullptr);
+    EXPECT_EQ(app.Components(12), RotateTool);
+    EXPECT_EQ(app.Components(13), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(14));
     ASSERT_NE(brush, nullptr);
-    EXPECT_EQ(app.Components(11), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(12), ResizeTool);
-    EXPECT_EQ(app.Components(13), CropTool);
+    EXPECT_EQ(app.Components(15), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(16), ResizeTool);
+    EXPECT_EQ(app.Components(17), CropTool);
     // The five make-up tools (their own test below), then the wand.
-    for (int i = 14; i < 19; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
-    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(19));
+    for (int i = 18; i < 23; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(23));
     ASSERT_NE(wand, nullptr);
     // The undo brush takes only its size from the settings file.
     EXPECT_TRUE(brush->RestoreSizeOnly);

@@ -52,6 +52,8 @@ struct TOutcome {
     TQelRect Changed;
 };
 const TOutcome Outcomes[] = {
+    {"01-Lipstick.dsc", TQelRect(214, 151, 234, 153)},
+    {"02-TeethBleach.dsc", TQelRect(212, 144, 234, 148)},
     {"03-HandInpainting.dsc", TQelRect(250, 114, 259, 123)},
     {"05-BrightnessContrast.dsc", TQelRect(100, 100, 110, 110)},
     {"06-CompareOriginal.dsc", TQelRect(100, 100, 110, 110)},
@@ -91,7 +93,7 @@ protected:
 TEST_F(ShippedTutorialsTest, EveryScriptIsCompleteAndItsTextsExist) {
     TQelLocalizer localizer(QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033);
     const QStringList scripts = ShippedScripts();
-    ASSERT_GE(scripts.size(), 2);
+    ASSERT_EQ(scripts.size(), 6);
     const QRegularExpression orderBearing(QStringLiteral("^\\d\\d-[A-Za-z]+\\.dsc$"));
     for (const QString& name : scripts) {
         SCOPED_TRACE(name.toStdString());
@@ -102,7 +104,6 @@ TEST_F(ShippedTutorialsTest, EveryScriptIsCompleteAndItsTextsExist) {
         EXPECT_FALSE(script.ReadInfoValue("Title").isEmpty());
         int english = -1;
         ASSERT_TRUE(script.FindSection("1033", english));
-        EXPECT_FALSE(script.ReadLocalizedString("Title").isEmpty());
 
         // The thumbnail is a picture of the folder.
         const QString image = QString::fromLatin1(script.ReadInfoValue("Image"));
@@ -117,17 +118,24 @@ TEST_F(ShippedTutorialsTest, EveryScriptIsCompleteAndItsTextsExist) {
         params.ParseText(arguments);
         EXPECT_TRUE(QFileInfo(ImagesFolder + QString::fromStdString(params.AsText(0))).isFile());
 
-        // Every text a message refers to is there, in English.
-        for (const QByteArray& line : *script.ScriptLines()) {
-            QByteArray command;
-            if (!QelSplitScriptLine(line, command, arguments) || command != "MESSAGE") continue;
-            params.ParseText(arguments);
-            const std::string text = params.AsText(0);
-            ASSERT_GE(text.size(), 2u) << line.toStdString();
-            ASSERT_EQ(text[0], '%') << line.toStdString();
-            EXPECT_FALSE(script.ReadLocalizedString(QByteArray::fromStdString(text.substr(1))).isEmpty())
-                << line.toStdString();
+        // Every text a message refers to is there, in English and German.
+        int german = -1;
+        EXPECT_TRUE(script.FindSection("1031", german));
+        for (const uint16_t language : {uint16_t(1033), uint16_t(1031)}) {
+            localizer.SetLanguage(language);
+            EXPECT_FALSE(script.ReadLocalizedString("Title").isEmpty()) << language;
+            for (const QByteArray& line : *script.ScriptLines()) {
+                QByteArray command;
+                if (!QelSplitScriptLine(line, command, arguments) || command != "MESSAGE") continue;
+                params.ParseText(arguments);
+                const std::string text = params.AsText(0);
+                ASSERT_GE(text.size(), 2u) << line.toStdString();
+                ASSERT_EQ(text[0], '%') << line.toStdString();
+                EXPECT_FALSE(script.ReadLocalizedString(QByteArray::fromStdString(text.substr(1))).isEmpty())
+                    << language << ": " << line.toStdString();
+            }
         }
+        localizer.SetLanguage(1033);
     }
 }
 
@@ -153,7 +161,14 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
         SCOPED_TRACE(name.toStdString());
         Boxes.clear();
         Errors.clear();
+        // The last tutorial's changed sample is asked about and closed.
+        const TQelGraphicsDocument* previous = GraphicsEditor->GetActiveDocument();
+        const bool modified = previous && !previous->Clean();
         ASSERT_TRUE(DemoModule->PlayDemo(QFileInfo(name).completeBaseName()));
+        EXPECT_EQ(GraphicsEditor->GetActiveDocument(), nullptr);
+        EXPECT_EQ(Boxes.size(), modified ? 1 : 0);
+        if (modified) EXPECT_EQ(Boxes[0].toStdString(), (QelText(37) + ": " + QelText(173)).toStdString());
+        EXPECT_EQ(app.GetTitle(), "Visara - " + playback->Script().GetTitle());
         // Ticks at a fast clock; the events between them deliver the input.
         int ticks = 0;
         bool originalShown = false;

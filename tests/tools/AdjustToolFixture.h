@@ -13,6 +13,9 @@
 #include <memory>
 #include <utility>
 
+#include "../editor/ImageFileSamples.h"
+#include "JlvxSession.h"
+#include "Jolvex.h"
 #include "ScriptedMessageBoxes.h"
 #include "QelDemoHooks.h"
 #include "QelDemoPlayback.h"
@@ -51,7 +54,10 @@ protected:
         MainForm->show();
         QApplication::processEvents();
     }
-    void TearDown() override { App.DestroyComponents(); }
+    void TearDown() override {
+        App.DestroyComponents();
+        if (FSessions) SetJolvexFactory(FPreviousFactory);
+    }
 
     // Creates, localises and registers a tool module as the program does.
     template <class T>
@@ -90,6 +96,23 @@ protected:
     static TQelRGBTriple PixelOf(const TQelPixels* pixels, int32_t x, int32_t y) {
         const uint8_t* p = pixels->PixelAddress(x, y);
         return TQelRGBTriple{p[0], p[1], p[2]};
+    }
+
+    // A w x h photograph saved as a JPEG and opened through the program's
+    // lossless session, which documents get from here on in this test.
+    TQelGraphicsDocument* OpenSessionJpeg(int32_t w, int32_t h) {
+        if (!FSessions) {
+            FPreviousFactory = SetJolvexFactory([](std::shared_ptr<IJLVX>& s) {
+                s = std::make_shared<TJlvxSession>();
+                return JLVX_S_OK;
+            });
+            FSessions = true;
+        }
+        const QString in = Folder.filePath("photo.jpg");
+        EXPECT_TRUE(samples::WriteFile(in, samples::Jpeg(samples::Picture(w, h))));
+        TQelGraphicsDocument* document = OpenFile(in);
+        EXPECT_TRUE(document && document->JpegSession && document->JpegSession->IsOpen());
+        return document;
     }
 
     // The picture in a file as 24-bit rows; empty when it cannot be read.
@@ -151,4 +174,8 @@ protected:
     TQelDemoHooks Hooks;
     TQelGraphicsEditor* Editor = nullptr;
     TCountingFormats* Formats = nullptr;
+
+private:
+    bool FSessions = false;
+    TJolvexFactory FPreviousFactory;
 };

@@ -3,10 +3,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 
-#include "../editor/ImageFileSamples.h"
 #include "AdjustToolFixture.h"
-#include "JlvxSession.h"
-#include "Jolvex.h"
 #include "QelCursors.h"
 #include "QelError.h"
 #include "QelImageCodec.h"
@@ -159,14 +156,8 @@ TEST_F(ResizeToolTest, AFailedResizeChangesNothingAndLeavesNoStepOrModification)
 // The lossless session must write the resampled pixels, not the top-left
 // of the unresized file, and without asking.
 TEST_F(ResizeToolTest, ResizeAndJpegSaveWriteTheResampledImageThroughTheSession) {
-    const TJolvexFactory previous = SetJolvexFactory([](std::shared_ptr<IJLVX>& s) {
-        s = std::make_shared<TJlvxSession>();
-        return JLVX_S_OK;
-    });
-    const QString in = Folder.filePath("photo.jpg");
-    ASSERT_TRUE(samples::WriteFile(in, samples::Jpeg(samples::Picture(64, 48))));
-    TQelGraphicsDocument* document = OpenFile(in);
-    ASSERT_TRUE(document && document->JpegSession && document->JpegSession->IsOpen());
+    TQelGraphicsDocument* document = OpenSessionJpeg(64, 48);
+    ASSERT_NE(document, nullptr);
     ResizeTool->SetNewWidth(32);
     ResizeTool->Apply();
     ASSERT_EQ(document->Image.GetHeight(), 24);
@@ -179,7 +170,6 @@ TEST_F(ResizeToolTest, ResizeAndJpegSaveWriteTheResampledImageThroughTheSession)
     // Encoded afresh, so compared on average; the top-left of the unresized
     // picture (a steep ramp) would be off by tens of levels.
     EXPECT_LE(Difference(saved, *document->GetPixels()).second, 3);
-    SetJolvexFactory(previous);
 }
 
 }  // namespace
