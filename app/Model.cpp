@@ -6,13 +6,17 @@
 
 #include <exception>
 
+#include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
+#include "QelDemoEditor.h"
+#include "QelDemonstration.h"
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "QelResizeTool.h"
+#include "QelRotateTool.h"
 #include "QelToolPanel.h"
 #include "Progress.h"
 
@@ -100,14 +104,31 @@ void TModule::DataModuleCreate() {
                                  ColorSelectorHotY));
 
     // The service modules follow here, before the tool panel.
+    TQelDemonstrationModule* demonstration = nullptr;
+    app->CreateModule(demonstration);
+    demonstration->DemoFolder = editor->ImagesFolder;
+    demonstration->ShowAtStartup = true;
+    TQelDemoEditorModule* demoEditor = nullptr;
+    app->CreateModule(demoEditor);
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
     // The tools follow here, in toolbar order.
+    app->CreateModule(RotateTool);
+    images->SetActionImage(RotateTool->Button, tiRight);
+    // Rotation and flips are reached through the standard toolbar.
+    RotateTool->Button->setVisible(false);
+    RotateTool->AddStandardToolbarButtons();
+    images->SetActionImage(RotateTool->RotateRightItem, tiRight);
+    images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
+    images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
+    images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(BrightnessContrastTool);
+    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, 23);
+    images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, 24);
+    images->SetActionImage(CropTool->Button, tiCrop);
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -548,7 +548,11 @@ bool TQelGraphicsEditor::ExecuteSaveAsDialog(TQelDocument* Document) {
 }
 
 void TQelGraphicsEditor::PluginOkClick(QObject*) {
-    if (TQelGraphicsDocument* document = GetActiveDocument()) {
+    TQelGraphicsDocument* document = GetActiveDocument();
+    // Only the exchange file's document is the host's image: a tutorial's
+    // sample is never written, and without the host's image open the
+    // exchange file holds it as last saved.
+    if (document && document->FormatId == QelExchangeFormatId) {
         const bool modifying = document->Modifying;
         const TQelRect modified = document->ModifiedRect;
         // The running change is written as shown, without an undo state.
@@ -564,8 +568,45 @@ void TQelGraphicsEditor::PluginOkClick(QObject*) {
             }
             if (TQelApplication* app = TQelApplication::Instance()) app->SetExitCode(0);
         }
+    } else if (TQelApplication* app = TQelApplication::Instance()) {
+        app->SetExitCode(0);
     }
     if (MainForm) MainForm->close();
+}
+
+// --- tutorials' questions ----------------------------------------------------------
+
+bool TQelGraphicsEditor::DemoHasDocument() const { return TQelEditor::GetActiveDocument() != nullptr; }
+
+bool TQelGraphicsEditor::DemoActiveDocumentClean() const {
+    const TQelGraphicsDocument* document = GetActiveDocument();
+    return document && document->Clean() && !document->Modifying;
+}
+
+bool TQelGraphicsEditor::DemoCloseActiveDocument() {
+    TQelDocument* document = TQelEditor::GetActiveDocument();
+    return !document || document->CloseQuery();
+}
+
+bool TQelGraphicsEditor::DemoActivePluginDocument(QString& FileName) const {
+    const TQelDocument* document = TQelEditor::GetActiveDocument();
+    if (!PluginMode || !document || document->FormatId != QelExchangeFormatId) return false;
+    FileName = document->FileName;
+    return true;
+}
+
+bool TQelGraphicsEditor::DemoSaveActiveDocument() {
+    TQelGraphicsDocument* document = GetActiveDocument();
+    if (!document) return false;
+    document->EndModification(this);
+    if (document->Save()) return true;
+    ReportWriteBackFailure();
+    return false;
+}
+
+bool TQelGraphicsEditor::DemoOpenDocument(const QString& FileName) {
+    TQelDocument* document = nullptr;
+    return OpenDocument(FileName, document, true);
 }
 
 void TQelGraphicsEditor::PluginCancelClick(QObject*) {

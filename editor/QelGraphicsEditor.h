@@ -2,11 +2,15 @@
 // graphics editor: document, view, tool framework and the editor itself.
 #pragma once
 
+#include "QelDemonstration.h"
 #include "QelGraphicsDocument.h"
 #include "QelGraphicsTool.h"
 #include "QelGraphicsView.h"
 
-class TQelGraphicsEditor : public TQelEditor, public IQelGraphicsStatus, public IQelGraphicsToolHost {
+class TQelGraphicsEditor : public TQelEditor,
+                           public IQelGraphicsStatus,
+                           public IQelGraphicsToolHost,
+                           public IQelDemoDocumentHost {
     Q_OBJECT
 public:
     TQelGraphicsEditor();
@@ -45,6 +49,18 @@ public:
 
     void SetStatusText(TQelGraphicsStatusPanel Panel, const QString& Text) override;
 
+    // What the tutorial module asks before a tutorial and after its list.
+    bool DemoHasDocument() const override;
+    // A running change counts as a modification.
+    bool DemoActiveDocumentClean() const override;
+    bool DemoCloseActiveDocument() override;
+    bool DemoPluginMode() const override { return PluginMode; }
+    // Only the exchange file's document is the host's image.
+    bool DemoActivePluginDocument(QString& FileName) const override;
+    // Writes the running change and the image; a failure is reported.
+    bool DemoSaveActiveDocument() override;
+    bool DemoOpenDocument(const QString& FileName) override;
+
     // The main window's wheel: to the view when the pointer is inside it.
     virtual void HandleMouseWheel(QObject* Sender, TShiftState Shift, int32_t WheelDelta, const QPoint& MousePos,
                                   bool& Handled);
@@ -55,8 +71,10 @@ public:
     virtual void ZoomOutClick(QObject* Sender);
     virtual void ActualSizeClick(QObject* Sender);
     virtual void BestFitClick(QObject* Sender);
-    // Writes the image back and closes with exit code 0; a failed write
-    // keeps the window open.
+    // Writes the host's image back and closes with exit code 0; a failed
+    // write keeps the window open. With no exchange document open (a
+    // tutorial took its place) nothing is written: the exchange file still
+    // holds the host's image as last saved.
     virtual void PluginOkClick(QObject* Sender);
     // Closes without writing; the exit code stays -1.
     virtual void PluginCancelClick(QObject* Sender);

@@ -474,3 +474,53 @@ TEST_F(TGraphicsEditorTest, WindowGrowsForTheViewInsideTheWorkArea) {
     Editor->GrowMainWindow(0, 0);
     EXPECT_EQ(MainForm->frameGeometry().x(), 1000);
 }
+
+TEST_F(TGraphicsEditorTest, TutorialsInPluginModeKeepAndWriteOnlyTheHostImage) {
+    const QString name = Exchange("PSPF3.tmp");
+    ASSERT_NE(Open(name), nullptr);
+    QString kept;
+    ASSERT_TRUE(Editor->DemoPluginMode());
+    ASSERT_TRUE(Editor->DemoActivePluginDocument(kept));
+    EXPECT_EQ(kept, name);
+    EXPECT_TRUE(Editor->DemoActiveDocumentClean());
+    First->Paint(Editor->GetActiveView(), TQelRect(0, 0, 2, 2), 99, false);
+    EXPECT_FALSE(Editor->DemoActiveDocumentClean());  // a running change counts
+
+    // A save that fails is reported and keeps the image open.
+    const QByteArray before = ReadAll(name);
+    ASSERT_TRUE(QFile::remove(name));
+    ASSERT_TRUE(QDir().mkdir(name));
+    Answers = {IDOK};
+    EXPECT_FALSE(Editor->DemoSaveActiveDocument());
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Editor->GetDocumentCount(), 1);
+    ASSERT_TRUE(QDir().rmdir(name));
+    {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    EXPECT_TRUE(Editor->DemoSaveActiveDocument());
+    EXPECT_EQ(ExchangePixel(name, 1, 1), QByteArray("ccc"));
+    EXPECT_TRUE(Editor->DemoCloseActiveDocument());
+    EXPECT_FALSE(Editor->DemoHasDocument());
+
+    // A tutorial's sample, changed, is neither the host's image nor written
+    // by OK; the exchange file keeps what was saved.
+    const QString sample = Picture("sample.png");
+    const QByteArray sampleBytes = ReadAll(sample);
+    ASSERT_NE(Open(sample), nullptr);
+    EXPECT_FALSE(Editor->DemoActivePluginDocument(kept));
+    First->Paint(Editor->GetActiveView(), TQelRect(0, 0, 2, 2), 50, true);
+    Editor->GetActiveDocument()->TutorialDocument = true;
+    Editor->PluginOkClick(nullptr);
+    EXPECT_EQ(ReadAll(sample), sampleBytes);
+    EXPECT_EQ(ExchangePixel(name, 1, 1), QByteArray("ccc"));
+    EXPECT_EQ(App.ExitCode(), 0);
+
+    // The list's reopen brings the host's image back.
+    App.SetExitCode(-1);
+    MainForm->show();
+    EXPECT_TRUE(Editor->DemoOpenDocument(name));
+    EXPECT_TRUE(Editor->DemoActivePluginDocument(kept));
+}

@@ -52,6 +52,21 @@ TEST_F(PluginEndToEndTest, OkBringsTheImageBackIntoEveryHostLayout) {
     }
 }
 
+// The program really edits what the host sent: mirrored through the
+// rotation tool's item on the standard toolbar, then OK.
+TEST_F(PluginEndToEndTest, AFlipInTheProgramReachesTheHost) {
+    Env.Set("VISARA_TEST_PRESS", "FlipHorizontalToolButton,OkButton");
+    THost host;
+    ASSERT_TRUE(RunWithLayout(host, 4, 21, 22));
+    for (int32_t y = 0; y < 3; ++y) {
+        const uint8_t* row = host.OutRow(y);
+        for (int32_t x = 0; x < 5; ++x)
+            for (int ch = 0; ch < 4; ++ch)
+                EXPECT_EQ(row[x * 4 + ch], ch < 3 ? THost::Pixel(4 - x, y, ch) : 255) << x << "," << y;
+    }
+    EXPECT_TRUE(TmpIsEmpty());
+}
+
 TEST_F(PluginEndToEndTest, CancelLeavesTheHostsImageAlone) {
     Env.Set("VISARA_TEST_PRESS", "CancelButton");
     THost host;

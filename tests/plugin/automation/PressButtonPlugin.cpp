@@ -1,14 +1,16 @@
 // Loaded into the real program by Qt (QT_QPA_GENERIC_PLUGINS=visarapress)
 // for the end-to-end test of the filter plug-in: once the program shows the
 // action whose object name is $VISARA_TEST_PRESS (the OK or Cancel button of
-// plug-in mode), it is triggered, as a user's click would. Nothing in the
-// program is changed for this.
+// plug-in mode), it is triggered, as a user's click would. A comma-separated
+// list is pressed in its order, each once it is shown and enabled. Nothing
+// in the program is changed for this.
 //
 // The program must never outlive the test: it dies with the test process,
 // and ends itself with code 3 when nothing could be pressed in time.
 #include <QAction>
 #include <QApplication>
 #include <QGenericPlugin>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -24,7 +26,7 @@ constexpr int DeadlineMilliseconds = 40000;
 
 class TPresser : public QObject {
 public:
-    explicit TPresser(QString Name) : FName(std::move(Name)) {
+    explicit TPresser(const QString& Names) : FNames(Names.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, &TPresser::Poll);
@@ -38,21 +40,21 @@ private:
             if (!top->isVisible()) continue;
             for (QWidget* widget : top->findChildren<QWidget*>())
                 for (QAction* action : widget->actions())
-                    if (action->objectName() == FName && action->isVisible() && action->isEnabled()) return action;
+                    if (action->objectName() == FNames.front() && action->isVisible() && action->isEnabled())
+                        return action;
         }
         return nullptr;
     }
 
     void Poll() {
-        if (FPressed) return;
+        if (FNames.isEmpty()) return;
         if (QAction* action = Find()) {
-            FPressed = true;
+            FNames.removeFirst();
             action->trigger();
         }
     }
 
-    QString FName;
-    bool FPressed = false;
+    QStringList FNames;
 };
 
 }  // namespace
