@@ -262,8 +262,9 @@ TEST_F(TGraphicsEditorTest, ASaveAsThatCannotWriteSaysWhy) {
     TQelGraphicsDocument* document = Open(Picture("p.png"));
     ASSERT_NE(document, nullptr);
     First->Paint(Editor->GetActiveView(), TQelRect(0, 0, 4, 4), 200, true);
-    // No one may create files there, not even the superuser.
-    const QString target = QStringLiteral("/proc/visara-test.png");
+    // A folder that is gone (taken away while the dialog was open): no
+    // one can write there, not even the superuser.
+    const QString target = Path("gone/p.png");
     TDialogAnswer answer([&](TQelOpenDialog& dialog) { SaveAs(dialog, target, 2); });
     Answers = {IDOK};
     EXPECT_FALSE(Editor->ExecuteSaveAsDialog(document));
