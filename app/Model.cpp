@@ -3,27 +3,51 @@
 #include <QCursor>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QToolBar>
 
 #include <exception>
+#include <iterator>
 
+#include "QelAbout.h"
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelForms.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelGraphicsPrint.h"
+#include "QelHandInpaintingTool.h"
+#include "QelHelp.h"
+#include "QelImperfectionWandTool.h"
+#include "QelLipstickTool.h"
 #include "QelMainForm.h"
+#include "QelOriginalImageTool.h"
 #include "QelPaths.h"
+#include "QelPowderTool.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
+#include "QelRougeTool.h"
+#include "QelSystemInfo.h"
+#include "QelTeethBleachTool.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 TModule* Module = nullptr;
-int16_t ColorSelectorCursor = 0;
 
 namespace {
+
+// The about box's labels on its picture.
+const TQelAboutRow AboutRows[] = {
+    {156, nullptr, QelAboutBold, 285, 45, 0, 0, 0, -1},
+    {54, nullptr, QelAboutRightAligned | QelAboutColon, 16, 126, 75, 0, 0, 0},
+    {0, u"https://www.velmora.example/visara/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {56, nullptr, QelAboutRightAligned | QelAboutColon, 0, 0, 75, 0, 0.5f, 0},
+    {0, u"https://www.velmora.example/support/", QelAboutSameLine | QelAboutLink, 0, 0, 0, 0, 0, 0},
+    {0, u"Copyright \u00A9 2026 Velmora. All rights reserved.", 0, 0, 275, 0, 0, 0, -1},
+};
 
 // The pick point of the colour-selector image: the pipette's tip.
 constexpr int ColorSelectorHotX = 1;
@@ -103,17 +127,31 @@ void TModule::DataModuleCreate() {
         QelInstallCursor(QCursor(QPixmap(QStringLiteral(":/cursors/ColorSelector.png")), ColorSelectorHotX,
                                  ColorSelectorHotY));
 
-    // The service modules follow here, before the tool panel.
+    // The service modules, before the tool panel.
+    TQelSystemInfoModule* systemInfo = nullptr;
+    app->CreateModule(systemInfo);
+    TQelGraphicsPrintModule* print = nullptr;
+    app->CreateModule(print);
+    TQelHelp* help = nullptr;
+    app->CreateModule(help);
     TQelDemonstrationModule* demonstration = nullptr;
     app->CreateModule(demonstration);
     demonstration->DemoFolder = editor->ImagesFolder;
     demonstration->ShowAtStartup = true;
     TQelDemoEditorModule* demoEditor = nullptr;
     app->CreateModule(demoEditor);
+    TQelAbout* about = nullptr;
+    app->CreateModule(about);
+    about->SetRows(AboutRows, int32_t(std::size(AboutRows)), "About");
     app->CreateModule(ToolPanelModule);
     ToolPanelModule->SetToolbarWrap();
 
+    // The buttons of the tools on the standard toolbar follow a separator.
+    MainForm->AddSeparator(editor->StandardToolbar, nullptr);
+
     // The tools follow here, in toolbar order.
+    TQelOriginalImageTool* originalImage = nullptr;
+    app->CreateModule(originalImage);
     app->CreateModule(RotateTool);
     images->SetActionImage(RotateTool->Button, tiRight);
     // Rotation and flips are reached through the standard toolbar.
@@ -123,12 +161,55 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
     images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
     images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
+    app->CreateModule(HandInpaintingTool);
+    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    // Long Defect is not offered.
+    HandInpaintingTool->OptionsVisible = false;
+    HandInpaintingTool->SetAdjustment(2);
+    HandInpaintingTool->SetReflectionDirection(0);
+    HandInpaintingTool->SetAutoReflection(true);
+    HandInpaintingTool->SetLongDefect(true);
+    HandInpaintingTool->SetAntiAliasing(true);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelUndoBrushTool* undoBrush = nullptr;
+    app->CreateModule(undoBrush);
+    images->SetActionImage(undoBrush->Button, tiUndoBrush);
+    // Only the size comes from the settings file.
+    undoBrush->SetRestoreSizeOnly(true);
+    undoBrush->SetOpacity(255);
+    undoBrush->SetHardness(191);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     app->CreateModule(BrightnessContrastTool);
     images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
     app->CreateModule(ResizeTool);
     images->SetActionImage(ResizeTool->Button, tiResize);
     app->CreateModule(CropTool);
     images->SetActionImage(CropTool->Button, tiCrop);
+    TQelLipstickTool* lipstick = nullptr;
+    app->CreateModule(lipstick);
+    images->SetActionImage(lipstick->Button, tiLipstick);
+    TQelEyeColorTool* eyeColor = nullptr;
+    app->CreateModule(eyeColor);
+    images->SetActionImage(eyeColor->Button, tiEyeColor);
+    TQelPowderTool* powder = nullptr;
+    app->CreateModule(powder);
+    images->SetActionImage(powder->Button, tiPowder);
+    TQelRougeTool* rouge = nullptr;
+    app->CreateModule(rouge);
+    images->SetActionImage(rouge->Button, tiRouge);
+    TQelTeethBleachTool* teethBleach = nullptr;
+    app->CreateModule(teethBleach);
+    images->SetActionImage(teethBleach->Button, tiTeethBleach);
+
+    MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
+    TQelImperfectionWandTool* imperfectionWand = nullptr;
+    app->CreateModule(imperfectionWand);
+    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
+
+    // Once every tool exists: the lipstick is current at start-up.
+    lipstick->MakeCurrent();
 
     // The progress bar sits in the status bar's last panel.
     auto* progressBar = new QProgressBar(MainForm);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "QelCursors.h"
 #include "QelMainForm.h"
 
 // The menu and toolbar images: image NN is the file data/icons/toolbar/NN.svg.
@@ -57,9 +58,6 @@ public:
 
 // The start-up data module, created by main().
 extern TModule* Module;
-
-// The screen-cursor slot of the colour-selector cursor.
-extern int16_t ColorSelectorCursor;
 
 // Puts Cursor into the first free slot from 100 up (32767 when none is free)
 // and returns the slot.

@@ -5,6 +5,7 @@
 #include "QelDemoHooks.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
+#include "QelPrinter.h"
 
 int main(int argc, char** argv) {
     TQelQtApplication qtApplication(argc, argv);
@@ -31,5 +32,7 @@ int main(int argc, char** argv) {
     }
     // Modules first (the last created first), the main window last.
     application.DestroyComponents();
+    // The printer, made on first use, goes while the application exists.
+    FinalizeQelPrinter();
     return application.ExitCode();
 }

@@ -29,6 +29,7 @@
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelQtGeometry.h"
+#include "QelScrollTool.h"
 
 // --- TQelGraphicsEditor --------------------------------------------------------------
 
@@ -176,7 +177,9 @@ void TQelGraphicsEditor::Create() {
     label("B:", 1.5);
     BStatusPanel = add(5, Qt::AlignLeft, true);
 
-    // The hand cursor is in its slot from the start (QelCursors).
+    // The hand tool, so its control is the lowest of every view and sees
+    // keys last. The hand cursor is in its slot from the start (QelCursors).
+    if (TQelApplication* app = TQelApplication::Instance()) app->CreateComponent<TQelScrollTool>();
     FolderFiles.clear();
     FolderIndex = -1;
 }

@@ -154,6 +154,8 @@ public:
     virtual bool MouseWheel(TShiftState, int32_t, const TQelPoint&) { return false; }
     virtual bool KeyDown(uint16_t&, TShiftState) { return false; }
     virtual bool KeyUp(uint16_t&, TShiftState) { return false; }
+    // A key KeyDown would use now, taken before any menu shortcut.
+    virtual bool ClaimsKey(uint16_t, TShiftState) { return false; }
 
     // Hidden, no body, never part of the view's extent.
     void Reset() override;

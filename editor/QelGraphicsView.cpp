@@ -366,3 +366,11 @@ void TQelGraphicsView::KeyUp(uint16_t& Key, TShiftState Shift) {
     if (WalkControls([&](TQelGraphicsToolControl& c) { return c.KeyUp(Key, Shift); })) Key = 0;
 }
 
+bool TQelGraphicsView::ClaimsKey(uint16_t Key, TShiftState Shift) {
+    if (TQelScrollViewControl::ClaimsKey(Key, Shift)) return true;
+    for (int32_t i = Objects.Count() - 1; i >= 0; --i)
+        if (auto* control = dynamic_cast<TQelGraphicsToolControl*>(Objects.GetObject(i)))
+            if (control->ClaimsKey(Key, Shift)) return true;
+    return false;
+}
+

@@ -83,6 +83,8 @@ protected:
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void KeyDown(uint16_t& Key, TShiftState Shift) override;
     void KeyUp(uint16_t& Key, TShiftState Shift) override;
+    // A key some tool control claims.
+    bool ClaimsKey(uint16_t Key, TShiftState Shift) override;
     bool MouseWheel(TShiftState Shift, int32_t WheelDelta, const TQelPoint& MousePos) override;
     void MouseEnter() override;
     void MouseLeave() override;

@@ -163,6 +163,9 @@ public:
     int ExitCode() const { return FExitCode; }
     void SetExitCode(int Value) { FExitCode = Value; }
 
+    // The help file for classic help; empty unless a help module sets one.
+    QString HelpFile;
+
     TQelIdleEvent OnIdle;
     TQelNotifyEvent OnTitleChange;
 

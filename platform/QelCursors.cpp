@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+int16_t ColorSelectorCursor = 0;
+
 TQelCursorRegistry::TQelCursorRegistry() : FCursors() {
     const std::pair<int16_t, Qt::CursorShape> builtIn[] = {
         {crDefault, Qt::ArrowCursor},    {crNone, Qt::BlankCursor},        {crArrow, Qt::ArrowCursor},

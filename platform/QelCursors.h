@@ -34,6 +34,9 @@ constexpr int16_t crSizeAll = -22;
 // The hand (panning) cursor's slot.
 constexpr int16_t crQelHand = 100;
 
+// The colour-selector cursor's slot, given out at start-up; 0 before.
+extern int16_t ColorSelectorCursor;
+
 class TQelCursorRegistry {
 public:
     // A table with the built-in cursors and the hand cursor in slot 100.

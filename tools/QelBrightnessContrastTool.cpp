@@ -34,15 +34,13 @@ constexpr int32_t TrackBarLimit = 127;
 constexpr int32_t TrackBarFrequency = 16;
 constexpr int32_t MaxLevel = 255;
 
-TQelGraphicsDocument* ActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
-
 QSlider* AddTrackBar(QWidget* Frame, const char* Name) {
     auto* slider = new QSlider(Qt::Horizontal, Frame);
     slider->setObjectName(QLatin1String(Name));
     slider->setRange(-TrackBarLimit, TrackBarLimit);
     slider->setTickInterval(TrackBarFrequency);
     slider->setTickPosition(QSlider::TicksBelow);
-    QelFrameColumn(Frame)->addWidget(slider);
+    QelAddToColumn(Frame, slider);
     return slider;
 }
 
@@ -71,7 +69,7 @@ void TQelBrightnessContrastFrame::Create() {
     AutoCorrectionButton->setObjectName(QStringLiteral("AutoCorrectionButton"));
     row->addWidget(AutoCorrectionButton);
     row->addStretch(1);
-    QelFrameColumn(this)->addWidget(AutoCorrectionPanel);
+    QelAddToColumn(this, AutoCorrectionPanel);
     BrightnessLabel = QelAddWrappedLabel(this, "BrightnessLabel");
     BrightnessTrackBar = AddTrackBar(this, "BrightnessTrackBar");
     ContrastLabel = QelAddWrappedLabel(this, "ContrastLabel");
@@ -130,20 +128,17 @@ void TQelBrightnessContrastFrame::ShowOptionsButtonClick() {
 // --- Tool ----------------------------------------------------------------------------
 
 TQelBrightnessContrastTool::TQelBrightnessContrastTool()
-    : TQelGraphicsTool(), Button(nullptr), Frame(nullptr), Brightness(0), Contrast(0), OptionsShown(false) {}
+    : TQelFramedTool(), Frame(nullptr), Brightness(0), Contrast(0), OptionsShown(false) {}
 
 TQelBrightnessContrastTool::~TQelBrightnessContrastTool() {
     if (BrightnessContrastTool == this) BrightnessContrastTool = nullptr;
 }
 
 void TQelBrightnessContrastTool::Create() {
-    TQelGraphicsTool::Create();
+    TQelFramedTool::Create();
     Name = "BrightnessContrast";
-    QelAddToolButton(this, Button, QelText(TextBrightnessContrast, QStringLiteral("Brightness & Contrast")));
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(Frame);
-        Frame->Tool = this;
-    }
+    AddButton(QelText(TextBrightnessContrast, QStringLiteral("Brightness & Contrast")));
+    if (AddFrame(Frame)) Frame->Tool = this;
     SetOptionsShown(false);
     Exclusive = true;
 }
@@ -165,7 +160,7 @@ void TQelBrightnessContrastTool::Localize() {
 }
 
 void TQelBrightnessContrastTool::LoadSettings(TQelSDFReader& Reader) {
-    TQelGraphicsTool::LoadSettings(Reader);
+    TQelFramedTool::LoadSettings(Reader);
     if (!Reader.OpenNode(BrightnessContrastNodeId, BrightnessContrastSettingsGuid)) return;
     bool shown = false;
     if (Reader.ReadBoolean(OptionsShownElement, shown)) SetOptionsShown(shown);
@@ -173,28 +168,24 @@ void TQelBrightnessContrastTool::LoadSettings(TQelSDFReader& Reader) {
 }
 
 void TQelBrightnessContrastTool::SaveSettings(TQelSDFWriter& Writer) {
-    TQelGraphicsTool::SaveSettings(Writer);
+    TQelFramedTool::SaveSettings(Writer);
     Writer.BeginNode(BrightnessContrastNodeId, BrightnessContrastSettingsGuid);
     Writer.WriteBoolean(OptionsShownElement, OptionsShown);
     Writer.EndNode();
 }
 
 void TQelBrightnessContrastTool::UpdateControls() {
-    TQelGraphicsTool::UpdateControls();
-    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, checked);
-    QelSetEnabled(Button, enabled);
+    TQelFramedTool::UpdateControls();
+    const bool usable = UpdateButton();
     if (!Frame) return;
-    Frame->SetControlsEnabled(checked && enabled);
-    const TQelGraphicsDocument* document = ActiveDocument();
+    const TQelGraphicsDocument* document = QelActiveDocument();
     const bool previewing = document && document->Modifying && document->ModifyingTool == this;
-    QelSetEnabled(Frame->OkButton, checked && enabled && previewing);
-    QelSetEnabled(Frame->CancelButton, checked && enabled && previewing);
+    QelSetEnabled(Frame->OkButton, usable && previewing);
+    QelSetEnabled(Frame->CancelButton, usable && previewing);
 }
 
 bool TQelBrightnessContrastTool::CanApply() const {
-    return ActiveDocument() && GraphicsEditor->GetActiveView() && GraphicsEditor->CanToolModify(this);
+    return QelActiveDocument() && GraphicsEditor->GetActiveView() && GraphicsEditor->CanToolModify(this);
 }
 
 void TQelBrightnessContrastTool::ShowValues() {
@@ -210,7 +201,7 @@ void TQelBrightnessContrastTool::SetBrightness(int32_t Value) {
     Brightness = Value;
     if (Frame) MoveTrackBar(Frame->BrightnessTrackBar, Value);
     ApplyCurve(false);
-    RecordLine(Name + "Brightness " + QByteArray::number(Value));
+    RecordToolLine("Brightness " + QByteArray::number(Value));
 }
 
 void TQelBrightnessContrastTool::SetContrast(int32_t Value) {
@@ -218,7 +209,7 @@ void TQelBrightnessContrastTool::SetContrast(int32_t Value) {
     Contrast = Value;
     if (Frame) MoveTrackBar(Frame->ContrastTrackBar, Value);
     ApplyCurve(false);
-    RecordLine(Name + "Contrast " + QByteArray::number(Value));
+    RecordToolLine("Contrast " + QByteArray::number(Value));
 }
 
 void TQelBrightnessContrastTool::SetOptionsShown(bool Value) {
@@ -274,7 +265,7 @@ std::array<TQelCurvePoint, 2> TQelBrightnessContrastTool::ManualPoints(int32_t B
 }
 
 bool TQelBrightnessContrastTool::ApplyCurve(bool Auto) {
-    TQelGraphicsDocument* document = ActiveDocument();
+    TQelGraphicsDocument* document = QelActiveDocument();
     if (!CanApply()) return false;
     // This tool's own preview goes on; any other running change ends first.
     if (!(RunningDocument == document && document->Modifying && document->ModifyingTool == this))
@@ -317,7 +308,7 @@ bool TQelBrightnessContrastTool::ApplyCurve(bool Auto) {
 }
 
 void TQelBrightnessContrastTool::FinishModification() {
-    TQelGraphicsTool::FinishModification();
+    TQelFramedTool::FinishModification();
     Brightness = 0;
     Contrast = 0;
     ShowValues();
@@ -327,27 +318,6 @@ void TQelBrightnessContrastTool::DocumentOpened(TQelGraphicsDocument*) {
     SetBrightness(0);
     SetContrast(0);
     ShowValues();
-}
-
-void TQelBrightnessContrastTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelGraphicsTool::SetAvailable(Value);
-}
-
-void TQelBrightnessContrastTool::Activate() {
-    TQelGraphicsTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
-}
-
-void TQelBrightnessContrastTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params,
-                                                 QPoint& Point, bool& Handled) {
-    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && Button &&
-        QelToolButtonPoint(Button, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
 void TQelBrightnessContrastTool::RegisterDemoTargets() {
@@ -371,10 +341,5 @@ void TQelBrightnessContrastTool::RegisterDemoTargets() {
         hooks->RegisterBoolCommand(Name + "ShowOptions", true, [self](bool v) { if (self) self->SetOptionsShown(v); });
         hooks->RegisterBoolCommand(Name + "HideOptions", false, [self](bool v) { if (self) self->SetOptionsShown(v); });
     }
-    TQelGraphicsTool::RegisterDemoTargets();
-}
-
-void TQelBrightnessContrastTool::RecordMovedLine(const char* Element, const char* Word) const {
-    RecordLine("MouseCurvedMove " + Name + Element);
-    RecordLine(Name + Word);
+    TQelFramedTool::RegisterDemoTargets();
 }

@@ -12,6 +12,7 @@
 
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelToolFrameParts.h"
 #include "QelToneCurve.h"
 
 class QLabel;
@@ -48,7 +49,7 @@ public:
     QPointer<TQelBrightnessContrastTool> Tool;
 };
 
-class TQelBrightnessContrastTool : public TQelGraphicsTool {
+class TQelBrightnessContrastTool : public TQelFramedTool {
     Q_OBJECT
 public:
     TQelBrightnessContrastTool();
@@ -59,15 +60,11 @@ public:
     void LoadSettings(TQelSDFReader& Reader) override;
     void SaveSettings(TQelSDFWriter& Writer) override;
     void UpdateControls() override;
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
     void RegisterDemoTargets() override;
     // The commit, then brightness and contrast back to 0.
     void FinishModification() override;
     // Not the plug-in availability rule: the tool stays in plug-in mode.
     void DocumentOpened(TQelGraphicsDocument* Document) override;
-    void SetAvailable(bool Value) override;
-    void Activate() override;
 
     // Each previews the curve at once; nothing without a document, or while
     // another tool's modification keeps this one from modifying.
@@ -86,9 +83,7 @@ public:
     static void FindLevels(const TQelPixels& Pixels, int32_t& Lo, int32_t& Hi);
     // Both track bars to the values, without calling back.
     void ShowValues();
-    void RecordMovedLine(const char* Element, const char* Word) const;
 
-    QAction* Button = nullptr;
     TQelBrightnessContrastFrame* Frame = nullptr;
     int32_t Brightness = 0;
     int32_t Contrast = 0;

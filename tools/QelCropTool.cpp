@@ -110,8 +110,6 @@ void FocusRect(TQelViewCanvas& Canvas, const TQelRect& Rect) {
     }
 }
 
-TQelGraphicsDocument* ActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
-
 void ShowSize(TQelGraphicsDocument* Document, const TQelRect& Rect) {
     auto* status = Document ? dynamic_cast<IQelGraphicsStatus*>(Document->Editor()) : nullptr;
     if (!status) return;
@@ -143,13 +141,13 @@ void TQelCropFrame::Create() {
 void TQelCropFrame::CropButtonClick() {
     if (!Tool) return;
     Tool->Apply();
-    Tool->RecordUICommand(Tool->Name + "Perform");
+    Tool->RecordMovedLine("Perform", "Perform");
 }
 
 void TQelCropFrame::CancelButtonClick() {
     if (!Tool) return;
     Tool->CancelModification();
-    Tool->RecordUICommand(Tool->Name + "Cancel");
+    Tool->RecordMovedLine("Cancel", "Cancel");
 }
 
 void TQelCropFrame::ShowOptionsButtonClick() {
@@ -327,20 +325,17 @@ void TQelCropToolControl::PaintOverlay(TQelViewCanvas& Canvas) {
 
 // --- Tool ----------------------------------------------------------------------------
 
-TQelCropTool::TQelCropTool() : TQelGraphicsTool(), Button(nullptr), Frame(nullptr), OptionsShown(false) {}
+TQelCropTool::TQelCropTool() : TQelFramedTool(), Frame(nullptr), OptionsShown(false) {}
 
 TQelCropTool::~TQelCropTool() {
     if (CropTool == this) CropTool = nullptr;
 }
 
 void TQelCropTool::Create() {
-    TQelGraphicsTool::Create();
+    TQelFramedTool::Create();
     Name = "Crop";
-    QelAddToolButton(this, Button, QelText(TextCrop, QStringLiteral("Crop")));
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(Frame);
-        Frame->Tool = this;
-    }
+    AddButton(QelText(TextCrop, QStringLiteral("Crop")));
+    if (AddFrame(Frame)) Frame->Tool = this;
     SetControlClass<TQelCropToolControl>();
     SetOptionsShown(false);
     Exclusive = true;
@@ -361,7 +356,7 @@ void TQelCropTool::Localize() {
 }
 
 void TQelCropTool::LoadSettings(TQelSDFReader& Reader) {
-    TQelGraphicsTool::LoadSettings(Reader);
+    TQelFramedTool::LoadSettings(Reader);
     if (!Reader.OpenNode(CropNodeId, CropSettingsGuid)) return;
     int32_t shown = 0;
     if (Reader.ReadInteger(OptionsShownElement, shown)) SetOptionsShown(shown != 0);
@@ -369,7 +364,7 @@ void TQelCropTool::LoadSettings(TQelSDFReader& Reader) {
 }
 
 void TQelCropTool::SaveSettings(TQelSDFWriter& Writer) {
-    TQelGraphicsTool::SaveSettings(Writer);
+    TQelFramedTool::SaveSettings(Writer);
     Writer.BeginNode(CropNodeId, CropSettingsGuid);
     Writer.WriteInteger(OptionsShownElement, OptionsShown ? 1 : 0);
     Writer.EndNode();
@@ -390,7 +385,7 @@ void TQelCropTool::ResetControl() {
 }
 
 void TQelCropTool::UpdateControls() {
-    TQelGraphicsTool::UpdateControls();
+    TQelFramedTool::UpdateControls();
     // Another tool was made current (by a script: the editor is locked to
     // this one while a rectangle is out): the rectangle goes and so does the
     // lock. Undo and redo give the tool back before the next idle pass.
@@ -400,26 +395,12 @@ void TQelCropTool::UpdateControls() {
             if (control && control->State != TQelCropToolControl::StateIdle) control->ResetControl();
         }
     }
-    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, checked);
-    QelSetEnabled(Button, enabled);
+    const bool usable = UpdateButton();
     if (!Frame) return;
-    Frame->SetControlsEnabled(checked && enabled);
     const TQelCropToolControl* control = CropControl();
     const bool shown = control && control->State == TQelCropToolControl::StateShown;
-    QelSetEnabled(Frame->CropButton, checked && enabled && shown);
-    QelSetEnabled(Frame->CancelButton, checked && enabled && shown);
-}
-
-void TQelCropTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                   bool& Handled) {
-    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && Button &&
-        QelToolButtonPoint(Button, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
+    QelSetEnabled(Frame->CropButton, usable && shown);
+    QelSetEnabled(Frame->CancelButton, usable && shown);
 }
 
 void TQelCropTool::RegisterDemoTargets() {
@@ -434,16 +415,11 @@ void TQelCropTool::RegisterDemoTargets() {
         hooks->RegisterCommand(Name + "Perform", [self] { if (self) self->Apply(); });
         hooks->RegisterCommand(Name + "Cancel", [self] { if (self) self->CancelModification(); });
     }
-    TQelGraphicsTool::RegisterDemoTargets();
-}
-
-void TQelCropTool::RecordUICommand(const QByteArray& Command) const {
-    RecordLine("MouseCurvedMove " + Command);
-    RecordLine(Command);
+    TQelFramedTool::RegisterDemoTargets();
 }
 
 void TQelCropTool::Apply() {
-    TQelGraphicsDocument* document = ActiveDocument();
+    TQelGraphicsDocument* document = QelActiveDocument();
     TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
     TQelCropToolControl* control = CropControl();
     if (!document || !view || !control) return;
@@ -466,7 +442,7 @@ void TQelCropTool::SetOptionsShown(bool Value) {
 
 void TQelCropTool::CancelModification() {
     ResetControl();
-    TQelGraphicsTool::CancelModification();
+    TQelFramedTool::CancelModification();
 }
 
 void TQelCropTool::DocumentClosing(TQelGraphicsDocument* Document) {
@@ -476,18 +452,7 @@ void TQelCropTool::DocumentClosing(TQelGraphicsDocument* Document) {
         auto* control = dynamic_cast<TQelCropToolControl*>(GetControl(i));
         if (control && control->View && control->View->Document() == Document) control->ResetControl();
     }
-    TQelGraphicsTool::DocumentClosing(Document);
-}
-
-void TQelCropTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelGraphicsTool::SetAvailable(Value);
-}
-
-void TQelCropTool::Activate() {
-    TQelGraphicsTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
+    TQelFramedTool::DocumentClosing(Document);
 }
 
 // --- Undo state ------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelToolFrameParts.h"
 
 class QLabel;
 class QPushButton;
@@ -90,7 +91,7 @@ private:
     TQelRect DeviceRect(const TQelRect& Rect) const;
 };
 
-class TQelCropTool : public TQelGraphicsTool {
+class TQelCropTool : public TQelFramedTool {
     Q_OBJECT
 public:
     TQelCropTool();
@@ -102,14 +103,10 @@ public:
     void SaveSettings(TQelSDFWriter& Writer) override;
     void UpdateControls() override;
 
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
     void RegisterDemoTargets() override;
     void CommitModification() override {}
     void CancelModification() override;
     void DocumentClosing(TQelGraphicsDocument* Document) override;
-    void SetAvailable(bool Value) override;
-    void Activate() override;
 
     // Crops the active document to the control's rectangle as it stands.
     void Apply();
@@ -118,10 +115,7 @@ public:
     TQelCropToolControl* CropControl() const;
     // Resets the active view's control; nothing without one.
     void ResetControl();
-    // Records the pointer move to Command, then Command.
-    void RecordUICommand(const QByteArray& Command) const;
 
-    QAction* Button = nullptr;
     TQelCropFrame* Frame = nullptr;
     bool OptionsShown = false;
 };

@@ -37,8 +37,6 @@ constexpr int32_t FrameWidth = 193;
 constexpr int32_t EditWidth = 46;
 constexpr int32_t ScriptSizeDefault = 100;
 
-TQelGraphicsDocument* ActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
-
 // A computed side: at least 1, whatever MulDiv gives (0, or -1 on overflow).
 int32_t AtLeastOne(int32_t Value) { return std::max(1, Value); }
 
@@ -100,7 +98,7 @@ void TQelResizeFrame::Create() {
     addSide(1, WidthLabel, "WidthLabel", WidthEdit, "WidthEdit");
     addSide(2, HeightLabel, "HeightLabel", HeightEdit, "HeightEdit");
     grid->setColumnStretch(2, 1);
-    QelFrameColumn(this)->addWidget(SizePanel);
+    QelAddToColumn(this, SizePanel);
 
     // A check box cannot wrap its text; a label beside it does.
     auto* proportions = new QWidget(this);
@@ -114,7 +112,7 @@ void TQelResizeFrame::Create() {
     ConstrainProportionsLabel->setBuddy(ConstrainProportionsCheckBox);
     row->addWidget(ConstrainProportionsCheckBox, 0, Qt::AlignTop);
     row->addWidget(ConstrainProportionsLabel, 1);
-    QelFrameColumn(this)->addWidget(proportions);
+    QelAddToColumn(this, proportions);
 
     OkPanel = QelAddOkPanel(this, OkButton, "OkButton", CancelButton);
     ShowOptions = QelAddShowOptionsLink(this);
@@ -134,13 +132,13 @@ void TQelResizeFrame::Create() {
 void TQelResizeFrame::WidthEditChange(int Value) {
     if (!Tool) return;
     Tool->SetNewWidth(Value);
-    Tool->RecordUICommand(Tool->Name + "Width " + QByteArray::number(Value));
+    Tool->RecordToolLine("Width " + QByteArray::number(Value));
 }
 
 void TQelResizeFrame::HeightEditChange(int Value) {
     if (!Tool) return;
     Tool->SetNewHeight(Value);
-    Tool->RecordUICommand(Tool->Name + "Height " + QByteArray::number(Value));
+    Tool->RecordToolLine("Height " + QByteArray::number(Value));
 }
 
 void TQelResizeFrame::ConstrainProportionsCheckBoxChange(bool Checked) {
@@ -152,13 +150,13 @@ void TQelResizeFrame::ConstrainProportionsCheckBoxChange(bool Checked) {
 void TQelResizeFrame::OkButtonClick() {
     if (!Tool) return;
     Tool->Apply();
-    Tool->RecordUICommand(Tool->Name + "Perform");
+    Tool->RecordMovedLine("Perform", "Perform");
 }
 
 void TQelResizeFrame::CancelButtonClick() {
     if (!Tool) return;
     Tool->ResetSizeToImage();
-    Tool->RecordUICommand(Tool->Name + "Cancel");
+    Tool->RecordMovedLine("Cancel", "Cancel");
 }
 
 void TQelResizeFrame::ShowOptionsButtonClick() {
@@ -168,8 +166,7 @@ void TQelResizeFrame::ShowOptionsButtonClick() {
 // --- Tool ----------------------------------------------------------------------------
 
 TQelResizeTool::TQelResizeTool()
-    : TQelGraphicsTool(),
-      Button(nullptr),
+    : TQelFramedTool(),
       Frame(nullptr),
       OptionsShown(false),
       NewWidth(1),
@@ -181,13 +178,10 @@ TQelResizeTool::~TQelResizeTool() {
 }
 
 void TQelResizeTool::Create() {
-    TQelGraphicsTool::Create();
+    TQelFramedTool::Create();
     Name = "Resize";
-    QelAddToolButton(this, Button, QelText(TextResize, QStringLiteral("Resize")));
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(Frame);
-        Frame->Tool = this;
-    }
+    AddButton(QelText(TextResize, QStringLiteral("Resize")));
+    if (AddFrame(Frame)) Frame->Tool = this;
     SetOptionsShown(false);
     SetProportional(true);
 }
@@ -210,12 +204,12 @@ void TQelResizeTool::Localize() {
 }
 
 int32_t TQelResizeTool::ImageWidth() const {
-    const TQelGraphicsDocument* document = ActiveDocument();
+    const TQelGraphicsDocument* document = QelActiveDocument();
     return document ? document->Image.GetWidth() : 1;
 }
 
 int32_t TQelResizeTool::ImageHeight() const {
-    const TQelGraphicsDocument* document = ActiveDocument();
+    const TQelGraphicsDocument* document = QelActiveDocument();
     return document ? document->Image.GetHeight() : 1;
 }
 
@@ -267,7 +261,7 @@ void TQelResizeTool::SetOptionsShown(bool Value) {
 }
 
 void TQelResizeTool::ResetSizeToImage() {
-    const TQelGraphicsDocument* document = ActiveDocument();
+    const TQelGraphicsDocument* document = QelActiveDocument();
     if (!document) return;
     NewWidth = document->Image.GetWidth();
     NewHeight = document->Image.GetHeight();
@@ -276,7 +270,7 @@ void TQelResizeTool::ResetSizeToImage() {
 }
 
 void TQelResizeTool::Apply() {
-    TQelGraphicsDocument* document = ActiveDocument();
+    TQelGraphicsDocument* document = QelActiveDocument();
     TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
     if (!document || !view) return;
     const TQelWaitCursor wait;
@@ -296,21 +290,16 @@ void TQelResizeTool::Apply() {
 }
 
 void TQelResizeTool::UpdateControls() {
-    TQelGraphicsTool::UpdateControls();
-    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, checked);
-    QelSetEnabled(Button, enabled);
+    TQelFramedTool::UpdateControls();
+    const bool frameEnabled = UpdateButton();
     if (!Frame) return;
-    const bool frameEnabled = checked && enabled;
-    Frame->SetControlsEnabled(frameEnabled);
     const bool changed = NewWidth != ImageWidth() || NewHeight != ImageHeight();
     QelSetEnabled(Frame->OkButton, frameEnabled && changed);
     QelSetEnabled(Frame->CancelButton, frameEnabled && changed);
 }
 
 void TQelResizeTool::DocumentOpened(TQelGraphicsDocument* Document) {
-    TQelGraphicsTool::DocumentOpened(Document);
+    TQelFramedTool::DocumentOpened(Document);
     if (!Document) return;
     SetNewWidth(Document->Image.GetWidth());
     SetNewHeight(Document->Image.GetHeight());
@@ -321,28 +310,11 @@ void TQelResizeTool::DocumentOpened(TQelGraphicsDocument* Document) {
     ShowValues();
 }
 
-void TQelResizeTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelGraphicsTool::SetAvailable(Value);
-}
-
 void TQelResizeTool::Activate() {
-    TQelGraphicsTool::Activate();
+    TQelFramedTool::Activate();
     SetNewWidth(ImageWidth());
     SetNewHeight(ImageHeight());
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
     ShowValues();
-}
-
-void TQelResizeTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                     bool& Handled) {
-    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && Button &&
-        QelToolButtonPoint(Button, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
 void TQelResizeTool::RegisterDemoTargets() {
@@ -370,17 +342,7 @@ void TQelResizeTool::RegisterDemoTargets() {
         hooks->RegisterBoolCommand(Name + "ShowOptions", true, [self](bool v) { if (self) self->SetOptionsShown(v); });
         hooks->RegisterBoolCommand(Name + "HideOptions", false, [self](bool v) { if (self) self->SetOptionsShown(v); });
     }
-    TQelGraphicsTool::RegisterDemoTargets();
-}
-
-void TQelResizeTool::RecordMovedLine(const char* Element, const char* Word) const {
-    RecordLine("MouseCurvedMove " + Name + Element);
-    RecordLine(Name + Word);
-}
-
-void TQelResizeTool::RecordUICommand(const QByteArray& Command) const {
-    RecordLine("MouseCurvedMove " + Command);
-    RecordLine(Command);
+    TQelFramedTool::RegisterDemoTargets();
 }
 
 // --- Undo state ------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelToolFrameParts.h"
 
 class QCheckBox;
 class QLabel;
@@ -62,7 +63,7 @@ public:
     QPointer<TQelResizeTool> Tool;
 };
 
-class TQelResizeTool : public TQelGraphicsTool {
+class TQelResizeTool : public TQelFramedTool {
     Q_OBJECT
 public:
     TQelResizeTool();
@@ -71,12 +72,9 @@ public:
     void Create() override;
     void Localize() override;
     void UpdateControls() override;
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
     void RegisterDemoTargets() override;
     void CommitModification() override {}
     void DocumentOpened(TQelGraphicsDocument* Document) override;
-    void SetAvailable(bool Value) override;
     void Activate() override;
 
     // The active document's image size; 1 x 1 without a document.
@@ -97,11 +95,7 @@ public:
     void Apply();
     // The edits and the check box show the tool's values.
     void ShowValues();
-    void RecordUICommand(const QByteArray& Command) const;
-    // The pointer move to the tool's Element, then the tool's Word.
-    void RecordMovedLine(const char* Element, const char* Word) const;
 
-    QAction* Button = nullptr;
     TQelResizeFrame* Frame = nullptr;
     bool OptionsShown = false;
     int32_t NewWidth = 1;

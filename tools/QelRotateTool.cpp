@@ -31,13 +31,11 @@ constexpr int32_t TextFlipHorizontal = 2110;
 constexpr int ThumbnailWidth = 176;
 constexpr int ThumbnailHeight = 150;
 
-TQelGraphicsDocument* ActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
-
 QPushButton* AddOperationButton(QWidget* Frame, const char* Name, int Image) {
     auto* button = new QPushButton(Frame);
     button->setObjectName(QLatin1String(Name));
     button->setIcon(QelSmallImage(Image));
-    QelFrameColumn(Frame)->addWidget(button);
+    QelAddToColumn(Frame, button);
     return button;
 }
 
@@ -119,7 +117,7 @@ void TQelRotateFrame::Create() {
     ThumbnailView = new TQelThumbnailView(this, PreviewPanel);
     panel->addWidget(ThumbnailView);
     column->addWidget(PreviewPanel);
-    QelFrameColumn(this)->addWidget(PreviewControl);
+    QelAddToColumn(this, PreviewControl);
 
     RotateRightButton = AddOperationButton(this, "RotateRightButton", 2);
     RotateLeftButton = AddOperationButton(this, "RotateLeftButton", 3);
@@ -207,7 +205,7 @@ void TQelRotateFrame::PrepareThumbnail(TQelGraphicsDocument* Document) {
 void TQelRotateFrame::UpdatePreview() {
     if (!PreviewShown()) return;
     Preview.reset();
-    if (!SourceThumbnail) PrepareThumbnail(ActiveDocument());
+    if (!SourceThumbnail) PrepareThumbnail(QelActiveDocument());
     if (SourceThumbnail) {
         Preview = SourceThumbnail->Clone();
         if (Preview && (Preview->IsEmpty() || !TurnBitmap(*Preview, GetChoice()))) Preview.reset();
@@ -229,8 +227,7 @@ void TQelRotateFrame::ThumbnailViewPaint(QPainter& Painter) {
 // --- Tool ----------------------------------------------------------------------------
 
 TQelRotateTool::TQelRotateTool()
-    : TQelGraphicsTool(),
-      Button(nullptr),
+    : TQelFramedTool(),
       Frame(nullptr),
       LastOperation(QelRotateRight),
       OptionsShown(false),
@@ -247,13 +244,10 @@ TQelRotateTool::~TQelRotateTool() {
 }
 
 void TQelRotateTool::Create() {
-    TQelGraphicsTool::Create();
+    TQelFramedTool::Create();
     Name = "Rotation";
-    QelAddToolButton(this, Button, QelText(TextRotation, QStringLiteral("Rotation & Flip")));
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(Frame);
-        Frame->Tool = this;
-    }
+    AddButton(QelText(TextRotation, QStringLiteral("Rotation & Flip")));
+    if (AddFrame(Frame)) Frame->Tool = this;
     SetOptionsShown(false);
 }
 
@@ -315,14 +309,12 @@ void TQelRotateTool::Localize() {
 }
 
 void TQelRotateTool::UpdateControls() {
-    TQelGraphicsTool::UpdateControls();
-    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
+    TQelFramedTool::UpdateControls();
+    UpdateButton();
+    // Enabled like the button, which may be hidden (and so read as disabled).
     const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, checked);
-    QelSetEnabled(Button, enabled);
     for (QAction* item : {RotateRightItem, RotateLeftItem, FlipVerticalItem, FlipHorizontalItem})
         QelSetEnabled(item, enabled);
-    if (Frame) Frame->SetControlsEnabled(checked && enabled);
 }
 
 void TQelRotateTool::ApplyOperation(TQelGraphicsDocument& Document, uint8_t Operation) {
@@ -336,7 +328,7 @@ void TQelRotateTool::ApplyOperation(TQelGraphicsDocument& Document, uint8_t Oper
 }
 
 void TQelRotateTool::Perform(uint8_t Operation) {
-    TQelGraphicsDocument* document = ActiveDocument();
+    TQelGraphicsDocument* document = QelActiveDocument();
     TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
     // A script may ask while another tool's change may not be ended.
     if (!document || !view || !GraphicsEditor->CanToolModify(this)) return;
@@ -362,7 +354,7 @@ void TQelRotateTool::CommitModification() {
 
 void TQelRotateTool::RefreshPreview() {
     if (!Frame) return;
-    Frame->PrepareThumbnail(ActiveDocument());
+    Frame->PrepareThumbnail(QelActiveDocument());
     Frame->UpdatePreview();
 }
 
@@ -385,29 +377,12 @@ void TQelRotateTool::ArrangeFrame() {
 
 void TQelRotateTool::DocumentOpened(TQelGraphicsDocument* Document) {
     if (Frame) Frame->PrepareThumbnail(Document);
-    TQelGraphicsTool::DocumentOpened(Document);
-}
-
-void TQelRotateTool::SetAvailable(bool Value) {
-    if (Frame) Frame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelGraphicsTool::SetAvailable(Value);
+    TQelFramedTool::DocumentOpened(Document);
 }
 
 void TQelRotateTool::Activate() {
-    TQelGraphicsTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
+    TQelFramedTool::Activate();
     RefreshPreview();
-}
-
-void TQelRotateTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                     bool& Handled) {
-    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && Button &&
-        QelToolButtonPoint(Button, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
 void TQelRotateTool::RegisterDemoTargets() {
@@ -443,12 +418,7 @@ void TQelRotateTool::RegisterDemoTargets() {
         hooks->RegisterBoolCommand(Name + "ShowOptions", true, [self](bool v) { if (self) self->SetOptionsShown(v); });
         hooks->RegisterBoolCommand(Name + "HideOptions", false, [self](bool v) { if (self) self->SetOptionsShown(v); });
     }
-    TQelGraphicsTool::RegisterDemoTargets();
-}
-
-void TQelRotateTool::RecordMovedLine(const char* Element, const char* Word) const {
-    RecordLine("MouseCurvedMove " + Name + Element);
-    RecordLine(Name + Word);
+    TQelFramedTool::RegisterDemoTargets();
 }
 
 // --- Undo state ------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
+#include "QelToolFrameParts.h"
 
 class QLabel;
 class QPushButton;
@@ -91,7 +92,7 @@ private:
     bool PreviewShown() const;
 };
 
-class TQelRotateTool : public TQelGraphicsTool {
+class TQelRotateTool : public TQelFramedTool {
     Q_OBJECT
 public:
     TQelRotateTool();
@@ -100,13 +101,10 @@ public:
     void Create() override;
     void Localize() override;
     void UpdateControls() override;
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
     void RegisterDemoTargets() override;
     // Pushes one state for the last operation; no pixels are kept.
     void CommitModification() override;
     void DocumentOpened(TQelGraphicsDocument* Document) override;
-    void SetAvailable(bool Value) override;
     void Activate() override;
 
     // A separator and the four operations at the end of the editor's
@@ -124,12 +122,10 @@ public:
     void RefreshPreview();
     void SetOptionsShown(bool Value);
     void ArrangeFrame();
-    void RecordMovedLine(const char* Element, const char* Word) const;
 
     // The document operation of a code.
     static void ApplyOperation(TQelGraphicsDocument& Document, uint8_t Operation);
 
-    QAction* Button = nullptr;
     TQelRotateFrame* Frame = nullptr;
     uint8_t LastOperation = QelRotateRight;
     bool OptionsShown = false;

@@ -9,6 +9,7 @@
 
 #include "QelCursors.h"
 #include "QelDemoHooks.h"
+#include "QelDemoScript.h"
 #include "QelEditor.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
@@ -29,8 +30,15 @@ QVBoxLayout* QelFrameColumn(QWidget* Frame) {
     auto* column = new QVBoxLayout(Frame);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    column->setAlignment(Qt::AlignTop);
+    // A trailing stretch rather than an aligned layout: wrapped labels then
+    // get the height their width needs.
+    column->addStretch(1);
     return column;
+}
+
+void QelAddToColumn(QWidget* Frame, QWidget* Widget) {
+    QVBoxLayout* column = QelFrameColumn(Frame);
+    column->insertWidget(column->count() - 1, Widget);
 }
 
 QLabel* QelAddTitleLabel(QWidget* Frame) {
@@ -40,7 +48,7 @@ QLabel* QelAddTitleLabel(QWidget* Frame) {
     font.setBold(true);
     font.setUnderline(true);
     label->setFont(font);
-    QelFrameColumn(Frame)->addWidget(label);
+    QelAddToColumn(Frame, label);
     return label;
 }
 
@@ -48,7 +56,7 @@ QLabel* QelAddWrappedLabel(QWidget* Frame, const char* Name) {
     auto* label = new QLabel(Frame);
     label->setObjectName(QLatin1String(Name));
     label->setWordWrap(true);
-    QelFrameColumn(Frame)->addWidget(label);
+    QelAddToColumn(Frame, label);
     return label;
 }
 
@@ -65,7 +73,7 @@ QWidget* QelAddOkPanel(QWidget* Frame, QPushButton*& Ok, const char* OkName, QPu
         row->addWidget(*button);
     }
     row->addStretch(1);
-    QelFrameColumn(Frame)->addWidget(panel);
+    QelAddToColumn(Frame, panel);
     return panel;
 }
 
@@ -75,7 +83,7 @@ QToolButton* QelAddShowOptionsLink(QWidget* Frame) {
     link->setAutoRaise(true);
     link->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     link->setCursor(Qt::PointingHandCursor);
-    QelFrameColumn(Frame)->addWidget(link);
+    QelAddToColumn(Frame, link);
     return link;
 }
 
@@ -95,6 +103,8 @@ void QelSetShowOptionsLink(QToolButton* Link, bool Shown) {
                         : QelText(TextShowMoreOptions, QStringLiteral("Show More Options")));
 }
 
+TQelGraphicsDocument* QelActiveDocument() { return GraphicsEditor ? GraphicsEditor->GetActiveDocument() : nullptr; }
+
 QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption) {
     Button = nullptr;
     if (!MainForm) return nullptr;
@@ -103,7 +113,7 @@ QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QStrin
         toolbar = ToolPanelModule->Toolbar;
     else if (GraphicsEditor)
         toolbar = GraphicsEditor->StandardToolbar;
-    QPointer<TQelGraphicsTool> tool = Tool;
+    const QPointer<TQelGraphicsTool> tool = Tool;
     MainForm->AddToolButton(
         toolbar, Button, [tool](QObject*) { if (tool) tool->MakeCurrent(); }, -1, Caption, nullptr,
         MainForm->GetImages());
@@ -122,6 +132,42 @@ bool QelToolButtonPoint(QAction* Button, QPoint& Point) {
         }
     }
     return GetToolbarItemCenter(Button, Point);
+}
+
+bool TQelFramedTool::UpdateButton() {
+    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
+    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
+    QelSetChecked(Button, checked);
+    QelSetEnabled(Button, enabled);
+    if (FFrame) FFrame->SetControlsEnabled(checked && enabled);
+    return checked && enabled;
+}
+
+void TQelFramedTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                                     bool& Handled) {
+    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && QelToolButtonPoint(Button, Point)) {
+        Handled = true;
+        return;
+    }
+    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
+}
+
+void TQelFramedTool::SetAvailable(bool Value) {
+    if (FFrame) FFrame->setVisible(Value);
+    if (Button) Button->setVisible(Value);
+    TQelGraphicsTool::SetAvailable(Value);
+}
+
+void TQelFramedTool::Activate() {
+    TQelGraphicsTool::Activate();
+    if (ToolPanelModule && FFrame) ToolPanelModule->BringToFront(FFrame);
+}
+
+void TQelFramedTool::RecordToolLine(const QByteArray& Words) const { RecordLine(Name + Words); }
+
+void TQelFramedTool::RecordMovedLine(const char* Element, const char* Word) const {
+    RecordLine("MouseCurvedMove " + Name + Element);
+    RecordLine(Name + Word);
 }
 
 void QelSetEnabled(QWidget* Widget, bool Value) {

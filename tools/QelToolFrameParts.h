@@ -10,15 +10,20 @@
 #include <QPoint>
 #include <QString>
 
+#include "QelGraphicsEditor.h"
+#include "QelToolPanel.h"
+
 class QLabel;
 class QPushButton;
 class QToolButton;
 class QVBoxLayout;
 class QWidget;
-class TQelGraphicsTool;
+class TQelFrame;
 
-// The frame's column; created on first use with no margins.
+// The frame's column, top-aligned; created on first use with no margins.
 QVBoxLayout* QelFrameColumn(QWidget* Frame);
+// Widget goes below the column's present parts.
+void QelAddToColumn(QWidget* Frame, QWidget* Widget);
 // "TitleLabel", bold and underlined.
 QLabel* QelAddTitleLabel(QWidget* Frame);
 // A word-wrapped label.
@@ -40,6 +45,48 @@ QIcon QelSmallImage(int Index);
 QAction* QelAddToolButton(TQelGraphicsTool* Tool, QAction*& Button, const QString& Caption);
 // The middle of the button on the screen; false when it is not shown.
 bool QelToolButtonPoint(QAction* Button, QPoint& Point);
+
+// The editor's active document; null without one.
+TQelGraphicsDocument* QelActiveDocument();
+
+// A tool with a button and an options frame in the tool panel.
+class TQelFramedTool : public TQelGraphicsTool {
+    Q_OBJECT
+public:
+    // The tool's name as argument 0: the middle of its button.
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
+    // The frame and the button are shown or hidden with the tool.
+    void SetAvailable(bool Value) override;
+    // The frame comes to the front of the tool panel.
+    void Activate() override;
+
+    // Records the tool's name followed by Words.
+    void RecordToolLine(const QByteArray& Words) const;
+    // Records the pointer move to the tool's Element, then the tool's Word.
+    void RecordMovedLine(const char* Element, const char* Word) const;
+
+    QAction* Button = nullptr;
+
+protected:
+    // The tool's button (QelAddToolButton).
+    void AddButton(const QString& Caption) { QelAddToolButton(this, Button, Caption); }
+    // The frame in the tool panel, when there is one.
+    template <class T>
+    T* AddFrame(T*& Frame) {
+        Frame = nullptr;
+        if (!ToolPanelModule) return nullptr;
+        ToolPanelModule->CreateToolFrame(Frame);
+        FFrame = Frame;
+        return Frame;
+    }
+    // The button checked while the tool is active and enabled while it may
+    // modify; the frame's controls enabled when both. Answers that.
+    bool UpdateButton();
+
+private:
+    TQelFrame* FFrame = nullptr;
+};
 
 // Widget and item state, set only when it differs (idle updates run often).
 void QelSetEnabled(QWidget* Widget, bool Value);

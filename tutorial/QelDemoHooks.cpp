@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QToolButton>
 #include <QWidget>
 
 #include "QelDemoPlayback.h"
@@ -73,6 +74,15 @@ bool GetToolbarItemCenter(QAction* Item, QPoint& Point) {
         // Items pushed into the toolbar's overflow have a hidden button.
         QWidget* button = toolbar->widgetForAction(Item);
         if (!button || !button->isVisible()) continue;
+        GetControlCenter(button, Point);
+        return true;
+    }
+    // A toolbar of our own (the tool panel's wrapping one) shows the item
+    // as a tool button of its own.
+    for (QObject* o : Item->associatedObjects()) {
+        auto* button = qobject_cast<QToolButton*>(o);
+        if (!button || button->defaultAction() != Item || !button->isVisible()) continue;
+        if (qobject_cast<QToolBar*>(button->parentWidget())) continue;  // answered above
         GetControlCenter(button, Point);
         return true;
     }

@@ -102,6 +102,8 @@ void TQelDemonstrationForm::Create() {
     DemoListView->setResizeMode(QListView::Adjust);
     DemoListView->setMovement(QListView::Static);
     DemoListView->setWordWrap(true);
+    // Room for a title of two or three lines under each picture.
+    DemoListView->setGridSize(QSize(ThumbnailSize + 32, ThumbnailSize + 50));
     DemoListView->setSelectionMode(QAbstractItemView::SingleSelection);
     DemoListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The selection stays visible while the list does not have the focus.

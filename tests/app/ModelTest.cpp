@@ -6,24 +6,37 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include "Model.h"
+#include "QelAbout.h"
 #include "QelBrightnessContrastTool.h"
 #include "QelCropTool.h"
 #include "QelCursors.h"
 #include "QelDemoEditor.h"
 #include "QelDemonstration.h"
 #include "QelEditor.h"
+#include "QelEyeColorTool.h"
 #include "QelGraphicsEditor.h"
+#include "QelLipstickTool.h"
+#include "QelPowderTool.h"
+#include "QelRougeTool.h"
+#include "QelTeethBleachTool.h"
 #include "QelForms.h"
+#include "QelGraphicsPrint.h"
+#include "QelHandInpaintingTool.h"
+#include "QelHelp.h"
+#include "QelImperfectionWandTool.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
+#include "QelOriginalImageTool.h"
 #include "QelResizeTool.h"
 #include "QelRotateTool.h"
-#include "QelGraphicsEditor.h"
-#include <QToolBar>
+#include "QelScrollTool.h"
+#include "QelSystemInfo.h"
 #include "QelToolPanel.h"
+#include "QelUndoBrushTool.h"
 #include "Progress.h"
 
 namespace {
@@ -71,25 +84,50 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     ASSERT_NE(MainForm, nullptr);
     EXPECT_EQ(app.MainForm(), MainForm);
     EXPECT_EQ(MainForm->objectName(), "MainForm");
-    // The editor comes before the main window it creates.
-    ASSERT_EQ(app.ComponentCount(), 10);
+    // The editor comes before the main window it creates, and creates the
+    // hand tool after it; the service modules follow in their order, then
+    // the tool panel and the tools in toolbar order.
+    ASSERT_EQ(app.ComponentCount(), 24);
     EXPECT_EQ(app.Components(0), Module);
     EXPECT_NE(dynamic_cast<TQelEditor*>(app.Components(1)), nullptr);
     EXPECT_EQ(app.Components(2), MainForm);
-    // The tutorial and tutorial-editor modules, before the tool panel.
-    EXPECT_EQ(app.Components(3), DemoModule);
-    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(4)), nullptr);
-    EXPECT_EQ(app.Components(5), ToolPanelModule);
+    EXPECT_NE(dynamic_cast<TQelScrollTool*>(app.Components(3)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelSystemInfoModule*>(app.Components(4)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelGraphicsPrintModule*>(app.Components(5)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelHelp*>(app.Components(6)), nullptr);
+    EXPECT_EQ(app.Components(7), DemoModule);
+    EXPECT_NE(dynamic_cast<TQelDemoEditorModule*>(app.Components(8)), nullptr);
+    EXPECT_NE(dynamic_cast<TQelAbout*>(app.Components(9)), nullptr);
+    EXPECT_EQ(app.Components(10), ToolPanelModule);
     EXPECT_EQ(DemoModule->DemoFolder, GraphicsEditor->ImagesFolder);
     EXPECT_TRUE(DemoModule->ShowAtStartup);
     // The tools in toolbar order, with their toolbar images.
-    EXPECT_EQ(app.Components(6), RotateTool);
-    EXPECT_EQ(app.Components(7), BrightnessContrastTool);
-    EXPECT_EQ(app.Components(8), ResizeTool);
-    EXPECT_EQ(app.Components(9), CropTool);
+    EXPECT_NE(dynamic_cast<TQelOriginalImageTool*>(app.Components(11)), nullptr);
+    EXPECT_EQ(app.Components(12), RotateTool);
+    EXPECT_EQ(app.Components(13), HandInpaintingTool);
+    auto* brush = dynamic_cast<TQelUndoBrushTool*>(app.Components(14));
+    ASSERT_NE(brush, nullptr);
+    EXPECT_EQ(app.Components(15), BrightnessContrastTool);
+    EXPECT_EQ(app.Components(16), ResizeTool);
+    EXPECT_EQ(app.Components(17), CropTool);
+    // The five make-up tools (their own test below), then the wand.
+    for (int i = 18; i < 23; ++i) EXPECT_NE(dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i)), nullptr) << i;
+    auto* wand = dynamic_cast<TQelImperfectionWandTool*>(app.Components(23));
+    ASSERT_NE(wand, nullptr);
+    // The undo brush takes only its size from the settings file.
+    EXPECT_TRUE(brush->RestoreSizeOnly);
+    EXPECT_EQ(brush->Opacity, 255);
+    EXPECT_EQ(brush->Hardness, 191);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(brush->Button), 21);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(wand->Button), 30);
+    EXPECT_EQ(TQelImageList::ActionImageIndex(HandInpaintingTool->Button), 20);
     EXPECT_EQ(TQelImageList::ActionImageIndex(BrightnessContrastTool->Button), 22);
     EXPECT_EQ(TQelImageList::ActionImageIndex(ResizeTool->Button), 23);
     EXPECT_EQ(TQelImageList::ActionImageIndex(CropTool->Button), 24);
+    // Long Defect is not offered, and the panel is wide enough for the
+    // previews and for the make-up palette, the widest frame (272).
+    EXPECT_FALSE(HandInpaintingTool->OptionsVisible);
+    EXPECT_EQ(ToolPanelModule->Panel->widget()->width(), 272);
     // Rotation and flips: four items after a separator at the end of the
     // standard toolbar; the tool's own button is hidden.
     EXPECT_FALSE(RotateTool->Button->isVisible());
@@ -148,10 +186,44 @@ TEST_F(TStartUpTest, CompositionRootBuildsTheShellAndTheCursor) {
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(Module, nullptr);
     EXPECT_EQ(ToolPanelModule, nullptr);
+    EXPECT_EQ(HandInpaintingTool, nullptr);
     EXPECT_EQ(ProgressMeter, nullptr);
     EXPECT_EQ(ToolbarImages, nullptr);
     EXPECT_TRUE(QFile::exists(app.GetSettingsFileName()));
     EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(TStartUpTest, MakeUpToolsInToolbarOrderWithTheirImagesAndTheLipstickCurrent) {
+    TQelLocalizer localizer(LanguageFolder.path(), 1033);
+    TQelApplication app;
+    Module = app.CreateComponent<TModule>();
+    std::vector<TQelMakeUpSurfaceTool*> tools;
+    int panel = -1;
+    for (int i = 0; i < app.ComponentCount(); ++i) {
+        if (app.Components(i) == ToolPanelModule) panel = i;
+        if (auto* tool = dynamic_cast<TQelMakeUpSurfaceTool*>(app.Components(i))) {
+            EXPECT_GT(i, panel);
+            tools.push_back(tool);
+        }
+    }
+    ASSERT_EQ(tools.size(), 5u);
+    EXPECT_NE(dynamic_cast<TQelLipstickTool*>(tools[0]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelEyeColorTool*>(tools[1]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelPowderTool*>(tools[2]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelRougeTool*>(tools[3]), nullptr);
+    EXPECT_NE(dynamic_cast<TQelTeethBleachTool*>(tools[4]), nullptr);
+    const QList<QAction*> buttons = ToolPanelModule->Toolbar->actions();
+    int last = -1;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        ASSERT_NE(tools[i]->Button, nullptr);
+        EXPECT_EQ(TQelImageList::ActionImageIndex(tools[i]->Button), 25 + int(i));
+        const int at = int(buttons.indexOf(tools[i]->Button.data()));
+        EXPECT_GT(at, last);
+        last = at;
+    }
+    ASSERT_NE(GraphicsEditor, nullptr);
+    EXPECT_EQ(GraphicsEditor->ActiveTool.data(), tools[0]);
+    app.DestroyComponents();
 }
 
 TEST_F(TStartUpTest, SecondStartRestoresPlacementLanguageAndPanel) {

@@ -8,8 +8,14 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
+#include "../editor/ImageFileSamples.h"
+#include "JlvxSession.h"
+#include "Jolvex.h"
 #include "ScriptedMessageBoxes.h"
 #include "QelDemoHooks.h"
 #include "QelDemoPlayback.h"
@@ -17,6 +23,7 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsFormats.h"
+#include "QelImageCodec.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
@@ -47,7 +54,10 @@ protected:
         MainForm->show();
         QApplication::processEvents();
     }
-    void TearDown() override { App.DestroyComponents(); }
+    void TearDown() override {
+        App.DestroyComponents();
+        if (FSessions) SetJolvexFactory(FPreviousFactory);
+    }
 
     // Creates, localises and registers a tool module as the program does.
     template <class T>
@@ -88,6 +98,48 @@ protected:
         return TQelRGBTriple{p[0], p[1], p[2]};
     }
 
+    // A w x h photograph saved as a JPEG and opened through the program's
+    // lossless session, which documents get from here on in this test.
+    TQelGraphicsDocument* OpenSessionJpeg(int32_t w, int32_t h) {
+        if (!FSessions) {
+            FPreviousFactory = SetJolvexFactory([](std::shared_ptr<IJLVX>& s) {
+                s = std::make_shared<TJlvxSession>();
+                return JLVX_S_OK;
+            });
+            FSessions = true;
+        }
+        const QString in = Folder.filePath("photo.jpg");
+        EXPECT_TRUE(samples::WriteFile(in, samples::Jpeg(samples::Picture(w, h))));
+        TQelGraphicsDocument* document = OpenFile(in);
+        EXPECT_TRUE(document && document->JpegSession && document->JpegSession->IsOpen());
+        return document;
+    }
+
+    // The picture in a file as 24-bit rows; empty when it cannot be read.
+    static TQelPixelBuffer Decoded(const QString& path) {
+        TQelPixelBuffer pixels;
+        TQelImageDecoder decoder;
+        if (!decoder.Open(path)) return pixels;
+        pixels.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
+        if (!pixels.Bits || !decoder.Decode(pixels.Bits, pixels.Stride)) pixels.Release();
+        return pixels;
+    }
+    // The largest and the mean difference of two pictures of one size, over
+    // every channel.
+    static std::pair<int, int> Difference(const TQelPixels& a, const TQelPixels& b) {
+        int worst = 0;
+        int64_t total = 0;
+        for (int32_t y = 0; y < a.Height; ++y)
+            for (int32_t x = 0; x < a.Width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const int d = std::abs(a.PixelAddress(x, y)[c] - b.PixelAddress(x, y)[c]);
+                    worst = std::max(worst, d);
+                    total += d;
+                }
+        const int64_t count = int64_t(a.Width) * a.Height * 3;
+        return {worst, count > 0 ? int(total / count) : 0};
+    }
+
     // Runs a script command line through the registries and the modules.
     bool Command(const char* line) {
         QByteArray text(line);
@@ -122,4 +174,8 @@ protected:
     TQelDemoHooks Hooks;
     TQelGraphicsEditor* Editor = nullptr;
     TCountingFormats* Formats = nullptr;
+
+private:
+    bool FSessions = false;
+    TJolvexFactory FPreviousFactory;
 };

@@ -224,3 +224,21 @@ TEST(DemoHooks, ScreenPointsOfElements) {
     delete button;  // a freed element is skipped, not dereferenced
     EXPECT_FALSE(PointOf(hooks, "Go", p));
 }
+
+TEST(DemoHooks, AnItemOnAToolbarOfOurOwnIsItsToolButton) {
+    // The tool panel's toolbar is a plain widget that shows each item as a
+    // tool button.
+    QWidget panel;
+    QAction* lipstick = new QAction("Lipstick", &panel);
+    auto* button = new QToolButton(&panel);
+    button->setDefaultAction(lipstick);
+    button->setGeometry(20, 10, 30, 24);
+    panel.setGeometry(200, 150, 100, 60);
+    panel.show();
+    ASSERT_TRUE(WaitExposed(&panel));
+    QPoint p;
+    ASSERT_TRUE(GetToolbarItemCenter(lipstick, p));
+    EXPECT_EQ(button->mapFromGlobal(p), QPoint(15, 12));
+    button->hide();
+    EXPECT_FALSE(GetToolbarItemCenter(lipstick, p));
+}

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include "QelGraphicsEditor.h"
+#include "QelGraphicsPrint.h"
+#include "QelLocalizer.h"
+#include "QelMainForm.h"
+#include "QelPrinter.h"
+
+namespace {
+
+class TGraphicsPrintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App.CreateModule(Editor);
+        Editor->Initialize();
+        App.CreateModule(Print);
+        Print->Initialize();
+    }
+    void TearDown() override {
+        App.DestroyComponents();
+        FinalizeQelPrinter();
+    }
+    TQelGraphicsDocument* OpenPicture(int w, int h) {
+        QImage image(w, h, QImage::Format_RGB888);
+        image.fill(QColor(200, 40, 40));
+        const QString name = Folder.filePath("print.png");
+        EXPECT_TRUE(image.save(name));
+        TQelDocument* document = nullptr;
+        EXPECT_TRUE(Editor->OpenDocument(name, document, false));
+        return Editor->GetActiveDocument();
+    }
+
+    QTemporaryDir Folder;
+    TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
+    TQelApplication App;
+    TQelGraphicsEditor* Editor = nullptr;
+    TQelGraphicsPrintModule* Print = nullptr;
+};
+
+}  // namespace
+
+TEST(PrintPlacement, FitCentreScaleAndSizeKeepTheProportions) {
+    TQelPrintPlacement p(2000, 1000, 10000, 8000);
+    EXPECT_EQ(p.Layout().Width, 10000);
+    EXPECT_EQ(p.Layout().Height, 5000);
+    EXPECT_DOUBLE_EQ(p.Layout().Scale, 500);
+    EXPECT_EQ(p.Layout().Left, 0);
+    EXPECT_EQ(p.Layout().Top, 1500);
+
+    p.SetScaleToFitMedia(false);
+    p.SetScale(50);
+    EXPECT_EQ(p.Layout().Width, 1000);
+    EXPECT_EQ(p.Layout().Height, 500);
+    EXPECT_EQ(p.Layout().Left, 4500);
+    EXPECT_EQ(p.Layout().Top, 3750);
+    p.SetWidth(3000);
+    EXPECT_EQ(p.Layout().Height, 1500);
+    EXPECT_DOUBLE_EQ(p.Layout().Scale, 150);
+    p.SetHeight(250);
+    EXPECT_EQ(p.Layout().Width, 500);
+
+    p.SetCenterImage(false);
+    p.SetLeft(120);
+    p.SetTop(-30);
+    EXPECT_EQ(p.Layout().Left, 120);
+    EXPECT_EQ(p.Layout().Top, -30);
+    // Nonsense sizes change nothing.
+    p.SetScale(0);
+    p.SetScale(-5);
+    p.SetWidth(0);
+    EXPECT_EQ(p.Layout().Width, 500);
+    // An empty page or image never divides by zero.
+    TQelPrintPlacement empty(0, 0, 0, 0);
+    EXPECT_GE(empty.Layout().Width, 1);
+}
+
+TEST(PrintPlacement, NumbersAndUnits) {
+    double v = 0;
+    EXPECT_TRUE(QelParsePrintNumber("12.5", v));
+    EXPECT_DOUBLE_EQ(v, 12.5);
+    EXPECT_TRUE(QelParsePrintNumber("3,25", v));
+    EXPECT_DOUBLE_EQ(v, 3.25);
+    for (const char* bad : {"", ".", "1.2.3", "-1", "1e9", "abc", " "}) EXPECT_FALSE(QelParsePrintNumber(bad, v)) << bad;
+    EXPECT_DOUBLE_EQ(QelHiMetricToUnit(2540, TQelPrintUnit::Inches), 1);
+    EXPECT_DOUBLE_EQ(QelHiMetricToUnit(2540, TQelPrintUnit::Centimetres), 2.54);
+    EXPECT_EQ(QelUnitToHiMetric(2, TQelPrintUnit::Millimetres), 200);
+    EXPECT_EQ(QelUnitToHiMetric(1e30, TQelPrintUnit::Inches), std::numeric_limits<int32_t>::max());
+}
+
+TEST_F(TGraphicsPrintTest, PrintItemSitsBeforeTheFileSeparatorAndFollowsTheDocument) {
+    QStringList names;
+    for (QAction* a : MainForm->FileMenuItem->actions()) names << a->objectName();
+    const int item = names.indexOf("PrintMenuItem");
+    ASSERT_GT(item, 0);
+    EXPECT_EQ(names[item - 1], "PrintMenuSeparator");
+    EXPECT_EQ(MainForm->FileMenuItem->actions()[item + 1], MainForm->FileMenuSeparator);
+    EXPECT_EQ(Print->PrintMenuItem->text(), "Print...");
+    EXPECT_EQ(Print->PrintMenuItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    const QList<QAction*> bar = Editor->StandardToolbar->actions();
+    EXPECT_EQ(bar.indexOf(Print->PrintToolButton) + 1, bar.indexOf(Editor->EditToolbarSeparator));
+
+    App.DoIdle();
+    EXPECT_FALSE(Print->PrintMenuItem->isEnabled());
+    EXPECT_FALSE(Print->PrintToolButton->isEnabled());
+    ASSERT_TRUE(OpenPicture(40, 20));
+    App.DoIdle();
+    EXPECT_TRUE(Print->PrintMenuItem->isEnabled());
+    EXPECT_TRUE(Print->PrintToolButton->isEnabled());
+    Editor->SetPluginMode(true);
+    App.DoIdle();
+    EXPECT_FALSE(Print->PrintMenuItem->isEnabled());
+    EXPECT_FALSE(Print->PrintToolButton->isVisible());
+}
+
+TEST_F(TGraphicsPrintTest, PrintsTheImageIntoTheChosenRectangle) {
+    TQelGraphicsDocument* document = OpenPicture(300, 150);
+    ASSERT_TRUE(document);
+    TQelPrinter& printer = QelPrinter();
+    const QString pdf = Folder.filePath("out.pdf");
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    EXPECT_EQ(form->size(), QSize(351, 269));
+    form->SetDocument(document);
+    // Fitted to the printable area and centred: as wide as the area.
+    const QRect area = printer.pageLayout().paintRectPixels(printer.resolution());
+    const TQelRect r = form->PrintRect();
+    EXPECT_NEAR(r.Width(), area.width(), 2);
+    EXPECT_NEAR(r.Height() * 2, r.Width(), 2);
+    EXPECT_NEAR(r.Top * 2 + r.Height(), area.height(), 3);
+
+    // A typed scale turns fitting off in the layout the edits show.
+    form->ScaleToFitMediaCheckBox->click();
+    form->ScaleEdit->setText("100");
+    form->EditChange(form->ScaleEdit);
+    EXPECT_EQ(form->Placement().Layout().Width, 7938);  // 300 pixels at 96 dpi
+    EXPECT_EQ(form->WidthEdit->text(), "3.13");  // inches
+
+    ASSERT_TRUE(form->PrintImage());
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    EXPECT_GT(file.size(), 500);
+}

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <QRadioButton>
+#include <QSlider>
+#include <QToolButton>
+
+#include <string>
+#include <vector>
+
+#include "../editor/ToolTestSupport.h"
+#include "QelDemoHooks.h"
+#include "QelDemoPlayback.h"
+#include "QelDemoScript.h"
+#include "QelImperfectionWandTool.h"
+#include "QelMainForm.h"
+#include "QelToolPanel.h"
+
+namespace {
+
+const TQelGuid WandGuid = TQelGuid::Parse("{4B694A4A-7983-4F63-B039-8D9EED294710}");
+const TQelRGBTriple Grey{200, 200, 200};
+const TQelRGBTriple Spot{50, 50, 50};
+
+// 40 x 40 of grey with one dark pixel at (20, 20), the wand current.
+class TWandTest : public TToolTest {
+protected:
+    void SetUp() override {
+        TToolTest::SetUp();
+        Open(40, 40);
+        for (int32_t y = 0; y < 40; ++y)
+            for (int32_t x = 0; x < 40; ++x) SetPixel(x, y, 200, 200, 200);
+        SetPixel(20, 20, 50, 50, 50);
+        Doc->SyncBackup();
+        Wand = AddTool<TQelImperfectionWandTool>();
+        Wand->MakeCurrent();
+    }
+    void Click(int32_t x, int32_t y) {
+        Press(x, y);
+        Release(x, y);
+    }
+    static std::vector<uint8_t> Saved(TQelImperfectionWandTool* tool) {
+        TQelMemoryOutputStream stream;
+        {
+            TQelSDFWriter writer(&stream, false);
+            tool->SaveSettings(writer);
+        }
+        return stream.Bytes();
+    }
+
+    TQelImperfectionWandTool* Wand = nullptr;
+};
+
+}  // namespace
+
+TEST_F(TWandTest, DarkModeLiftsADarkSpotInOneUndoableStep) {
+    EXPECT_EQ(Wand->Mode, TQelImperfectionWandTool::ModeDark);
+    EXPECT_EQ(Wand->Size, 10);
+    EXPECT_EQ(Wand->Smoothing, 10);
+    EXPECT_EQ(Wand->Hardness, 128);
+    Click(20, 20);
+    EXPECT_EQ(CountPixels(Grey), 40 * 40);
+    EXPECT_EQ(Doc->History.Count(), 1);
+    // The stroke's means are gone with it.
+    EXPECT_EQ(Wand->BlurCache.Bits, nullptr);
+    Doc->History.Undo();
+    EXPECT_EQ(Pixel(20, 20), Spot);
+}
+
+TEST_F(TWandTest, LightModeKeepsDarkPixelsAndTakesTheRoundedMeanElsewhere) {
+    Wand->SetMode(TQelImperfectionWandTool::ModeLight);
+    Click(20, 20);
+    EXPECT_EQ(Pixel(20, 20), Spot);
+    // nearest(17450 / 88): 87 grey pixels and the spot in (21, 20)'s disc.
+    EXPECT_EQ(Pixel(21, 20), (TQelRGBTriple{198, 198, 198}));
+    // Outside the footprint nothing changed.
+    EXPECT_EQ(Pixel(27, 20), Grey);
+}
+
+TEST_F(TWandTest, ChannelsFollowTheModeAndSoftDabsApproachWithoutOvershoot) {
+    // Darker in red, lighter in blue than the grey around it.
+    SetPixel(20, 20, 250, 200, 100);
+    Doc->SyncBackup();
+    Click(20, 20);
+    EXPECT_EQ(Pixel(20, 20), (TQelRGBTriple{250, 200, 200}));
+
+    Doc->History.Undo();
+    Wand->SetMode(TQelImperfectionWandTool::ModeBoth);
+    Wand->SetOpacity(128);
+    // Four dabs of one stroke (the press and three moves): each moves half
+    // the way, rounded down, never past 200.
+    Press(20, 20);
+    EXPECT_EQ(Pixel(20, 20).Red, 150);
+    const uint8_t expected[] = {175, 187, 193};
+    for (uint8_t value : expected) {
+        MoveTo(20, 20);
+        EXPECT_EQ(Pixel(20, 20).Red, value);
+    }
+    Release(20, 20);
+    EXPECT_EQ(Pixel(20, 20).Blue, 203);
+    EXPECT_EQ(Doc->History.Count(), 1);
+}
+
+TEST_F(TWandTest, ModesFromSettingsAndScriptsOutsideTheThreeAreRefused) {
+    TQelDemoHooks hooks;
+    TQelDemoPlayback recorder;
+    std::vector<std::string> lines;
+    recorder.OnRecordLine = [&](TQelDemoPlayback*, int, const QByteArray& line) { lines.push_back(line.toStdString()); };
+    ASSERT_TRUE(recorder.StartRecording(0));
+    // A tool made while the hooks exist registers its commands.
+    auto* wand = AddTool<TQelImperfectionWandTool>();
+    wand->StartRecording(&recorder);
+
+    wand->SetMode(0);
+    EXPECT_TRUE(lines.empty());
+    wand->SetMode(2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"MouseCurvedMove ImperfectionWandBothMode", "ImperfectionWandBothMode"}));
+    lines.clear();
+
+    TQelDemoScriptParams params;
+    bool handled = false;
+    params.ParseText("9");
+    hooks.ExecuteCommand(&recorder, "IMPERFECTIONWANDDARKMODE", params, nullptr, handled);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(wand->Mode, 2);
+    handled = false;
+    hooks.ExecuteCommand(&recorder, "IMPERFECTIONWANDLIGHTMODE", TQelDemoScriptParams(), nullptr, handled);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(wand->Mode, 1);
+    hooks.ExecuteCommand(&recorder, "IMPERFECTIONWANDSHOWOPTIONS", TQelDemoScriptParams(), nullptr, handled);
+    EXPECT_TRUE(wand->OptionsShown);
+    EXPECT_EQ(lines, (std::vector<std::string>{"MouseCurvedMove ImperfectionWandLightMode", "ImperfectionWandLightMode",
+                                               "MouseCurvedMove ImperfectionWandOptions",
+                                               "ImperfectionWandShowOptions"}));
+
+    TQelMemoryOutputStream stream;
+    {
+        TQelSDFWriter writer(&stream, false);
+        writer.BeginNode(1, WandGuid);
+        writer.WriteInteger(5, 7);
+        writer.EndNode();
+    }
+    TQelSDFReader reader(stream.Bytes());
+    wand->LoadSettings(reader);
+    EXPECT_EQ(wand->Mode, 1);
+    wand->StopRecording(&recorder);
+    recorder.StopRecording();
+}
+
+TEST_F(TWandTest, SettingsGoThroughTheSettersInOrderAndAllSixAreSaved) {
+    TQelMemoryOutputStream stream;
+    {
+        TQelSDFWriter writer(&stream, false);
+        writer.BeginNode(1, WandGuid);
+        writer.WriteInteger(4, 7);
+        writer.WriteInteger(1, 20);
+        writer.WriteInteger(5, 1);
+        writer.WriteInteger(6, 1);
+        writer.EndNode();
+    }
+    TQelSDFReader reader(stream.Bytes());
+    Wand->LoadSettings(reader);
+    // The smoothing is read after the size, which would have reset it.
+    EXPECT_EQ(Wand->Size, 20);
+    EXPECT_EQ(Wand->Smoothing, 7);
+    EXPECT_EQ(Wand->Mode, 1);
+    EXPECT_TRUE(Wand->OptionsShown);
+    EXPECT_EQ(Wand->Opacity, 255);
+
+    // A node without the mode keeps the present one.
+    TQelMemoryOutputStream partial;
+    {
+        TQelSDFWriter writer(&partial, false);
+        writer.BeginNode(1, WandGuid);
+        writer.WriteInteger(2, 90);
+        writer.EndNode();
+    }
+    TQelSDFReader partialReader(partial.Bytes());
+    Wand->LoadSettings(partialReader);
+    EXPECT_EQ(Wand->Mode, 1);
+    EXPECT_EQ(Wand->Opacity, 90);
+
+    TQelSDFReader saved(Saved(Wand));
+    ASSERT_TRUE(saved.OpenNode(1, WandGuid));
+    std::vector<uint32_t> ids;
+    for (uint32_t e = saved.CurrentItems().FirstElement; e != QelSDFNone; e = saved.Element(e).Next) {
+        ids.push_back(saved.Element(e).Id);
+        EXPECT_EQ(saved.Element(e).DataType, 5u);
+        EXPECT_EQ(saved.Element(e).Length, 4u);
+    }
+    EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
+    int32_t smoothing = 0;
+    EXPECT_TRUE(saved.ReadInteger(4, smoothing));
+    EXPECT_EQ(smoothing, 7);
+}
+
+TEST_F(TWandTest, FrameFollowsModeAndOptions) {
+    App.CreateForm(MainForm);
+    App.CreateModule(ToolPanelModule);
+    auto* wand = AddTool<TQelImperfectionWandTool>();
+    ASSERT_NE(wand->Frame, nullptr);
+    ASSERT_NE(wand->Button, nullptr);
+    TQelImperfectionWandFrame* frame = wand->Frame;
+    EXPECT_TRUE(frame->DarkModeRadioButton->isChecked());
+    EXPECT_TRUE(frame->SmoothingTrackBar->isHidden());
+    EXPECT_EQ(frame->ShowOptions->text(), "Show More Options");
+    frame->ShowOptions->click();
+    EXPECT_TRUE(wand->OptionsShown);
+    EXPECT_FALSE(frame->SmoothingTrackBar->isHidden());
+    EXPECT_FALSE(frame->PreviewAlignmentPanel->isHidden());
+    EXPECT_EQ(frame->ShowOptions->text(), "Hide Options");
+    frame->BothModeRadioButton->click();
+    EXPECT_EQ(wand->Mode, TQelImperfectionWandTool::ModeBoth);
+    wand->SetMode(TQelImperfectionWandTool::ModeLight);
+    EXPECT_TRUE(frame->LightModeRadioButton->isChecked());
+    // The smoothing bar sets the smoothing apart from the size.
+    frame->SmoothingTrackBar->setValue(30);
+    EXPECT_EQ(wand->Smoothing, 30);
+    EXPECT_EQ(wand->Size, 10);
+    frame->SizeTrackBar->setValue(12);
+    EXPECT_EQ(wand->Smoothing, 12);
+    Tools.clear();
+}

@@ -1,0 +1,268 @@
+#include "Spectrum.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QelError.h"
+#include "Progress.h"
+
+TQelSpectrum Spectrum;
+
+namespace {
+
+// The window reaches this many rows (columns) before the pixel and one more
+// after it.
+constexpr int32_t Before = 8;
+constexpr int32_t After = 9;
+
+// Rows per piece of work: enough that the rows a piece reads ahead to start
+// its column sums cost little.
+constexpr int32_t MinBandRows = 64;
+
+// The mean S / n is taken as one single-precision division. It equals the
+// float nearest to S times the extended-precision 1 / n: S has 24 bits, so
+// S / n is never closer to a halfway point between floats than 2^-25 / n
+// of itself, far more than either product errs.
+
+// What one thread works with: the running column sums of the band's row and
+// that row's column means, three channels per pixel.
+struct TWorkspace {
+    std::vector<int32_t> Sums;
+    std::vector<float> Means;
+};
+
+template <int Bpp>
+void AddRow(int32_t* Sums, const uint8_t* Row, int32_t Width) {
+    if constexpr (Bpp == 3) {
+        for (int32_t i = 0; i < Width * 3; ++i) Sums[i] += Row[i];
+    } else {
+        for (int32_t x = 0; x < Width; ++x, Row += Bpp, Sums += 3) {
+            Sums[0] += Row[0];
+            Sums[1] += Row[1];
+            Sums[2] += Row[2];
+        }
+    }
+}
+
+template <int Bpp>
+void ShiftRow(int32_t* Sums, const uint8_t* Out, const uint8_t* In, int32_t Width) {
+    if constexpr (Bpp == 3) {
+        for (int32_t i = 0; i < Width * 3; ++i) Sums[i] += int32_t(In[i]) - int32_t(Out[i]);
+    } else {
+        for (int32_t x = 0; x < Width; ++x, In += Bpp, Out += Bpp, Sums += 3) {
+            Sums[0] += int32_t(In[0]) - int32_t(Out[0]);
+            Sums[1] += int32_t(In[1]) - int32_t(Out[1]);
+            Sums[2] += int32_t(In[2]) - int32_t(Out[2]);
+        }
+    }
+}
+
+// Detail of one row from its column means: the running sum along the row,
+// which starts afresh at x = 0.
+template <int Bpp>
+void DetailRow(const float* Means, const uint8_t* Pixels, float* Detail, int32_t Width) {
+    float s0 = 0, s1 = 0, s2 = 0;
+    const int32_t first = std::min(After, Width - 1);
+    for (int32_t x = 0; x <= first; ++x) {
+        s0 += Means[3 * x];
+        s1 += Means[3 * x + 1];
+        s2 += Means[3 * x + 2];
+    }
+    int32_t n = first + 1;
+    auto put = [&](int32_t x) {
+        const float d = float(n);
+        const uint8_t* p = Pixels + ptrdiff_t(x) * Bpp;
+        Detail[3 * x] = float(p[0]) - s0 / d;
+        Detail[3 * x + 1] = float(p[1]) - s1 / d;
+        Detail[3 * x + 2] = float(p[2]) - s2 / d;
+    };
+    put(0);
+    auto step = [&](int32_t x) {
+        if (x - After >= 0) {
+            const float* m = Means + 3 * (x - After);
+            s0 -= m[0];
+            s1 -= m[1];
+            s2 -= m[2];
+            --n;
+        }
+        if (x + After < Width) {
+            const float* m = Means + 3 * (x + After);
+            s0 += m[0];
+            s1 += m[1];
+            s2 += m[2];
+            ++n;
+        }
+    };
+    // Where the window lies wholly inside the row both ends move and the
+    // count stays 18; this is where the time goes.
+    const int32_t inner0 = std::max(1, After);
+    const int32_t inner1 = Width - After;
+    int32_t x = 1;
+    for (; x < std::min(inner0, Width); ++x) {
+        step(x);
+        put(x);
+    }
+    if (x < inner1) {
+        const float d = float(Before + After + 1);
+        for (; x < inner1; ++x) {
+            const float* out = Means + 3 * (x - After);
+            const float* in = Means + 3 * (x + After);
+            s0 = (s0 - out[0]) + in[0];
+            s1 = (s1 - out[1]) + in[1];
+            s2 = (s2 - out[2]) + in[2];
+            const uint8_t* p = Pixels + ptrdiff_t(x) * Bpp;
+            Detail[3 * x] = float(p[0]) - s0 / d;
+            Detail[3 * x + 1] = float(p[1]) - s1 / d;
+            Detail[3 * x + 2] = float(p[2]) - s2 / d;
+        }
+        n = Before + After + 1;
+    }
+    for (; x < Width; ++x) {
+        step(x);
+        put(x);
+    }
+}
+
+// Rows Y0 .. Y1 - 1 of the layer.
+template <int Bpp>
+void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
+    const int32_t w = Pixels.Width, h = Pixels.Height;
+    int32_t* sums = Work.Sums.data();
+    float* means = Work.Means.data();
+    auto row = [&](int32_t y) { return Pixels.Bits + ptrdiff_t(y) * Pixels.Stride; };
+    std::fill(Work.Sums.begin(), Work.Sums.end(), 0);
+    const int32_t top = std::max(0, Y0 - Before), bottom = std::min(h - 1, Y0 + After);
+    for (int32_t y = top; y <= bottom; ++y) AddRow<Bpp>(sums, row(y), w);
+    for (int32_t y = Y0; y < Y1; ++y) {
+        if (y > Y0) {
+            const bool out = y - After >= 0, in = y + After < h;
+            if (out && in)
+                ShiftRow<Bpp>(sums, row(y - After), row(y + After), w);
+            else if (in)
+                AddRow<Bpp>(sums, row(y + After), w);
+            else if (out)
+                for (int32_t x = 0; x < w; ++x)
+                    for (int c = 0; c < 3; ++c) sums[3 * x + c] -= row(y - After)[ptrdiff_t(x) * Bpp + c];
+        }
+        const float n = float(std::min(h - 1, y + After) - std::max(0, y - Before) + 1);
+        for (int32_t i = 0; i < w * 3; ++i) means[i] = float(sums[i]) / n;
+        DetailRow<Bpp>(means, row(y), Detail + ptrdiff_t(y) * w * 3, w);
+    }
+}
+
+void BuildRows(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
+    if (Pixels.BytesPerPixel == 3)
+        BuildBand<3>(Pixels, Detail, Y0, Y1, Work);
+    else
+        BuildBand<4>(Pixels, Detail, Y0, Y1, Work);
+}
+
+}  // namespace
+
+bool TQelDetailLayer::Fits(const TQelPixels& Pixels) const {
+    return FDetail && Pixels.Width == FWidth && Pixels.Height == FHeight;
+}
+
+void TQelDetailLayer::Free() {
+    FDetail.reset();
+    FWidth = 0;
+    FHeight = 0;
+}
+
+void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TProgress& Progress) {
+    const int32_t w = Pixels.Width, h = Pixels.Height;
+    if (!Pixels.Bits || (Pixels.BytesPerPixel != 3 && Pixels.BytesPerPixel != 4) || w <= 0 || h <= 0) {
+        Free();
+        return;
+    }
+    auto noMemory = [&] {
+        Free();
+        throw EQelOutOfMemory("Not enough memory for the detail layer of a " + std::to_string(w) + " x " +
+                              std::to_string(h) + " image");
+    };
+    const uint64_t count = uint64_t(w) * uint64_t(h) * 3;
+    if (count > uint64_t(PTRDIFF_MAX) / sizeof(float) || count > MemoryLimit / sizeof(float)) noMemory();
+    // A layer of the same size is overwritten in place.
+    if (!Fits(Pixels)) {
+        Free();
+        FDetail.reset(new (std::nothrow) float[size_t(count)]);
+        if (!FDetail) noMemory();
+        FWidth = w;
+        FHeight = h;
+    }
+
+    const int32_t hardware = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+    int32_t threads = Threads > 0 ? Threads : std::min(hardware, 8);
+    threads = std::clamp(threads, 1, std::max(1, h / MinBandRows));
+    // Pieces of work smaller than a thread's share, so that a slow thread
+    // does not hold up the end.
+    const int32_t band = std::max(MinBandRows, h / (threads * 4) + 1);
+    const int32_t bands = (h + band - 1) / band;
+
+    std::vector<TWorkspace> work;
+    try {
+        work.resize(size_t(threads));
+        for (TWorkspace& one : work) {
+            one.Sums.resize(size_t(w) * 3);
+            one.Means.resize(size_t(w) * 3);
+        }
+    } catch (const std::bad_alloc&) {
+        noMemory();
+    }
+
+    float* detail = FDetail.get();
+    std::atomic<int32_t> next{0};
+    std::atomic<int32_t> rowsDone{0};
+    auto run = [&](TWorkspace& one, bool report) {
+        for (;;) {
+            const int32_t b = next.fetch_add(1);
+            if (b >= bands) return;
+            const int32_t y0 = b * band, y1 = std::min(h, y0 + band);
+            BuildRows(Pixels, detail, y0, y1, one);
+            const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
+            if (report && Progress) Progress(done, h);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int32_t i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(run, std::ref(work[size_t(i)]), false);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same work
+        }
+    }
+    // This thread works too, and is the only one that reports progress: also
+    // while the others finish their last pieces.
+    run(work[0], true);
+    if (Progress)
+        for (int32_t done = rowsDone.load(); done < h; done = rowsDone.load()) {
+            Progress(done, h);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    for (std::thread& t : helpers) t.join();
+    if (Progress) Progress(h, h);
+    ++BuildCount;
+}
+
+void BuildDetailLayer(const TQelPixels& Pixels) {
+    TProgressMeter* meter = ProgressMeter;
+    int32_t shown = 0;
+    if (meter) meter->Start(std::max(Pixels.Height, 1));
+    struct TEnd {
+        TProgressMeter* Meter;
+        ~TEnd() {
+            if (Meter) Meter->Start(0);
+        }
+    } end{meter};
+    Spectrum.Layer.Build(Pixels, 0, [&](int32_t Done, int32_t) {
+        if (!meter) return;
+        for (; shown < Done; ++shown) meter->Step();
+    });
+    Spectrum.Stale = false;
+    Spectrum.FailureReported = false;
+}
