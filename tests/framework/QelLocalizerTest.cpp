@@ -337,7 +337,7 @@ TEST(QelLanguageFiles, ShippedFilesAreCompleteAndConsistent) {
         47,   53,   54,   56,   74,   75,   94,   98,   99,   101,  102,  108,  128,  130,  131,  133,  135,
         146,  147,  154,  156,  161,  162,  163,  164,  165,  166,  167,  168,  169,  172,  173,  174,  175,
         176,  178,  205,  206,  207,  208,  209,  210,  211,  212,  213,  214,  215,  216,  504,  505,  506,
-        518,  519,  536,  540,  541,  542,  550,  558,  562,  725,  802,  910,  1030, 1129, 2000, 2002, 2003, 2005,
+        518,  519,  536,  540,  541,  542,  550,  558,  562,  725,  802,  910,  1030, 1031, 1129, 2000, 2002, 2003, 2005,
         2006, 2007, 2008, 2009, 2018, 2019, 2020, 2021, 2022, 2024, 2025, 2026, 2027, 2028, 2029, 2100, 2104,
         2105, 2109, 2110, 2450, 2451, 2453, 2457, 2610, 2611, 2612, 2613, 2614, 2615};
 
@@ -352,7 +352,7 @@ TEST(QelLanguageFiles, ShippedFilesAreCompleteAndConsistent) {
             ids.insert(s.Id);
             EXPECT_FALSE(s.Text.isEmpty()) << name << " " << s.Id;
             // Texts formatted with a name keep exactly one placeholder.
-            EXPECT_EQ(s.Text.count("%s"), (s.Id == 94 || s.Id == 164 || s.Id == 1030) ? 1 : 0) << name << s.Id;
+            EXPECT_EQ(s.Text.count("%s"), (s.Id == 94 || s.Id == 164 || s.Id == 1030 || s.Id == 1031) ? 1 : 0) << name << s.Id;
         }
         if (QByteArray(name) == "English.ini") {
             EXPECT_EQ(file.LangId(), 1033);
