@@ -188,5 +188,18 @@ TEST_F(TWandTest, FrameFollowsModeAndOptions) {
     EXPECT_EQ(wand->Size, 10);
     frame->SizeTrackBar->setValue(12);
     EXPECT_EQ(wand->Smoothing, 12);
+
+    // Scripts find the button on the tool panel by the tool's name.
+    MainForm->show();
+    QApplication::processEvents();
+    TQelDemoScriptParams params;
+    params.ParseText("ImperfectionWand");
+    QPoint point;
+    bool handled = false;
+    wand->GetCommandPoint(nullptr, params, point, handled);
+    ASSERT_TRUE(handled);
+    QWidget* button = ToolPanelModule->Toolbar->WidgetForAction(wand->Button);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(point, button->mapToGlobal(QPoint(button->width() / 2, button->height() / 2)));
     Tools.clear();
 }
