@@ -350,8 +350,12 @@ TQelRect TQelGraphicsPrintForm::PrintRect() const {
 
 bool TQelGraphicsPrintForm::PrintImage() {
     if (!FDocument || FDocument->Image.IsEmpty()) return false;
+    // A PDF printer without a file fails to begin and then stays busy for
+    // good, refusing every later choice of printer or file.
+    TQelPrinter& printer = QelPrinter();
+    if (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty()) return false;
     QPainter painter;
-    if (!painter.begin(&QelPrinter())) return false;
+    if (!painter.begin(&printer)) return false;
     const bool printed = FDocument->Image.Print(painter, PrintRect(), 0, 0);
     return painter.end() && printed;
 }

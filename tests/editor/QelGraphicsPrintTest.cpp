@@ -152,3 +152,25 @@ TEST_F(TGraphicsPrintTest, PrintsTheImageIntoTheChosenRectangle) {
     EXPECT_TRUE(file.read(5) == "%PDF-");
     EXPECT_GT(file.size(), 500);
 }
+
+TEST_F(TGraphicsPrintTest, AFailedPrintLeavesThePrinterUsable) {
+    TQelGraphicsDocument* document = OpenPicture(30, 20);
+    ASSERT_TRUE(document);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    form->SetDocument(document);
+    TQelPrinter& printer = QelPrinter();
+
+    // No printer and no file chosen, then a file in a folder that is not there.
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString());
+    EXPECT_FALSE(form->PrintImage());
+    printer.setOutputFileName(Folder.filePath("missing/out.pdf"));
+    EXPECT_FALSE(form->PrintImage());
+
+    // The choice made afterwards is taken and printed.
+    const QString pdf = Folder.filePath("later.pdf");
+    printer.setOutputFileName(pdf);
+    EXPECT_EQ(printer.outputFileName(), pdf);
+    ASSERT_TRUE(form->PrintImage());
+    EXPECT_TRUE(QFile::exists(pdf));
+}
