@@ -2,6 +2,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QToolBar>
 #include <QFile>
@@ -173,4 +177,21 @@ TEST_F(TGraphicsPrintTest, AFailedPrintLeavesThePrinterUsable) {
     EXPECT_EQ(printer.outputFileName(), pdf);
     ASSERT_TRUE(form->PrintImage());
     EXPECT_TRUE(QFile::exists(pdf));
+}
+
+TEST_F(TGraphicsPrintTest, TheDialogSpeaksTheChosenLanguage) {
+    Localizer.SetLanguage(1031);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    EXPECT_EQ(form->windowTitle(), "Drucken");
+    EXPECT_EQ(form->PrinterButton->text(), "Drucker...");
+    EXPECT_EQ(form->CancelButton->text(), "Abbrechen");
+    EXPECT_EQ(form->PositionAndSizeGroupBox->title(), QString::fromUtf8(" Position und Größe "));
+    EXPECT_EQ(form->LeftLabel->text(), "Links:");
+    EXPECT_EQ(form->HeightLabel->text(), QString::fromUtf8("Höhe:"));
+    EXPECT_EQ(form->ScaleToFitMediaCheckBox->text(), "An Seite anpassen");
+    EXPECT_EQ(form->WidthUnitsComboBox->itemText(0), "Zoll");
+    // Back in English while it is open.
+    Localizer.SetLanguage(1033);
+    EXPECT_EQ(form->CenterImageCheckBox->text(), "Center Image");
+    EXPECT_EQ(form->TopUnitsComboBox->itemText(2), "mm");
 }
