@@ -30,6 +30,7 @@
 #include "QelMessageBox.h"
 #include "QelQtGeometry.h"
 #include "QelScrollTool.h"
+#include "OrloTWAIN.h"
 
 // --- TQelGraphicsEditor --------------------------------------------------------------
 
@@ -52,6 +53,9 @@ constexpr int32_t TextActualSize = 166;
 constexpr int32_t TextBestFit = 178;
 constexpr int32_t TextPrevImage = 2104;
 constexpr int32_t TextNextImage = 2105;
+constexpr int32_t TextImport = 17;
+constexpr int32_t TextAcquire = 101;
+constexpr int32_t TextSelectSource = 102;
 
 // An extension (dot included) names an image file when it is part of this
 // list.
@@ -93,6 +97,9 @@ TQelGraphicsEditor::TQelGraphicsEditor()
 }
 
 TQelGraphicsEditor::~TQelGraphicsEditor() {
+    // The component's threads stop before anything their events reach goes.
+    delete Twain;
+    Twain = nullptr;
     if (MainForm) MainForm->OnDropFile = nullptr;
     if (GraphicsEditor == this) GraphicsEditor = nullptr;
 }
@@ -102,6 +109,17 @@ void TQelGraphicsEditor::Create() {
     // Documents are shown one at a time in the main window's work area, so
     // the window needs no multiple-document style.
     MainForm->OnDropFile = [this](const QString& FileName) { OpenFileByName(FileName); };
+
+    // Scanner and camera import: BMP files, no handle, no log.
+    Twain = new TOrloTWAIN(this);
+    Twain->SetOnEnableMenus([this](void* sender) { TwainEnableMenus(sender); });
+    Twain->OnDisableMenus = [this](void* sender) { TwainDisableMenus(sender); };
+    Twain->SetOnImageReady([this](void* sender, void* bmp, const TwnBitmapInfoHeader* info, void* image,
+                                  const QString& path) { TwainImageReady(sender, bmp, info, image, path); });
+    Twain->SetXferMech(TWFX_FILES);
+    Twain->SetFileFormat(TWFF_BMP);
+    Twain->SetReturnHandle(false);
+    Twain->SetLogToFile(false);
 
     // Images are given by the composition root.
     TQelImageList* images = MainForm->GetImages();
@@ -151,6 +169,23 @@ void TQelGraphicsEditor::Create() {
     // The scanner import items go between this and the File separator.
     CloseMenuSeperator = MainForm->AddSeparator(MainForm->FileMenuItem, MainForm->FileMenuSeparator);
     CloseMenuSeperator->setObjectName(QStringLiteral("CloseMenuSeperator"));
+    // Select Source and Acquire stay hidden: the Import submenu is the way
+    // in. They are kept out of the menu rather than made invisible, as Qt
+    // disables an invisible action and would lose their enabled state.
+    SelectTwainSourceMenuItem =
+        MainForm->AddMenuItem(QelText(TextSelectSource), QKeySequence(), [this](QObject* s) { SelectSourceClick(s); },
+                              -1, MainForm->FileMenuItem, MainForm->FileMenuSeparator);
+    SelectTwainSourceMenuItem->setObjectName(QStringLiteral("SelectTwainSourceMenuItem"));
+    MainForm->FileMenuItem->removeAction(SelectTwainSourceMenuItem);
+    AcquireMenuItem = MainForm->AddMenuItem(QelText(TextAcquire), QKeySequence(),
+                                            [this](QObject* s) { AcquireClick(s); }, -1, MainForm->FileMenuItem,
+                                            MainForm->FileMenuSeparator);
+    AcquireMenuItem->setObjectName(QStringLiteral("AcquireMenuItem"));
+    MainForm->FileMenuItem->removeAction(AcquireMenuItem);
+    ImportSubmenu = MainForm->AddSubmenu(QelText(TextImport), MainForm->FileMenuItem, MainForm->FileMenuSeparator);
+    ImportSubmenu->setObjectName(QStringLiteral("ImportSubmenu"));
+    ImportSubmenu->menuAction()->setObjectName(QStringLiteral("ImportSubmenuItem"));
+    connect(ImportSubmenu, &QMenu::aboutToShow, this, [this] { FillImportMenu(); });
 
     // Widths in multiples of the main window font's height in whole pixels
     // (its pixel size, not its line spacing).
@@ -196,6 +231,9 @@ void TQelGraphicsEditor::Localize() {
     SetCaptionAndHint(ScaleToBestFitButton, QelText(TextBestFit));
     SetCaptionAndHint(PrevImageButton, QelText(TextPrevImage));
     SetCaptionAndHint(NextImageButton, QelText(TextNextImage));
+    SelectTwainSourceMenuItem->setText(QelText(TextSelectSource));
+    AcquireMenuItem->setText(QelText(TextAcquire));
+    ImportSubmenu->setTitle(QelText(TextImport));
     SetCaptionAndHint(OkButton, QelText(TextOk));
     SetCaptionAndHint(CancelButton, QelText(TextCancel));
 }
@@ -276,7 +314,9 @@ bool TQelGraphicsEditor::OpenDocument(const QString& FileName, TQelDocument*& Do
     if (!TQelEditor::OpenDocument(FileName, Document, AddToRecent)) return false;
     TQelGraphicsView* view = GetActiveView();
     if (!view) return true;
-    BuildFolderList(FileName);
+    // The document's name is absolute, so the folder is known however the
+    // file was named.
+    BuildFolderList(Document->FileName);
     view->FitView();
     if (Recorder && Recorder->IsRecording())
         RecordCommand("Open", "Open Image",
@@ -288,6 +328,65 @@ bool TQelGraphicsEditor::OpenDocument(const QString& FileName, TQelDocument*& Do
 void TQelGraphicsEditor::OpenFileByName(const QString& FileName) {
     TQelDocument* document = nullptr;
     OpenDocument(FileName, document, true);
+}
+
+// --- scanner and camera import ------------------------------------------------------
+
+void TQelGraphicsEditor::FillImportMenu() {
+    ImportSubmenu->clear();
+    QStringList sources;
+    Twain->GetSourceList(sources);
+    for (const QString& name : sources) {
+        QAction* item = MainForm->AddMenuItem(name, QKeySequence(), [this](QObject* s) { ImportSourceClick(s); }, -1,
+                                              ImportSubmenu, nullptr);
+        // The name itself, not the position: the device list may have
+        // changed since the menu opened.
+        item->setData(name);
+    }
+}
+
+void TQelGraphicsEditor::ImportSourceClick(QObject* Sender) {
+    auto* item = qobject_cast<QAction*>(Sender);
+    if (!item) return;
+    Twain->Acquire(item->data().toString());
+}
+
+void TQelGraphicsEditor::AcquireClick(QObject*) {
+    if (CloseActiveQuery()) Twain->Acquire(QString());
+}
+
+void TQelGraphicsEditor::SelectSourceClick(QObject*) { Twain->SelectSource(); }
+
+void TQelGraphicsEditor::TwainEnableMenus(void*) {
+    EnableIfChanged(SelectTwainSourceMenuItem, true);
+    EnableIfChanged(AcquireMenuItem, true);
+}
+
+void TQelGraphicsEditor::TwainDisableMenus(void*) {
+    EnableIfChanged(SelectTwainSourceMenuItem, false);
+    EnableIfChanged(AcquireMenuItem, false);
+}
+
+void TQelGraphicsEditor::TwainImageReady(void*, void*, const TwnBitmapInfoHeader*, void* hImage,
+                                         const QString& FilePath) {
+    // A handle (a source that could not write BMP files) is not taken.
+    if (hImage) TwnFreeImage(hImage);
+    // A cancelled or failed transfer names no file: nothing opens and no
+    // document is closed for it.
+    const QFileInfo file(FilePath);
+    if (!FilePath.isEmpty() && file.isFile() && file.size() > 0) {
+        TQelDocument* document = nullptr;
+        if (OpenDocument(FilePath, document, false) && document) {
+            document->FileName.clear();
+            // The temporary folder is no folder to browse.
+            FolderFiles.clear();
+            FolderIndex = -1;
+            UpdateCaption();
+        }
+    }
+    if (!FilePath.isEmpty()) QFile::remove(FilePath);
+    const QString transferFile = Twain ? Twain->Filename() : QString();
+    if (!transferFile.isEmpty() && QFileInfo(transferFile).isFile()) QFile::remove(transferFile);
 }
 
 void TQelGraphicsEditor::AddToRecentFiles(TQelDocument* Document) {
@@ -487,15 +586,19 @@ void TQelGraphicsEditor::BuildFolderList(const QString& FileName) {
 }
 
 void TQelGraphicsEditor::NextImageClick(QObject*) {
-    if (FolderIndex + 1 >= FolderFiles.size()) return;
-    ++FolderIndex;
-    TQelDocument* document = nullptr;
-    OpenDocument(FolderFiles[FolderIndex], document, true);
+    if (FolderIndex + 1 < FolderFiles.size()) StepThroughFolder(1);
 }
 
 void TQelGraphicsEditor::PrevImageClick(QObject*) {
-    if (FolderIndex <= 0) return;
-    --FolderIndex;
+    if (FolderIndex > 0) StepThroughFolder(-1);
+}
+
+void TQelGraphicsEditor::StepThroughFolder(int32_t Step) {
+    // A cancelled save question keeps the picture, so the index stays
+    // with it; a file that then fails to open keeps the index it was
+    // stepped to, and the next step goes on from there.
+    if (!CloseActiveQuery()) return;
+    FolderIndex += Step;
     TQelDocument* document = nullptr;
     OpenDocument(FolderFiles[FolderIndex], document, true);
 }

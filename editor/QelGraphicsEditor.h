@@ -7,6 +7,9 @@
 #include "QelGraphicsTool.h"
 #include "QelGraphicsView.h"
 
+class TOrloTWAIN;
+struct TwnBitmapInfoHeader;
+
 class TQelGraphicsEditor : public TQelEditor,
                            public IQelGraphicsStatus,
                            public IQelGraphicsToolHost,
@@ -95,9 +98,23 @@ public:
     void UnlockActiveTool() { ActiveToolLocked = false; }
     bool CanToolModify(const TQelGraphicsTool* Tool) const;
 
+    // Scanner and camera import. The Import submenu lists the sources each
+    // time it opens; an item acquires from the source it names.
+    virtual void SelectSourceClick(QObject* Sender);
+    virtual void AcquireClick(QObject* Sender);
+    virtual void ImportSourceClick(QObject* Sender);
+    void FillImportMenu();
+    void TwainEnableMenus(void* Sender);
+    void TwainDisableMenus(void* Sender);
+    // A transferred file opens as an untitled document; the file is deleted.
+    void TwainImageReady(void* Sender, void* pBmp, const TwnBitmapInfoHeader* pBmpInfo, void* hImage,
+                         const QString& FilePath);
+
     // The image files of FileName's folder, sorted by name, and FileName's
     // place among them. A name without a folder changes nothing.
     void BuildFolderList(const QString& FileName);
+    // Opens the file Step places on in the folder list (previous/next).
+    void StepThroughFolder(int32_t Step);
 
     QAction* ZoomInMenuItem = nullptr;
     QAction* ZoomOutMenuItem = nullptr;
@@ -110,6 +127,9 @@ public:
     QAction* ActualSizeButton = nullptr;
     QAction* ScaleToBestFitButton = nullptr;
     QAction* CloseMenuSeperator = nullptr;
+    QAction* SelectTwainSourceMenuItem = nullptr;
+    QAction* AcquireMenuItem = nullptr;
+    QMenu* ImportSubmenu = nullptr;
     // Status panel indices.
     int32_t XStatusPanel = -1;
     int32_t YStatusPanel = -1;
@@ -124,6 +144,8 @@ public:
     QAction* OkButton = nullptr;
     QAction* CancelButton = nullptr;
 
+    // Owned; freed before the rest of the editor.
+    TOrloTWAIN* Twain = nullptr;
     bool ActiveToolLocked = false;
     std::unique_ptr<TQelGraphicsFormats> Formats;
     // Guarded: the tools are freed before the editor at shut-down.

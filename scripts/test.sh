@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: once in the normal
-# build and once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# build and once under AddressSanitizer + UndefinedBehaviorSanitizer; then
+# runs each fuzz target for a bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,3 +17,5 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$PWD/tests/support/lsan.supp" \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+scripts/fuzz.sh

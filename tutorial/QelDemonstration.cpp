@@ -119,7 +119,9 @@ void TQelDemonstrationModule::ShowDemoList() {
     {
         std::unique_ptr<TQelDemonstrationForm> form(QelCreateForm<TQelDemonstrationForm>(this, MainForm));
         if (form->exec() == QDialog::Accepted) {
-            if (const TQelDemoScript* chosen = form->ChosenScript()) {
+            const TQelDemoScript* chosen = form->ChosenScript();
+            // Checked again: the list's own loop ran meanwhile.
+            if (chosen && !Busy()) {
                 // The copy is taken before the list and its scripts are freed.
                 FPlayback->SetScript(*chosen);
                 started = FPlayback->Play(0);

@@ -104,7 +104,6 @@ TEST_F(ShippedTutorialsTest, EveryScriptIsCompleteAndItsTextsExist) {
         EXPECT_FALSE(script.ReadInfoValue("Title").isEmpty());
         int english = -1;
         ASSERT_TRUE(script.FindSection("1033", english));
-        EXPECT_FALSE(script.ReadLocalizedString("Title").isEmpty());
 
         // The thumbnail is a picture of the folder.
         const QString image = QString::fromLatin1(script.ReadInfoValue("Image"));
@@ -119,17 +118,24 @@ TEST_F(ShippedTutorialsTest, EveryScriptIsCompleteAndItsTextsExist) {
         params.ParseText(arguments);
         EXPECT_TRUE(QFileInfo(ImagesFolder + QString::fromStdString(params.AsText(0))).isFile());
 
-        // Every text a message refers to is there, in English.
-        for (const QByteArray& line : *script.ScriptLines()) {
-            QByteArray command;
-            if (!QelSplitScriptLine(line, command, arguments) || command != "MESSAGE") continue;
-            params.ParseText(arguments);
-            const std::string text = params.AsText(0);
-            ASSERT_GE(text.size(), 2u) << line.toStdString();
-            ASSERT_EQ(text[0], '%') << line.toStdString();
-            EXPECT_FALSE(script.ReadLocalizedString(QByteArray::fromStdString(text.substr(1))).isEmpty())
-                << line.toStdString();
+        // Every text a message refers to is there, in English and German.
+        int german = -1;
+        EXPECT_TRUE(script.FindSection("1031", german));
+        for (const uint16_t language : {uint16_t(1033), uint16_t(1031)}) {
+            localizer.SetLanguage(language);
+            EXPECT_FALSE(script.ReadLocalizedString("Title").isEmpty()) << language;
+            for (const QByteArray& line : *script.ScriptLines()) {
+                QByteArray command;
+                if (!QelSplitScriptLine(line, command, arguments) || command != "MESSAGE") continue;
+                params.ParseText(arguments);
+                const std::string text = params.AsText(0);
+                ASSERT_GE(text.size(), 2u) << line.toStdString();
+                ASSERT_EQ(text[0], '%') << line.toStdString();
+                EXPECT_FALSE(script.ReadLocalizedString(QByteArray::fromStdString(text.substr(1))).isEmpty())
+                    << language << ": " << line.toStdString();
+            }
         }
+        localizer.SetLanguage(1033);
     }
 }
 
