@@ -42,9 +42,6 @@ protected:
 }  // namespace
 
 TEST_F(TUndoBrushTest, AHardFullBrushShowsTheOriginalExactlyInItsDisc) {
-    EXPECT_TRUE(Brush->Accumulate);
-    EXPECT_EQ(Brush->Hardness, 255);
-    EXPECT_EQ(Brush->Opacity, 255);
     Click(20, 20);
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 40; ++x)
