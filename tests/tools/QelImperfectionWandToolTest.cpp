@@ -38,14 +38,6 @@ protected:
         Press(x, y);
         Release(x, y);
     }
-    static std::vector<uint8_t> Saved(TQelImperfectionWandTool* tool) {
-        TQelMemoryOutputStream stream;
-        {
-            TQelSDFWriter writer(&stream, false);
-            tool->SaveSettings(writer);
-        }
-        return stream.Bytes();
-    }
 
     TQelImperfectionWandTool* Wand = nullptr;
 };
@@ -151,7 +143,7 @@ TEST_F(TWandTest, SettingsGoThroughTheSettersInOrderAndAllSixAreSaved) {
     EXPECT_EQ(Wand->Mode, 1);
     EXPECT_EQ(Wand->Opacity, 90);
 
-    TQelSDFReader saved(Saved(Wand));
+    TQelSDFReader saved(SavedSettings(*Wand));
     ASSERT_TRUE(saved.OpenNode(1, WandGuid));
     EXPECT_EQ(IntegerItemIds(saved), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
     int32_t smoothing = 0;

@@ -356,12 +356,7 @@ TEST_F(TMakeUpToolTest, AltPTogglesPickingOnlyWhileActiveAndRecordsIt) {
 
 TEST_F(TMakeUpToolTest, SettingsKeepSizeAndColourAsAPlatformColourValue) {
     auto* tool = AddMakeUp<TQelLipstickTool>();
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        tool->SaveSettings(writer);
-    }
-    TQelSDFReader reader(stream.Bytes());
+    TQelSDFReader reader(SavedSettings(*tool));
     ASSERT_TRUE(reader.OpenNode(1, TQelGuid::Parse("{71975188-C192-4136-A3D0-25A2AFF45335}")));
     int32_t value = 0;
     ASSERT_TRUE(reader.ReadInteger(1, value));

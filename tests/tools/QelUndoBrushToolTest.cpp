@@ -106,12 +106,7 @@ TEST_F(TUndoBrushTest, SettingsRestoreOnlyTheSizeWhenAskedAndSaveAllFour) {
 
     // Every item, also at the defaults.
     auto* fresh = AddTool<TQelUndoBrushTool>();
-    TQelMemoryOutputStream saved;
-    {
-        TQelSDFWriter writer(&saved, false);
-        fresh->SaveSettings(writer);
-    }
-    TQelSDFReader check(saved.Bytes());
+    TQelSDFReader check(SavedSettings(*fresh));
     ASSERT_TRUE(check.OpenNode(1, UndoBrushGuid));
     EXPECT_EQ(IntegerItemIds(check), (std::vector<uint32_t>{1, 2, 3, 4}));
 }

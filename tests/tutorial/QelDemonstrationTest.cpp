@@ -26,6 +26,7 @@
 #include "QelMouseSynth.h"
 #include "DemoTestSupport.h"
 #include "ScriptedMessageBoxes.h"
+#include "SettingsBytes.h"
 
 namespace {
 
@@ -360,16 +361,9 @@ TEST_F(DemonstrationTest, NothingIsLoadedOverARunningOrRecordingTutorial) {
 
 TEST_F(DemonstrationTest, ShowAtStartupIsStoredAndQueuesTheList) {
     Demo->ShowAtStartup = false;
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        Demo->SaveSettings(writer);
-    }
+    TQelSDFReader reader(SavedSettings(*Demo));
     Demo->ShowAtStartup = true;
-    {
-        TQelSDFReader reader(stream.Bytes());
-        Demo->LoadSettings(reader);
-    }
+    Demo->LoadSettings(reader);
     EXPECT_FALSE(Demo->ShowAtStartup);
     // A file without the node leaves the flag as it was.
     Demo->ShowAtStartup = true;
