@@ -163,6 +163,10 @@ protected:
         Pressed = Qt::NoButton;
         Mouse(QEvent::MouseButtonRelease, At(x, y));
     }
+    void Click(int32_t x, int32_t y) {
+        Press(x, y);
+        Release(x, y);
+    }
 
     TQelRGBTriple Pixel(int32_t x, int32_t y) const {
         const uint8_t* p = Doc->GetPixels()->PixelAddress(x, y);

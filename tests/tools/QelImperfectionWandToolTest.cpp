@@ -34,10 +34,6 @@ protected:
         Wand = AddTool<TQelImperfectionWandTool>();
         Wand->MakeCurrent();
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
 
     TQelImperfectionWandTool* Wand = nullptr;
 };

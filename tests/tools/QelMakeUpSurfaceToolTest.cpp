@@ -80,10 +80,6 @@ protected:
                 return c;
         return nullptr;
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
     std::vector<uint8_t> Snapshot() const {
         const TQelPixels* p = Doc->GetPixels();
         std::vector<uint8_t> bytes;

@@ -31,10 +31,6 @@ protected:
         Brush = AddTool<TQelUndoBrushTool>();
         Brush->MakeCurrent();
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
 
     TQelUndoBrushTool* Brush = nullptr;
 };
