@@ -193,7 +193,6 @@ TEST_F(BrightnessContrastToolTest, SettingsLayoutAndRecording) {
     BrightnessContrastTool->LoadSettings(reader);
     EXPECT_FALSE(Frame()->BrightnessTrackBar->isHidden());
     EXPECT_EQ(Frame()->ShowOptions->text(), "Hide Options");
-    EXPECT_EQ(Frame()->BrightnessLabel->text(), "Brightness:");
 
     OpenPattern(10, 10);
     TRecording recording(App);

@@ -220,9 +220,6 @@ TEST_F(CropToolTest, SettingsTextsAndRecording) {
     EXPECT_TRUE(CropTool->OptionsShown);
     EXPECT_EQ(CropTool->Frame->ShowOptions->text(), "Hide Options");
     EXPECT_FALSE(CropTool->Frame->ShowOptions->isVisibleTo(CropTool->Frame));
-    EXPECT_EQ(CropTool->Frame->TitleLabel->text(), "Crop");
-    EXPECT_EQ(CropTool->Frame->CropButton->text(), "OK");
-    EXPECT_TRUE(CropTool->Frame->TitleLabel->font().bold());
 
     OpenPattern(40, 30);
     TRecording recording(App);
