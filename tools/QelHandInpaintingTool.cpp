@@ -192,6 +192,11 @@ void TQelHandInpaintingTool::DocumentOpened(TQelGraphicsDocument* Document) {
     // Not pending: the target preview as chosen, the second one hidden.
     ShowPreviews();
     UpdatePreviewSize();
+    // They showed the photo that was open before.
+    if (TQelHandInpaintingFrame* f = FFrame) {
+        f->TargetImage->Clear();
+        f->HandyImage->Clear();
+    }
 }
 
 void TQelHandInpaintingTool::DocumentClosing(TQelGraphicsDocument* Document) {

@@ -340,6 +340,20 @@ TEST_F(THandInpaintingTest, PreviewsMagnifyWithGreyBeyondTheImage) {
     EXPECT_EQ(target->geometry(), QRect(4, 138, 130, 130));
     Key(VK_ESCAPE);
     EXPECT_FALSE(Tool->Frame()->HandyImage->isVisibleTo(Tool->Frame()));
+
+    // The next photo opens on grey previews, not on the last one's pixels.
+    const auto grey = [](const TQelPreviewImage* image) {
+        QImage all(image->Picture.size(), image->Picture.format());
+        all.fill(qRgb(64, 64, 64));
+        return image->Picture == all;
+    };
+    Move(25, 25);
+    ASSERT_FALSE(grey(target));
+    Scripted.Answers.push_back(IDNO);  // the patches kept above are not saved
+    Open(60, 60, false);
+    EXPECT_TRUE(target->isVisibleTo(Tool->Frame()));
+    EXPECT_TRUE(grey(target));
+    EXPECT_TRUE(grey(Tool->Frame()->HandyImage));
 }
 
 TEST_F(THandInpaintingTest, NoDocumentNoEngineNoCrash) {
