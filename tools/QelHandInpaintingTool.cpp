@@ -315,6 +315,13 @@ void TQelHandInpaintingTool::UpdateSource() {
     if (!RunningDocument || !RunningDocument->Modifying) {
         TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
         if (!view) return;
+        // Pending with nothing running: a close that was then cancelled kept
+        // the patch as a step. It is still the pending patch, so it is taken
+        // back before the new one goes in; else Cancel would drop only that.
+        if (Pending && GraphicsEditor->CanUndo() && TopUndoIsOwn()) {
+            GraphicsEditor->DoUndo();
+            ShowPreviews();
+        }
         BeginModification(view);
         if (!RunningDocument) return;
     }

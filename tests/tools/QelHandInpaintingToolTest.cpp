@@ -205,6 +205,16 @@ TEST_F(THandInpaintingTest, CancelDropsOnlyTheToolsOwnPatch) {
     EXPECT_NE(Pixels(), filled);
     EXPECT_TRUE(Key(VK_ESCAPE));
     EXPECT_EQ(Pixels(), filled);
+    // Also when the pointer moved on first: the kept patch is replaced, not
+    // patched over, and the previews come back.
+    ClickAt(30, 30);
+    Move(80, 60);
+    Tool->DocumentClosing(Doc);
+    Move(70, 50);
+    EXPECT_TRUE(Doc->Modifying);
+    EXPECT_TRUE(Tool->Frame()->TargetImage->isVisibleTo(Tool->Frame()));
+    EXPECT_TRUE(Key(VK_ESCAPE));
+    EXPECT_EQ(Pixels(), filled);
 
     // A first click far outside the image still makes one (empty) step, so
     // Cancel has its own step to drop.
