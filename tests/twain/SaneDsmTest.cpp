@@ -2,6 +2,8 @@
 // against SANE's test backend.
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <tuple>
 
 #include "OrloTWAIN.h"
 #include "SaneTestSupport.h"
@@ -87,6 +89,44 @@ TEST_F(SaneDsm, SolidBlackGivesBlackPixelsAndTheEditorsFileIsABmp) {
         for (int32_t x = 0; x < 3 * width; ++x) allBlack = allBlack && dib->bits[size_t(y * stride + x)] == 0;
     EXPECT_TRUE(allBlack);
     TwnFreeImage(dib);
+}
+
+// The colour pattern as one pass of 8 bits, as three passes, as 16 bits, and
+// from a hand scanner whose length is known only at the end.
+TEST_F(SaneDsm, ThreePassSixteenBitAndHandScansComeOutAsOrdinaryImages) {
+    auto scan = [&](std::vector<std::pair<const char*, const char*>> options) {
+        controls.SetDeviceOption("", "");
+        controls.SetDeviceOption("test-picture", "Color pattern");
+        for (const auto& [name, value] : options) controls.SetDeviceOption(name, value);
+        TOrloTWAIN t(nullptr);
+        t.SetDIBHandleType(THDT_DIBSEC);
+        TwainRecorder rec;
+        rec.Attach(t);
+        std::vector<uint8_t> bits;
+        int32_t width = 0, height = 0;
+        if (AcquireFirst(t) && rec.images.size() == 1) {
+            if (TwnDibSection* dib = TwnAsDibSection(rec.images[0].hImage)) {
+                bits = dib->bits;
+                width = dib->Info()->biWidth;
+                height = dib->Info()->biHeight;
+            }
+        }
+        return std::make_tuple(bits, width, height);
+    };
+    const auto [plain, w, h] = scan({});
+    ASSERT_FALSE(plain.empty());
+    EXPECT_NE(std::count(plain.begin(), plain.end(), 0), ptrdiff_t(plain.size()));
+    const auto [threePass, w3, h3] = scan({{"three-pass", "1"}});
+    EXPECT_EQ(threePass, plain);
+    const auto [deep, w16, h16] = scan({{"depth", "16"}});
+    EXPECT_EQ(w16, w);
+    EXPECT_EQ(h16, h);
+    EXPECT_EQ(deep.size(), plain.size());
+    // The backend's hand scanner has a width of its own.
+    const auto [hand, wh, hh] = scan({{"hand-scanner", "1"}});
+    EXPECT_GT(wh, 0);
+    EXPECT_GT(hh, 0);
+    EXPECT_EQ(hand.size(), TwnDibStride(wh, 24) * uint64_t(hh));
 }
 
 TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
