@@ -5,6 +5,12 @@
 #include <QtGlobal>
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include <turbojpeg.h>
+
 inline void QelBenchmarkPlatform() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 }
@@ -16,4 +22,28 @@ inline int QelRunBenchmarks(int& argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+// A photo-like picture, smooth gradients with grain so that the entropy
+// coder has real work, as a 4:2:0 JPEG at quality 90.
+inline QByteArray QelBenchPhotoJpeg(int32_t Width, int32_t Height) {
+    std::vector<uint8_t> rows(size_t(Width) * size_t(Height) * 3);
+    std::mt19937 random(5);
+    for (int32_t y = 0; y < Height; ++y)
+        for (int32_t x = 0; x < Width; ++x) {
+            uint8_t* p = rows.data() + (size_t(y) * size_t(Width) + size_t(x)) * 3;
+            const int grain = int(random() % 16);
+            p[0] = uint8_t((x / 24 + y / 40 + grain) & 0xFF);
+            p[1] = uint8_t((x / 30 + grain) & 0xFF);
+            p[2] = uint8_t((y / 16 + grain) & 0xFF);
+        }
+    tjhandle h = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    QByteArray result;
+    if (tjCompress2(h, rows.data(), Width, Width * 3, Height, TJPF_BGR, &jpeg, &size, TJSAMP_420, 90, 0) == 0)
+        result = QByteArray(reinterpret_cast<const char*>(jpeg), qsizetype(size));
+    tjFree(jpeg);
+    tjDestroy(h);
+    return result;
 }

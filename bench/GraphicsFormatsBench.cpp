@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include <turbojpeg.h>
@@ -35,32 +34,15 @@ protected:
     }
 };
 
-// A photo-like picture: smooth gradients with grain, so the entropy coder
-// has real work.
+// The photo-like picture as a file.
 struct TSample {
     QTemporaryDir Dir;
     QString Path;
 
     TSample() {
-        std::vector<uint8_t> rows(size_t(Width) * Height * 3);
-        std::mt19937 random(5);
-        for (int32_t y = 0; y < Height; ++y)
-            for (int32_t x = 0; x < Width; ++x) {
-                uint8_t* p = rows.data() + (size_t(y) * Width + x) * 3;
-                const int grain = int(random() % 16);
-                p[0] = uint8_t((x / 24 + y / 40 + grain) & 0xFF);
-                p[1] = uint8_t((x / 30 + grain) & 0xFF);
-                p[2] = uint8_t((y / 16 + grain) & 0xFF);
-            }
-        tjhandle h = tjInitCompress();
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        tjCompress2(h, rows.data(), Width, Width * 3, Height, TJPF_BGR, &jpeg, &size, TJSAMP_420, 90, 0);
         Path = Dir.filePath("photo.jpg");
         QFile f(Path);
-        if (f.open(QIODevice::WriteOnly)) f.write(reinterpret_cast<const char*>(jpeg), qsizetype(size));
-        tjFree(jpeg);
-        tjDestroy(h);
+        if (f.open(QIODevice::WriteOnly)) f.write(QelBenchPhotoJpeg(Width, Height));
     }
 };
 

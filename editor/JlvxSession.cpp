@@ -3,17 +3,25 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+#include <system_error>
+#include <thread>
 
 #include "QelAtomicWrite.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -91,6 +99,7 @@ bool Guarded(TJpegError& e, F&& body) {
 struct TMemoryDest {
     jpeg_destination_mgr Base;
     unsigned char* Data = nullptr;
+    // Before the first write: the size to start with.
     size_t Capacity = 0;
     size_t Size = 0;
 };
@@ -98,9 +107,10 @@ struct TMemoryDest {
 void InitDest(j_compress_ptr c) {
     TMemoryDest* d = reinterpret_cast<TMemoryDest*>(c->dest);
     if (!d->Data) {
-        d->Data = static_cast<unsigned char*>(std::malloc(65536));
+        const size_t capacity = std::max<size_t>(65536, d->Capacity);
+        d->Data = static_cast<unsigned char*>(std::malloc(capacity));
         if (!d->Data) FailWith(reinterpret_cast<j_common_ptr>(c), "Out of memory while writing the JPEG file.");
-        d->Capacity = 65536;
+        d->Capacity = capacity;
     }
     d->Size = 0;
     d->Base.next_output_byte = d->Data;
@@ -283,56 +293,297 @@ bool EncodePixels(const QByteArray& source, const TPixelRows& pixels, int32_t W,
     return ok;
 }
 
+// --- Optimal Huffman tables ---------------------------------------------------
+//
+// libjpeg finds the optimal tables of a file in a first pass over all of its
+// blocks, and that pass costs more than the rest of a lossless save. The
+// counts it gathers are taken here instead, on several threads, and handed
+// to libjpeg's own table builder: the tables, and so the file, are the same
+// bit for bit.
+
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl, long freq[]);
+
+// Coefficient positions in the order the entropy coder visits them.
+constexpr uint8_t ZigZag[DCTSIZE2] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                      12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                      35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                      58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+// The largest coefficient magnitude an 8-bit baseline file codes, in bits.
+constexpr int MaxCoefficientBits = 10;
+
+struct THuffmanCounts {
+    long Dc[NUM_HUFF_TBLS][257] = {};
+    long Ac[NUM_HUFF_TBLS][257] = {};
+    bool Codable = true;
+};
+
+int BitLength(int value) { return value ? 32 - __builtin_clz(unsigned(value)) : 0; }
+
+// Where each coefficient position comes in that order.
+constexpr std::array<uint8_t, DCTSIZE2> ZigZagIndexes() {
+    std::array<uint8_t, DCTSIZE2> index{};
+    for (int k = 0; k < DCTSIZE2; ++k) index[ZigZag[k]] = uint8_t(k);
+    return index;
+}
+constexpr std::array<uint8_t, DCTSIZE2> ZigZagIndex = ZigZagIndexes();
+
+// What the entropy coder's statistics pass counts for one block: the DC
+// difference's size, then for each non-zero AC coefficient the run of zeros
+// before it (in sixteens, then the rest) with its size, and an end of block
+// after the last one unless it is the last coefficient.
+inline void CountBlock(const JCOEF* block, int lastDc, long* dc, long* ac, bool& codable) {
+    const int dcBits = BitLength(std::abs(int(block[0]) - lastDc));
+    if (dcBits > MaxCoefficientBits + 1) codable = false;
+    ++dc[std::min(dcBits, 16)];
+    uint64_t natural = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int q = 0; q < 4; ++q) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + q * 16));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + q * 16 + 8));
+        const int zeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)));
+        natural |= uint64_t(~unsigned(zeros) & 0xFFFFu) << (q * 16);
+    }
+    natural &= ~uint64_t(1);
+#else
+    for (int i = 1; i < DCTSIZE2; ++i) natural |= uint64_t(block[i] != 0) << i;
+#endif
+    uint64_t coded = 0;
+    for (; natural; natural &= natural - 1) coded |= uint64_t(1) << ZigZagIndex[size_t(__builtin_ctzll(natural))];
+    int last = 0;
+    for (; coded; coded &= coded - 1) {
+        const int k = __builtin_ctzll(coded);
+        int run = k - last - 1;
+        last = k;
+        for (; run > 15; run -= 16) ++ac[0xF0];
+        const int bits = BitLength(std::abs(int(block[ZigZag[k]])));
+        if (bits > MaxCoefficientBits) codable = false;
+        ++ac[(run << 4) + std::min(bits, 15)];
+    }
+    if (last < DCTSIZE2 - 1) ++ac[0];
+}
+
+// The blocks of one single scan over all components, as the transcoder
+// walks them: MCU by MCU, each component's blocks row by row, with zero
+// blocks taking the DC of the block before them where an MCU reaches past
+// the image.
+struct TScanWalk {
+    int Components = 0;
+    int H[MAX_COMPS_IN_SCAN] = {}, V[MAX_COMPS_IN_SCAN] = {};
+    int WidthInBlocks[MAX_COMPS_IN_SCAN] = {}, HeightInBlocks[MAX_COMPS_IN_SCAN] = {};
+    int DcTable[MAX_COMPS_IN_SCAN] = {}, AcTable[MAX_COMPS_IN_SCAN] = {};
+    int McuColumns = 0, McuRows = 0;
+    std::vector<JBLOCKROW> Rows[MAX_COMPS_IN_SCAN];
+
+    // Walks MCU rows [From, To), from MCU column FirstColumn of the first;
+    // LastDc holds each component's last DC before them and after. Counts,
+    // when given, takes what the statistics pass counts.
+    void Walk(int From, int To, int FirstColumn, int* lastDc, THuffmanCounts* counts) const {
+        const bool single = Components == 1;
+        long ignored[257];
+        for (int j = From; j < To; ++j)
+            for (int i = j == From ? FirstColumn : 0; i < McuColumns; ++i) {
+                int previous = 0;
+                for (int k = 0; k < Components; ++k) {
+                    long* dc = counts ? counts->Dc[DcTable[k]] : ignored;
+                    long* ac = counts ? counts->Ac[AcTable[k]] : ignored;
+                    bool codable = true;
+                    const int h = single ? 1 : H[k], v = single ? 1 : V[k];
+                    for (int y = 0; y < v; ++y) {
+                        const int row = j * v + y;
+                        for (int x = 0; x < h; ++x) {
+                            const int column = i * h + x;
+                            if (row < HeightInBlocks[k] && column < WidthInBlocks[k]) {
+                                const JCOEF* block = Rows[k][size_t(row)][column];
+                                if (counts) CountBlock(block, lastDc[k], dc, ac, codable);
+                                previous = lastDc[k] = block[0];
+                            } else {
+                                if (counts) {
+                                    const int dcBits = BitLength(std::abs(previous - lastDc[k]));
+                                    if (dcBits > MaxCoefficientBits + 1) codable = false;
+                                    ++dc[std::min(dcBits, 16)];
+                                    ++ac[0];
+                                }
+                                lastDc[k] = previous;
+                            }
+                        }
+                    }
+                    if (counts && !codable) counts->Codable = false;
+                }
+            }
+    }
+};
+
+// Sets the optimal Huffman tables for writing Arrays (owned by Owner) as a
+// W x H image with C's parameters, as optimize_coding would; false, with
+// nothing changed, where libjpeg's own pass is left to do it (an unusual
+// layout, or a coefficient the tables cannot code, which libjpeg reports).
+// Runs inside the guard of C and Owner.
+bool SetOptimalTables(j_compress_ptr c, j_common_ptr owner, jvirt_barray_ptr* arrays) {
+    TScanWalk walk;
+    walk.Components = c->num_components;
+    if (walk.Components < 1 || walk.Components > MAX_COMPS_IN_SCAN || c->restart_interval || c->restart_in_rows ||
+        c->scan_info || c->arith_code || c->progressive_mode || c->data_precision != 8)
+        return false;
+    int maxH = 1, maxV = 1;
+    for (int k = 0; k < walk.Components; ++k) {
+        const jpeg_component_info& info = c->comp_info[k];
+        if (info.h_samp_factor < 1 || info.h_samp_factor > MAX_SAMP_FACTOR || info.v_samp_factor < 1 ||
+            info.v_samp_factor > MAX_SAMP_FACTOR || info.dc_tbl_no < 0 || info.dc_tbl_no >= NUM_HUFF_TBLS ||
+            info.ac_tbl_no < 0 || info.ac_tbl_no >= NUM_HUFF_TBLS)
+            return false;
+        maxH = std::max(maxH, info.h_samp_factor);
+        maxV = std::max(maxV, info.v_samp_factor);
+    }
+    const int64_t W = c->image_width, H = c->image_height;
+    for (int k = 0; k < walk.Components; ++k) {
+        const jpeg_component_info& info = c->comp_info[k];
+        walk.H[k] = info.h_samp_factor;
+        walk.V[k] = info.v_samp_factor;
+        walk.WidthInBlocks[k] = int((W * info.h_samp_factor + maxH * DCTSIZE - 1) / (maxH * DCTSIZE));
+        walk.HeightInBlocks[k] = int((H * info.v_samp_factor + maxV * DCTSIZE - 1) / (maxV * DCTSIZE));
+        walk.DcTable[k] = info.dc_tbl_no;
+        walk.AcTable[k] = info.ac_tbl_no;
+        walk.Rows[k].resize(size_t(walk.HeightInBlocks[k]));
+        for (int r = 0; r < walk.HeightInBlocks[k]; ++r)
+            walk.Rows[k][size_t(r)] = (*owner->mem->access_virt_barray)(owner, arrays[k], JDIMENSION(r), 1, FALSE)[0];
+    }
+    if (walk.Components == 1) {
+        walk.McuColumns = walk.WidthInBlocks[0];
+        walk.McuRows = walk.HeightInBlocks[0];
+    } else {
+        walk.McuColumns = int((W + maxH * DCTSIZE - 1) / (maxH * DCTSIZE));
+        walk.McuRows = int((H + maxV * DCTSIZE - 1) / (maxV * DCTSIZE));
+    }
+
+    // MCU rows in bands, one thread a band; each band starts from the DCs
+    // the MCU before it leaves.
+    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(8, walk.McuRows));
+    std::vector<THuffmanCounts> counts(static_cast<size_t>(bands));
+    std::vector<std::thread> threads;
+    auto band = [&](int b) {
+        const int from = int(int64_t(walk.McuRows) * b / bands), to = int(int64_t(walk.McuRows) * (b + 1) / bands);
+        int lastDc[MAX_COMPS_IN_SCAN] = {};
+        // The MCU before the band leaves its last DCs.
+        if (from > 0) walk.Walk(from - 1, from, walk.McuColumns - 1, lastDc, nullptr);
+        walk.Walk(from, to, 0, lastDc, &counts[size_t(b)]);
+    };
+    try {
+        for (int b = 1; b < bands; ++b) threads.emplace_back(band, b);
+    } catch (const std::system_error&) {
+        // Fewer threads: the bands without one are counted here.
+    }
+    band(0);
+    for (int b = int(threads.size()) + 1; b < bands; ++b) band(b);
+    for (std::thread& t : threads) t.join();
+
+    THuffmanCounts total;
+    for (const THuffmanCounts& part : counts) {
+        total.Codable = total.Codable && part.Codable;
+        for (int t = 0; t < NUM_HUFF_TBLS; ++t)
+            for (int s = 0; s < 257; ++s) {
+                total.Dc[t][s] += part.Dc[t][s];
+                total.Ac[t][s] += part.Ac[t][s];
+            }
+    }
+    if (!total.Codable) return false;
+    bool doneDc[NUM_HUFF_TBLS] = {}, doneAc[NUM_HUFF_TBLS] = {};
+    for (int k = 0; k < walk.Components; ++k) {
+        const int dc = walk.DcTable[k], ac = walk.AcTable[k];
+        if (!doneDc[dc]) {
+            if (!c->dc_huff_tbl_ptrs[dc]) c->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(c));
+            jpeg_gen_optimal_table(c, c->dc_huff_tbl_ptrs[dc], total.Dc[dc]);
+            doneDc[dc] = true;
+        }
+        if (!doneAc[ac]) {
+            if (!c->ac_huff_tbl_ptrs[ac]) c->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(c));
+            jpeg_gen_optimal_table(c, c->ac_huff_tbl_ptrs[ac], total.Ac[ac]);
+            doneAc[ac] = true;
+        }
+    }
+    return true;
+}
+
+// Compares MCUs with the file once its coefficients are read: clears the
+// flags of those that show the file's own pixels. False, with the reason,
+// when it cannot.
+using TBlockComparer = std::function<bool(j_decompress_ptr File, jvirt_barray_ptr* Blocks, QString& Error)>;
+
 // Writes W x H pixels as MCUs of the oriented file: MCU (i, j) whose Changed
 // flag is clear takes the coefficients of the file's MCU (i + Oi, j + Oj) as
 // they are; the flagged MCUs are encoded from the pixels with the file's
-// tables and sampling. The crop is done here, block by block, because
-// TurboJPEG 2.1 checks a crop origin against the untransposed MCU size and
-// so refuses valid crops of turned 4:2:2 and 4:1:1 images.
+// tables and sampling. Compare, when given, settles the flags first, on the
+// blocks as read; Encoded is then the number of flagged MCUs, and when every
+// MCU is flagged nothing is written (false with AllChanged set: a whole
+// encode is the file for that). The crop is done here, block by block,
+// because TurboJPEG 2.1 checks a crop origin against the untransposed MCU
+// size and so refuses valid crops of turned 4:2:2 and 4:1:1 images.
 bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W, int32_t H, int32_t bw, int32_t bh,
-                 int32_t oi, int32_t oj, const std::vector<uint8_t>& changed, int32_t cols, int32_t rows,
-                 TCompress& out, QString& error) {
+                 int32_t oi, int32_t oj, std::vector<uint8_t>& changed, int32_t cols, int32_t rows,
+                 const TBlockComparer* compare, int32_t& encodedCount, bool& allChanged, TCompress& out,
+                 QString& error) {
+    allChanged = false;
+    TJpegError e;
+    InitError(e);
+    TDecompress file, patch;
+    TCompress patchOut;
+    // With the saved image's grid at the file's origin, its blocks are
+    // changed where they lie; otherwise they are copied into arrays of their
+    // own.
+    const bool inPlace = oi == 0 && oj == 0;
+    int components = 0;
+    int32_t hk[MAX_COMPONENTS], vk[MAX_COMPONENTS];
+    jvirt_barray_ptr outBlocks[MAX_COMPONENTS];
+    jvirt_barray_ptr* fileBlocks = nullptr;
+    j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(&file.Info);
+    bool ok = Guarded(e, [&] {
+        file.Create(e, reinterpret_cast<const unsigned char*>(oriented.constData()), size_t(oriented.size()));
+        SaveMarkers(&file.Info);
+        jpeg_read_header(&file.Info, TRUE);
+        components = file.Info.num_components;
+        if (components > MAX_COMPONENTS) FailWith(fileCommon, "The JPEG file has too many components.");
+        // A single-component image has one block per MCU whatever its
+        // sampling factors say.
+        for (int k = 0; k < components; ++k) {
+            hk[k] = components == 1 ? 1 : file.Info.comp_info[k].h_samp_factor;
+            vk[k] = components == 1 ? 1 : file.Info.comp_info[k].v_samp_factor;
+            // Requested before the file's blocks are read, so that libjpeg
+            // makes room for both at once.
+            if (!inPlace)
+                outBlocks[k] = (*file.Info.mem->request_virt_barray)(fileCommon, JPOOL_IMAGE, TRUE,
+                                                                     JDIMENSION(cols * hk[k]),
+                                                                     JDIMENSION(rows * vk[k]), JDIMENSION(vk[k]));
+        }
+        fileBlocks = jpeg_read_coefficients(&file.Info);
+    });
+    if (!ok) {
+        error = QString::fromUtf8(e.Message);
+        return false;
+    }
+    if (compare && !(*compare)(&file.Info, fileBlocks, error)) return false;
+
     int32_t mx0 = cols, mx1 = 0, my0 = rows, my1 = 0;
+    encodedCount = 0;
     for (int32_t j = 0; j < rows; ++j)
         for (int32_t i = 0; i < cols; ++i)
             if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
+                ++encodedCount;
                 mx0 = std::min(mx0, i);
                 mx1 = std::max(mx1, i + 1);
                 my0 = std::min(my0, j);
                 my1 = std::max(my1, j + 1);
             }
+    if (encodedCount == cols * rows) {
+        allChanged = true;
+        return false;
+    }
     // The patch covers the changed MCUs' bounding box; its edges lie on the
     // grid or on the image's own edge, so its blocks are those a whole-image
     // encode would give.
     const int32_t x0 = mx0 * bw, y0 = my0 * bh;
     const int32_t x1 = std::min(mx1 * bw, W), y1 = std::min(my1 * bh, H);
 
-    TJpegError e;
-    InitError(e);
-    TDecompress file, patch;
-    TCompress patchOut;
-    const bool ok = Guarded(e, [&] {
-        j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(&file.Info);
-        file.Create(e, reinterpret_cast<const unsigned char*>(oriented.constData()), size_t(oriented.size()));
-        SaveMarkers(&file.Info);
-        jpeg_read_header(&file.Info, TRUE);
-        const int components = file.Info.num_components;
-        if (components > MAX_COMPONENTS) FailWith(fileCommon, "The JPEG file has too many components.");
-        // A single-component image has one block per MCU whatever its
-        // sampling factors say.
-        int32_t hk[MAX_COMPONENTS], vk[MAX_COMPONENTS];
-        jvirt_barray_ptr outBlocks[MAX_COMPONENTS];
-        for (int k = 0; k < components; ++k) {
-            hk[k] = components == 1 ? 1 : file.Info.comp_info[k].h_samp_factor;
-            vk[k] = components == 1 ? 1 : file.Info.comp_info[k].v_samp_factor;
-            // Requested before the file's blocks are read, so that libjpeg
-            // makes room for both at once.
-            outBlocks[k] = (*file.Info.mem->request_virt_barray)(fileCommon, JPOOL_IMAGE, TRUE,
-                                                                 JDIMENSION(cols * hk[k]), JDIMENSION(rows * vk[k]),
-                                                                 JDIMENSION(vk[k]));
-        }
-        jvirt_barray_ptr* fileBlocks = jpeg_read_coefficients(&file.Info);
-
+    ok = Guarded(e, [&] {
         jvirt_barray_ptr* patchBlocks = nullptr;
         if (mx1 > mx0) {
             patchOut.Create(e);
@@ -349,44 +600,255 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
         }
         j_common_ptr patchCommon = reinterpret_cast<j_common_ptr>(&patch.Info);
 
-        for (int k = 0; k < components; ++k)
-            for (int32_t j = 0; j < rows; ++j)
-                for (int32_t r = 0; r < vk[k]; ++r) {
-                    JBLOCKROW to = (*file.Info.mem->access_virt_barray)(fileCommon, outBlocks[k],
-                                                                        JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
-                    JBLOCKROW kept = nullptr;
-                    JBLOCKROW encoded = nullptr;
-                    for (int32_t i = 0; i < cols; ++i) {
-                        JBLOCKROW from;
-                        int32_t column;
-                        if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
-                            if (!encoded)
+        if (inPlace) {
+            // Only the changed MCUs' blocks are touched.
+            for (int k = 0; k < components; ++k)
+                for (int32_t j = my0; j < my1; ++j)
+                    for (int32_t r = 0; r < vk[k]; ++r) {
+                        JBLOCKROW to = nullptr;
+                        JBLOCKROW encoded = nullptr;
+                        for (int32_t i = mx0; i < mx1; ++i) {
+                            if (!changed[size_t(j) * size_t(cols) + size_t(i)]) continue;
+                            if (!to) {
+                                to = (*file.Info.mem->access_virt_barray)(fileCommon, fileBlocks[k],
+                                                                          JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
                                 encoded = (*patch.Info.mem->access_virt_barray)(
                                     patchCommon, patchBlocks[k], JDIMENSION((j - my0) * vk[k] + r), 1, FALSE)[0];
-                            from = encoded;
-                            column = (i - mx0) * hk[k];
-                        } else {
-                            if (!kept)
-                                kept = (*file.Info.mem->access_virt_barray)(
-                                    fileCommon, fileBlocks[k], JDIMENSION((j + oj) * vk[k] + r), 1, FALSE)[0];
-                            from = kept;
-                            column = (i + oi) * hk[k];
+                            }
+                            std::memcpy(to[i * hk[k]], encoded[(i - mx0) * hk[k]], sizeof(JBLOCK) * size_t(hk[k]));
                         }
-                        std::memcpy(to[i * hk[k]], from[column], sizeof(JBLOCK) * size_t(hk[k]));
                     }
-                }
+        } else {
+            for (int k = 0; k < components; ++k)
+                for (int32_t j = 0; j < rows; ++j)
+                    for (int32_t r = 0; r < vk[k]; ++r) {
+                        JBLOCKROW to = (*file.Info.mem->access_virt_barray)(fileCommon, outBlocks[k],
+                                                                            JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
+                        JBLOCKROW kept = nullptr;
+                        JBLOCKROW encoded = nullptr;
+                        for (int32_t i = 0; i < cols; ++i) {
+                            JBLOCKROW from;
+                            int32_t column;
+                            if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
+                                if (!encoded)
+                                    encoded = (*patch.Info.mem->access_virt_barray)(
+                                        patchCommon, patchBlocks[k], JDIMENSION((j - my0) * vk[k] + r), 1, FALSE)[0];
+                                from = encoded;
+                                column = (i - mx0) * hk[k];
+                            } else {
+                                if (!kept)
+                                    kept = (*file.Info.mem->access_virt_barray)(
+                                        fileCommon, fileBlocks[k], JDIMENSION((j + oj) * vk[k] + r), 1, FALSE)[0];
+                                from = kept;
+                                column = (i + oi) * hk[k];
+                            }
+                            std::memcpy(to[i * hk[k]], from[column], sizeof(JBLOCK) * size_t(hk[k]));
+                        }
+                    }
+        }
 
+        jvirt_barray_ptr* written = inPlace ? fileBlocks : outBlocks;
         out.Create(e);
+        // About the file's size: no growing and copying on the way.
+        out.Dest.Capacity = size_t(oriented.size()) + size_t(oriented.size()) / 8;
         jpeg_copy_critical_parameters(&file.Info, &out.Info);
         out.Info.image_width = JDIMENSION(W);
         out.Info.image_height = JDIMENSION(H);
-        out.Info.optimize_coding = TRUE;
-        jpeg_write_coefficients(&out.Info, outBlocks);
+        out.Info.optimize_coding = !SetOptimalTables(&out.Info, fileCommon, written);
+        jpeg_write_coefficients(&out.Info, written);
         CopyMarkers(&file.Info, &out.Info);
         jpeg_finish_compress(&out.Info);
     });
     if (!ok) error = QString::fromUtf8(e.Message);
     return ok;
+}
+
+// --- Comparing with the file ----------------------------------------------------
+
+// Pixels of the file decoded over Area (file coordinates), Stride bytes a row.
+struct TReference {
+    const uint8_t* Rows = nullptr;
+    ptrdiff_t Stride = 0;
+    TQelRect Area;
+};
+
+// The saved region as the comparison sees it: its rows, the map from the
+// document to the file, the region's origin in the document and its grid.
+struct TRegionGrid {
+    TPixelRows Pixels;
+    TJlvxSession::TMap Map;
+    int32_t Left, Top, W, H, Bw, Bh, Cols, Rows;
+};
+
+// Whether MCU (i, j) of the region shows exactly the file's pixels; false
+// where it reaches beyond the reference.
+bool SameAsFile(const TRegionGrid& g, const TReference& ref, int32_t i, int32_t j) {
+    const TJlvxSession::TMap& m = g.Map;
+    const int32_t xBegin = i * g.Bw, xEnd = std::min((i + 1) * g.Bw, g.W), yEnd = std::min((j + 1) * g.Bh, g.H);
+    const TQelRect& a = ref.Area;
+    for (int32_t y = j * g.Bh; y < yEnd; ++y) {
+        const int64_t X = int64_t(g.Left) + xBegin, Y = int64_t(g.Top) + y;
+        int64_t sx = m.Ax * X + m.Bx * Y + m.Cx, sy = m.Ay * X + m.By * Y + m.Cy;
+        const uint8_t* pixel = g.Pixels.Row(y) + ptrdiff_t(xBegin) * 3;
+        if (m.Ax == 1 && m.Ay == 0) {
+            // Along a file row: one comparison for the MCU's row.
+            if (sx < a.Left || sy < a.Top || sy >= a.Bottom || sx + (xEnd - xBegin) > a.Right) return false;
+            if (std::memcmp(ref.Rows + (sy - a.Top) * ref.Stride + (sx - a.Left) * 3, pixel,
+                            size_t(xEnd - xBegin) * 3) != 0)
+                return false;
+            continue;
+        }
+        for (int32_t x = xBegin; x < xEnd; ++x, sx += m.Ax, sy += m.Ay, pixel += 3) {
+            if (sx < a.Left || sy < a.Top || sx >= a.Right || sy >= a.Bottom) return false;
+            if (std::memcmp(ref.Rows + (sy - a.Top) * ref.Stride + (sx - a.Left) * 3, pixel, 3) != 0) return false;
+        }
+    }
+    return true;
+}
+
+// Clears the flags of the flagged MCUs in Range (MCUs of the region) that
+// show the file's pixels.
+void CompareRange(const TRegionGrid& g, const TReference& ref, const TQelRect& range, std::vector<uint8_t>& changed) {
+    for (int32_t j = range.Top; j < range.Bottom; ++j)
+        for (int32_t i = range.Left; i < range.Right; ++i) {
+            uint8_t& flag = changed[size_t(j) * size_t(g.Cols) + size_t(i)];
+            if (flag && SameAsFile(g, ref, i, j)) flag = 0;
+        }
+}
+
+// The file's blocks whose decode does not depend on the rest of the file:
+// false for a progressive file whose scans leave coefficients unsent, which
+// a decoder smooths across blocks.
+bool BlocksDecodeAlone(j_decompress_ptr file) {
+    if (!file->progressive_mode) return true;
+    if (!file->coef_bits) return false;
+    for (int k = 0; k < file->num_components; ++k)
+        for (int c = 0; c < DCTSIZE2; ++c)
+            if (file->coef_bits[k][c] != 0) return false;
+    return true;
+}
+
+// Decodes the file's blocks over Area (file pixels; left and top on the
+// file's MCU grid, right and bottom on it or at the image's edge) on their
+// own, into rows of Area.Width() * 3 bytes. Upsampling reaches one sample
+// across, so the pixels an MCU or more inside the area's edges, and all
+// along the image's own edges, are exactly those a decode of the whole file
+// gives.
+bool DecodeBlocksOver(j_decompress_ptr file, jvirt_barray_ptr* blocks, const TQelRect& Area, uint8_t* Rows,
+                      QString& error) {
+    TJpegError e;
+    InitError(e);
+    TCompress encoder;
+    TDecompress decoder;
+    // Errors in reading the file's arrays land here too.
+    jpeg_error_mgr* const fileError = file->err;
+    file->err = &e.Base;
+    const int components = file->num_components;
+    const int32_t mcuW = components == 1 ? DCTSIZE : file->max_h_samp_factor * DCTSIZE;
+    const int32_t mcuH = components == 1 ? DCTSIZE : file->max_v_samp_factor * DCTSIZE;
+    const int32_t col0 = Area.Left / mcuW, row0 = Area.Top / mcuH;
+    const int32_t mcuCols = (Area.Width() + mcuW - 1) / mcuW, mcuRows = (Area.Height() + mcuH - 1) / mcuH;
+    const bool ok = Guarded(e, [&] {
+        j_common_ptr encoderCommon = reinterpret_cast<j_common_ptr>(&encoder.Info);
+        j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(file);
+        if (components > MAX_COMPONENTS) FailWith(fileCommon, "The JPEG file has too many components.");
+        encoder.Create(e);
+        jpeg_copy_critical_parameters(file, &encoder.Info);
+        encoder.Info.image_width = JDIMENSION(Area.Width());
+        encoder.Info.image_height = JDIMENSION(Area.Height());
+        // The area's coefficients may be ones the standard tables cannot code.
+        encoder.Info.optimize_coding = TRUE;
+        jvirt_barray_ptr arrays[MAX_COMPONENTS];
+        int32_t hk[MAX_COMPONENTS], vk[MAX_COMPONENTS];
+        for (int k = 0; k < components; ++k) {
+            hk[k] = components == 1 ? 1 : file->comp_info[k].h_samp_factor;
+            vk[k] = components == 1 ? 1 : file->comp_info[k].v_samp_factor;
+            arrays[k] = (*encoder.Info.mem->request_virt_barray)(encoderCommon, JPOOL_IMAGE, FALSE,
+                                                                 JDIMENSION(mcuCols * hk[k]),
+                                                                 JDIMENSION(mcuRows * vk[k]), JDIMENSION(vk[k]));
+        }
+        (*encoder.Info.mem->realize_virt_arrays)(encoderCommon);
+        for (int k = 0; k < components; ++k)
+            for (int32_t r = 0; r < mcuRows * vk[k]; ++r) {
+                JBLOCKROW to = (*encoder.Info.mem->access_virt_barray)(encoderCommon, arrays[k], JDIMENSION(r), 1,
+                                                                       TRUE)[0];
+                JBLOCKROW from = (*file->mem->access_virt_barray)(fileCommon, blocks[k],
+                                                                  JDIMENSION(row0 * vk[k] + r), 1, FALSE)[0];
+                std::memcpy(to[0], from[col0 * hk[k]], sizeof(JBLOCK) * size_t(mcuCols * hk[k]));
+            }
+        jpeg_write_coefficients(&encoder.Info, arrays);
+        jpeg_finish_compress(&encoder.Info);
+
+        decoder.Create(e, encoder.Dest.Data, encoder.Dest.Size);
+        jpeg_read_header(&decoder.Info, TRUE);
+        decoder.Info.out_color_space = JCS_EXT_BGR;
+        jpeg_start_decompress(&decoder.Info);
+        if (decoder.Info.output_width != JDIMENSION(Area.Width()) || decoder.Info.output_components != 3)
+            FailWith(reinterpret_cast<j_common_ptr>(&decoder.Info), "The blocks decode to another size.");
+        while (decoder.Info.output_scanline < decoder.Info.output_height) {
+            JSAMPROW row = Rows + ptrdiff_t(decoder.Info.output_scanline) * Area.Width() * 3;
+            jpeg_read_scanlines(&decoder.Info, &row, 1);
+        }
+        jpeg_finish_decompress(&decoder.Info);
+    });
+    file->err = fileError;
+    if (!ok) error = QString::fromUtf8(e.Message);
+    return ok;
+}
+
+// Reads the file's coefficients, for comparisons that are made on the file
+// as it is rather than on the oriented copy that is merged.
+bool CompareOnFile(const QByteArray& source, const TBlockComparer& compare, QString& error) {
+    TJpegError e;
+    InitError(e);
+    TDecompress file;
+    jvirt_barray_ptr* blocks = nullptr;
+    const bool ok = Guarded(e, [&] {
+        file.Create(e, reinterpret_cast<const unsigned char*>(source.constData()), size_t(source.size()));
+        jpeg_read_header(&file.Info, TRUE);
+        blocks = jpeg_read_coefficients(&file.Info);
+    });
+    if (!ok) {
+        error = QString::fromUtf8(e.Message);
+        return false;
+    }
+    return compare(&file.Info, blocks, error);
+}
+
+// The MCU ranges of the region (cols x rows MCUs of bw x bh, its origin at
+// R's top-left) that the changed rectangles meet. Ranges that come within
+// an MCU of each other are merged, so that each block is decoded once.
+std::vector<TQelRect> ChangedRanges(const std::vector<TQelRect>& rects, const TQelRect& R, int32_t bw, int32_t bh,
+                                    int32_t cols, int32_t rows) {
+    std::vector<TQelRect> ranges;
+    TQelRect all;
+    for (const TQelRect& rect : rects) {
+        TQelRect c;
+        if (!QelIntersectRect(c, rect, R)) continue;
+        const int64_t left = int64_t(c.Left) - R.Left, top = int64_t(c.Top) - R.Top;
+        const int64_t right = int64_t(c.Right) - R.Left, bottom = int64_t(c.Bottom) - R.Top;
+        const TQelRect range(int32_t(left / bw), int32_t(top / bh), int32_t(std::min<int64_t>((right + bw - 1) / bw, cols)),
+                             int32_t(std::min<int64_t>((bottom + bh - 1) / bh, rows)));
+        ranges.push_back(range);
+        QelUnionRect(all, all, range);
+    }
+    // Many small rectangles (a long history) are taken together.
+    if (ranges.size() > 64) return {all};
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t a = 0; a < ranges.size() && !merged; ++a)
+            for (size_t b = a + 1; b < ranges.size(); ++b) {
+                const TQelRect& p = ranges[a];
+                const TQelRect grown(p.Left - 1, p.Top - 1, p.Right + 1, p.Bottom + 1);
+                TQelRect meet;
+                if (!QelIntersectRect(meet, grown, ranges[b])) continue;
+                QelUnionRect(ranges[a], ranges[a], ranges[b]);
+                ranges.erase(ranges.begin() + ptrdiff_t(b));
+                merged = true;
+                break;
+            }
+    }
+    return ranges;
 }
 
 // Reads every coefficient of the file once, with warnings as errors: the
@@ -761,7 +1223,6 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
     if (!Options.Pixels || Options.Stride < int64_t(region.Width()) * 3)
         return Fail(QStringLiteral("No pixels were given to save."));
 
-    QByteArray output;
     try {
         // A file whose data no decode has read yet is read now, before
         // anything is written: a damaged one is refused, the target kept.
@@ -770,33 +1231,20 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
             if (!CheckEntropyData(FSource, error)) return Damaged(error);
             FDataChecked = true;
         }
-        if (!Encode(region, Options, output)) return false;
+        // The old file stays whole until the new one is complete.
+        return Encode(region, Options, [&](const QByteArray& output) {
+            QString error;
+            return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
+        });
     } catch (const std::bad_alloc&) {
         return Fail(QStringLiteral("Out of memory while writing the JPEG file."));
     }
-
-    // The old file stays whole until the new one is complete.
-    QString error;
-    return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
 }
 
-bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QByteArray& Output) {
+bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
+                          const std::function<bool(const QByteArray&)>& Store) {
     const int32_t W = R.Width(), H = R.Height();
     const TPixelRows pixels{Options.Pixels, Options.Stride};
-    auto pixelAt = [&](int32_t x, int32_t y) { return pixels.Row(y) + ptrdiff_t(x) * 3; };
-
-    // A grayscale file whose pixels were coloured must become a colour file.
-    bool color = false;
-    if (FSourceGray) {
-        for (int32_t y = 0; y < H && !color; ++y)
-            for (int32_t x = 0; x < W; ++x) {
-                const uint8_t* p = pixelAt(x, y);
-                if (p[0] != p[1] || p[1] != p[2]) {
-                    color = true;
-                    break;
-                }
-            }
-    }
 
     // The orientation that TurboJPEG gives the file to match the document,
     // and where the saved region's top-left lies in that oriented image.
@@ -810,64 +1258,153 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options, QB
     const int64_t ox = orientation->Ax * dx + orientation->Ay * dy + R.Left;
     const int64_t oy = orientation->Bx * dx + orientation->By * dy + R.Top;
 
+    // The caller's changed rectangles count only where the region lies in
+    // the file: elsewhere there is nothing its pixels could equal.
+    auto inFile = [&](int64_t x, int64_t y) {
+        const int64_t sx = FMap.Ax * x + FMap.Bx * y + FMap.Cx, sy = FMap.Ay * x + FMap.By * y + FMap.Cy;
+        return sx >= 0 && sy >= 0 && sx < FSourceWidth && sy < FSourceHeight;
+    };
+    const bool vouched = Options.Changed && inFile(R.Left, R.Top) && inFile(int64_t(R.Right) - 1, int64_t(R.Bottom) - 1);
+    std::vector<TQelRect> changedRects;
+    if (vouched)
+        for (const TQelRect& r : *Options.Changed) {
+            TQelRect c;
+            if (QelIntersectRect(c, r, R)) changedRects.push_back(c);
+        }
+
+    // A grayscale file whose pixels were coloured must become a colour file.
+    bool color = false;
+    if (FSourceGray) {
+        auto anyColour = [&](const TQelRect& r) {
+            for (int32_t y = r.Top; y < r.Bottom; ++y) {
+                const uint8_t* p = pixels.Row(y - R.Top) + ptrdiff_t(r.Left - R.Left) * 3;
+                for (int32_t x = r.Left; x < r.Right; ++x, p += 3)
+                    if (p[0] != p[1] || p[1] != p[2]) return true;
+            }
+            return false;
+        };
+        if (vouched) {
+            for (const TQelRect& r : changedRects)
+                if ((color = anyColour(r))) break;
+        } else {
+            color = anyColour(R);
+        }
+    }
+
     const int32_t bw = GetBlockWidth(), bh = GetBlockHeight();
     const int32_t cols = (W + bw - 1) / bw, rows = (H + bh - 1) / bh;
     const bool aligned = !color && IsPerfect(orientation->Op, FSourceWidth, FSourceHeight, FSourceBlockWidth,
                                              FSourceBlockHeight) &&
                          ox % bw == 0 && oy % bh == 0;
+    const TRegionGrid grid{pixels, FMap, R.Left, R.Top, W, H, bw, bh, cols, rows};
+    const int32_t total = cols * rows;
 
-    std::vector<uint8_t> changed(size_t(cols) * size_t(rows), 1);
-    int32_t encoded = cols * rows;
+    std::vector<uint8_t> changed(size_t(total), 1);
+    int32_t encoded = total;
+    // The MCU ranges to compare; what follows refers to them until the merge
+    // is done.
+    std::vector<TQelRect> ranges = {TQelRect(0, 0, cols, rows)};
+    // A decode of the whole file pays off once the changes cover much of it.
+    auto compareWholeFile = [&]() -> bool {
+        std::unique_ptr<uint8_t[]> reference;
+        if (!DecodeSource(reference)) return false;
+        const TReference ref{reference.get(), ptrdiff_t(FSourceWidth) * 3, TQelRect(0, 0, FSourceWidth, FSourceHeight)};
+        for (const TQelRect& range : ranges) CompareRange(grid, ref, range, changed);
+        return true;
+    };
+    // Set when the comparison waits for the file's blocks, which the merge
+    // reads anyway.
+    TBlockComparer compareOnBlocks;
     if (aligned) {
         // Compare with the file's pixels as the document decoded them, mapped
         // exactly: a decode of the rotated coefficients would differ by
         // upsampling and rounding.
-        std::unique_ptr<uint8_t[]> reference;
-        if (!DecodeSource(reference)) return false;
-        auto same = [&](int32_t i, int32_t j) {
-            const int32_t xEnd = std::min((i + 1) * bw, W), yEnd = std::min((j + 1) * bh, H);
-            for (int32_t y = j * bh; y < yEnd; ++y) {
-                const int64_t X = int64_t(R.Left) + i * bw, Y = int64_t(R.Top) + y;
-                int64_t sx = FMap.Ax * X + FMap.Bx * Y + FMap.Cx, sy = FMap.Ay * X + FMap.By * Y + FMap.Cy;
-                for (int32_t x = i * bw; x < xEnd; ++x, sx += FMap.Ax, sy += FMap.Ay) {
-                    if (sx < 0 || sy < 0 || sx >= FSourceWidth || sy >= FSourceHeight) return false;
-                    const uint8_t* r = reference.get() + (size_t(sy) * size_t(FSourceWidth) + size_t(sx)) * 3;
-                    if (std::memcmp(r, pixelAt(x, y), 3) != 0) return false;
+        if (vouched) {
+            // Only MCUs that a change met can differ from the file.
+            ranges = ChangedRanges(changedRects, R, bw, bh, cols, rows);
+            std::fill(changed.begin(), changed.end(), uint8_t(0));
+            for (const TQelRect& range : ranges)
+                for (int32_t j = range.Top; j < range.Bottom; ++j)
+                    std::fill_n(changed.begin() + ptrdiff_t(j) * cols + range.Left, range.Width(), uint8_t(1));
+        }
+        const int64_t candidates = std::count(changed.begin(), changed.end(), uint8_t(1));
+        if (candidates * 4 > total) {
+            if (!compareWholeFile()) return false;
+        } else if (candidates > 0) {
+            // Each range against a decode of just the file's blocks around it.
+            compareOnBlocks = [&, this](j_decompress_ptr file, jvirt_barray_ptr* blocks, QString& error) -> bool {
+                const int32_t mw = file->num_components == 1 ? DCTSIZE : file->max_h_samp_factor * DCTSIZE;
+                const int32_t mh = file->num_components == 1 ? DCTSIZE : file->max_v_samp_factor * DCTSIZE;
+                bool whole = !BlocksDecodeAlone(file);
+                for (const TQelRect& range : ranges) {
+                    if (whole) break;
+                    // The range in file pixels, an MCU wider on every side.
+                    const int64_t x0 = int64_t(R.Left) + range.Left * bw, y0 = int64_t(R.Top) + range.Top * bh;
+                    const int64_t x1 = int64_t(R.Left) + std::min(range.Right * bw, W) - 1;
+                    const int64_t y1 = int64_t(R.Top) + std::min(range.Bottom * bh, H) - 1;
+                    const int64_t ax = FMap.Ax * x0 + FMap.Bx * y0 + FMap.Cx, ay = FMap.Ay * x0 + FMap.By * y0 + FMap.Cy;
+                    const int64_t bx = FMap.Ax * x1 + FMap.Bx * y1 + FMap.Cx, by = FMap.Ay * x1 + FMap.By * y1 + FMap.Cy;
+                    const int64_t left = std::max<int64_t>(0, (std::min(ax, bx) - mw) / mw * mw);
+                    const int64_t top = std::max<int64_t>(0, (std::min(ay, by) - mh) / mh * mh);
+                    const int64_t right = std::min<int64_t>(FSourceWidth, (std::max(ax, bx) + 1 + mw + mw - 1) / mw * mw);
+                    const int64_t bottom = std::min<int64_t>(FSourceHeight, (std::max(ay, by) + 1 + mh + mh - 1) / mh * mh);
+                    const TQelRect area{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+                    std::unique_ptr<uint8_t[]> rows(new uint8_t[size_t(area.Width()) * size_t(area.Height()) * 3]);
+                    QString why;
+                    if (!DecodeBlocksOver(file, blocks, area, rows.get(), why)) {
+                        // Blocks that cannot be coded alone are compared on
+                        // the whole decode.
+                        whole = true;
+                        break;
+                    }
+                    CompareRange(grid, TReference{rows.get(), ptrdiff_t(area.Width()) * 3, area}, range, changed);
                 }
+                if (whole && !compareWholeFile()) {
+                    error = FLastError;
+                    return false;
+                }
+                return true;
+            };
+            if (orientation->Op != TJXOP_NONE) {
+                QString error;
+                if (!CompareOnFile(FSource, compareOnBlocks, error))
+                    return Fail(FLastError.isEmpty() ? QStringLiteral("Cannot read the JPEG data: %1").arg(error)
+                                                     : FLastError);
+                compareOnBlocks = nullptr;
             }
-            return true;
-        };
-        encoded = 0;
-        for (int32_t j = 0; j < rows; ++j)
-            for (int32_t i = 0; i < cols; ++i) {
-                const bool differs = !same(i, j);
-                changed[size_t(j) * size_t(cols) + size_t(i)] = differs;
-                encoded += differs;
-            }
+        }
+        encoded = int32_t(std::count(changed.begin(), changed.end(), uint8_t(1)));
+        if (compareOnBlocks) encoded = int32_t(candidates);
     }
 
     TCompress out;
     QString error;
     bool ok = false;
-    if (encoded < cols * rows) {
+    if (encoded < total) {
         QByteArray oriented = FSource;
         ok = orientation->Op == TJXOP_NONE || TransformJpeg(FSource, orientation->Op, oriented, error);
+        bool allChanged = false;
         if (ok)
             ok = MergeBlocks(oriented, pixels, W, H, bw, bh, int32_t(ox / bw), int32_t(oy / bh), changed, cols, rows,
-                             out, error);
+                             compareOnBlocks ? &compareOnBlocks : nullptr, encoded, allChanged, out, error);
+        // A comparison that failed for want of memory or a damaged file
+        // fails the save.
+        if (!ok && !FLastError.isEmpty()) return false;
         // Should TurboJPEG refuse what we took for a perfect transform, the
-        // pixels still make a correct file.
-        if (!ok) encoded = cols * rows;
+        // pixels still make a correct file; so does a whole encode when every
+        // MCU turned out changed.
+        if (!ok) encoded = total;
     }
     if (!ok) {
         TCompress fresh;
         if (!EncodePixels(FSource, pixels, W, H, Transposed(), color, fresh, error))
             return Fail(QStringLiteral("Cannot encode the JPEG data: %1").arg(error));
-        Output = QByteArray(reinterpret_cast<const char*>(fresh.Dest.Data), qsizetype(fresh.Dest.Size));
-    } else {
-        Output = QByteArray(reinterpret_cast<const char*>(out.Dest.Data), qsizetype(out.Dest.Size));
+        if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(fresh.Dest.Data), qsizetype(fresh.Dest.Size))))
+            return false;
+    } else if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(out.Dest.Data), qsizetype(out.Dest.Size)))) {
+        return false;
     }
     FLastEncodedMCUs = encoded;
-    FLastTotalMCUs = cols * rows;
+    FLastTotalMCUs = total;
     return true;
 }

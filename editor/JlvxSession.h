@@ -7,7 +7,13 @@
 // an origin on the grid), every block whose pixels equal the file's decoded
 // pixels keeps its quantised coefficients bit for bit; the other blocks are
 // encoded from the pixels with the file's own quantisation tables and
-// sampling. Where the grid has shifted, every block is encoded anew.
+// sampling. Where the grid has shifted, every block is encoded anew. When the
+// caller names the rectangles it changed, only the blocks they meet are
+// compared, each against a decode of just the file's blocks around it; the
+// file written is the same as after comparing every block.
+//
+// A file whose quantisation tables no encoder can divide by (a 0 entry) is
+// refused at Open, so that it goes through the normal decoder and encoder.
 //
 // Open reads the file and checks its headers only. The first Decode reads
 // all of its entropy-coded data, with every libjpeg warning taken as an
@@ -19,6 +25,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Jolvex.h"
@@ -79,7 +86,10 @@ private:
     // the session.
     bool DecodeFile(uint8_t* Rows, int32_t Stride);
     bool DecodeSource(std::unique_ptr<uint8_t[]>& Rows);
-    bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options, QByteArray& Output);
+    // Encodes the region and hands the file's bytes to Store, which writes
+    // them.
+    bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options,
+                const std::function<bool(const QByteArray&)>& Store);
 
     QByteArray FSource;
     int32_t FSourceWidth;

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
+
+#include "QelGeometry.h"
 
 // Result codes of the factory.
 constexpr int32_t JLVX_S_OK = 0;
@@ -20,11 +23,18 @@ constexpr int32_t JLVX_E_FAIL = int32_t(0x80004005u);
 // session. Pixels points at the region's top-left pixel in the caller's
 // 24-bit B, G, R rows, Stride is those rows' stride in bytes. The pixel
 // address is a real pointer, never squeezed into a 32-bit field.
+//
+// Changed, when given, lists rectangles of the session's current image
+// (the coordinates SetRegion takes) outside which the caller vouches that
+// its pixels are still those the session decoded: only blocks that meet
+// them are compared with the file, the others are kept unread. Without it
+// every block is compared. The file written is the same either way.
 struct TJlvxSaveOptions {
     int32_t Fixed[8] = {0, 100, 0, 0, -1, -1, -1, 2};
     int32_t BlockSize = 0;
     const uint8_t* Pixels = nullptr;
     int32_t Stride = 0;
+    const std::vector<TQelRect>* Changed = nullptr;
 };
 
 // One JPEG file held open for lossless rotation, flipping, cropping and

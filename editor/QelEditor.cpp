@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -38,6 +39,7 @@ constexpr int32_t TextOverwrite = 164;
 constexpr int32_t TextUndoAll = 168;
 constexpr int32_t TextRedoAll = 169;
 constexpr int32_t TextCannotOpen = 1030;
+constexpr int32_t TextCannotSave = 1031;
 
 // Images of the toolbar image list.
 constexpr int ImageOpen = 1;
@@ -50,6 +52,19 @@ QString EscapeMnemonic(QString Text) { return Text.replace(u'&', QStringLiteral(
 
 void SetEnabledIfChanged(QAction* Action, bool Value) {
     if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
+}
+
+// The extension a name typed without one gets on this row.
+QString DefaultExtension(const TQelFileFormatInfo& Format) {
+    auto isExtension = [](const QString& Text) {
+        return Text.size() > 1 && Text.front() == u'.' && !Text.contains(u'*') && !Text.contains(u'?');
+    };
+    // The row's own default extension; a table without one has its first
+    // mask's ("*.jpg" -> ".jpg").
+    if (isExtension(Format.Extra)) return Format.Extra;
+    const QString mask = Format.Masks.section(u';', 0, 0).trimmed();
+    const qsizetype dot = mask.indexOf(u'.');
+    return dot >= 0 && isExtension(mask.mid(dot)) ? mask.mid(dot) : QString();
 }
 
 }  // namespace
@@ -486,7 +501,11 @@ bool TQelEditor::OpenDocument(const QString& FileName, TQelDocument*& Document, 
     if (!CloseActiveQuery()) return false;
     std::unique_ptr<TQelDocument> document = CreateDocument();
     TQelViewControl* view = nullptr;
-    if (document && document->Load(FileName) && ShowDocument(document.get(), view)) {
+    // However the name came (command line, drop, dialog, script), the
+    // document, the recent files and the caption keep it absolute, so it
+    // names the same file wherever the program is started next.
+    const QString name = FileName.isEmpty() ? FileName : QDir::cleanPath(QDir::current().absoluteFilePath(FileName));
+    if (document && document->Load(name) && ShowDocument(document.get(), view)) {
         TQelDocument* opened = document.get();
         Documents.push_back(std::move(document));
         SetActiveDocument(opened);
@@ -497,7 +516,7 @@ bool TQelEditor::OpenDocument(const QString& FileName, TQelDocument*& Document, 
     }
     document.reset();
     if (TQelApplication* app = TQelApplication::Instance())
-        app->MessageBoxTitled(QelFormatText(QelText(TextCannotOpen), FileName), MB_ICONERROR);
+        app->MessageBoxTitled(QelFormatText(QelText(TextCannotOpen), name), MB_ICONERROR);
     return false;
 }
 
@@ -545,18 +564,21 @@ bool TQelEditor::ExecuteSaveAsDialog(TQelDocument* Document) {
     const TQelFileFormatInfo& format = saveFormats[row];
     QString name = dialog->FileName();
     if (name.isEmpty()) return false;
-    if (!QFileInfo(name).fileName().contains(u'.')) {
-        // The row's first mask gives the default extension ("*.jpg" -> ".jpg").
-        const QString mask = format.Masks.section(u';', 0, 0).trimmed();
-        const qsizetype dot = mask.indexOf(u'.');
-        if (dot >= 0) {
-            const QString extension = mask.mid(dot);
-            if (!extension.contains(u'*') && !extension.contains(u'?')) name += extension;
-        }
-    }
+    if (!QFileInfo(name).fileName().contains(u'.')) name += DefaultExtension(format);
     if (QFileInfo(name).isFile() && AskOverwrite(name) != IDYES) return false;
     // The chosen row decides the format, whatever the name's extension says.
-    return Document->SaveAs(name, format.Id);
+    if (Document->SaveAs(name, format.Id)) return true;
+    ReportSaveFailure(name);
+    return false;
+}
+
+void TQelEditor::ReportSaveFailure(const QString& FileName) {
+    TQelDocumentFormats* formats = GetFormats();
+    const QString reason = formats ? formats->LastError() : QString();
+    // No reason: the user cancelled (the quality question, for one).
+    if (reason.isEmpty()) return;
+    if (TQelApplication* app = TQelApplication::Instance())
+        app->MessageBoxTitled(QelFormatText(QelText(TextCannotSave), FileName) + u'\n' + reason, MB_ICONERROR);
 }
 
 int TQelEditor::AskSaveChanges(const QString& Name) {

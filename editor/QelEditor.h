@@ -42,6 +42,9 @@ public:
     virtual bool Load(TQelDocument& Document, const QString& FileName, int32_t& FormatId) = 0;
     virtual bool Save(TQelDocument& Document, const QString& FileName, int32_t FormatId) = 0;
     virtual bool CanSave(int32_t FormatId) = 0;
+    // Why the last Load or Save failed, in words for the user; empty after
+    // a success and when the user cancelled (none in the base).
+    virtual QString LastError() const { return QString(); }
 };
 
 // A document: file name and format, modified state, undo history, its one
@@ -159,7 +162,13 @@ public:
     // Places the document's view in the main window's work area.
     virtual bool ShowDocument(TQelDocument* Document, TQelViewControl*& View);
     virtual bool ExecuteOpenDialog();
+    // A name typed without an extension gets the chosen row's default one.
+    // A failed save that has a reason shows it (see ReportSaveFailure).
     virtual bool ExecuteSaveAsDialog(TQelDocument* Document);
+    // Tells the user why saving FileName failed: the formats' LastError
+    // after a text naming the file, in an error box. Nothing when there is
+    // no reason, that is when the user cancelled.
+    void ReportSaveFailure(const QString& FileName);
     // The pressed button: IDYES, IDNO or IDCANCEL.
     virtual int AskSaveChanges(const QString& Name);
     // IDYES or IDNO.

@@ -225,7 +225,9 @@ TQelGraphicsDocument::TQelGraphicsDocument(TQelEditor* Editor)
       Image(),
       OriginalImage(),
       Backup(),
-      Properties() {
+      Properties(),
+      FChanges(),
+      FChangesKnown(false) {
     // No session (the library is missing) is a normal state.
     if (CreateJolvexObject(JpegSession) != JLVX_S_OK) JpegSession.reset();
 }
@@ -260,6 +262,7 @@ void TQelGraphicsDocument::BeforeClose() {
 
 void TQelGraphicsDocument::BeginModification(TQelGraphicsTool* Tool) {
     if (Modifying) EndModification(this);
+    AddChange(ModifiedRect);
     ModifiedRect = TQelRect();
     ModifyingTool = Tool;
     Modifying = true;
@@ -268,12 +271,15 @@ void TQelGraphicsDocument::BeginModification(TQelGraphicsTool* Tool) {
 void TQelGraphicsDocument::EndModification(const void* Caller) {
     Modifying = false;
     if (Caller == static_cast<const void*>(this) && ModifyingTool) ModifyingTool->FinishModification();
+    // Ended without a state, its pixels may still have changed.
+    AddChange(ModifiedRect);
     ModifiedRect = TQelRect();
 }
 
 void TQelGraphicsDocument::ResetModification() {
     Modifying = false;
     ModifyingTool = nullptr;
+    AddChange(ModifiedRect);
     ModifiedRect = TQelRect();
 }
 
@@ -341,6 +347,7 @@ void TQelGraphicsDocument::AssignImage(const TQelPixels& Pixels, const TQelPixel
         if (OriginalPixels->Bits && OriginalImage.IsEmpty()) NoMemory("restore");
     }
     Image.Assign(Pixels);
+    ResetChanges(false);
     const bool failed = Pixels.Bits && Image.IsEmpty();
     Resync();
     if (failed) NoMemory("restore");
@@ -376,6 +383,7 @@ void TQelGraphicsDocument::RotateLeft() {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(s.Top, w - s.Right, s.Bottom, w - s.Left);
     }
+    MapChanges([w](const TQelRect& s) { return TQelRect(s.Top, w - s.Right, s.Bottom, w - s.Left); });
     if (SessionOpen()) JpegSession->RotateLeft();
     Resync();
 }
@@ -388,6 +396,7 @@ void TQelGraphicsDocument::RotateRight() {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(h - s.Bottom, s.Left, h - s.Top, s.Right);
     }
+    MapChanges([h](const TQelRect& s) { return TQelRect(h - s.Bottom, s.Left, h - s.Top, s.Right); });
     if (SessionOpen()) JpegSession->RotateRight();
     Resync();
 }
@@ -400,6 +409,7 @@ void TQelGraphicsDocument::FlipHorizontal() {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(w - s.Right, s.Top, w - s.Left, s.Bottom);
     }
+    MapChanges([w](const TQelRect& s) { return TQelRect(w - s.Right, s.Top, w - s.Left, s.Bottom); });
     if (SessionOpen()) JpegSession->FlipHorizontal();
     Resync();
 }
@@ -412,6 +422,7 @@ void TQelGraphicsDocument::FlipVertical() {
         const TQelRect s = SelectionRect;
         SelectionRect = TQelRect(s.Left, h - s.Bottom, s.Right, h - s.Top);
     }
+    MapChanges([h](const TQelRect& s) { return TQelRect(s.Left, h - s.Bottom, s.Right, h - s.Top); });
     if (SessionOpen()) JpegSession->FlipVertical();
     Resync();
 }
@@ -432,7 +443,16 @@ void TQelGraphicsDocument::Crop(const TQelRect& Rect) {
         const int32_t x0 = (r.Left / bw) * bw;
         const int32_t y0 = (r.Top / bh) * bh;
         JpegSession->SetRegion(x0, y0, x0 + r.Width(), y0 + r.Height());
+        // Off the grid the session's pixels lie shifted against the image's,
+        // and no rectangle says where they still agree.
+        if (x0 != r.Left || y0 != r.Top) ResetChanges(false);
     }
+    const TQelRect bounds(0, 0, r.Width(), r.Height());
+    MapChanges([&r, &bounds](const TQelRect& s) {
+        TQelRect moved;
+        QelIntersectRect(moved, TQelRect(s.Left - r.Left, s.Top - r.Top, s.Right - r.Left, s.Bottom - r.Top), bounds);
+        return moved;
+    });
     Resync();
     if (originalFailed) NoMemory("crop");
 }
@@ -469,6 +489,7 @@ void TQelGraphicsDocument::Resize(int32_t Width, int32_t Height, bool ScaleSelec
                      FloorToInt(s.Bottom * sy));
     }
     Backup = std::move(backup);
+    ResetChanges(false);
     if (SessionOpen()) JpegSession->SetRegion(0, 0, Width, Height);
     RefreshView();
 }
@@ -493,7 +514,47 @@ void TQelGraphicsDocument::NotifyAfterRedo() {
     QelForEachTool([state](TQelGraphicsTool* tool) { tool->AfterRedo(state); });
 }
 
+bool TQelGraphicsDocument::GetChangedRects(std::vector<TQelRect>& Rects) const {
+    Rects.clear();
+    if (!FChangesKnown) return false;
+    Rects = FChanges;
+    if (!ModifiedRect.IsEmpty()) Rects.push_back(ModifiedRect);
+    return true;
+}
+
+void TQelGraphicsDocument::ResetChanges(bool Known) {
+    FChanges.clear();
+    FChangesKnown = Known;
+}
+
+void TQelGraphicsDocument::AddChange(const TQelRect& Rect) {
+    if (!FChangesKnown || Rect.IsEmpty()) return;
+    for (const TQelRect& known : FChanges) {
+        TQelRect both;
+        if (QelUnionRect(both, known, Rect) && both == known) return;
+    }
+    FChanges.push_back(Rect);
+    // A long history is kept as the one rectangle around it.
+    constexpr size_t MaxChanges = 256;
+    if (FChanges.size() > MaxChanges) {
+        TQelRect all;
+        for (const TQelRect& r : FChanges) QelUnionRect(all, all, r);
+        FChanges.assign(1, all);
+    }
+}
+
+void TQelGraphicsDocument::MapChanges(const std::function<TQelRect(const TQelRect&)>& Map) {
+    std::vector<TQelRect> mapped;
+    mapped.reserve(FChanges.size());
+    for (const TQelRect& r : FChanges) {
+        const TQelRect m = Map(r);
+        if (!m.IsEmpty()) mapped.push_back(m);
+    }
+    FChanges = std::move(mapped);
+}
+
 void TQelGraphicsDocument::NotifyImageChanged(TQelGraphicsTool* Tool, const TQelRect& Rect) {
+    AddChange(Rect);
     QelForEachTool([this, Tool, &Rect](TQelGraphicsTool* tool) { tool->ImageChanged(this, Tool, Rect); });
 }
 

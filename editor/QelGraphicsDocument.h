@@ -126,6 +126,18 @@ public:
     // nothing: both images are resampled before either is replaced.
     void Resize(int32_t Width, int32_t Height, bool ScaleSelection, bool ResizeOriginal);
 
+    // Where the image may differ from the file it was opened from, in the
+    // image's coordinates (they follow every turn and crop): each rectangle
+    // a change touched since, the running modification's included. False
+    // when that is not known: the image did not come through the lossless
+    // session, or it changed in a way no rectangle describes (replaced,
+    // resampled, cropped off the session's block grid). The lossless save
+    // compares only those parts with the file.
+    bool GetChangedRects(std::vector<TQelRect>& Rects) const;
+    // The image was just read from a file: nothing has changed, and Known
+    // tells whether later changes are to be followed.
+    void ResetChanges(bool Known);
+
     // Broadcasts to the tool modules, in component order.
     void NotifyBeforeUndo();
     void NotifyAfterUndo();
@@ -148,6 +160,11 @@ protected:
 
 private:
     bool SessionOpen() const { return JpegSession && JpegSession->IsOpen(); }
+    void AddChange(const TQelRect& Rect);
+    void MapChanges(const std::function<TQelRect(const TQelRect&)>& Map);
+
+    std::vector<TQelRect> FChanges;
+    bool FChangesKnown;
     // After a geometry change: backup, view and panels.
     void Resync();
 };

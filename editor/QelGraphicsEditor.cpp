@@ -314,7 +314,9 @@ bool TQelGraphicsEditor::OpenDocument(const QString& FileName, TQelDocument*& Do
     if (!TQelEditor::OpenDocument(FileName, Document, AddToRecent)) return false;
     TQelGraphicsView* view = GetActiveView();
     if (!view) return true;
-    BuildFolderList(FileName);
+    // The document's name is absolute, so the folder is known however the
+    // file was named.
+    BuildFolderList(Document->FileName);
     view->FitView();
     if (Recorder && Recorder->IsRecording())
         RecordCommand("Open", "Open Image",
@@ -584,15 +586,19 @@ void TQelGraphicsEditor::BuildFolderList(const QString& FileName) {
 }
 
 void TQelGraphicsEditor::NextImageClick(QObject*) {
-    if (FolderIndex + 1 >= FolderFiles.size()) return;
-    ++FolderIndex;
-    TQelDocument* document = nullptr;
-    OpenDocument(FolderFiles[FolderIndex], document, true);
+    if (FolderIndex + 1 < FolderFiles.size()) StepThroughFolder(1);
 }
 
 void TQelGraphicsEditor::PrevImageClick(QObject*) {
-    if (FolderIndex <= 0) return;
-    --FolderIndex;
+    if (FolderIndex > 0) StepThroughFolder(-1);
+}
+
+void TQelGraphicsEditor::StepThroughFolder(int32_t Step) {
+    // A cancelled save question keeps the picture, so the index stays
+    // with it; a file that then fails to open keeps the index it was
+    // stepped to, and the next step goes on from there.
+    if (!CloseActiveQuery()) return;
+    FolderIndex += Step;
     TQelDocument* document = nullptr;
     OpenDocument(FolderFiles[FolderIndex], document, true);
 }

@@ -113,6 +113,8 @@ public:
     // The image files of FileName's folder, sorted by name, and FileName's
     // place among them. A name without a folder changes nothing.
     void BuildFolderList(const QString& FileName);
+    // Opens the file Step places on in the folder list (previous/next).
+    void StepThroughFolder(int32_t Step);
 
     QAction* ZoomInMenuItem = nullptr;
     QAction* ZoomOutMenuItem = nullptr;

@@ -218,6 +218,7 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
         switch (ReadExchange(FileName, *document, error)) {
         case TExchangeReadResult::Read:
             FormatId = QelExchangeFormatId;
+            document->ResetChanges(false);
             document->SyncBackup();
             return true;
         case TExchangeReadResult::Damaged:
@@ -256,6 +257,9 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
                     session->Close();
                     return Fail(NoMemoryText.arg(w).arg(h));
                 }
+                // The image is the session's decode: later saves compare
+                // only what changes from here on.
+                document->ResetChanges(true);
                 FormatId = 0;
                 return true;
             }
@@ -277,6 +281,7 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
             return Fail(decoder.LastError());
         }
         document->Properties.ReadFromImage(decoder);
+        document->ResetChanges(false);
         if (!CopyToOriginalAndBackup(*document)) return Fail(NoMemoryText.arg(w).arg(h));
         FormatId = FormatIdOf(decoder.FileType());
         return true;
@@ -323,6 +328,8 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
             options.BlockSize = int32_t(std::max(blocks & 0xFFFFu, blocks >> 16));
             options.Pixels = pixels->PixelAddress(r.Left, r.Top);
             options.Stride = pixels->Stride;
+            std::vector<TQelRect> changed;
+            if (document->GetChangedRects(changed)) options.Changed = &changed;
             // A failed save keeps the session, so that a retry is lossless
             // again; after a written one, later saves go through the encoder
             // and ask for the quality.

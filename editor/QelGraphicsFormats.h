@@ -48,7 +48,7 @@ public:
     bool CanSave(int32_t FormatId) override;
 
     // Why the last Load or Save failed; empty after a success or a cancel.
-    const QString& LastError() const { return FLastError; }
+    QString LastError() const override { return FLastError; }
 
     // 0 to 100; what the quality dialog starts with and last accepted.
     int32_t JpegQuality;

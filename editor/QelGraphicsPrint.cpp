@@ -25,8 +25,19 @@
 
 namespace {
 
+constexpr int32_t TextCancel = 2;
 constexpr int32_t TextPrint = 21;
+constexpr int32_t TextWidth = 505;
+constexpr int32_t TextHeight = 506;
 constexpr int32_t TextPrintFailed = 1129;
+constexpr int32_t TextPrinter = 1131;
+constexpr int32_t TextPositionAndSize = 1132;
+constexpr int32_t TextLeft = 1133;
+constexpr int32_t TextTop = 1134;
+constexpr int32_t TextCenterImage = 1135;
+constexpr int32_t TextScale = 1136;
+constexpr int32_t TextScaleToFitMedia = 1137;
+constexpr int32_t TextFirstUnit = 1138;  // inches, centimetres, millimetres
 constexpr int32_t ImagePrint = 3;
 constexpr int32_t HiMetricPerInch = 2540;
 constexpr int32_t DefaultResolution = 96;
@@ -261,6 +272,28 @@ void TQelGraphicsPrintForm::Create() {
     ShowLayout();
 }
 
+void TQelGraphicsPrintForm::Localize() {
+    setWindowTitle(QelText(TextPrint, QStringLiteral("Print")));
+    PrinterButton->setText(QelText(TextPrinter, QStringLiteral("Printer...")));
+    PrintButton->setText(QelText(TextPrint, QStringLiteral("Print")));
+    CancelButton->setText(QelText(TextCancel, QStringLiteral("Cancel")));
+    PositionAndSizeGroupBox->setTitle(QLatin1Char(' ') +
+                                      QelText(TextPositionAndSize, QStringLiteral("Position And Size")) +
+                                      QLatin1Char(' '));
+    const auto colon = [](int32_t id, const char* text) { return QelText(id, QLatin1String(text)) + QLatin1Char(':'); };
+    LeftLabel->setText(colon(TextLeft, "Left"));
+    TopLabel->setText(colon(TextTop, "Top"));
+    ScaleLabel->setText(colon(TextScale, "Scale"));
+    WidthLabel->setText(colon(TextWidth, "Width"));
+    HeightLabel->setText(colon(TextHeight, "Height"));
+    CenterImageCheckBox->setText(QelText(TextCenterImage, QStringLiteral("Center Image")));
+    ScaleToFitMediaCheckBox->setText(QelText(TextScaleToFitMedia, QStringLiteral("Scale To Fit Media")));
+    static const char* const Units[] = {"in", "cm", "mm"};
+    for (QComboBox* box : {LeftUnitsComboBox, TopUnitsComboBox, WidthUnitsComboBox, HeightUnitsComboBox})
+        for (int i = 0; i < int(std::size(Units)); ++i)
+            box->setItemText(i, QelText(TextFirstUnit + i, QLatin1String(Units[i])));
+}
+
 void TQelGraphicsPrintForm::SetDocument(TQelGraphicsDocument* Document) {
     FDocument = Document;
     const TQelPixels* pixels = Document ? Document->GetPixels() : nullptr;
@@ -350,8 +383,12 @@ TQelRect TQelGraphicsPrintForm::PrintRect() const {
 
 bool TQelGraphicsPrintForm::PrintImage() {
     if (!FDocument || FDocument->Image.IsEmpty()) return false;
+    // A PDF printer without a file fails to begin and then stays busy for
+    // good, refusing every later choice of printer or file.
+    TQelPrinter& printer = QelPrinter();
+    if (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty()) return false;
     QPainter painter;
-    if (!painter.begin(&QelPrinter())) return false;
+    if (!painter.begin(&printer)) return false;
     const bool printed = FDocument->Image.Print(painter, PrintRect(), 0, 0);
     return painter.end() && printed;
 }

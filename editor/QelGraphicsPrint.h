@@ -68,6 +68,7 @@ public:
     explicit TQelGraphicsPrintForm(QWidget* Parent = nullptr);
 
     void Create() override;
+    void Localize() override;
     // Reads the document's size and resolution and the printer's page.
     void SetDocument(TQelGraphicsDocument* Document);
 

@@ -19,7 +19,7 @@ struct TQelFileFormatInfo {
     int32_t Id = 0;
     QString Description;
     QString Masks;
-    QString Extra;  // kept for the concrete table's own use
+    QString Extra;  // the concrete table's own; the editor takes it as the row's default extension (".jpg")
 };
 
 using TQelFileFormatArray = QList<TQelFileFormatInfo>;

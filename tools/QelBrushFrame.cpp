@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "QelDemoHooks.h"
+#include "QelDemoScript.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
 #include "QelToolFrameParts.h"
@@ -102,4 +103,9 @@ void QelRegisterShowOptions(const QByteArray& Name, TQelBrushFrame* Frame, std::
     if (Frame) hooks->RegisterComponent(Name + "Options", Frame->ShowOptions);
     hooks->RegisterBoolCommand(Name + "ShowOptions", true, Setter);
     hooks->RegisterBoolCommand(Name + "HideOptions", false, Setter);
+}
+
+bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point) {
+    return !Name.isEmpty() && QByteArray::fromStdString(Params.AsText(0)).toUpper() == Name.toUpper() &&
+           QelToolButtonPoint(Button, Point);
 }

@@ -13,6 +13,7 @@
 #include "QelForms.h"
 
 class QAction;
+class TQelDemoScriptParams;
 class QLabel;
 class QSlider;
 class QToolButton;
@@ -70,6 +71,9 @@ void QelUpdateBrushControls(TQelGraphicsTool* Tool, QAction* Button, TQelBrushFr
 void QelShowBrushControls(QAction* Button, TQelBrushFrame* Frame, bool Visible);
 // The frame to the front of the tool panel.
 void QelBringBrushFrameToFront(TQelBrushFrame* Frame);
+// Argument 0 naming the tool (Name, any case): the middle of its button on
+// the screen, when the button is shown.
+bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point);
 // The link as the element NAME+"OPTIONS" (with a frame), and the commands
 // NAME+"SHOWOPTIONS" and NAME+"HIDEOPTIONS" calling Setter.
 void QelRegisterShowOptions(const QByteArray& Name, TQelBrushFrame* Frame, std::function<void(bool)> Setter);

@@ -149,6 +149,15 @@ void TQelImperfectionWandTool::RegisterDemoTargets() {
     TQelCustomBlurBrushTool::RegisterDemoTargets();
 }
 
+void TQelImperfectionWandTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                                  bool& Handled) {
+    if (QelToolNamePoint(Name, Button, Params, Point)) {
+        Handled = true;
+        return;
+    }
+    TQelCustomBlurBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
+}
+
 void TQelImperfectionWandTool::SetAvailable(bool Value) {
     QelShowBrushControls(Button, Frame, Value);
     TQelCustomBlurBrushTool::SetAvailable(Value);

@@ -54,6 +54,9 @@ public:
     void SaveSettings(TQelSDFWriter& Writer) override;
     void UpdateControls() override;
     void RegisterDemoTargets() override;
+    // The tool's name: the middle of its button.
+    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                         bool& Handled) override;
     void SetAvailable(bool Value) override;
     void Activate() override;
     // The stroke's means are cached over the whole backup.

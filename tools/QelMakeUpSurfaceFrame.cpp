@@ -53,8 +53,7 @@ void TQelMakeUpSurfaceFrame::Create() {
     setObjectName(QStringLiteral("MakeUpSurfaceFrame"));
     TitleLabel = QelAddTitleLabel(this);
     TitleLabel->setText(DefaultTitle());
-    QVBoxLayout* layout = QelFrameColumn(this);
-    layout->setSpacing(2);
+    QelFrameColumn(this)->setSpacing(2);
 
     SizeLabel = NewLabel(this, "SizeLabel", QStringLiteral("Size:"));
     SizeTrackBar = NewTrackBar(this, "SizeTrackBar");
@@ -65,7 +64,7 @@ void TQelMakeUpSurfaceFrame::Create() {
     for (QWidget* w : {static_cast<QWidget*>(SizeLabel), static_cast<QWidget*>(SizeTrackBar),
                        static_cast<QWidget*>(OpacityLabel), static_cast<QWidget*>(OpacityTrackBar),
                        static_cast<QWidget*>(HardnessLabel), static_cast<QWidget*>(HardnessTrackBar)})
-        layout->addWidget(w);
+        QelAddToColumn(this, w);
 
     TBXAlignmentPanel = new QWidget(this);
     TBXAlignmentPanel->setObjectName(QStringLiteral("TBXAlignmentPanel"));
@@ -93,12 +92,12 @@ void TQelMakeUpSurfaceFrame::Create() {
     selectorRow->addWidget(ColorTntPaintBox);
     selectorRow->addWidget(TintTBXCheckBox);
     selectorRow->addStretch(1);
-    layout->addWidget(TBXAlignmentPanel);
+    QelAddToColumn(this, TBXAlignmentPanel);
 
     BrightnessTBXLabel = NewLabel(this, "BrightnessTBXLabel", QStringLiteral("Brightness:"));
     BrightnessTrackBar = NewTrackBar(this, "BrightnessTrackBar");
-    layout->addWidget(BrightnessTBXLabel);
-    layout->addWidget(BrightnessTrackBar);
+    QelAddToColumn(this, BrightnessTBXLabel);
+    QelAddToColumn(this, BrightnessTrackBar);
 
     TBXAlignmentPanel1 = new QWidget(this);
     TBXAlignmentPanel1->setObjectName(QStringLiteral("TBXAlignmentPanel1"));
@@ -130,7 +129,7 @@ void TQelMakeUpSurfaceFrame::Create() {
     }
     colorRow->addStretch(1);
     RedTntSpeedButton->setChecked(true);
-    layout->addWidget(TBXAlignmentPanel1);
+    QelAddToColumn(this, TBXAlignmentPanel1);
 
     PaletteTntPaintBox = new TQelPalettePaintBox(this);
     PaletteTntPaintBox->setObjectName(QStringLiteral("PaletteTntPaintBox"));
@@ -142,8 +141,7 @@ void TQelMakeUpSurfaceFrame::Create() {
     PaletteTntPaintBox->OnMouseMove = [this](Qt::MouseButtons buttons, int32_t x, int32_t y) {
         PaletteTntPaintBoxMouseMove(buttons, x, y);
     };
-    layout->addWidget(PaletteTntPaintBox);
-    layout->addStretch(1);
+    QelAddToColumn(this, PaletteTntPaintBox);
 }
 
 void TQelMakeUpSurfaceFrame::Initialize() {

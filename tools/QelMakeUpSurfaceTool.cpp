@@ -17,6 +17,7 @@
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
+#include "QelRotateTool.h"
 #include "QelToolFrameParts.h"
 #include "Spectrum.h"
 
@@ -350,12 +351,18 @@ void TQelMakeUpSurfaceTool::BuildLayer(const TQelPixels& Backup) {
 void TQelMakeUpSurfaceTool::DocumentOpened(TQelGraphicsDocument* Document) {
     TQelCustomBlurBrushTool::DocumentOpened(Document);
     Spectrum.Stale = true;
+    Spectrum.NoteWholeChange();
     Spectrum.FailureReported = false;
 }
 
 void TQelMakeUpSurfaceTool::ImageChanged(TQelGraphicsDocument* Document, TQelGraphicsTool* Tool,
                                          const TQelRect& Rect) {
     TQelCustomBlurBrushTool::ImageChanged(Document, Tool, Rect);
+    // A flip or a turn moves every pixel but names only the selection.
+    if (dynamic_cast<TQelRotateTool*>(Tool))
+        Spectrum.NoteWholeChange();
+    else
+        Spectrum.NoteChange(Rect);
     if (!dynamic_cast<TQelMakeUpSurfaceTool*>(Tool)) Spectrum.Stale = true;
     Spectrum.FailureReported = false;
 }
@@ -484,6 +491,10 @@ bool TQelMakeUpSurfaceToolControl::MouseMove(TShiftState Shift, const TQelPoint&
         tool->BuildLayer(document->Backup);
     }
     return result;
+}
+
+bool TQelMakeUpSurfaceToolControl::ClaimsKey(uint16_t Key, TShiftState Shift) {
+    return Active && MakeUpTool() && Key == KeyP && (Shift & (ssShift | ssAlt | ssCtrl)) == ssAlt;
 }
 
 bool TQelMakeUpSurfaceToolControl::KeyDown(uint16_t& Key, TShiftState Shift) {

@@ -138,6 +138,8 @@ public:
     bool MouseDown(TMouseButton Button, TShiftState Shift, const TQelPoint& Point) override;
     bool MouseMove(TShiftState Shift, const TQelPoint& Point) override;
     bool KeyDown(uint16_t& Key, TShiftState Shift) override;
+    // Alt+P, ahead of a menu that uses the letter.
+    bool ClaimsKey(uint16_t Key, TShiftState Shift) override;
 
     TQelMakeUpSurfaceTool* MakeUpTool() const;
 };

@@ -16,6 +16,7 @@
 #include "QelDemoHooks.h"
 #include "QelDemoScript.h"
 #include "QelError.h"
+#include "QelImageCodec.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelToolFrameParts.h"
@@ -32,6 +33,7 @@ constexpr int32_t TextWidth = 505;
 constexpr int32_t TextHeight = 506;
 constexpr int32_t TextNewSize = 2027;
 constexpr int32_t TextConstrainProportions = 2028;
+constexpr int32_t TextSizeTooLarge = 1130;
 
 constexpr int32_t FrameWidth = 193;
 constexpr int32_t EditWidth = 46;
@@ -273,6 +275,14 @@ void TQelResizeTool::Apply() {
     TQelGraphicsDocument* document = QelActiveDocument();
     TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
     if (!document || !view) return;
+    // No larger than an image the program opens: memory handed out lazily
+    // would otherwise let the resampling swamp the machine.
+    if (int64_t(NewWidth) * NewHeight > QelMaxImagePixels) {
+        const QString size = QString::number(NewWidth) + QStringLiteral(" x ") + QString::number(NewHeight);
+        throw EQelOutOfMemory(
+            QelFormatText(QelText(TextSizeTooLarge, QStringLiteral("The image cannot be made %s pixels large.")), size)
+                .toStdString());
+    }
     const TQelWaitCursor wait;
     BeginModification(view);
     try {

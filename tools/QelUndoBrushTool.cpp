@@ -98,6 +98,15 @@ void TQelUndoBrushTool::RegisterDemoTargets() {
     TQelBrushTool::RegisterDemoTargets();
 }
 
+void TQelUndoBrushTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
+                                  bool& Handled) {
+    if (QelToolNamePoint(Name, Button, Params, Point)) {
+        Handled = true;
+        return;
+    }
+    TQelBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
+}
+
 void TQelUndoBrushTool::SetAvailable(bool Value) {
     QelShowBrushControls(Button, Frame, Value);
     TQelBrushTool::SetAvailable(Value);

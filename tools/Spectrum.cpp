@@ -174,6 +174,62 @@ void TQelDetailLayer::Free() {
     FHeight = 0;
 }
 
+void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads,
+                              const TProgress& Progress) {
+    const int32_t w = Pixels.Width, rows = Y1 - Y0;
+    if (rows <= 0) return;
+    const int32_t hardware = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+    int32_t threads = Threads > 0 ? Threads : std::min(hardware, 8);
+    threads = std::clamp(threads, 1, std::max(1, rows / MinBandRows));
+    // Pieces of work smaller than a thread's share, so that a slow thread
+    // does not hold up the end.
+    const int32_t band = std::max(MinBandRows, rows / (threads * 4) + 1);
+    const int32_t bands = (rows + band - 1) / band;
+
+    std::vector<TWorkspace> work;
+    try {
+        work.resize(size_t(threads));
+        for (TWorkspace& one : work) {
+            one.Sums.resize(size_t(w) * 3);
+            one.Means.resize(size_t(w) * 3);
+        }
+    } catch (const std::bad_alloc&) {
+        throw EQelOutOfMemory("Not enough memory to build the detail layer");
+    }
+
+    float* detail = FDetail.get();
+    std::atomic<int32_t> next{0};
+    std::atomic<int32_t> rowsDone{0};
+    auto run = [&](TWorkspace& one, bool report) {
+        for (;;) {
+            const int32_t b = next.fetch_add(1);
+            if (b >= bands) return;
+            const int32_t y0 = Y0 + b * band, y1 = std::min(Y1, y0 + band);
+            BuildRows(Pixels, detail, y0, y1, one);
+            const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
+            if (report && Progress) Progress(done, rows);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int32_t i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(run, std::ref(work[size_t(i)]), false);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same work
+        }
+    }
+    // This thread works too, and is the only one that reports progress: also
+    // while the others finish their last pieces.
+    run(work[0], true);
+    if (Progress)
+        for (int32_t done = rowsDone.load(); done < rows; done = rowsDone.load()) {
+            Progress(done, rows);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    for (std::thread& t : helpers) t.join();
+    if (Progress) Progress(rows, rows);
+}
+
 void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TProgress& Progress) {
     const int32_t w = Pixels.Width, h = Pixels.Height;
     if (!Pixels.Bits || (Pixels.BytesPerPixel != 3 && Pixels.BytesPerPixel != 4) || w <= 0 || h <= 0) {
@@ -196,73 +252,63 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
         FHeight = h;
     }
 
-    const int32_t hardware = int32_t(std::max(1u, std::thread::hardware_concurrency()));
-    int32_t threads = Threads > 0 ? Threads : std::min(hardware, 8);
-    threads = std::clamp(threads, 1, std::max(1, h / MinBandRows));
-    // Pieces of work smaller than a thread's share, so that a slow thread
-    // does not hold up the end.
-    const int32_t band = std::max(MinBandRows, h / (threads * 4) + 1);
-    const int32_t bands = (h + band - 1) / band;
-
-    std::vector<TWorkspace> work;
     try {
-        work.resize(size_t(threads));
-        for (TWorkspace& one : work) {
-            one.Sums.resize(size_t(w) * 3);
-            one.Means.resize(size_t(w) * 3);
-        }
-    } catch (const std::bad_alloc&) {
-        noMemory();
+        Compute(Pixels, 0, h, Threads, Progress);
+    } catch (...) {
+        Free();
+        throw;
     }
-
-    float* detail = FDetail.get();
-    std::atomic<int32_t> next{0};
-    std::atomic<int32_t> rowsDone{0};
-    auto run = [&](TWorkspace& one, bool report) {
-        for (;;) {
-            const int32_t b = next.fetch_add(1);
-            if (b >= bands) return;
-            const int32_t y0 = b * band, y1 = std::min(h, y0 + band);
-            BuildRows(Pixels, detail, y0, y1, one);
-            const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
-            if (report && Progress) Progress(done, h);
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (int32_t i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(run, std::ref(work[size_t(i)]), false);
-        } catch (const std::system_error&) {
-            break;  // fewer threads do the same work
-        }
-    }
-    // This thread works too, and is the only one that reports progress: also
-    // while the others finish their last pieces.
-    run(work[0], true);
-    if (Progress)
-        for (int32_t done = rowsDone.load(); done < h; done = rowsDone.load()) {
-            Progress(done, h);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    for (std::thread& t : helpers) t.join();
-    if (Progress) Progress(h, h);
     ++BuildCount;
 }
+
+void TQelDetailLayer::Rebuild(const TQelPixels& Pixels, int32_t Top, int32_t Bottom, int32_t Threads,
+                              const TProgress& Progress) {
+    if (!Fits(Pixels) || !Pixels.Bits) {
+        Build(Pixels, Threads, Progress);
+        return;
+    }
+    // A changed row reaches the details of the rows whose window holds it.
+    const auto y0 = int32_t(std::clamp<int64_t>(int64_t(Top) - After, 0, FHeight));
+    const auto y1 = int32_t(std::clamp<int64_t>(int64_t(Bottom) + Before, 0, FHeight));
+    try {
+        Compute(Pixels, y0, y1, Threads, Progress);
+    } catch (...) {
+        Free();
+        throw;
+    }
+    ++BuildCount;
+}
+
+void TQelSpectrum::NoteChange(const TQelRect& Rect) {
+    if (Rect.IsEmpty()) return;
+    DirtyTop = std::min(DirtyTop, Rect.Top);
+    DirtyBottom = std::max(DirtyBottom, Rect.Bottom);
+}
+
+void TQelSpectrum::NoteWholeChange() { WholeChanged = true; }
 
 void BuildDetailLayer(const TQelPixels& Pixels) {
     TProgressMeter* meter = ProgressMeter;
     int32_t shown = 0;
-    if (meter) meter->Start(std::max(Pixels.Height, 1));
     struct TEnd {
         TProgressMeter* Meter;
         ~TEnd() {
             if (Meter) Meter->Start(0);
         }
     } end{meter};
-    Spectrum.Layer.Build(Pixels, 0, [&](int32_t Done, int32_t) {
+    auto progress = [&](int32_t Done, int32_t Total) {
         if (!meter) return;
+        if (shown == 0) meter->Start(std::max(Total, 1));
         for (; shown < Done; ++shown) meter->Step();
-    });
-    Spectrum.Stale = false;
+    };
+    TQelSpectrum& s = Spectrum;
+    if (s.WholeChanged || !s.Layer.Fits(Pixels))
+        s.Layer.Build(Pixels, 0, progress);
+    else if (s.DirtyTop < s.DirtyBottom)
+        s.Layer.Rebuild(Pixels, s.DirtyTop, s.DirtyBottom, 0, progress);
+    s.WholeChanged = false;
+    s.DirtyTop = INT32_MAX;
+    s.DirtyBottom = INT32_MIN;
+    s.Stale = false;
     Spectrum.FailureReported = false;
 }

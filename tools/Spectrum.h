@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "QelBitmap.h"
+#include "QelGeometry.h"
 
 class TQelDetailLayer {
 public:
@@ -29,6 +30,11 @@ public:
     // without pixels leaves the layer empty. Raises EQelOutOfMemory when the
     // layer cannot be held; the layer is then empty, never half made.
     void Build(const TQelPixels& Pixels, int32_t Threads = 0, const TProgress& Progress = nullptr);
+    // Rows Top .. Bottom - 1 of Pixels changed since the layer was built:
+    // only the rows whose window reaches them are computed again, with the
+    // same result as a whole build. A layer of another size is built whole.
+    void Rebuild(const TQelPixels& Pixels, int32_t Top, int32_t Bottom, int32_t Threads = 0,
+                 const TProgress& Progress = nullptr);
     void Free();
 
     bool IsEmpty() const { return !FDetail; }
@@ -45,6 +51,9 @@ public:
     int32_t BuildCount = 0;
 
 private:
+    // Rows Y0 .. Y1 - 1 into the allocated layer.
+    void Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads, const TProgress& Progress);
+
     std::unique_ptr<float[]> FDetail;
     int32_t FWidth = 0;
     int32_t FHeight = 0;
@@ -54,9 +63,18 @@ private:
 // make-up strokes and their undo and redo; every other change of the image
 // marks it stale.
 struct TQelSpectrum {
+    // Every change of the image since the last build, make-up strokes too,
+    // so that the next build need compute only the rows they reach.
+    void NoteChange(const TQelRect& Rect);
+    // A change that moved pixels (an opened image, a flip or a turn).
+    void NoteWholeChange();
+
     TQelDetailLayer Layer;
     // The layer must be built again before it is used.
     bool Stale = false;
+    bool WholeChanged = true;
+    int32_t DirtyTop = INT32_MAX;
+    int32_t DirtyBottom = INT32_MIN;
     // A failed build was reported; the same failure is not reported again
     // until a build succeeds or the image changes.
     bool FailureReported = false;

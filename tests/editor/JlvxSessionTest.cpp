@@ -538,6 +538,153 @@ TEST_F(JlvxSessionTest, UnchangedRealPhotoKeepsItsCoefficientsAndMarkers) {
     EXPECT_TRUE(copy.contains("Photoshop")) << "the comment marker went missing";
 }
 
+// --- Saving only what changed ----------------------------------------------------
+
+namespace {
+
+// One way a document came to its pixels: the rectangles it lists as
+// changed, and what it did to the pixels inside them.
+struct TEditCase {
+    std::string Name;
+    std::vector<TQelRect> Listed;
+    std::function<void(TDocument&)> Apply;
+};
+
+// Edits of a 4:2:0 (16 x 16 MCUs) picture, in its own coordinates. Listed
+// areas where nothing changed must keep their blocks, so a reference that
+// differs from the file's own decode anywhere shows.
+std::vector<TEditCase> EditCases(int32_t w, int32_t h) {
+    auto fill = [](TQelRect r, uint8_t v) { return [r, v](TDocument& d) { Fill(d.Image, r, v, uint8_t(255 - v), v); }; };
+    return {
+        {"unchanged", {}, [](TDocument&) {}},
+        {"listed but untouched", {TQelRect(0, 0, w, h / 3), TQelRect(5, 5, 40, 40)}, [](TDocument&) {}},
+        {"one pixel", {TQelRect(17, 9, 18, 10)}, fill(TQelRect(17, 9, 18, 10), 250)},
+        {"inside a larger listed area", {TQelRect(8, 4, w - 4, h - 4)}, fill(TQelRect(30, 21, 42, 33), 10)},
+        {"across MCUs and at the corner", {TQelRect(30, 14, 36, 20), TQelRect(w - 5, h - 3, w, h)},
+         [=](TDocument& d) {
+             Fill(d.Image, TQelRect(30, 14, 36, 20), 90, 20, 200);
+             Fill(d.Image, TQelRect(w - 5, h - 3, w, h), 0, 0, 0);
+         }},
+        {"changed and changed back", {TQelRect(20, 20, 30, 30)},
+         [](TDocument& d) {
+             const TQelPixelBuffer before = Cropped(d.Image, TQelRect(20, 20, 30, 30));
+             Fill(d.Image, TQelRect(20, 20, 30, 30), 1, 2, 3);
+             for (int32_t y = 0; y < 10; ++y) std::memcpy(d.Image.PixelAddress(20, 20 + y), before.PixelAddress(0, y), 30);
+         }},
+    };
+}
+
+}  // namespace
+
+TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllWrites) {
+    // Sizes on and off the grid, every sampling; turned and cropped as well.
+    struct TSource {
+        int32_t W, H;
+        int Subsamp;
+        const char* Name;
+    };
+    const std::vector<TSource> sources = {{96, 64, TJSAMP_420, "4:2:0"}, {93, 61, TJSAMP_420, "4:2:0 partial"},
+                                          {96, 64, TJSAMP_422, "4:2:2"}, {88, 56, TJSAMP_444, "4:4:4"},
+                                          {90, 60, TJSAMP_GRAY, "gray"},  {96, 64, TJSAMP_440, "4:4:0"},
+                                          {96, 64, TJSAMP_411, "4:1:1"}};
+    const std::vector<std::pair<std::string, std::function<void(TDocument&)>>> geometry = {
+        {"as opened", [](TDocument&) {}},
+        {"turned right", [](TDocument& d) { d.RotateRight(); }},
+        {"flipped and cropped", [](TDocument& d) {
+             d.FlipVertical();
+             d.Crop(TQelRect(32, 16, d.Image.Width - 3, d.Image.Height - 2));
+         }}};
+    int compared = 0, kept = 0;
+    for (const TSource& source : sources) {
+        const QString path = Make(QStringLiteral("source.jpg"), source.W, source.H, source.Subsamp, 85);
+        for (const auto& [turn, shape] : geometry) {
+            // The turned picture is saved through a selection.
+            const bool selection = turn == "turned right";
+            TDocument probe;
+            ASSERT_TRUE(probe.Open(path));
+            shape(probe);
+            for (const TEditCase& edit : EditCases(probe.Image.Width, probe.Image.Height)) {
+                const std::string what = std::string(source.Name) + ", " + turn + ", " + edit.Name +
+                                         (selection ? ", selection" : "");
+                const TQelRect region = selection ? TQelRect(16, 0, probe.Image.Width, probe.Image.Height - 3)
+                                                  : TQelRect(0, 0, probe.Image.Width, probe.Image.Height);
+                QByteArray files[2];
+                int32_t encoded[2] = {-1, -1};
+                for (int full = 0; full < 2; ++full) {
+                    TDocument doc;
+                    ASSERT_TRUE(doc.Open(path));
+                    shape(doc);
+                    edit.Apply(doc);
+                    doc.Session.SetRegion(region.Left, region.Top, region.Right, region.Bottom);
+                    TJlvxSaveOptions o;
+                    o.Pixels = doc.Image.PixelAddress(region.Left, region.Top);
+                    o.Stride = doc.Image.Stride;
+                    o.Changed = full ? nullptr : &edit.Listed;
+                    ASSERT_TRUE(doc.Session.Save(Path("saved.jpg"), o)) << what << doc.Session.LastError().toStdString();
+                    files[full] = ReadAll(Path("saved.jpg"));
+                    encoded[full] = doc.Session.LastEncodedMCUs();
+                    if (!full) kept += doc.Session.LastTotalMCUs() - encoded[full];
+                }
+                EXPECT_EQ(encoded[0], encoded[1]) << what;
+                EXPECT_TRUE(files[0] == files[1]) << what;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 7 * 3 * 6);
+    EXPECT_GT(kept, 0);
+
+    // Unchanged, the file is libjpeg's own optimised copy of the blocks and
+    // markers, byte for byte, however the source was coded.
+    if (HaveJpegtran()) {
+        const QString plain = Make(QStringLiteral("plain.jpg"), 93, 61, TJSAMP_420, 85);
+        for (const QStringList& coding : {QStringList{}, QStringList{"-progressive"}, QStringList{"-restart", "1"}}) {
+            const QByteArray source = Jpegtran(coding + QStringList{"-copy", "all"}, plain, Path("coded.jpg"));
+            ASSERT_FALSE(source.isEmpty());
+            TDocument doc;
+            ASSERT_TRUE(doc.Open(Path("coded.jpg")));
+            ASSERT_TRUE(doc.Save(Path("saved.jpg")));
+            EXPECT_TRUE(ReadAll(Path("saved.jpg")) ==
+                        Jpegtran({"-copy", "all", "-optimize"}, Path("coded.jpg"), Path("expected.jpg")))
+                << coding.join(' ').toStdString();
+            // And edited, compared in part and in whole.
+            const std::vector<TQelRect> listed = {TQelRect(20, 10, 60, 40)};
+            QByteArray files[2];
+            for (int full = 0; full < 2; ++full) {
+                TDocument edited;
+                ASSERT_TRUE(edited.Open(Path("coded.jpg")));
+                Fill(edited.Image, TQelRect(33, 17, 35, 19), 0, 255, 0);
+                TJlvxSaveOptions o;
+                o.Pixels = edited.Image.Bits;
+                o.Stride = edited.Image.Stride;
+                o.Changed = full ? nullptr : &listed;
+                ASSERT_TRUE(edited.Session.Save(Path("edited.jpg"), o));
+                EXPECT_EQ(edited.Session.LastEncodedMCUs(), 1);
+                files[full] = ReadAll(Path("edited.jpg"));
+            }
+            EXPECT_TRUE(files[0] == files[1]) << coding.join(' ').toStdString();
+        }
+    }
+
+    // A real photo, edited here and there.
+    const QString photo = QStringLiteral(VISARA_SOURCE_DIR "/data/Images/astronaut.jpg");
+    const std::vector<TQelRect> listed = {TQelRect(100, 120, 180, 170), TQelRect(300, 10, 301, 11)};
+    QByteArray files[2];
+    for (int full = 0; full < 2; ++full) {
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(photo));
+        Fill(doc.Image, TQelRect(110, 130, 150, 160), 30, 60, 90);
+        Fill(doc.Image, listed[1], 0, 0, 0);
+        TJlvxSaveOptions o;
+        o.Pixels = doc.Image.Bits;
+        o.Stride = doc.Image.Stride;
+        o.Changed = full ? nullptr : &listed;
+        ASSERT_TRUE(doc.Session.Save(Path("photo.jpg"), o));
+        files[full] = ReadAll(Path("photo.jpg"));
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+}
+
 // --- Damaged files and failed saves -------------------------------------------
 
 namespace {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "FileDialogAnswer.h"
 #include "ScriptedMessageBoxes.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
@@ -66,11 +67,14 @@ public:
         return true;
     }
     bool CanSave(int32_t) override { return true; }
+    QString LastError() const override { return SaveAnswer ? QString() : Reason; }
 
     TQelFileFormatArray FRows;
     int Loads = 0;
     QList<QPair<QString, int32_t>> Saved;
     bool SaveAnswer = true;
+    // Why a refused save failed; empty stands for the user's cancel.
+    QString Reason;
 };
 
 // Behaves like the image view: it listens to its document and leaves the
@@ -118,34 +122,6 @@ struct TListener : IQelDocumentListener {
     QStringList& Log;
     QString Name;
 };
-
-// Runs Action on the next file dialog once it is shown, so that no test
-// waits in its modal loop. The watch ends with this object.
-class TDialogAnswer {
-public:
-    explicit TDialogAnswer(std::function<void(TQelOpenDialog&)> action) {
-        QObject::connect(&FTimer, &QTimer::timeout, &FTimer, [this, action] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* dialog = qobject_cast<TQelOpenDialog*>(w);
-                if (dialog && dialog->isVisible()) {
-                    FTimer.stop();
-                    action(*dialog);
-                    return;
-                }
-            }
-        });
-        FTimer.start(5);
-    }
-
-private:
-    QTimer FTimer;
-};
-
-void SaveAs(TQelOpenDialog& dialog, const QString& name, int row) {
-    dialog.selectNameFilter(dialog.nameFilters().at(row));
-    dialog.selectFile(name);
-    static_cast<QDialog&>(dialog).accept();  // protected in the file dialog
-}
 
 class TEditorTest : public ::testing::Test {
 protected:
@@ -401,6 +377,66 @@ TEST_F(TEditorTest, SaveDialogNamesFormatsAndOverwriteQuestion) {
     TDialogAnswer cancel([](TQelOpenDialog& dialog) { dialog.reject(); });
     EXPECT_FALSE(Editor->ExecuteSaveAsDialog(document));
     EXPECT_EQ(Editor->Formats.Saved.size(), 2);
+}
+
+TEST_F(TEditorTest, NamesWithoutExtensionGetTheRowsDefaultExtension) {
+    // Masks in capitals, as a real table has them: the row's own default
+    // extension is taken, not its first mask.
+    Editor->Formats.FRows = {{0, "JPEG", "*.JPG;*.JPEG", ".jpg"}, {1, "TIFF", "*.TIF;*.TIFF", ".tif"},
+                             {2, "PNG", "*.PNG", ".png"},         {3, "BMP", "*.BMP;*.RLE;*.DIB", ".bmp"}};
+    TTestDocument* document = Open("a.jpg");
+    ASSERT_NE(document, nullptr);
+    const char* extensions[] = {".jpg", ".tif", ".png", ".bmp"};
+    for (int row = 0; row < 4; ++row) {
+        TDialogAnswer answer([&](TQelOpenDialog& dialog) { SaveAs(dialog, Path("n%1").arg(row), row); });
+        EXPECT_TRUE(Editor->ExecuteSaveAsDialog(document));
+        EXPECT_EQ(document->FileName, Path("n%1").arg(row) + extensions[row]);
+        EXPECT_EQ(document->FormatId, row);
+    }
+}
+
+TEST_F(TEditorTest, FailedSaveAsTellsWhyAndACancelSaysNothing) {
+    TTestDocument* document = Open("a.jpg");
+    ASSERT_NE(document, nullptr);
+    Stroke(document);
+    Editor->Formats.SaveAnswer = false;
+    Editor->Formats.Reason = "The folder is read-only.";
+    TDialogAnswer refused([&](TQelOpenDialog& dialog) { SaveAs(dialog, Path("b.png"), 2); });
+    Answers = {IDOK};
+    EXPECT_FALSE(Editor->ExecuteSaveAsDialog(document));
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0].Text, "Could not save " + Path("b.png") + ".\nThe folder is read-only.");
+    EXPECT_EQ(Boxes[0].Caption, "Visara");
+    EXPECT_EQ(Boxes[0].Flags, MB_ICONERROR);
+    // The document keeps its name, format and modified state.
+    EXPECT_EQ(document->FileName, Path("a.jpg"));
+    EXPECT_EQ(document->FormatId, 0);
+    EXPECT_FALSE(document->Clean());
+
+    // A save the user cancelled (no reason) shows nothing.
+    Editor->Formats.Reason.clear();
+    TDialogAnswer cancelled([&](TQelOpenDialog& dialog) { SaveAs(dialog, Path("b.png"), 2); });
+    EXPECT_FALSE(Editor->ExecuteSaveAsDialog(document));
+    EXPECT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Editor->Formats.Saved.size(), 2);
+}
+
+TEST_F(TEditorTest, OpenedNamesAreAbsoluteWhateverTheCurrentFolder) {
+    Image("a.jpg");
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Folder.path()));
+    TQelDocument* document = nullptr;
+    const bool opened = Editor->OpenDocument("sub/../a.jpg", document, true);
+    QDir::setCurrent(started);
+    ASSERT_TRUE(opened);
+    // The name stays good once the program runs elsewhere.
+    EXPECT_EQ(document->FileName, Path("a.jpg"));
+    EXPECT_EQ(Editor->RecentFiles, QStringList({Path("a.jpg")}));
+    EXPECT_EQ(MainForm->windowTitle(), "a.jpg - Visara");
+    Answers = {IDOK};
+    EXPECT_FALSE(Editor->OpenDocument("missing.jpg", document, true));
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0].Text, "Could not open " + QDir(started).filePath("missing.jpg") + ".");
 }
 
 TEST_F(TEditorTest, FailedOpenReportsAndLeavesNoDocument) {

@@ -228,6 +228,51 @@ TEST(GraphicsDocument, ResizeScalesSelectionAndOriginalAndRejectsBadSizes) {
     EXPECT_EQ(b.Image.GetBoundsRect(), TQelRect(0, 0, 50, 50));
 }
 
+TEST(GraphicsDocument, ChangedRectanglesFollowEditsTurnsAndCrops) {
+    TDoc d(100, 50);
+    TQelGraphicsDocument& doc = d.Document;
+    std::vector<TQelRect> rects;
+    EXPECT_FALSE(doc.GetChangedRects(rects));
+    doc.ResetChanges(true);
+    ASSERT_TRUE(doc.GetChangedRects(rects));
+    EXPECT_TRUE(rects.empty());
+
+    // A state's rectangle, a modification ended without a state, one still
+    // running; a rectangle inside a known one adds nothing.
+    doc.NotifyImageChanged(nullptr, TQelRect(10, 5, 20, 15));
+    doc.BeginModification(nullptr);
+    doc.AddModifiedRect(TQelRect(30, 30, 31, 31));
+    doc.EndModification(nullptr);
+    doc.NotifyImageChanged(nullptr, TQelRect(11, 6, 12, 7));
+    doc.BeginModification(nullptr);
+    doc.AddModifiedRect(TQelRect(40, 0, 42, 2));
+    ASSERT_TRUE(doc.GetChangedRects(rects));
+    EXPECT_EQ(rects, (std::vector<TQelRect>{TQelRect(10, 5, 20, 15), TQelRect(30, 30, 31, 31), TQelRect(40, 0, 42, 2)}));
+    doc.ResetModification();
+
+    // Turns move them with the image; a crop on the session's grid moves and
+    // clips them, one off it loses them.
+    doc.RotateRight();
+    doc.FlipHorizontal();
+    ASSERT_TRUE(doc.GetChangedRects(rects));
+    EXPECT_EQ(rects, (std::vector<TQelRect>{TQelRect(5, 10, 15, 20), TQelRect(30, 30, 31, 31), TQelRect(0, 40, 2, 42)}));
+    doc.Crop(TQelRect(0, 16, 40, 100));
+    ASSERT_TRUE(doc.GetChangedRects(rects));
+    EXPECT_EQ(rects, (std::vector<TQelRect>{TQelRect(5, 0, 15, 4), TQelRect(30, 14, 31, 15), TQelRect(0, 24, 2, 26)}));
+    doc.Crop(TQelRect(3, 0, 20, 20));
+    EXPECT_FALSE(doc.GetChangedRects(rects));
+
+    // A resized or replaced image is not described by rectangles either.
+    doc.ResetChanges(true);
+    doc.Resize(10, 10, false, false);
+    EXPECT_FALSE(doc.GetChangedRects(rects));
+    doc.ResetChanges(true);
+    TQelPixelBuffer pixels;
+    doc.CopyImageTo(pixels, nullptr);
+    doc.AssignImage(pixels, nullptr);
+    EXPECT_FALSE(doc.GetChangedRects(rects));
+}
+
 TEST(GraphicsDocument, SelectionIsClippedAndTheWholeImageMeansNone) {
     TDoc d(100, 80);
     TQelGraphicsDocument& doc = d.Document;

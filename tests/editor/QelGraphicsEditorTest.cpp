@@ -12,6 +12,7 @@
 
 #include <deque>
 
+#include "FileDialogAnswer.h"
 #include "ScriptedMessageBoxes.h"
 #include "GraphicsTestSupport.h"
 #include "QelDemoPlayback.h"
@@ -214,6 +215,65 @@ TEST_F(TGraphicsEditorTest, OpenShowsToolsFitsAndWalksTheFolder) {
     Editor->NextImageClick(nullptr);
     EXPECT_EQ(Editor->GetActiveDocument()->FileName, Path("photos/a.jpg"));
     EXPECT_TRUE(Boxes.isEmpty());
+}
+
+TEST_F(TGraphicsEditorTest, ACancelledSaveQuestionKeepsThePlaceInTheFolder) {
+    QDir().mkpath(Path("photos"));
+    for (const char* name : {"photos/a.png", "photos/b.png", "photos/c.png", "photos/d.png"}) Picture(name);
+    QFile broken(Path("photos/c.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("no picture");
+    broken.close();
+
+    // A relative name (a drop, the command line) still finds the folder.
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Path("photos")));
+    MainForm->OnDropFile("a.png");
+    QDir::setCurrent(started);
+    TQelGraphicsDocument* document = Editor->GetActiveDocument();
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(document->FileName, Path("photos/a.png"));
+    EXPECT_EQ(Editor->FolderIndex, 0);
+    EXPECT_EQ(Editor->FolderFiles.size(), 4);
+
+    Editor->NextImageClick(nullptr);
+    document = Editor->GetActiveDocument();
+    ASSERT_EQ(document->FileName, Path("photos/b.png"));
+    First->Paint(Editor->GetActiveView(), TQelRect(0, 0, 4, 4), 200, true);
+    Answers = {IDCANCEL};
+    Editor->NextImageClick(nullptr);
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Editor->GetActiveDocument(), document);
+    EXPECT_EQ(Editor->FolderIndex, 1);
+
+    // Next is still the next picture; one that fails to open keeps its
+    // place, so the one after it comes next.
+    Answers = {IDNO, IDOK};
+    Editor->NextImageClick(nullptr);
+    ASSERT_EQ(Boxes.size(), 3);
+    EXPECT_EQ(Boxes[2].Text, "Could not open " + Path("photos/c.png") + ".");
+    EXPECT_EQ(Editor->FolderIndex, 2);
+    Editor->NextImageClick(nullptr);
+    ASSERT_NE(Editor->GetActiveDocument(), nullptr);
+    EXPECT_EQ(Editor->GetActiveDocument()->FileName, Path("photos/d.png"));
+}
+
+TEST_F(TGraphicsEditorTest, ASaveAsThatCannotWriteSaysWhy) {
+    TQelGraphicsDocument* document = Open(Picture("p.png"));
+    ASSERT_NE(document, nullptr);
+    First->Paint(Editor->GetActiveView(), TQelRect(0, 0, 4, 4), 200, true);
+    // A folder that is gone (taken away while the dialog was open): no
+    // one can write there, not even the superuser.
+    const QString target = Path("gone/p.png");
+    TDialogAnswer answer([&](TQelOpenDialog& dialog) { SaveAs(dialog, target, 2); });
+    Answers = {IDOK};
+    EXPECT_FALSE(Editor->ExecuteSaveAsDialog(document));
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_TRUE(Boxes[0].Text.startsWith("Could not save " + target + ".\n")) << Boxes[0].Text.toStdString();
+    EXPECT_GT(Boxes[0].Text.size(), QString("Could not save " + target + ".\n").size());
+    EXPECT_EQ(Boxes[0].Flags, MB_ICONERROR);
+    EXPECT_EQ(document->FileName, Path("p.png"));
+    EXPECT_FALSE(document->Clean());
 }
 
 TEST_F(TGraphicsEditorTest, UndoAndRedoStepAroundTheActiveTool) {

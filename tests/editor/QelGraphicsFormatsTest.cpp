@@ -334,6 +334,35 @@ TEST_F(GraphicsFormatsTest, AFailedSessionSaveKeepsTheSessionForALosslessRetry) 
     EXPECT_FALSE(session->IsOpen());
 }
 
+TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameFile) {
+    TSessionFactory factory;
+    const QString in = Write("photo.jpg", Jpeg(Picture(96, 64), 90, 0, TJSAMP_420));
+    int32_t id = 0;
+    auto document = Loaded(in, id);
+    ASSERT_TRUE(document);
+    // An edit as a tool makes one, then a turn.
+    document->BeginModification(nullptr);
+    for (int32_t y = 20; y < 24; ++y) std::memset(document->GetPixels()->PixelAddress(37, y), 255, 4 * 3);
+    document->AddModifiedRect(TQelRect(37, 20, 41, 24));
+    document->EndModification(document.get());
+    document->RotateRight();
+    ASSERT_TRUE(Formats.Save(*document, Path("saved.jpg"), 0)) << Formats.LastError().toStdString();
+    auto* session = dynamic_cast<TJlvxSession*>(document->JpegSession.get());
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->LastEncodedMCUs(), 1);
+
+    // The file that comparing every block writes.
+    TJlvxSession whole;
+    ASSERT_TRUE(whole.Open(in));
+    whole.RotateRight();
+    TJlvxSaveOptions o;
+    o.Pixels = document->GetPixels()->Bits;
+    o.Stride = document->GetPixels()->Stride;
+    ASSERT_TRUE(whole.Save(Path("whole.jpg"), o));
+    EXPECT_EQ(whole.LastEncodedMCUs(), 1);
+    EXPECT_TRUE(ReadFile(Path("saved.jpg")) == ReadFile(Path("whole.jpg")));
+}
+
 TEST_F(GraphicsFormatsTest, AQuantisationTableWithAZeroNeverReachesAnEncoder) {
     TSessionFactory factory;
     QByteArray jpeg = Jpeg(Picture(40, 24), 90, 0, TJSAMP_420);

@@ -2,6 +2,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QToolBar>
 #include <QFile>
@@ -151,4 +155,43 @@ TEST_F(TGraphicsPrintTest, PrintsTheImageIntoTheChosenRectangle) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.read(5) == "%PDF-");
     EXPECT_GT(file.size(), 500);
+}
+
+TEST_F(TGraphicsPrintTest, AFailedPrintLeavesThePrinterUsable) {
+    TQelGraphicsDocument* document = OpenPicture(30, 20);
+    ASSERT_TRUE(document);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    form->SetDocument(document);
+    TQelPrinter& printer = QelPrinter();
+
+    // No printer and no file chosen, then a file in a folder that is not there.
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString());
+    EXPECT_FALSE(form->PrintImage());
+    printer.setOutputFileName(Folder.filePath("missing/out.pdf"));
+    EXPECT_FALSE(form->PrintImage());
+
+    // The choice made afterwards is taken and printed.
+    const QString pdf = Folder.filePath("later.pdf");
+    printer.setOutputFileName(pdf);
+    EXPECT_EQ(printer.outputFileName(), pdf);
+    ASSERT_TRUE(form->PrintImage());
+    EXPECT_TRUE(QFile::exists(pdf));
+}
+
+TEST_F(TGraphicsPrintTest, TheDialogSpeaksTheChosenLanguage) {
+    Localizer.SetLanguage(1031);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    EXPECT_EQ(form->windowTitle(), "Drucken");
+    EXPECT_EQ(form->PrinterButton->text(), "Drucker...");
+    EXPECT_EQ(form->CancelButton->text(), "Abbrechen");
+    EXPECT_EQ(form->PositionAndSizeGroupBox->title(), QString::fromUtf8(" Position und Größe "));
+    EXPECT_EQ(form->LeftLabel->text(), "Links:");
+    EXPECT_EQ(form->HeightLabel->text(), QString::fromUtf8("Höhe:"));
+    EXPECT_EQ(form->ScaleToFitMediaCheckBox->text(), "An Seite anpassen");
+    EXPECT_EQ(form->WidthUnitsComboBox->itemText(0), "Zoll");
+    // Back in English while it is open.
+    Localizer.SetLanguage(1033);
+    EXPECT_EQ(form->CenterImageCheckBox->text(), "Center Image");
+    EXPECT_EQ(form->TopUnitsComboBox->itemText(2), "mm");
 }

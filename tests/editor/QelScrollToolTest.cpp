@@ -48,14 +48,9 @@ protected:
         View->ActualSize();
         Editor->SetActiveTool(Brush);
     }
-    void Key(QEvent::Type type, int key, bool repeat = false) {
-        QKeyEvent e(type, key, Qt::NoModifier, QString(), repeat);
-        QApplication::sendEvent(View, &e);
-    }
+    void Key(QEvent::Type type, int key, bool repeat = false) { SendKey(View, type, key, repeat); }
     void Mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QWidget* client = View->viewport();
-        QMouseEvent e(type, QPointF(pos), client->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
-        QApplication::sendEvent(client, &e);
+        SendMouse(View->viewport(), type, pos, button, buttons);
     }
     void Drag(QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton) {
         Mouse(QEvent::MouseMove, from, Qt::NoButton, Qt::NoButton);

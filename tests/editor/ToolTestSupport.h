@@ -4,11 +4,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "GraphicsTestSupport.h"
@@ -16,6 +19,42 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMessageBox.h"
+
+// A mouse event at Pos of Target's client area.
+inline void SendMouse(QWidget* Target, QEvent::Type Type, QPoint Pos, Qt::MouseButton Button,
+                      Qt::MouseButtons Buttons) {
+    QMouseEvent e(Type, QPointF(Pos), Target->mapToGlobal(QPointF(Pos)), Button, Buttons, Qt::NoModifier);
+    QApplication::sendEvent(Target, &e);
+}
+
+inline void SendKey(QWidget* Target, QEvent::Type Type, int Key, bool Repeat = false) {
+    QKeyEvent e(Type, Key, Qt::NoModifier, QString(), Repeat);
+    QApplication::sendEvent(Target, &e);
+}
+
+// A settings stream with node 1 of Guid holding the 32-bit items given.
+inline std::vector<uint8_t> SettingsNode(const TQelGuid& Guid,
+                                         std::initializer_list<std::pair<uint32_t, int32_t>> Items) {
+    TQelMemoryOutputStream stream;
+    {
+        TQelSDFWriter writer(&stream, false);
+        writer.BeginNode(1, Guid);
+        for (const auto& [id, value] : Items) writer.WriteInteger(id, value);
+        writer.EndNode();
+    }
+    return stream.TakeBytes();
+}
+
+// The ids of the open node's elements, each checked to be a 32-bit integer.
+inline std::vector<uint32_t> IntegerItemIds(const TQelSDFReader& Reader) {
+    std::vector<uint32_t> ids;
+    for (uint32_t e = Reader.CurrentItems().FirstElement; e != QelSDFNone; e = Reader.Element(e).Next) {
+        ids.push_back(Reader.Element(e).Id);
+        EXPECT_EQ(Reader.Element(e).DataType, 5u);
+        EXPECT_EQ(Reader.Element(e).Length, 4u);
+    }
+    return ids;
+}
 
 // The status editor that also keeps the active tool and answers the save
 // question with No.

@@ -132,14 +132,7 @@ TEST_F(TWandTest, ModesFromSettingsAndScriptsOutsideTheThreeAreRefused) {
                                                "MouseCurvedMove ImperfectionWandOptions",
                                                "ImperfectionWandShowOptions"}));
 
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        writer.BeginNode(1, WandGuid);
-        writer.WriteInteger(5, 7);
-        writer.EndNode();
-    }
-    TQelSDFReader reader(stream.Bytes());
+    TQelSDFReader reader(SettingsNode(WandGuid, {{5, 7}}));
     wand->LoadSettings(reader);
     EXPECT_EQ(wand->Mode, 1);
     wand->StopRecording(&recorder);
@@ -147,17 +140,7 @@ TEST_F(TWandTest, ModesFromSettingsAndScriptsOutsideTheThreeAreRefused) {
 }
 
 TEST_F(TWandTest, SettingsGoThroughTheSettersInOrderAndAllSixAreSaved) {
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        writer.BeginNode(1, WandGuid);
-        writer.WriteInteger(4, 7);
-        writer.WriteInteger(1, 20);
-        writer.WriteInteger(5, 1);
-        writer.WriteInteger(6, 1);
-        writer.EndNode();
-    }
-    TQelSDFReader reader(stream.Bytes());
+    TQelSDFReader reader(SettingsNode(WandGuid, {{4, 7}, {1, 20}, {5, 1}, {6, 1}}));
     Wand->LoadSettings(reader);
     // The smoothing is read after the size, which would have reset it.
     EXPECT_EQ(Wand->Size, 20);
@@ -167,27 +150,14 @@ TEST_F(TWandTest, SettingsGoThroughTheSettersInOrderAndAllSixAreSaved) {
     EXPECT_EQ(Wand->Opacity, 255);
 
     // A node without the mode keeps the present one.
-    TQelMemoryOutputStream partial;
-    {
-        TQelSDFWriter writer(&partial, false);
-        writer.BeginNode(1, WandGuid);
-        writer.WriteInteger(2, 90);
-        writer.EndNode();
-    }
-    TQelSDFReader partialReader(partial.Bytes());
+    TQelSDFReader partialReader(SettingsNode(WandGuid, {{2, 90}}));
     Wand->LoadSettings(partialReader);
     EXPECT_EQ(Wand->Mode, 1);
     EXPECT_EQ(Wand->Opacity, 90);
 
     TQelSDFReader saved(Saved(Wand));
     ASSERT_TRUE(saved.OpenNode(1, WandGuid));
-    std::vector<uint32_t> ids;
-    for (uint32_t e = saved.CurrentItems().FirstElement; e != QelSDFNone; e = saved.Element(e).Next) {
-        ids.push_back(saved.Element(e).Id);
-        EXPECT_EQ(saved.Element(e).DataType, 5u);
-        EXPECT_EQ(saved.Element(e).Length, 4u);
-    }
-    EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(IntegerItemIds(saved), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
     int32_t smoothing = 0;
     EXPECT_TRUE(saved.ReadInteger(4, smoothing));
     EXPECT_EQ(smoothing, 7);
@@ -218,5 +188,18 @@ TEST_F(TWandTest, FrameFollowsModeAndOptions) {
     EXPECT_EQ(wand->Size, 10);
     frame->SizeTrackBar->setValue(12);
     EXPECT_EQ(wand->Smoothing, 12);
+
+    // Scripts find the button on the tool panel by the tool's name.
+    MainForm->show();
+    QApplication::processEvents();
+    TQelDemoScriptParams params;
+    params.ParseText("ImperfectionWand");
+    QPoint point;
+    bool handled = false;
+    wand->GetCommandPoint(nullptr, params, point, handled);
+    ASSERT_TRUE(handled);
+    QWidget* button = ToolPanelModule->Toolbar->WidgetForAction(wand->Button);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(point, button->mapToGlobal(QPoint(button->width() / 2, button->height() / 2)));
     Tools.clear();
 }

@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "QelEyeColorTool.h"
 #include "QelLipstickTool.h"
 #include "QelPowderTool.h"
+#include "QelRotateTool.h"
 #include "QelRougeTool.h"
 #include "QelTeethBleachTool.h"
 #include "Spectrum.h"
@@ -35,6 +37,9 @@ protected:
         Spectrum.Layer.MemoryLimit = UINT64_MAX;
         Spectrum.Stale = false;
         Spectrum.FailureReported = false;
+        Spectrum.WholeChanged = true;
+        Spectrum.DirtyTop = INT32_MAX;
+        Spectrum.DirtyBottom = INT32_MIN;
         TToolTest::SetUp();
     }
     void TearDown() override {
@@ -234,6 +239,38 @@ TEST_F(TMakeUpToolTest, TheLayerOutlivesMakeUpStrokesAndTheirUndoButNotOtherChan
     (void)tool;
 }
 
+TEST_F(TMakeUpToolTest, ALayerRebuiltAroundTheChangesEqualsAWholeBuildOfTheImage) {
+    OpenTextured(60, 200);
+    AddMakeUp<TQelLipstickTool>();
+    MoveTo(30, 30);
+    auto same = [this] {
+        TQelDetailLayer whole;
+        whole.Build(Doc->Backup);
+        for (int32_t y = 0; y < whole.Height(); ++y)
+            if (std::memcmp(whole.Row(y), Spectrum.Layer.Row(y), size_t(whole.Width()) * 3 * sizeof(float)))
+                return false;
+        return Spectrum.Layer.Fits(Doc->Backup);
+    };
+    // A make-up stroke far from the later change keeps the layer, yet the
+    // rebuild after that change must take in the stroke's rows as well.
+    Click(30, 30);
+    auto* other = AddTool<TInvertTool>();
+    for (int32_t y = 150; y < 160; ++y)
+        for (int32_t x = 0; x < 10; ++x) SetPixel(x, y, 1, 2, 3);
+    Doc->SyncBackup();
+    Doc->AddCommandState(std::make_unique<TQelGraphicsCommandState>(other, TQelRect(0, 150, 10, 160), Doc));
+    MoveTo(31, 30);
+    EXPECT_FALSE(Spectrum.Stale);
+    EXPECT_TRUE(same());
+
+    // A flip names only the selection, yet every row moved.
+    auto* rotate = AddTool<TQelRotateTool>();
+    Doc->FlipVertical();
+    Doc->AddCommandState(std::make_unique<TQelGraphicsCommandState>(rotate, TQelRect(0, 0, 5, 5), Doc));
+    MoveTo(30, 30);
+    EXPECT_TRUE(same());
+}
+
 TEST_F(TMakeUpToolTest, ColorModeKeepsThePixelsBrightnessAndBlackStaysBlack) {
     OpenFilled(30, 30, 100, 100, 100);
     SetPixel(15, 15, 0, 0, 0);
@@ -315,8 +352,19 @@ TEST_F(TMakeUpToolTest, AltPTogglesPickingOnlyWhileActiveAndRecordsIt) {
     tool->StartRecording(&recorder);
     uint16_t key = 80;
     EXPECT_FALSE(ControlOf(tool)->KeyDown(key, ssAlt));
+    auto claimed = [this](Qt::KeyboardModifiers modifiers) {
+        QKeyEvent e(QEvent::ShortcutOverride, Qt::Key_P, modifiers);
+        e.ignore();
+        QApplication::sendEvent(View, &e);
+        return e.isAccepted();
+    };
     EXPECT_FALSE(tool->PickMode);
+    Editor.SetActiveTool(nullptr);
+    EXPECT_FALSE(claimed(Qt::AltModifier));
     Editor.SetActiveTool(tool);
+    // Claimed before the menus see it, and the key reaches the control.
+    EXPECT_TRUE(claimed(Qt::AltModifier));
+    EXPECT_FALSE(claimed(Qt::AltModifier | Qt::ShiftModifier));
     EXPECT_FALSE(ControlOf(tool)->KeyDown(key, ssAlt | ssCtrl));
     EXPECT_TRUE(ControlOf(tool)->KeyDown(key, ssAlt));
     EXPECT_TRUE(tool->PickMode);
@@ -404,6 +452,17 @@ TEST_F(TMakeUpToolTest, AFailedBuildFreesTheLayerIsReportedOnceAndStrokesGoOnWit
     EXPECT_NO_THROW(control->MouseMove(0, at));
     EXPECT_NO_THROW(Click(20, 20));
     EXPECT_EQ(Pixel(20, 20), Rgb(128, 64, 64));
+    EXPECT_EQ(Doc->History.Count(), 1);
+    // A stroke that meets a fresh failure is dropped with the error, leaving
+    // nothing behind.
+    Spectrum.FailureReported = false;
+    const std::vector<uint8_t> before = Snapshot();
+    control->SetBrushPos(TQelPoint{10, 10});
+    EXPECT_THROW(control->MouseDown(mbLeft, 0, at), EQelOutOfMemory);
+    EXPECT_FALSE(control->Drawing);
+    EXPECT_FALSE(tool->IsDrawing());
+    EXPECT_FALSE(Doc->Modifying);
+    EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(Doc->History.Count(), 1);
     // Once memory suffices the layer is built and the report is armed again.
     Spectrum.Layer.MemoryLimit = UINT64_MAX;

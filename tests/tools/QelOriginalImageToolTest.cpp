@@ -60,19 +60,14 @@ protected:
     }
     void TearDown() override { App.DestroyComponents(); }
 
-    void Key(QEvent::Type type, int key, bool repeat = false) {
-        QKeyEvent e(type, key, Qt::NoModifier, QString(), repeat);
-        QApplication::sendEvent(View, &e);
-    }
+    void Key(QEvent::Type type, int key, bool repeat = false) { SendKey(View, type, key, repeat); }
     // The colour the view shows at the image's centre.
     QColor Shown() {
         const TQelPoint p = View->MapMode().LogicalToDevice(TQelPoint{30, 20});
         return View->viewport()->grab().toImage().pixelColor(p.X, p.Y);
     }
     void ButtonMouse(QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
-        QToolButton* button = Original->ButtonWidget;
-        QMouseEvent e(type, QPointF(pos), button->mapToGlobal(QPointF(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
-        QApplication::sendEvent(button, &e);
+        SendMouse(Original->ButtonWidget, type, pos, Qt::LeftButton, buttons);
     }
 
     QTemporaryDir Folder;

@@ -145,6 +145,19 @@ TEST_F(ResizeToolTest, AFailedResizeChangesNothingAndLeavesNoStepOrModification)
     EXPECT_TRUE(document->Clean());
     EXPECT_EQ(QelScreenCursor(), crDefault);
     EXPECT_TRUE(Editor->CanToolModify(ResizeTool));
+    // A size past the largest image the program opens is refused before
+    // anything is allocated, and the message names it.
+    ResizeTool->SetNewWidth(16385);
+    ResizeTool->SetNewHeight(16385);
+    try {
+        ResizeTool->Apply();
+        ADD_FAILURE() << "an image of 16385 x 16385 pixels was made";
+    } catch (const EQelOutOfMemory& e) {
+        EXPECT_NE(std::string(e.what()).find("16385 x 16385"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(document->Image.GetWidth(), 40);
+    EXPECT_EQ(document->History.Count(), 0);
+    EXPECT_FALSE(document->Modifying);
     // The next resize works as ever.
     ResizeTool->SetNewWidth(20);
     ResizeTool->SetNewHeight(15);

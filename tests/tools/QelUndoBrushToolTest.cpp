@@ -92,25 +92,16 @@ TEST_F(TUndoBrushTest, AnUneditedImageStaysByteForByte) {
 }
 
 TEST_F(TUndoBrushTest, SettingsRestoreOnlyTheSizeWhenAskedAndSaveAllFour) {
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        writer.BeginNode(1, UndoBrushGuid);
-        writer.WriteInteger(1, 30);
-        writer.WriteInteger(2, 10);
-        writer.WriteInteger(3, 40);
-        writer.WriteInteger(4, 1);
-        writer.EndNode();
-    }
+    const std::vector<uint8_t> stored = SettingsNode(UndoBrushGuid, {{1, 30}, {2, 10}, {3, 40}, {4, 1}});
     Brush->SetRestoreSizeOnly(true);
-    TQelSDFReader reader(stream.Bytes());
+    TQelSDFReader reader(stored);
     Brush->LoadSettings(reader);
     EXPECT_EQ(Brush->Size, 30);
     EXPECT_EQ(Brush->Opacity, 255);
     EXPECT_EQ(Brush->Hardness, 255);
     EXPECT_FALSE(Brush->OptionsShown);
     Brush->SetRestoreSizeOnly(false);
-    TQelSDFReader again(stream.Bytes());
+    TQelSDFReader again(stored);
     Brush->LoadSettings(again);
     EXPECT_EQ(Brush->Opacity, 10);
     EXPECT_EQ(Brush->Hardness, 40);
@@ -125,13 +116,7 @@ TEST_F(TUndoBrushTest, SettingsRestoreOnlyTheSizeWhenAskedAndSaveAllFour) {
     }
     TQelSDFReader check(saved.Bytes());
     ASSERT_TRUE(check.OpenNode(1, UndoBrushGuid));
-    std::vector<uint32_t> ids;
-    for (uint32_t e = check.CurrentItems().FirstElement; e != QelSDFNone; e = check.Element(e).Next) {
-        ids.push_back(check.Element(e).Id);
-        EXPECT_EQ(check.Element(e).DataType, 5u);
-        EXPECT_EQ(check.Element(e).Length, 4u);
-    }
-    EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(IntegerItemIds(check), (std::vector<uint32_t>{1, 2, 3, 4}));
 }
 
 TEST_F(TUndoBrushTest, FrameShowsTheSizeAndHidesTheOptions) {

@@ -173,3 +173,29 @@ TEST(DetailLayer, ProgressReachesAllRowsAndAnAbsurdSizeFailsCleanly) {
     EXPECT_THROW(layer.Build(huge), EQelOutOfMemory);
     EXPECT_TRUE(layer.IsEmpty());
 }
+
+TEST(DetailLayer, RebuildingTheRowsAnEditReachesEqualsAWholeBuild) {
+    TQelPixelBuffer image;
+    FillRandom(image, QelFormatBGR24, 150, 300, 21, false);
+    TQelDetailLayer layer;
+    layer.Build(image, 3);
+    std::mt19937 rng(8);
+    // Edits in the middle, at the top and bottom edges, one row, and a band
+    // wider than a thread's piece.
+    const TQelRect edits[] = {TQelRect(10, 40, 30, 61), TQelRect(0, 0, 150, 3), TQelRect(140, 290, 150, 300),
+                              TQelRect(70, 150, 71, 151), TQelRect(0, 20, 150, 200)};
+    for (const TQelRect& r : edits) {
+        for (int32_t y = r.Top; y < r.Bottom; ++y)
+            for (int32_t x = r.Left; x < r.Right; ++x)
+                for (int c = 0; c < 3; ++c) image.PixelAddress(x, y)[c] = uint8_t(rng());
+        const int32_t builds = layer.BuildCount;
+        layer.Rebuild(image, r.Top, r.Bottom, 2);
+        EXPECT_EQ(layer.BuildCount, builds + 1);
+        EXPECT_TRUE(SameAsDirect(layer, image)) << r.Top << " .. " << r.Bottom;
+    }
+    // A layer of another size is built whole.
+    TQelPixelBuffer other;
+    FillRandom(other, QelFormatBGR24, 40, 30, 22, false);
+    layer.Rebuild(other, 5, 6);
+    EXPECT_TRUE(SameAsDirect(layer, other));
+}
