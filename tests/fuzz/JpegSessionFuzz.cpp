@@ -1,6 +1,7 @@
 // The lossless JPEG session: open and decode any file, then save it
-// unchanged, with one pixel changed, and after a quarter turn and a crop,
-// as the editor does with a photo.
+// unchanged, with one pixel changed (comparing every block, and only the
+// changed one), and after a quarter turn and a crop, as the editor does
+// with a photo.
 #include <QFile>
 
 #include <algorithm>
@@ -13,9 +14,11 @@
 
 namespace {
 
-bool SaveWhole(TJlvxSession& Session, std::vector<uint8_t>& Rows, int32_t Stride, const QString& Path) {
+bool SaveWhole(TJlvxSession& Session, std::vector<uint8_t>& Rows, int32_t Stride, const QString& Path,
+               const std::vector<TQelRect>* Changed = nullptr) {
     Session.SetRegion(0, 0, Session.GetWidth(), Session.GetHeight());
     TJlvxSaveOptions options;
+    options.Changed = Changed;
     const uint32_t sizes = Session.GetBlockSizes();
     options.BlockSize = int32_t(std::max(sizes & 0xFFFF, sizes >> 16));
     options.Pixels = Rows.data();
@@ -44,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                 SaveWhole(session, rows, stride, target);
                 rows[0] ^= 0x55;
                 SaveWhole(session, rows, stride, target);
+                // The same, comparing only around the changed pixel.
+                const std::vector<TQelRect> changed = {TQelRect(0, 0, 1, 1)};
+                SaveWhole(session, rows, stride, target, &changed);
                 // A turn: the session's image is now h x w; the pixels follow.
                 if (session.RotateLeft()) {
                     const int32_t tw = session.GetWidth(), th = session.GetHeight();
