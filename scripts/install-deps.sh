@@ -10,6 +10,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libexiv2-dev
   qt6-base-private-dev libxtst-dev
   xvfb xauth fonts-dejavu-core
+  libsane-dev libsane1
   clang libclang-rt-14-dev
 )
 

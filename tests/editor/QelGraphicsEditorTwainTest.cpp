@@ -12,6 +12,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "ScriptedMessageBoxes.h"
+#include "../twain/SaneTestSupport.h"
 #include "../twain/TwainTestSupport.h"
 
 namespace {
@@ -111,5 +112,27 @@ TEST_F(TGraphicsEditorTwainTest, ACancelledTransferOpensNothingAndAsksNothing) {
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
     EXPECT_EQ(Dsm->Calls(DAT_PENDINGXFERS, MSG_ENDXFER).size(), 1u);
 }
+
+#ifdef SANE_TWAINDSM_DIR
+// End to end with the data source manager over SANE: File > Import > the
+// test device opens an untitled document of the scanned size.
+TEST_F(TGraphicsEditorTwainTest, ImportFromASaneDeviceOpensTheScan) {
+    SaneDsmControls controls;
+    SANE_TEST_SETUP(controls);
+    const auto [w, h] = SaneReportedSize("test:0");
+    const QStringList items = ImportItems();
+    ASSERT_EQ(items.size(), 2);
+    QAction* first = ImportItem(items[0]);
+    ASSERT_NE(first, nullptr);
+    first->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && Editor->GetActiveDocument(); }, 30000));
+    TQelGraphicsDocument* document = Editor->GetActiveDocument();
+    EXPECT_TRUE(document->FileName.isEmpty());
+    EXPECT_EQ(document->Image.GetWidth(), w);
+    EXPECT_EQ(document->Image.GetHeight(), h);
+    EXPECT_FALSE(QFileInfo::exists(Editor->Twain->Filename()));
+    EXPECT_TRUE(Scripted.Boxes.isEmpty());
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,577 @@
+#include "SaneScanner.h"
+
+#include <sane/saneopts.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <set>
+
+#include "TwnDefs.h"
+
+namespace {
+
+// Limits on what a backend may announce.
+constexpr int64_t MaxPixelsPerLine = 200000;
+constexpr int64_t MaxLines = 200000;
+constexpr uint64_t MaxFrameBytes = uint64_t(1) << 30;
+// How long the device list is trusted before it is refreshed in the background.
+constexpr auto DeviceListTtl = std::chrono::seconds(30);
+
+bool ContainsNoCase(const std::string& text, const char* word) {
+    std::string a = text, b = word;
+    std::transform(a.begin(), a.end(), a.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(b.begin(), b.end(), b.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return a.find(b) != std::string::npos;
+}
+
+bool IsFeederSource(const std::string& s) {
+    return ContainsNoCase(s, "adf") || ContainsNoCase(s, "feeder") || ContainsNoCase(s, "automatic");
+}
+
+// Cuts UTF-8 text to at most n bytes without splitting a character.
+std::string CutUtf8(const std::string& s, size_t n) {
+    if (s.size() <= n) return s;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xc0) == 0x80) --n;
+    return s.substr(0, n);
+}
+
+}  // namespace
+
+// --- The SANE thread ---------------------------------------------------------------
+
+TSaneThread& TSaneThread::Instance() {
+    // Never destroyed: the library stays loaded for the life of the process.
+    static TSaneThread* thread = new TSaneThread();
+    return *thread;
+}
+
+TSaneThread::TSaneThread() : FThread([this] { Execute(); }) {}
+
+void TSaneThread::Execute() {
+    SANE_Int version = 0;
+    FInitialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(FMutex);
+            FCond.wait(lock, [this] { return !FQueue.empty(); });
+            task = std::move(FQueue.front());
+            FQueue.pop_front();
+        }
+        try {
+            task();
+        } catch (...) {
+        }
+    }
+}
+
+void TSaneThread::Post(std::function<void()> fn) {
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FQueue.push_back(std::move(fn));
+    }
+    FCond.notify_all();
+}
+
+void TSaneThread::Run(const std::function<void()>& fn) {
+    if (OnThread()) {
+        fn();
+        return;
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::exception_ptr error;
+    Post([&] {
+        try {
+            fn();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done; });
+    if (error) std::rethrow_exception(error);
+}
+
+// --- Devices -------------------------------------------------------------------------
+
+std::vector<std::string> SaneUniqueProductNames(const std::vector<std::pair<std::string, std::string>>& modelAndName) {
+    std::map<std::string, int> seen;
+    for (const auto& [model, name] : modelAndName) ++seen[model.empty() ? name : model];
+    std::vector<std::string> result;
+    std::set<std::string> used;
+    for (const auto& [model, name] : modelAndName) {
+        const std::string base = model.empty() ? name : model;
+        std::string candidate = CutUtf8(seen[base] > 1 ? base + " (" + name + ")" : base, 32);
+        // Cut names may still meet: number them.
+        for (int n = 2; used.count(candidate); ++n) {
+            const std::string tag = " #" + std::to_string(n);
+            candidate = CutUtf8(base, 32 - tag.size()) + tag;
+        }
+        used.insert(candidate);
+        result.push_back(candidate);
+    }
+    return result;
+}
+
+TSaneDevices& TSaneDevices::Instance() {
+    static TSaneDevices* devices = new TSaneDevices();
+    return *devices;
+}
+
+void TSaneDevices::Enumerate() {
+    std::vector<std::pair<std::string, TSaneDeviceInfo>> found;
+    const SANE_Device** list = nullptr;
+    if (TSaneThread::Instance().Initialised() && sane_get_devices(&list, SANE_FALSE) == SANE_STATUS_GOOD && list) {
+        for (int i = 0; list[i] && i < 4096; ++i) {
+            TSaneDeviceInfo d;
+            d.Name = list[i]->name ? list[i]->name : "";
+            d.Vendor = list[i]->vendor ? list[i]->vendor : "";
+            d.Model = list[i]->model ? list[i]->model : "";
+            if (!d.Name.empty()) found.emplace_back(d.Name, d);
+        }
+    }
+    // Sorted, so a device keeps its place in the menu from one opening to the next.
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<std::string, std::string>> names;
+    for (const auto& f : found) names.emplace_back(f.second.Model, f.second.Name);
+    const std::vector<std::string> unique = SaneUniqueProductNames(names);
+    std::vector<TSaneDeviceInfo> devices;
+    for (size_t i = 0; i < found.size(); ++i) {
+        devices.push_back(found[i].second);
+        devices.back().ProductName = unique[i];
+    }
+    std::lock_guard<std::mutex> lock(FMutex);
+    FList = std::move(devices);
+    FHaveList = true;
+    FRefreshing = false;
+    FTaken = std::chrono::steady_clock::now();
+}
+
+std::vector<TSaneDeviceInfo> TSaneDevices::List() {
+    bool first = false, refresh = false;
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        first = !FHaveList;
+        if (!first && !FRefreshing && std::chrono::steady_clock::now() - FTaken > DeviceListTtl) {
+            FRefreshing = true;
+            refresh = true;
+        }
+    }
+    if (first) TSaneThread::Instance().Run([this] { Enumerate(); });
+    if (refresh) TSaneThread::Instance().Post([this] { Enumerate(); });
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FList;
+}
+
+uint16_t SaneConditionCode(SANE_Status status) {
+    switch (status) {
+        case SANE_STATUS_GOOD: return TWCC_SUCCESS;
+        case SANE_STATUS_NO_MEM: return TWCC_LOWMEMORY;
+        case SANE_STATUS_ACCESS_DENIED: return TWCC_DENIED;
+        case SANE_STATUS_JAMMED: return TWCC_PAPERJAM;
+        case SANE_STATUS_INVAL: return TWCC_BADVALUE;
+        default: return TWCC_OPERATIONERROR;
+    }
+}
+
+// --- An open device ------------------------------------------------------------------
+
+TSaneDevice::~TSaneDevice() { Close(); }
+
+SANE_Status TSaneDevice::Open(const std::string& name) {
+    SANE_Status status = SANE_STATUS_INVAL;
+    TSaneThread::Instance().Run([&] {
+        SANE_Handle h = nullptr;
+        status = sane_open(name.c_str(), &h);
+        if (status == SANE_STATUS_GOOD) FHandle.store(h);
+    });
+    return status;
+}
+
+void TSaneDevice::Close() {
+    SANE_Handle h = FHandle.exchange(nullptr);
+    if (!h) return;
+    TSaneThread::Instance().Run([h] {
+        sane_cancel(h);
+        sane_close(h);
+    });
+}
+
+void TSaneDevice::Cancel() {
+    if (SANE_Handle h = FHandle.load()) sane_cancel(h);
+}
+
+const SANE_Option_Descriptor* TSaneDevice::Descriptor(int index) {
+    const SANE_Option_Descriptor* d = nullptr;
+    TSaneThread::Instance().Run([&] { d = FHandle.load() ? sane_get_option_descriptor(FHandle.load(), index) : nullptr; });
+    return d;
+}
+
+int TSaneDevice::FindOption(const char* name) {
+    int found = -1;
+    TSaneThread::Instance().Run([&] {
+        SANE_Handle h = FHandle.load();
+        if (!h) return;
+        for (int i = 1; i < 10000; ++i) {
+            const SANE_Option_Descriptor* d = sane_get_option_descriptor(h, i);
+            if (!d) break;
+            if (d->name && std::strcmp(d->name, name) == 0 && SANE_OPTION_IS_ACTIVE(d->cap)) {
+                found = i;
+                break;
+            }
+        }
+    });
+    return found;
+}
+
+bool TSaneDevice::GetWord(int index, SANE_Word& value) {
+    if (index < 0) return false;
+    SANE_Status status = SANE_STATUS_INVAL;
+    TSaneThread::Instance().Run([&] {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
+        if (!d || d->size < SANE_Int(sizeof(SANE_Word)) || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED &&
+                                                             d->type != SANE_TYPE_BOOL))
+            return;
+        std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word) + 1);
+        status = sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr);
+        value = buffer[0];
+    });
+    return status == SANE_STATUS_GOOD;
+}
+
+bool TSaneDevice::SetWord(int index, SANE_Word value) {
+    if (index < 0) return false;
+    SANE_Status status = SANE_STATUS_INVAL;
+    TSaneThread::Instance().Run([&] {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
+        if (!d || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size < SANE_Int(sizeof(SANE_Word))) return;
+        // A word array takes the value in every element.
+        std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word), value);
+        SANE_Int info = 0;
+        status = sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info);
+    });
+    return status == SANE_STATUS_GOOD;
+}
+
+std::string TSaneDevice::GetString(int index) {
+    std::string value;
+    if (index < 0) return value;
+    TSaneThread::Instance().Run([&] {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
+        if (!d || d->type != SANE_TYPE_STRING || d->size <= 0 || d->size > 65536) return;
+        std::vector<char> buffer(size_t(d->size) + 1, 0);
+        if (sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) ==
+            SANE_STATUS_GOOD)
+            value.assign(buffer.data(), strnlen(buffer.data(), size_t(d->size)));
+    });
+    return value;
+}
+
+bool TSaneDevice::SetString(int index, const std::string& value) {
+    if (index < 0) return false;
+    SANE_Status status = SANE_STATUS_INVAL;
+    TSaneThread::Instance().Run([&] {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
+        if (!d || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size <= 0 ||
+            value.size() >= size_t(d->size))
+            return;
+        std::vector<char> buffer(size_t(d->size), 0);
+        std::memcpy(buffer.data(), value.data(), value.size());
+        SANE_Int info = 0;
+        status = sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info);
+    });
+    return status == SANE_STATUS_GOOD;
+}
+
+std::vector<std::string> TSaneDevice::Modes() {
+    std::vector<std::string> modes;
+    const int i = FindOption(SANE_NAME_SCAN_MODE);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (d && d->constraint_type == SANE_CONSTRAINT_STRING_LIST)
+        for (int k = 0; d->constraint.string_list[k] && k < 256; ++k) modes.push_back(d->constraint.string_list[k]);
+    return modes;
+}
+
+std::string TSaneDevice::Mode() { return GetString(FindOption(SANE_NAME_SCAN_MODE)); }
+bool TSaneDevice::SetMode(const std::string& mode) { return SetString(FindOption(SANE_NAME_SCAN_MODE), mode); }
+
+std::vector<int> TSaneDevice::Depths() {
+    std::vector<int> depths;
+    const int i = FindOption(SANE_NAME_BIT_DEPTH);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (d && d->constraint_type == SANE_CONSTRAINT_WORD_LIST)
+        for (int k = 1; k <= d->constraint.word_list[0] && k < 256; ++k) depths.push_back(d->constraint.word_list[k]);
+    SANE_Word v;
+    if (depths.empty() && GetWord(i, v)) depths.push_back(v);
+    return depths;
+}
+
+int TSaneDevice::Depth() {
+    SANE_Word v = 8;
+    return GetWord(FindOption(SANE_NAME_BIT_DEPTH), v) ? v : 8;
+}
+
+bool TSaneDevice::SetDepth(int depth) { return SetWord(FindOption(SANE_NAME_BIT_DEPTH), depth); }
+
+bool TSaneDevice::ResolutionRange(double& min, double& max, double& step, std::vector<double>& list) {
+    const int i = FindOption(SANE_NAME_SCAN_RESOLUTION);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (!d) return false;
+    auto toDouble = [d](SANE_Word w) { return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : double(w); };
+    list.clear();
+    if (d->constraint_type == SANE_CONSTRAINT_RANGE) {
+        min = toDouble(d->constraint.range->min);
+        max = toDouble(d->constraint.range->max);
+        step = toDouble(d->constraint.range->quant);
+    } else if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+        for (int k = 1; k <= d->constraint.word_list[0] && k < 1024; ++k) list.push_back(toDouble(d->constraint.word_list[k]));
+        if (list.empty()) return false;
+        min = *std::min_element(list.begin(), list.end());
+        max = *std::max_element(list.begin(), list.end());
+        step = 0;
+    } else {
+        min = max = Resolution();
+        step = 0;
+    }
+    return true;
+}
+
+double TSaneDevice::Resolution() {
+    const int i = FindOption(SANE_NAME_SCAN_RESOLUTION);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    SANE_Word v;
+    if (!d || !GetWord(i, v)) return 0;
+    return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(v) : double(v);
+}
+
+bool TSaneDevice::SetResolution(double dpi) {
+    const int i = FindOption(SANE_NAME_SCAN_RESOLUTION);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (!d || !std::isfinite(dpi) || dpi <= 0 || dpi > 1e6) return false;
+    return SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(dpi) : SANE_Word(std::lround(dpi)));
+}
+
+bool TSaneDevice::Area(double& l, double& t, double& r, double& b) {
+    const char* names[4] = {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y, SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y};
+    double* out[4] = {&l, &t, &r, &b};
+    for (int k = 0; k < 4; ++k) {
+        const int i = FindOption(names[k]);
+        const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+        SANE_Word v;
+        if (!d || d->unit != SANE_UNIT_MM || !GetWord(i, v)) return false;
+        *out[k] = d->type == SANE_TYPE_FIXED ? SANE_UNFIX(v) : double(v);
+    }
+    return true;
+}
+
+bool TSaneDevice::SetArea(double l, double t, double r, double b) {
+    const char* names[4] = {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y, SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y};
+    const double values[4] = {l, t, r, b};
+    bool ok = true;
+    for (int k = 0; k < 4; ++k) {
+        const int i = FindOption(names[k]);
+        const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+        if (!d || !std::isfinite(values[k])) return false;
+        ok = SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(values[k]) : SANE_Word(std::lround(values[k]))) && ok;
+    }
+    return ok;
+}
+
+bool TSaneDevice::HasFeeder() {
+    const int i = FindOption(SANE_NAME_SCAN_SOURCE);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (!d || d->constraint_type != SANE_CONSTRAINT_STRING_LIST) return false;
+    for (int k = 0; d->constraint.string_list[k] && k < 256; ++k)
+        if (IsFeederSource(d->constraint.string_list[k])) return true;
+    return false;
+}
+
+bool TSaneDevice::FeederEnabled() { return IsFeederSource(GetString(FindOption(SANE_NAME_SCAN_SOURCE))); }
+
+bool TSaneDevice::SetFeederEnabled(bool on) {
+    const int i = FindOption(SANE_NAME_SCAN_SOURCE);
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (!d || d->constraint_type != SANE_CONSTRAINT_STRING_LIST) return !on;
+    for (int k = 0; d->constraint.string_list[k] && k < 256; ++k)
+        if (IsFeederSource(d->constraint.string_list[k]) == on) return SetString(i, d->constraint.string_list[k]);
+    return false;
+}
+
+bool TSaneDevice::SetOptionText(const std::string& name, const std::string& value) {
+    const int i = FindOption(name.c_str());
+    const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
+    if (!d) return false;
+    switch (d->type) {
+        case SANE_TYPE_STRING: return SetString(i, value);
+        case SANE_TYPE_BOOL: return SetWord(i, value == "1" || value == "true" || value == "yes" ? SANE_TRUE : SANE_FALSE);
+        case SANE_TYPE_INT: return SetWord(i, SANE_Word(std::strtol(value.c_str(), nullptr, 10)));
+        case SANE_TYPE_FIXED: return SetWord(i, SANE_FIX(std::strtod(value.c_str(), nullptr)));
+        default: return false;
+    }
+}
+
+void TSaneDevice::ApplyDefaults() {
+    for (const std::string& m : Modes())
+        if (ContainsNoCase(m, "color") || ContainsNoCase(m, "colour")) {
+            SetMode(m);
+            break;
+        }
+    double min = 0, max = 0, step = 0;
+    std::vector<double> list;
+    if (!ResolutionRange(min, max, step, list)) return;
+    double dpi = 300;
+    if (!list.empty()) {
+        dpi = list[0];
+        for (double r : list)
+            if (std::fabs(r - 300) < std::fabs(dpi - 300)) dpi = r;
+    } else {
+        dpi = std::clamp(300.0, min, max);
+        if (step > 0) dpi = std::min(max, min + std::round((dpi - min) / step) * step);
+    }
+    SetResolution(dpi);
+}
+
+// --- Scanning -------------------------------------------------------------------------
+
+SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t>& data, int readTimeoutMs,
+                                   bool& timedOut) {
+    SANE_Handle h = FHandle.load();
+    const uint64_t expected = p.lines >= 0 ? uint64_t(p.lines) * uint64_t(p.bytes_per_line) : 0;
+    data.clear();
+    if (p.lines >= 0) data.reserve(size_t(expected));
+    // A watchdog cancels a read that makes no progress.
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    auto last = std::chrono::steady_clock::now();
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        while (!done) {
+            cv.wait_for(lock, std::chrono::milliseconds(10));
+            if (!done && std::chrono::steady_clock::now() - last > std::chrono::milliseconds(readTimeoutMs)) {
+                timedOut = true;  // read by the reader only after the join
+                sane_cancel(h);
+                break;
+            }
+        }
+    });
+    std::vector<SANE_Byte> buffer(65536);
+    SANE_Status status = SANE_STATUS_GOOD;
+    for (;;) {
+        SANE_Int got = 0;
+        status = sane_read(h, buffer.data(), SANE_Int(buffer.size()), &got);
+        if (status != SANE_STATUS_GOOD) break;
+        if (got < 0 || size_t(got) > buffer.size()) {
+            status = SANE_STATUS_IO_ERROR;
+            break;
+        }
+        data.insert(data.end(), buffer.begin(), buffer.begin() + got);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            last = std::chrono::steady_clock::now();
+        }
+        // More than announced, or more than we take at all.
+        if ((p.lines >= 0 && data.size() > expected) || data.size() > MaxFrameBytes) {
+            status = SANE_STATUS_IO_ERROR;
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    if (status == SANE_STATUS_EOF) {
+        status = SANE_STATUS_GOOD;
+        if (p.lines >= 0 && data.size() != expected) status = SANE_STATUS_IO_ERROR;  // a short frame
+    }
+    if (timedOut) status = SANE_STATUS_IO_ERROR;
+    return status;
+}
+
+SANE_Status TSaneDevice::Scan(TSaneImage& image, int readTimeoutMs, bool& timedOut, bool keepBatch) {
+    timedOut = false;
+    image = TSaneImage{};
+    const double resolution = Resolution();
+    SANE_Status status = SANE_STATUS_GOOD;
+    TSaneThread::Instance().Run([&] {
+        SANE_Handle h = FHandle.load();
+        if (!h) {
+            status = SANE_STATUS_INVAL;
+            return;
+        }
+        status = sane_start(h);
+        bool first = true;
+        while (status == SANE_STATUS_GOOD) {
+            SANE_Parameters p{};
+            status = sane_get_parameters(h, &p);
+            if (status != SANE_STATUS_GOOD) break;
+            const int channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+            const uint64_t needBits = uint64_t(std::max(p.pixels_per_line, 0)) * uint64_t(channels) * uint64_t(p.depth);
+            if ((p.depth != 1 && p.depth != 8 && p.depth != 16) || p.pixels_per_line <= 0 ||
+                p.pixels_per_line > MaxPixelsPerLine || p.lines > MaxLines || p.lines == 0 || p.lines < -1 ||
+                p.bytes_per_line <= 0 || uint64_t(p.bytes_per_line) * 8 < needBits ||
+                p.format > SANE_FRAME_BLUE) {
+                status = SANE_STATUS_IO_ERROR;
+                break;
+            }
+            std::vector<uint8_t> data;
+            status = ReadFrame(p, data, readTimeoutMs, timedOut);
+            if (status != SANE_STATUS_GOOD) break;
+            const int64_t lines = p.lines >= 0 ? p.lines : int64_t(data.size() / size_t(p.bytes_per_line));
+            if (lines <= 0 || lines > MaxLines) {
+                status = SANE_STATUS_IO_ERROR;
+                break;
+            }
+            const bool separate = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN ||
+                                  p.format == SANE_FRAME_BLUE;
+            if (first) {
+                image.Width = p.pixels_per_line;
+                image.Height = int32_t(lines);
+                image.Channels = separate || p.format == SANE_FRAME_RGB ? 3 : 1;
+                image.Rows.assign(size_t(image.RowBytes() * uint64_t(lines)), 0);
+            } else if (p.pixels_per_line != image.Width || lines != image.Height || !separate) {
+                status = SANE_STATUS_IO_ERROR;  // the frames of one image disagree
+                break;
+            }
+            first = false;
+            // Samples to 8 bits: 16-bit keeps its high byte, 1-bit grey is 1 = black.
+            const int target = p.format == SANE_FRAME_GREEN ? 1 : (p.format == SANE_FRAME_BLUE ? 2 : 0);
+            for (int64_t y = 0; y < lines; ++y) {
+                const uint8_t* row = data.data() + uint64_t(y) * uint64_t(p.bytes_per_line);
+                uint8_t* out = image.Rows.data() + uint64_t(y) * image.RowBytes();
+                for (int32_t x = 0; x < p.pixels_per_line; ++x)
+                    for (int c = 0; c < channels; ++c) {
+                        const uint64_t s = uint64_t(x) * uint64_t(channels) + uint64_t(c);
+                        uint8_t v;
+                        if (p.depth == 8) v = row[s];
+                        else if (p.depth == 16) {
+                            uint16_t w;
+                            std::memcpy(&w, row + 2 * s, 2);
+                            v = uint8_t(w >> 8);
+                        } else {
+                            const bool bit = (row[s / 8] >> (7 - s % 8)) & 1;
+                            v = p.format == SANE_FRAME_GRAY ? (bit ? 0 : 255) : (bit ? 255 : 0);
+                        }
+                        if (separate) out[uint64_t(x) * 3 + uint64_t(target)] = v;
+                        else out[s] = v;
+                    }
+            }
+            if (p.last_frame) break;
+            status = sane_start(h);
+        }
+        if (status != SANE_STATUS_GOOD || !keepBatch) sane_cancel(h);
+    });
+    image.XResolution = image.YResolution = resolution > 0 ? resolution : 300;
+    if (status != SANE_STATUS_GOOD) image = TSaneImage{};
+    return status;
+}

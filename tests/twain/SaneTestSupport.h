@@ -1,0 +1,75 @@
+// Set-up of the tests of the data source manager over SANE: a private SANE
+// configuration folder naming only the test backend (so no real, USB or
+// network device is ever probed), the library's test controls, and what
+// SANE itself reports for a device.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#ifdef SANE_TWAINDSM_DIR
+
+struct SaneDsmControls {
+    void (*SetDeviceOption)(const char*, const char*) = nullptr;
+    void (*SetReadTimeout)(int) = nullptr;
+};
+
+// Called before anything starts libsane: its configuration is read once.
+inline bool SaneTestConfig() {
+    static QTemporaryDir dir;
+    static const bool made = [] {
+        if (!dir.isValid()) return false;
+        QFile dll(dir.filePath("dll.conf"));
+        QFile test(dir.filePath("test.conf"));
+        if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly)) return false;
+        dll.write("test\n");
+        test.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Solid black\"\n"
+                   "read-status-code \"Default\"\ntl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n");
+        // No trailing ':': only this folder, never the system's.
+        qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.path()));
+        return true;
+    }();
+    return made;
+}
+
+inline SaneDsmControls SaneControls() {
+    SaneDsmControls c;
+    void* h = dlopen(SANE_TWAINDSM_DIR "/libvisara_twaindsm.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (!h) return c;
+    c.SetDeviceOption = reinterpret_cast<void (*)(const char*, const char*)>(dlsym(h, "SaneDsm_SetDeviceOption"));
+    c.SetReadTimeout = reinterpret_cast<void (*)(int)>(dlsym(h, "SaneDsm_SetReadTimeout"));
+    return c;
+}
+
+// Pixels per line and lines as SANE reports them for the device with the
+// manager's defaults and the given options; (0, 0) when it cannot tell.
+inline std::pair<int, int> SaneReportedSize(const QString& device, const QStringList& options = {}) {
+    QProcess p;
+    p.start(QStringLiteral(SANE_PARAMS_PROGRAM), QStringList{device} + options);
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) return {0, 0};
+    const QStringList parts = QString::fromLatin1(p.readAllStandardOutput()).split(' ');
+    if (parts.size() != 2) return {0, 0};
+    return {parts[0].toInt(), parts[1].trimmed().toInt()};
+}
+
+// Points the component at the SANE manager; skips when SANE or its test
+// backend is missing.
+#define SANE_TEST_SETUP(controls)                                                       \
+    do {                                                                                \
+        ASSERT_TRUE(SaneTestConfig());                                                  \
+        qputenv("VISARA_TWAIN_DSM_DIR", SANE_TWAINDSM_DIR);                             \
+        controls = SaneControls();                                                      \
+        ASSERT_NE(controls.SetDeviceOption, nullptr);                                   \
+        controls.SetDeviceOption("", "");                                               \
+        controls.SetReadTimeout(0);                                                     \
+        if (SaneReportedSize("test:0").first == 0) GTEST_SKIP() << "no SANE test backend"; \
+    } while (0)
+
+#endif
