@@ -71,6 +71,10 @@ TQelPreviewImage::TQelPreviewImage(QWidget* Parent) : QWidget(Parent), Picture()
 void TQelPreviewImage::SetPictureSize(int32_t Side) {
     if (Side < 1 || (Picture.width() == Side && Picture.height() == Side)) return;
     Picture = QImage(Side, Side, QImage::Format_BGR888);
+    Clear();
+}
+
+void TQelPreviewImage::Clear() {
     const uint8_t grey = TQelHandInpaintingTool::OutsideGrey;
     Picture.fill(QColor(grey, grey, grey));
     update();

@@ -192,6 +192,11 @@ void TQelHandInpaintingTool::DocumentOpened(TQelGraphicsDocument* Document) {
     // Not pending: the target preview as chosen, the second one hidden.
     ShowPreviews();
     UpdatePreviewSize();
+    // They showed the photo that was open before.
+    if (TQelHandInpaintingFrame* f = FFrame) {
+        f->TargetImage->Clear();
+        f->HandyImage->Clear();
+    }
 }
 
 void TQelHandInpaintingTool::DocumentClosing(TQelGraphicsDocument* Document) {
@@ -310,6 +315,13 @@ void TQelHandInpaintingTool::UpdateSource() {
     if (!RunningDocument || !RunningDocument->Modifying) {
         TQelGraphicsView* view = GraphicsEditor ? GraphicsEditor->GetActiveView() : nullptr;
         if (!view) return;
+        // Pending with nothing running: a close that was then cancelled kept
+        // the patch as a step. It is still the pending patch, so it is taken
+        // back before the new one goes in; else Cancel would drop only that.
+        if (Pending && GraphicsEditor->CanUndo() && TopUndoIsOwn()) {
+            GraphicsEditor->DoUndo();
+            ShowPreviews();
+        }
         BeginModification(view);
         if (!RunningDocument) return;
     }

@@ -36,6 +36,8 @@ public:
 
     // A new picture of Side x Side, grey, when the side differs.
     void SetPictureSize(int32_t Side);
+    // The whole picture grey, as beyond the image.
+    void Clear();
     int32_t PictureWidth() const { return Picture.width(); }
     int32_t PictureHeight() const { return Picture.height(); }
 

@@ -205,6 +205,16 @@ TEST_F(THandInpaintingTest, CancelDropsOnlyTheToolsOwnPatch) {
     EXPECT_NE(Pixels(), filled);
     EXPECT_TRUE(Key(VK_ESCAPE));
     EXPECT_EQ(Pixels(), filled);
+    // Also when the pointer moved on first: the kept patch is replaced, not
+    // patched over, and the previews come back.
+    ClickAt(30, 30);
+    Move(80, 60);
+    Tool->DocumentClosing(Doc);
+    Move(70, 50);
+    EXPECT_TRUE(Doc->Modifying);
+    EXPECT_TRUE(Tool->Frame()->TargetImage->isVisibleTo(Tool->Frame()));
+    EXPECT_TRUE(Key(VK_ESCAPE));
+    EXPECT_EQ(Pixels(), filled);
 
     // A first click far outside the image still makes one (empty) step, so
     // Cancel has its own step to drop.
@@ -340,6 +350,20 @@ TEST_F(THandInpaintingTest, PreviewsMagnifyWithGreyBeyondTheImage) {
     EXPECT_EQ(target->geometry(), QRect(4, 138, 130, 130));
     Key(VK_ESCAPE);
     EXPECT_FALSE(Tool->Frame()->HandyImage->isVisibleTo(Tool->Frame()));
+
+    // The next photo opens on grey previews, not on the last one's pixels.
+    const auto grey = [](const TQelPreviewImage* image) {
+        QImage all(image->Picture.size(), image->Picture.format());
+        all.fill(qRgb(64, 64, 64));
+        return image->Picture == all;
+    };
+    Move(25, 25);
+    ASSERT_FALSE(grey(target));
+    Scripted.Answers.push_back(IDNO);  // the patches kept above are not saved
+    Open(60, 60, false);
+    EXPECT_TRUE(target->isVisibleTo(Tool->Frame()));
+    EXPECT_TRUE(grey(target));
+    EXPECT_TRUE(grey(Tool->Frame()->HandyImage));
 }
 
 TEST_F(THandInpaintingTest, NoDocumentNoEngineNoCrash) {
