@@ -346,7 +346,12 @@ void TQelDemoEditorForm::CmPlay() {
     playback->Play(0);
     // A start that was cancelled gives the module its handlers back at once.
     if (!playback->IsPlaying()) RestorePlayHandlers();
+    const bool wasActive = isActiveWindow();
     hide();
+    // Hidden while active, the editor would leave the program without an
+    // active window, which the player takes for a switch to another program
+    // and pauses for; the main window takes over, as the tutorial plays there.
+    if (wasActive && playback->IsPlaying() && MainForm) MainForm->activateWindow();
 }
 
 void TQelDemoEditorForm::RestorePlayHandlers() {

@@ -214,6 +214,26 @@ TEST_F(DemoEditorTest, PlayHidesTheEditorUntilTheEndAndACancelledStartGivesTheHa
     EXPECT_TRUE(Editor->isVisible());
 }
 
+// The editor hides itself to play: the program must stay the active one, or
+// the player takes that for a switch to another program and pauses.
+TEST_F(DemoEditorTest, PlayFromTheActiveEditorHandsActivationToTheMainWindow) {
+    auto settle = [](auto done) {
+        for (QDeadlineTimer t(2000); !done() && !t.hasExpired();) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    MainForm->show();
+    Editor->show();
+    Editor->activateWindow();
+    settle([&] { return QApplication::activeWindow() == Editor; });
+    ASSERT_EQ(QApplication::activeWindow(), Editor);
+    Editor->ScriptMemo->setPlainText("Pause 5");
+    Editor->CmPlay();
+    settle([&] { return QApplication::activeWindow() != nullptr; });
+    EXPECT_EQ(QApplication::activeWindow(), MainForm);
+    EXPECT_EQ(Playback()->State(), TQelPlaybackState::Playing);
+    Answers = {IDYES, IDOK};
+    Editor->CmStop();
+}
+
 TEST_F(DemoEditorTest, RecordingAppendsToTheScriptAndLocksWhatWouldChangeTheSections) {
     Editor->ScriptMemo->setPlainText("Pause 1\nPause 2\nPause 3");
     Editor->SectionsTabControl->setCurrentIndex(0);
