@@ -1,6 +1,7 @@
 #include "QelOriginalImageTool.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -56,6 +57,13 @@ void TQelOriginalImageTool::Localize() {
 
 void TQelOriginalImageTool::UpdateControls() {
     if (!Button) return;
+    // A modal window that opens while the original shows (a tutorial's
+    // question, an error box) takes the release of the button or the key:
+    // the edited image comes back instead of staying for good.
+    if (IsActive() && QApplication::activeModalWidget()) {
+        if (ButtonWidget && ButtonWidget->isDown()) ButtonWidget->setDown(false);
+        ShowCorrected();
+    }
     const bool enabled = GraphicsEditor && GraphicsEditor->GetActiveDocument();
     const bool checked = IsActive();
     if (Button->isEnabled() != enabled) Button->setEnabled(enabled);

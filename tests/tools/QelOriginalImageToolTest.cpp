@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -94,6 +95,39 @@ TEST_F(TOriginalImageTest, TheOriginalShowsWhileOIsHeld) {
     EXPECT_EQ(Shown(), EditedColour);
     // No undo state either way.
     EXPECT_EQ(Doc->History.Count(), 0);
+}
+
+// A tutorial stopped while it holds the button (or a box that opens while O
+// is held): the modal box takes the release, and the edited image comes back.
+TEST_F(TOriginalImageTest, AModalBoxWhileTheOriginalShowsBringsTheEditedImageBack) {
+    const QPoint centre = Original->ButtonWidget->rect().center();
+    for (const bool byKey : {false, true}) {
+        if (byKey)
+            Key(QEvent::KeyPress, Qt::Key_O);
+        else
+            ButtonMouse(QEvent::MouseButtonPress, centre, Qt::LeftButton);
+        ASSERT_EQ(Editor->ActiveTool, Original);
+        App.DoIdle();
+        EXPECT_EQ(Editor->ActiveTool, Original);
+        {
+            QDialog box(MainForm);
+            box.setModal(true);
+            box.show();
+            ASSERT_EQ(QApplication::activeModalWidget(), &box);
+            App.DoIdle();
+        }
+        EXPECT_EQ(Editor->ActiveTool, Brush) << byKey;
+        EXPECT_FALSE(Original->ButtonWidget->isDown());
+        App.DoIdle();
+        EXPECT_FALSE(Original->Button->isChecked());
+        EXPECT_EQ(Shown(), EditedColour);
+        // The late release changes nothing.
+        if (byKey)
+            Key(QEvent::KeyRelease, Qt::Key_O);
+        else
+            ButtonMouse(QEvent::MouseButtonRelease, centre, Qt::NoButton);
+        EXPECT_EQ(Editor->ActiveTool, Brush);
+    }
 }
 
 TEST_F(TOriginalImageTest, TheButtonShowsTheOriginalWhileHeldAndRecordsIt) {
