@@ -379,7 +379,10 @@ void TOrloTWAINThread::ImageReady(void* pBmp, const TwnBitmapInfoHeader* info, v
     });
     if (!delivered) {
         // Nobody takes the image: release it, and stop further transfers.
+        // The source is told, or it would stay in its transfer state and
+        // refuse to be disabled and closed.
         if (hImage) TwnFreeImage(hImage);
+        if (FPending != 0 && DSOpen()) PendingXfers(MSG_RESET);
         FPending = 0;
     }
 }

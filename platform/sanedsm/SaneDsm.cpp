@@ -243,8 +243,10 @@ void TSaneDsm::StartScan() {
 }
 
 void TSaneDsm::StopScan() {
-    if (FDevice) FDevice->Cancel();
     std::unique_lock<std::mutex> lock(FScanMutex);
+    // Only a running scan is cancelled from here (SANE allows that from any
+    // thread); otherwise every call stays on the SANE thread.
+    if (FScanning && FDevice) FDevice->Cancel();
     FScanCond.wait(lock, [this] { return !FScanning; });
     FImage = TSaneImage{};
 }
@@ -351,6 +353,7 @@ uint16_t TSaneDsm::UserInterface(uint16_t MSG, TW_USERINTERFACE* ui) {
     if (MSG == MSG_DISABLEDS) {
         if (!FEnabled) return Fail(TWCC_SEQERROR);
         StopScan();
+        if (FFeeder) FDevice->EndBatch();
         FPending = 0;
         FEnabled = false;
         // Nothing is posted once the source is disabled.
@@ -539,7 +542,8 @@ uint16_t TSaneDsm::Pending(uint16_t MSG, TW_PENDINGXFERS* px) {
             }
         }
     } else if (MSG == MSG_RESET) {
-        if (FPending != 0 && FDevice) FDevice->Cancel();
+        if (FPending != 0 && FDevice) StopScan();
+        if (FFeeder && FDevice) FDevice->EndBatch();
         FPending = 0;
     } else if (MSG != MSG_GET) {
         return Fail(TWCC_BADPROTOCOL);

@@ -205,6 +205,12 @@ void TSaneDevice::Close() {
     });
 }
 
+void TSaneDevice::EndBatch() {
+    TSaneThread::Instance().Run([this] {
+        if (SANE_Handle h = FHandle.load()) sane_cancel(h);
+    });
+}
+
 void TSaneDevice::Cancel() {
     if (SANE_Handle h = FHandle.load()) sane_cancel(h);
 }

@@ -120,6 +120,8 @@ public:
     SANE_Status Scan(TSaneImage& image, int readTimeoutMs, bool& timedOut, bool keepBatch);
     // May be called from any thread, as SANE allows.
     void Cancel();
+    // Ends a feeder's batch (on the SANE thread).
+    void EndBatch();
 
 private:
     int FindOption(const char* name);

@@ -478,6 +478,21 @@ TEST_F(TwainTransfers, FailedImageInfoEndsTheTransferSoTheSessionCanClose) {
     EXPECT_FALSE(dsm->dsmOpen);
 }
 
+TEST_F(TwainTransfers, NoImageHandlerResetsThePendingImagesSoTheSessionCloses) {
+    dsm->fileBytes = MakeDib(2, 2, true);
+    dsm->pending = 3;
+    TOrloTWAIN t(nullptr);
+    EditorSettings(t);
+    t.SetOnMemXferBuffer([](void*, const TwnBitmapInfoHeader*, int, int, int, void*&) {});
+    ASSERT_TRUE(t.Acquire(""));
+    ASSERT_TRUE(PumpUntil([&] { return SessionEnded(t); }));
+    EXPECT_EQ(dsm->Calls(DAT_IMAGEFILEXFER, MSG_GET).size(), 1u);
+    EXPECT_EQ(dsm->Calls(DAT_PENDINGXFERS, MSG_RESET).size(), 1u);
+    EXPECT_EQ(dsm->Calls(DAT_USERINTERFACE, MSG_DISABLEDS).back().rc, TWRC_SUCCESS);
+    EXPECT_FALSE(dsm->dsmOpen);
+    QFile::remove(QString::fromStdString(dsm->fileName));
+}
+
 TEST_F(TwainTransfers, DestroyingDuringATransferNeitherHangsNorDelivers) {
     dsm->fileBytes = MakeDib(2, 2, true);
     dsm->hook = [](FakeDsmContext& c) -> std::optional<uint16_t> {
