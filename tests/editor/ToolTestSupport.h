@@ -19,6 +19,7 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelMessageBox.h"
+#include "SettingsBytes.h"
 
 // A mouse event at Pos of Target's client area.
 inline void SendMouse(QWidget* Target, QEvent::Type Type, QPoint Pos, Qt::MouseButton Button,
@@ -30,19 +31,6 @@ inline void SendMouse(QWidget* Target, QEvent::Type Type, QPoint Pos, Qt::MouseB
 inline void SendKey(QWidget* Target, QEvent::Type Type, int Key, bool Repeat = false) {
     QKeyEvent e(Type, Key, Qt::NoModifier, QString(), Repeat);
     QApplication::sendEvent(Target, &e);
-}
-
-// A settings stream with node 1 of Guid holding the 32-bit items given.
-inline std::vector<uint8_t> SettingsNode(const TQelGuid& Guid,
-                                         std::initializer_list<std::pair<uint32_t, int32_t>> Items) {
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        writer.BeginNode(1, Guid);
-        for (const auto& [id, value] : Items) writer.WriteInteger(id, value);
-        writer.EndNode();
-    }
-    return stream.TakeBytes();
 }
 
 // The ids of the open node's elements, each checked to be a 32-bit integer.
@@ -174,6 +162,10 @@ protected:
     void Release(int32_t x, int32_t y) {
         Pressed = Qt::NoButton;
         Mouse(QEvent::MouseButtonRelease, At(x, y));
+    }
+    void Click(int32_t x, int32_t y) {
+        Press(x, y);
+        Release(x, y);
     }
 
     TQelRGBTriple Pixel(int32_t x, int32_t y) const {

@@ -20,6 +20,7 @@
 #include "QelMainForm.h"
 #include "QelPaths.h"
 #include "ScriptedMessageBoxes.h"
+#include "SettingsBytes.h"
 
 namespace {
 
@@ -135,14 +136,9 @@ TEST_F(THelpTest, MenuItemsInOrderAndEachOpensItsTopic) {
 
 TEST_F(THelpTest, FirstRunTopicShowsOnceAndTheNodeIsAsStored) {
     TQelHelp* help = NewHelp();
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        help->SaveSettings(writer);
-    }
     const std::vector<uint8_t> expected = {0xD5, 0x01, 0x0D, 0x10, 0x7D, 0x4D, 0x08, 0x3F, 0x21, 0xFB, 0xA5, 0x44, 0xBA,
                                            0x4F, 0xB6, 0xFF, 0x3A, 0xE0, 0xB4, 0x1D, 0x55, 0x01, 0x01, 0x01, 0x00, 0x00};
-    EXPECT_EQ(stream.Bytes(), expected);
+    EXPECT_EQ(SavedSettings(*help), expected);
 
     // A stored true cannot set a cleared flag; a set flag shows Getting
     // Started once, queued, and is then cleared.

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 
+#include "AdjustToolFixture.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
 #include "QelGraphicsEditor.h"
@@ -37,21 +38,17 @@ public:
     }
 };
 
-class THandInpaintingTest : public ::testing::Test {
+class THandInpaintingTest : public TAdjustToolTest {
 protected:
     void SetUp() override {
-        App.SetTitle("Visara");
-        App.CreateModule(Editor);
+        TAdjustToolTest::SetUp();
         Editor->Initialize();
-        App.CreateModule(ToolPanelModule);
         App.CreateModule(Tool);
         App.CreateModule(Other);
         Tool->Localize();
         MainForm->setGeometry(100, 100, 900, 700);
-        MainForm->show();
         QApplication::processEvents();
     }
-    void TearDown() override { App.DestroyComponents(); }
 
     // A w x h linear gradient (B = x, G = y, R = 100) with a black disc of
     // radius 4 at (29, 29), the disc centre of a click at (30, 30).
@@ -62,11 +59,7 @@ protected:
                 const bool dark = spot && (x - 29) * (x - 29) + (y - 29) * (y - 29) <= 16;
                 image.setPixelColor(x, y, dark ? QColor(0, 0, 0) : QColor(100, y, x));
             }
-        const QString name = Folder.filePath("face.png");
-        ASSERT_TRUE(image.save(name));
-        TQelDocument* document = nullptr;
-        ASSERT_TRUE(Editor->OpenDocument(name, document, true));
-        Doc = Editor->GetActiveDocument();
+        Doc = OpenImage(image, "face.png");
         ASSERT_NE(Doc, nullptr);
         Tool->MakeCurrent();
         Control = dynamic_cast<TQelHandInpaintingToolControl*>(Tool->GetControl(0));
@@ -74,7 +67,7 @@ protected:
         ASSERT_TRUE(Control->Active);
     }
 
-    TQelPoint Dev(int32_t x, int32_t y) const { return Editor->GetActiveView()->MapMode().LogicalToDevice({x, y}); }
+    TQelPoint Dev(int32_t x, int32_t y) const { return At(x, y); }
     void Move(int32_t x, int32_t y) { Control->MouseMove(0, Dev(x, y)); }
     void ClickAt(int32_t x, int32_t y) { Control->MouseDown(mbLeft, 0, Dev(x, y)); }
     bool Key(uint16_t key, TShiftState shift = 0) { return Control->KeyDown(key, shift); }
@@ -89,11 +82,6 @@ protected:
     static QRgb PreviewPixel(const TQelPreviewImage* image, int x, int y) { return image->Picture.pixel(x, y); }
     int HistoryCount() const { return Doc->History.Count(); }
 
-    QTemporaryDir Folder;
-    TScriptedMessageBoxes Scripted;
-    TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
-    TQelApplication App;
-    TQelGraphicsEditor* Editor = nullptr;
     TQelHandInpaintingTool* Tool = nullptr;
     TFillTool* Other = nullptr;
     TQelGraphicsDocument* Doc = nullptr;
@@ -169,10 +157,7 @@ TEST_F(THandInpaintingTest, CancelDropsOnlyTheToolsOwnPatch) {
     // or Ctrl+Z (the button's state lags behind) may take it back.
     Other->Fill(Editor->GetActiveView(), TQelRect(0, 0, 4, 4), 200);
     const QByteArray filled = Pixels();
-    TQelDemoScriptParams params;
-    bool handled = false;
-    Tool->ExecuteCommand(nullptr, "HANDINPAINTINGCANCELBUTTON", params, nullptr, handled);
-    EXPECT_TRUE(handled);
+    EXPECT_TRUE(Command("HandInpaintingCancelButton"));
     EXPECT_FALSE(Key(VK_ESCAPE));
     EXPECT_FALSE(Key('Z', ssCtrl));
     EXPECT_EQ(Pixels(), filled);
@@ -280,15 +265,11 @@ TEST_F(THandInpaintingTest, OrientationByWheelKeysButtonsAndScript) {
     EXPECT_EQ(Pixels(), drawn);
 
     // The script's value is checked: there are only eight orientations.
-    TQelDemoScriptParams params;
-    bool handled = false;
     for (const char* value : {"9", "-1", "256"}) {
-        params.ParseText(value);
-        Tool->ExecuteCommand(nullptr, "HANDINPAINTINGAREAREFLECTION", params, nullptr, handled);
+        EXPECT_TRUE(Command((std::string("HandInpaintingAreaReflection ") + value).c_str()));
         EXPECT_EQ(Tool->ReflectionDirection, 5) << value;
     }
-    params.ParseText("2");
-    Tool->ExecuteCommand(nullptr, "HANDINPAINTINGAREAREFLECTION", params, nullptr, handled);
+    EXPECT_TRUE(Command("HandInpaintingAreaReflection 2"));
     EXPECT_EQ(Tool->ReflectionDirection, 2);
     EXPECT_TRUE(Tool->Frame()->ReflectionButtons[2]->isChecked());
     Key(VK_RETURN);
@@ -368,10 +349,7 @@ TEST_F(THandInpaintingTest, PreviewsMagnifyWithGreyBeyondTheImage) {
 
 TEST_F(THandInpaintingTest, NoDocumentNoEngineNoCrash) {
     // Cancel from a script, then a size change, before any document.
-    TQelDemoScriptParams params;
-    bool handled = false;
-    Tool->ExecuteCommand(nullptr, "HANDINPAINTINGCANCELBUTTON", params, nullptr, handled);
-    EXPECT_TRUE(handled);
+    EXPECT_TRUE(Command("HandInpaintingCancelButton"));
     Tool->SetSize(40);
     Tool->RenderPreviews(true);
     Tool->Click();  // Enter with nothing open
@@ -424,29 +402,19 @@ TEST_F(THandInpaintingTest, ScriptCommandsPointsAndRecordedLines) {
     player.StopRecording();
 
     // The recorded lines replay.
-    TQelDemoScriptParams params;
-    bool handled = false;
-    for (const auto& [command, value] : {std::pair{"HANDINPAINTINGADJUSTMENT", "2"},
-                                         std::pair{"HANDINPAINTINGAUTOREFLECTION", "1"},
-                                         std::pair{"HANDINPAINTINGLONGDEFECT", "0"},
-                                         std::pair{"HANDINPAINTINGANTIALIASING", "0"}}) {
-        params.ParseText(value);
-        handled = false;
-        Tool->ExecuteCommand(nullptr, command, params, nullptr, handled);
-        EXPECT_TRUE(handled) << command;
-    }
+    for (const char* line : {"HandInpaintingAdjustment 2", "HandInpaintingAutoReflection 1", "HandInpaintingLongDefect 0",
+                             "HandInpaintingAntiAliasing 0", "HandInpaintingSize 30"})
+        EXPECT_TRUE(Command(line)) << line;
     EXPECT_EQ(Tool->AdjustmentKind, 2);
     EXPECT_TRUE(Tool->AutoReflection);
     EXPECT_FALSE(Tool->LongDefect);
     EXPECT_FALSE(Tool->AntiAliasing);
-    params.ParseText("30");
-    handled = false;
-    Tool->ExecuteCommand(nullptr, "HANDINPAINTINGSIZE", params, nullptr, handled);
     EXPECT_EQ(Tool->Size, 30);
 
+    TQelDemoScriptParams params;
+    bool handled = false;
     QPoint point;
     params.ParseText("\"HandInpaintingarWestSpeedButton\"");
-    handled = false;
     Tool->GetCommandPoint(nullptr, params, point, handled);
     EXPECT_TRUE(handled);
     QWidget* west = Tool->Frame()->ReflectionButtons[6];

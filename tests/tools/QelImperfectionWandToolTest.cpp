@@ -34,18 +34,6 @@ protected:
         Wand = AddTool<TQelImperfectionWandTool>();
         Wand->MakeCurrent();
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
-    static std::vector<uint8_t> Saved(TQelImperfectionWandTool* tool) {
-        TQelMemoryOutputStream stream;
-        {
-            TQelSDFWriter writer(&stream, false);
-            tool->SaveSettings(writer);
-        }
-        return stream.Bytes();
-    }
 
     TQelImperfectionWandTool* Wand = nullptr;
 };
@@ -53,10 +41,6 @@ protected:
 }  // namespace
 
 TEST_F(TWandTest, DarkModeLiftsADarkSpotInOneUndoableStep) {
-    EXPECT_EQ(Wand->Mode, TQelImperfectionWandTool::ModeDark);
-    EXPECT_EQ(Wand->Size, 10);
-    EXPECT_EQ(Wand->Smoothing, 10);
-    EXPECT_EQ(Wand->Hardness, 128);
     Click(20, 20);
     EXPECT_EQ(CountPixels(Grey), 40 * 40);
     EXPECT_EQ(Doc->History.Count(), 1);
@@ -155,7 +139,7 @@ TEST_F(TWandTest, SettingsGoThroughTheSettersInOrderAndAllSixAreSaved) {
     EXPECT_EQ(Wand->Mode, 1);
     EXPECT_EQ(Wand->Opacity, 90);
 
-    TQelSDFReader saved(Saved(Wand));
+    TQelSDFReader saved(SavedSettings(*Wand));
     ASSERT_TRUE(saved.OpenNode(1, WandGuid));
     EXPECT_EQ(IntegerItemIds(saved), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
     int32_t smoothing = 0;

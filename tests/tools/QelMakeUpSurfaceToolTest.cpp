@@ -80,10 +80,6 @@ protected:
                 return c;
         return nullptr;
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
     std::vector<uint8_t> Snapshot() const {
         const TQelPixels* p = Doc->GetPixels();
         std::vector<uint8_t> bytes;
@@ -95,58 +91,24 @@ protected:
 
 }  // namespace
 
-// --- Presets ------------------------------------------------------------------------
+// --- Frames -------------------------------------------------------------------------
 
-TEST_F(TMakeUpToolTest, PresetsFixBrushModeColourAndSettingsNode) {
-    struct TRow {
-        TQelMakeUpSurfaceTool* Tool;
-        const char* Name;
-        int32_t Hardness, Opacity, Mode;
-        bool Tint;
-        int32_t Brightness;
-        TQelRGBTriple Colour;
-        bool Detail;
-        const char* Guid;
-    };
-    const TRow rows[] = {
-        {AddTool<TQelLipstickTool>(), "Lipstick", 191, 255, 0, false, 128, Rgb(128, 64, 64), true,
-         "{71975188-C192-4136-A3D0-25A2AFF45335}"},
-        {AddTool<TQelEyeColorTool>(), "EyeColor", 191, 255, 2, true, 255, Rgb(255, 128, 128), false,
-         "{FE93CBD7-F887-4BF6-B765-5D5AF619F0DD}"},
-        {AddTool<TQelPowderTool>(), "Powder", 127, 16, 0, false, 128, Rgb(128, 64, 64), false,
-         "{006466EE-FAB8-4E77-A4C0-84E3035A98AD}"},
-        {AddTool<TQelRougeTool>(), "Rouge", 127, 16, 2, true, 255, Rgb(255, 128, 128), false,
-         "{168E5F19-8F69-4834-90F8-CD9E19D54FDB}"},
-        {AddTool<TQelTeethBleachTool>(), "TeethBleach", 127, 32, 0, false, 255, Rgb(255, 255, 255), false,
-         "{07B44135-CA6E-4F34-9A26-AD7536DA49C0}"},
-    };
-    for (const TRow& row : rows) {
-        TQelMakeUpSurfaceTool* t = row.Tool;
-        SCOPED_TRACE(row.Name);
-        EXPECT_EQ(t->Name, row.Name);
-        EXPECT_EQ(t->Hardness, row.Hardness);
-        EXPECT_EQ(t->Opacity, row.Opacity);
-        EXPECT_EQ(t->Mode, row.Mode);
-        EXPECT_EQ(t->Palette.GetTint(), row.Tint);
-        EXPECT_EQ(t->BrightnessTrackBar->value(), row.Brightness);
-        EXPECT_EQ(t->Palette.GetColorBytes(), row.Colour);
-        EXPECT_EQ(t->UsesDetail(), row.Detail);
-        EXPECT_EQ(t->GetSettingsGUID(), TQelGuid::Parse(row.Guid));
-        EXPECT_EQ(t->Size, 10);
-        EXPECT_EQ(t->MaxSize, 100);
-        EXPECT_EQ(t->SizeTrackBar->maximum(), 100);
-        EXPECT_EQ(t->Frame->TintTBXCheckBox->isChecked(), row.Mode == 2);
+TEST_F(TMakeUpToolTest, FramesHideWhatTheirToolCannotChange) {
+    TQelMakeUpSurfaceTool* tools[] = {AddTool<TQelLipstickTool>(), AddTool<TQelEyeColorTool>(),
+                                      AddTool<TQelPowderTool>(), AddTool<TQelRougeTool>(),
+                                      AddTool<TQelTeethBleachTool>()};
+    for (TQelMakeUpSurfaceTool* t : tools) {
+        SCOPED_TRACE(t->Name.constData());
+        EXPECT_EQ(t->Frame->TintTBXCheckBox->isChecked(), t->Mode == 2);
         EXPECT_TRUE(t->Frame->TintTBXCheckBox->isHidden());
         EXPECT_TRUE(t->Frame->OpacityTrackBar->isHidden());
         EXPECT_TRUE(t->Frame->HardnessLabel->isHidden());
-        EXPECT_TRUE(t->Frame->TitleLabel->font().bold());
-        const bool teeth = row.Name == std::string("TeethBleach");
+        const bool teeth = t == tools[4];
         EXPECT_EQ(t->Frame->PaletteTntPaintBox->isHidden(), teeth);
         EXPECT_EQ(t->Frame->TBXAlignmentPanel->isHidden(), teeth);
         EXPECT_EQ(t->Frame->BrightnessTrackBar->isHidden(), teeth);
     }
-    EXPECT_EQ(rows[0].Tool->Frame->TitleLabel->text(), "Lipstick");
-    EXPECT_EQ(rows[1].Tool->Frame->TitleLabel->text(), "Eye Color");
+    EXPECT_EQ(tools[1]->Frame->TitleLabel->text(), "Eye Color");
 }
 
 // --- Strokes --------------------------------------------------------------------------
@@ -390,12 +352,7 @@ TEST_F(TMakeUpToolTest, AltPTogglesPickingOnlyWhileActiveAndRecordsIt) {
 
 TEST_F(TMakeUpToolTest, SettingsKeepSizeAndColourAsAPlatformColourValue) {
     auto* tool = AddMakeUp<TQelLipstickTool>();
-    TQelMemoryOutputStream stream;
-    {
-        TQelSDFWriter writer(&stream, false);
-        tool->SaveSettings(writer);
-    }
-    TQelSDFReader reader(stream.Bytes());
+    TQelSDFReader reader(SavedSettings(*tool));
     ASSERT_TRUE(reader.OpenNode(1, TQelGuid::Parse("{71975188-C192-4136-A3D0-25A2AFF45335}")));
     int32_t value = 0;
     ASSERT_TRUE(reader.ReadInteger(1, value));
@@ -404,20 +361,12 @@ TEST_F(TMakeUpToolTest, SettingsKeepSizeAndColourAsAPlatformColourValue) {
     EXPECT_EQ(value, 0x00404080);
     EXPECT_FALSE(reader.ReadInteger(2, value));
 
-    auto load = [&](bool withColour, int32_t colour, int32_t size) {
-        TQelMemoryOutputStream out;
-        {
-            TQelSDFWriter writer(&out, false);
-            writer.BeginNode(1, tool->GetSettingsGUID());
-            writer.WriteInteger(1, size);
-            if (withColour) writer.WriteInteger(4, colour);
-            writer.EndNode();
-        }
-        TQelSDFReader in(out.Bytes());
+    auto load = [&](std::initializer_list<std::pair<uint32_t, int32_t>> items) {
+        TQelSDFReader in(SettingsNode(tool->GetSettingsGUID(), items));
         tool->LoadSettings(in);
     };
     tool->Frame->BlueTntSpeedButton->click();
-    load(true, 0x00326496, 30);
+    load({{1, 30}, {4, 0x00326496}});
     EXPECT_EQ(tool->Size, 30);
     EXPECT_EQ(tool->Palette.GetColorBytes(), Rgb(150, 100, 50));
     EXPECT_EQ(tool->Palette.GetLevel(), 150);
@@ -425,11 +374,11 @@ TEST_F(TMakeUpToolTest, SettingsKeepSizeAndColourAsAPlatformColourValue) {
     EXPECT_EQ(tool->BrightnessTrackBar->value(), 150);
     EXPECT_TRUE(tool->Frame->RedTntSpeedButton->isChecked());
     // A node without the colour, or with a size out of range, keeps them.
-    load(false, 0, 500);
+    load({{1, 500}});
     EXPECT_EQ(tool->Palette.GetColorBytes(), Rgb(150, 100, 50));
     EXPECT_EQ(tool->Size, 30);
     // Black from an untouched brightness of 0 places nothing by dividing 0.
-    load(true, 0, 30);
+    load({{1, 30}, {4, 0}});
     EXPECT_EQ(tool->Palette.GetColorBytes(), Rgb(0, 0, 0));
 }
 

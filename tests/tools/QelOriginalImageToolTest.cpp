@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../editor/ToolTestSupport.h"
+#include "AdjustToolFixture.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
 #include "QelLocalizer.h"
@@ -26,59 +27,44 @@ const QColor EditedColour(200, 100, 50);
 
 // The real editor, the original-image tool and a brush above it, with a
 // picture whose image was edited away from its original.
-class TOriginalImageTest : public ::testing::Test {
+class TOriginalImageTest : public TAdjustToolTest {
 protected:
     void SetUp() override {
-        App.CreateModule(Editor);
-        App.CreateModule(Original);
-        // Idle updates of its button.
-        Original->Initialize();
+        TAdjustToolTest::SetUp();
+        AddTool(Original);
         Brush = App.CreateComponent<TTestBrushTool>();
         // Wide enough for the whole standard toolbar.
         MainForm->setGeometry(50, 50, 1200, 500);
-        MainForm->show();
         QImage image(60, 40, QImage::Format_RGB888);
         image.fill(OriginalColour);
-        const QString name = Folder.filePath(QStringLiteral("p.png"));
-        ASSERT_TRUE(image.save(name));
-        TQelDocument* document = nullptr;
-        ASSERT_TRUE(Editor->OpenDocument(name, document, false));
-        Doc = Editor->GetActiveDocument();
-        View = Editor->GetActiveView();
-        TQelPixels* pixels = Doc->GetPixels();
+        Doc = OpenImage(image, QStringLiteral("p.png"));
+        ASSERT_NE(Doc, nullptr);
         for (int32_t y = 0; y < 40; ++y)
             for (int32_t x = 0; x < 60; ++x) {
-                uint8_t* p = pixels->PixelAddress(x, y);
+                uint8_t* p = Doc->GetPixels()->PixelAddress(x, y);
                 p[0] = uint8_t(EditedColour.blue());
                 p[1] = uint8_t(EditedColour.green());
                 p[2] = uint8_t(EditedColour.red());
             }
         Doc->SyncBackup();
         QApplication::processEvents();
-        View->ActualSize();
+        View()->ActualSize();
         Editor->SetActiveTool(Brush);
     }
-    void TearDown() override { App.DestroyComponents(); }
 
-    void Key(QEvent::Type type, int key, bool repeat = false) { SendKey(View, type, key, repeat); }
+    void Key(QEvent::Type type, int key, bool repeat = false) { SendKey(View(), type, key, repeat); }
     // The colour the view shows at the image's centre.
     QColor Shown() {
-        const TQelPoint p = View->MapMode().LogicalToDevice(TQelPoint{30, 20});
-        return View->viewport()->grab().toImage().pixelColor(p.X, p.Y);
+        const TQelPoint p = At(30, 20);
+        return View()->viewport()->grab().toImage().pixelColor(p.X, p.Y);
     }
     void ButtonMouse(QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
         SendMouse(Original->ButtonWidget, type, pos, Qt::LeftButton, buttons);
     }
 
-    QTemporaryDir Folder;
-    TScriptedMessageBoxes Scripted;
-    TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
-    TQelApplication App;
-    TQelGraphicsEditor* Editor = nullptr;
     TQelOriginalImageTool* Original = nullptr;
     TTestBrushTool* Brush = nullptr;
     TQelGraphicsDocument* Doc = nullptr;
-    TQelGraphicsView* View = nullptr;
 };
 
 }  // namespace
@@ -91,7 +77,7 @@ TEST_F(TOriginalImageTest, TheOriginalShowsWhileOIsHeld) {
 
     Key(QEvent::KeyPress, Qt::Key_O);
     EXPECT_EQ(Editor->ActiveTool, Original);
-    EXPECT_FALSE(View->DocumentObject->GetVisible());
+    EXPECT_FALSE(View()->DocumentObject->GetVisible());
     EXPECT_EQ(Shown(), OriginalColour);
     // The held key repeats its press only; neither toggles the view.
     for (int i = 0; i < 3; ++i) {
@@ -103,8 +89,8 @@ TEST_F(TOriginalImageTest, TheOriginalShowsWhileOIsHeld) {
 
     Key(QEvent::KeyRelease, Qt::Key_O);
     EXPECT_EQ(Editor->ActiveTool, Brush);
-    EXPECT_TRUE(View->DocumentObject->GetVisible());
-    EXPECT_EQ(View->DocumentObject->Bounds, Doc->Image.GetBoundsRect());
+    EXPECT_TRUE(View()->DocumentObject->GetVisible());
+    EXPECT_EQ(View()->DocumentObject->Bounds, Doc->Image.GetBoundsRect());
     EXPECT_EQ(Shown(), EditedColour);
     // No undo state either way.
     EXPECT_EQ(Doc->History.Count(), 0);

@@ -31,10 +31,6 @@ protected:
         Brush = AddTool<TQelUndoBrushTool>();
         Brush->MakeCurrent();
     }
-    void Click(int32_t x, int32_t y) {
-        Press(x, y);
-        Release(x, y);
-    }
 
     TQelUndoBrushTool* Brush = nullptr;
 };
@@ -42,9 +38,6 @@ protected:
 }  // namespace
 
 TEST_F(TUndoBrushTest, AHardFullBrushShowsTheOriginalExactlyInItsDisc) {
-    EXPECT_TRUE(Brush->Accumulate);
-    EXPECT_EQ(Brush->Hardness, 255);
-    EXPECT_EQ(Brush->Opacity, 255);
     Click(20, 20);
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 40; ++x)
@@ -109,12 +102,7 @@ TEST_F(TUndoBrushTest, SettingsRestoreOnlyTheSizeWhenAskedAndSaveAllFour) {
 
     // Every item, also at the defaults.
     auto* fresh = AddTool<TQelUndoBrushTool>();
-    TQelMemoryOutputStream saved;
-    {
-        TQelSDFWriter writer(&saved, false);
-        fresh->SaveSettings(writer);
-    }
-    TQelSDFReader check(saved.Bytes());
+    TQelSDFReader check(SavedSettings(*fresh));
     ASSERT_TRUE(check.OpenNode(1, UndoBrushGuid));
     EXPECT_EQ(IntegerItemIds(check), (std::vector<uint32_t>{1, 2, 3, 4}));
 }

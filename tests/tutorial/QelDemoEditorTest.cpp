@@ -261,7 +261,6 @@ TEST_F(DemoEditorTest, HiddenFileItemAndItsShortcutOpenTheEditor) {
     const QList<QAction*> file = MainForm->FileMenuItem->actions();
     EXPECT_EQ(file.value(file.indexOf(EditorModule->DemoEditorMenuItem) + 1), MainForm->FileMenuSeparator);
     EXPECT_FALSE(EditorModule->DemoEditorMenuItem->isVisible());
-    EXPECT_EQ(Editor->windowTitle(), "Demo Editor");
     EXPECT_TRUE(Editor->windowFlags() & Qt::WindowStaysOnTopHint);
 
     MainForm->show();
