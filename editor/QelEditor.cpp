@@ -534,9 +534,11 @@ void TQelEditor::CloseQueryAll(bool& CanClose) {
 bool TQelEditor::ExecuteOpenDialog() {
     std::unique_ptr<TQelOpenDialog> dialog(QelCreateForm<TQelOpenDialog>(MainForm, GetFormats()));
     const bool chosen = dialog->Execute();
+    // Read the answer before events run: the dialog's folder model may still
+    // be filling in and would change its selection.
+    const QString name = chosen ? dialog->FileName() : QString();
     QCoreApplication::processEvents();
     if (!chosen) return false;
-    const QString name = dialog->FileName();
     TQelDocument* document = nullptr;
     return OpenDocument(name, document, true);
 }
@@ -556,13 +558,15 @@ bool TQelEditor::ExecuteSaveAsDialog(TQelDocument* Document) {
     // first row.
     dialog->SetFilterIndex(std::max(1, IndexOfFileFormat(saveFormats, Document->FormatId) + 1));
     const bool accepted = dialog->Execute();
+    // The answer as the user gave it, before the dialog's folder model can
+    // change its selection while events run.
+    const int row = dialog->FilterIndex() - 1;
+    QString name = dialog->FileName();
     QCoreApplication::processEvents();
     if (!accepted) return false;
 
-    const int row = dialog->FilterIndex() - 1;
     if (row < 0 || row >= saveFormats.size()) return false;
     const TQelFileFormatInfo& format = saveFormats[row];
-    QString name = dialog->FileName();
     if (name.isEmpty()) return false;
     if (!QFileInfo(name).fileName().contains(u'.')) name += DefaultExtension(format);
     if (QFileInfo(name).isFile() && AskOverwrite(name) != IDYES) return false;

@@ -1,13 +1,10 @@
 #include "QelGraphicsEditor.h"
 
-#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLayout>
 #include <QMenu>
 #include <QPointer>
-#include <QResizeEvent>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QToolBar>

@@ -3,18 +3,10 @@
 #include "QelGraphicsTool.h"
 
 #include <QCursor>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
-#include <QMenu>
 #include <QPointer>
 #include <QResizeEvent>
-#include <QScopeGuard>
-#include <QScreen>
-#include <QToolBar>
-#include <QToolButton>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>

@@ -170,6 +170,18 @@ void TQelCropToolControl::ResetControl() {
     if (GraphicsEditor) GraphicsEditor->UnlockActiveTool();
 }
 
+void TQelCropToolControl::KeepOnWorkRect() {
+    if (State != StateShown || CropRect.IsEmpty()) return;
+    TQelRect kept;
+    if (!QelIntersectRect(kept, CropRect, WorkRect())) {
+        ResetControl();
+        return;
+    }
+    if (kept == CropRect) return;
+    Invalidate();
+    CropRect = kept;
+}
+
 void TQelCropToolControl::Activate() {
     TQelGraphicsToolControl::Activate();
     SetVisible(true);
@@ -298,7 +310,10 @@ bool TQelCropToolControl::MouseUp(TMouseButton, TShiftState, const TQelPoint&) {
 void TQelCropToolControl::PaintOverlay(TQelViewCanvas& Canvas) {
     if (State == StateIdle) return;
     const TQelMapMode& map = Canvas.MapMode;
-    const TQelRect d = map.LogicalToDeviceRect(CropRect);
+    // Only the part on the image: an undo may have made it smaller since.
+    TQelRect onImage;
+    if (!QelIntersectRect(onImage, CropRect, WorkRect())) return;
+    const TQelRect d = map.LogicalToDeviceRect(onImage);
     if (d.IsEmpty()) return;
     if (State == StateShown || State == StateDragging) {
         const TQelRect work = map.LogicalToDeviceRect(WorkRect());
@@ -389,11 +404,11 @@ void TQelCropTool::UpdateControls() {
     // Another tool was made current (by a script: the editor is locked to
     // this one while a rectangle is out): the rectangle goes and so does the
     // lock. Undo and redo give the tool back before the next idle pass.
-    if (!Active) {
-        for (int i = 0; i < GetControlCount(); ++i) {
-            auto* control = dynamic_cast<TQelCropToolControl*>(GetControl(i));
-            if (control && control->State != TQelCropToolControl::StateIdle) control->ResetControl();
-        }
+    for (int i = 0; i < GetControlCount(); ++i) {
+        auto* control = dynamic_cast<TQelCropToolControl*>(GetControl(i));
+        if (!control) continue;
+        if (!Active && control->State != TQelCropToolControl::StateIdle) control->ResetControl();
+        control->KeepOnWorkRect();
     }
     const bool usable = UpdateButton();
     if (!Frame) return;

@@ -63,6 +63,9 @@ public:
 
     // Repaints, goes idle and unlocks the editor; the rectangle is kept.
     void ResetControl();
+    // Keeps a shown rectangle on the work rectangle after an undo or redo
+    // changed the image's size; one left wholly outside goes (ResetControl).
+    void KeepOnWorkRect();
 
     void Activate() override;
     void Deactivate() override;

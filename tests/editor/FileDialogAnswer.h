@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QTimer>
 
 #include <functional>
@@ -34,6 +35,11 @@ private:
 
 inline void SaveAs(TQelOpenDialog& dialog, const QString& name, int row) {
     dialog.selectNameFilter(dialog.nameFilters().at(row));
-    dialog.selectFile(name);
+    // Typed as a user types it: once the dialog is active its name edit has
+    // the focus, and selectFile then leaves the edit's text alone.
+    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        edit->setText(name);
+    else
+        dialog.selectFile(name);
     static_cast<QDialog&>(dialog).accept();  // protected in the file dialog
 }

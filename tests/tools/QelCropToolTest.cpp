@@ -173,6 +173,34 @@ TEST_F(CropToolTest, OkCropsBothImagesUndoAndRedo) {
     EXPECT_FALSE(Editor->ActiveToolLocked);
 }
 
+TEST_F(CropToolTest, AnUndoOrRedoThatShrinksTheImageKeepsTheRectangleOnIt) {
+    TQelGraphicsDocument* document = OpenPattern(100, 80);
+    Draw(0, 0, 40, 30);
+    CropTool->Apply();
+    Editor->UndoClick(nullptr);
+    ASSERT_EQ(document->Image.GetWidth(), 100);
+
+    // Partly on the smaller image: cut to it.
+    Draw(20, 10, 60, 50);
+    Editor->RedoClick(nullptr);
+    ASSERT_EQ(document->Image.GetWidth(), 40);
+    App.DoIdle();
+    EXPECT_EQ(Control()->State, TQelCropToolControl::StateShown);
+    EXPECT_EQ(Control()->CropRect, TQelRect(20, 10, 40, 30));
+    EXPECT_TRUE(CropTool->Frame->CropButton->isEnabled());
+
+    // Wholly off it: the rectangle goes, and Ok with it.
+    CropTool->ResetControl();
+    Editor->UndoClick(nullptr);
+    Draw(50, 40, 90, 70);
+    Editor->RedoClick(nullptr);
+    App.DoIdle();
+    EXPECT_EQ(Control()->State, TQelCropToolControl::StateIdle);
+    EXPECT_FALSE(Editor->ActiveToolLocked);
+    EXPECT_FALSE(CropTool->Frame->CropButton->isEnabled());
+    EXPECT_EQ(document->History.Count(), 1);
+}
+
 TEST_F(CropToolTest, TheLockEndsWithTheDocumentOrAnotherToolAndScriptsNeedADocument) {
     AddTool(ResizeTool);
     // Without a document the commands do nothing.

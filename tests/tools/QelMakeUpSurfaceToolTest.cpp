@@ -108,7 +108,6 @@ TEST_F(TMakeUpToolTest, FramesHideWhatTheirToolCannotChange) {
         EXPECT_EQ(t->Frame->TBXAlignmentPanel->isHidden(), teeth);
         EXPECT_EQ(t->Frame->BrightnessTrackBar->isHidden(), teeth);
     }
-    EXPECT_EQ(tools[1]->Frame->TitleLabel->text(), "Eye Color");
 }
 
 // --- Strokes --------------------------------------------------------------------------

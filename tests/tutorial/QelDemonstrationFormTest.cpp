@@ -96,18 +96,14 @@ TEST_F(DemonstrationFormTest, ReadableScriptsInFileNameOrderWithTheRememberedSel
     EXPECT_FALSE(form->StartButton->isEnabled());
     form->reject();
     EXPECT_EQ(Demo->ListIndex, -1);
-}
 
-TEST_F(DemonstrationFormTest, NoScriptsGiveAnEmptyListWithStartOff) {
+    // A folder that does not exist: an empty list with Start off.
     Demo->ListIndex = 0;
-    auto form = Open();
-    EXPECT_EQ(form->DemoListView->count(), 0);
-    EXPECT_FALSE(form->StartButton->isEnabled());
-    EXPECT_EQ(Demo->ListIndex, 0);
-    // A folder that does not exist behaves the same.
     Demo->DemoFolder = Path("missing/");
     form = Open();
     EXPECT_EQ(form->DemoListView->count(), 0);
+    EXPECT_FALSE(form->StartButton->isEnabled());
+    EXPECT_EQ(Demo->ListIndex, 0);
 }
 
 TEST_F(DemonstrationFormTest, ThumbnailsAreFittedCentredAndFramed) {
