@@ -375,6 +375,8 @@ void TQelGraphicsEditor::TwainImageReady(void*, void*, const TwnBitmapInfoHeader
         TQelDocument* document = nullptr;
         if (OpenDocument(FilePath, document, false) && document) {
             document->FileName.clear();
+            // A scan exists nowhere else: closing it unsaved must ask.
+            document->SetClean(false);
             // The temporary folder is no folder to browse.
             FolderFiles.clear();
             FolderIndex = -1;

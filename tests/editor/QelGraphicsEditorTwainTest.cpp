@@ -99,6 +99,14 @@ TEST_F(TGraphicsEditorTwainTest, ImportOpensAnUntitledDocumentAndDeletesTheFile)
     EXPECT_FALSE(transferred.exists());
     EXPECT_TRUE(MainForm->windowTitle().contains(document->GetDisplayName()));
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
+    // The scan is nowhere on disk: closing it asks first, and Cancel keeps it.
+    EXPECT_FALSE(document->Clean());
+    Scripted.Answers = {IDCANCEL};
+    bool canClose = true;
+    Editor->CloseQueryAll(canClose);
+    EXPECT_FALSE(canClose);
+    EXPECT_EQ(Scripted.Boxes.size(), 1);
+    EXPECT_EQ(Editor->GetActiveDocument(), document);
 }
 
 TEST_F(TGraphicsEditorTwainTest, ACancelledTransferOpensNothingAndAsksNothing) {
