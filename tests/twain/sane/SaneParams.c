@@ -48,10 +48,8 @@ int main(int argc, char** argv) {
     if (sane_start(h) != SANE_STATUS_GOOD || sane_get_parameters(h, &p) != SANE_STATUS_GOOD) return 1;
     printf("%d %d\n", p.pixels_per_line, p.lines);
     fflush(stdout);
-    sane_cancel(h);
-    sane_close(h);
-    sane_exit();
-    /* Backends may leave buffers behind; the answer is out, so nothing
-       at exit can change it. */
+    /* The answer is out. No cancel: the test backend's cancel kills its
+       reader thread, which can die holding the allocator's lock and leave
+       the join waiting for good. Ending the process ends the scan. */
     _exit(0);
 }
