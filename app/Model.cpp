@@ -149,11 +149,15 @@ void TModule::DataModuleCreate() {
     // The buttons of the tools on the standard toolbar follow a separator.
     MainForm->AddSeparator(editor->StandardToolbar, nullptr);
 
-    // The tools follow here, in toolbar order.
+    // The tools follow here, in toolbar order; the composition root gives
+    // each tool's button its image.
+    auto createTool = [&](auto*& tool, TToolbarImage image) {
+        app->CreateModule(tool);
+        images->SetActionImage(tool->Button, image);
+    };
     TQelOriginalImageTool* originalImage = nullptr;
     app->CreateModule(originalImage);
-    app->CreateModule(RotateTool);
-    images->SetActionImage(RotateTool->Button, tiRight);
+    createTool(RotateTool, tiRight);
     // Rotation and flips are reached through the standard toolbar.
     RotateTool->Button->setVisible(false);
     RotateTool->AddStandardToolbarButtons();
@@ -161,8 +165,7 @@ void TModule::DataModuleCreate() {
     images->SetActionImage(RotateTool->RotateLeftItem, tiRotateLeft);
     images->SetActionImage(RotateTool->FlipVerticalItem, tiFlipVertical);
     images->SetActionImage(RotateTool->FlipHorizontalItem, tiFlipHorizontal);
-    app->CreateModule(HandInpaintingTool);
-    images->SetActionImage(HandInpaintingTool->Button, tiHandInpainting);
+    createTool(HandInpaintingTool, tiHandInpainting);
     // Long Defect is not offered.
     HandInpaintingTool->OptionsVisible = false;
     HandInpaintingTool->SetAdjustment(2);
@@ -173,40 +176,30 @@ void TModule::DataModuleCreate() {
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelUndoBrushTool* undoBrush = nullptr;
-    app->CreateModule(undoBrush);
-    images->SetActionImage(undoBrush->Button, tiUndoBrush);
+    createTool(undoBrush, tiUndoBrush);
     // Only the size comes from the settings file.
     undoBrush->SetRestoreSizeOnly(true);
     undoBrush->SetOpacity(255);
     undoBrush->SetHardness(191);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
-    app->CreateModule(BrightnessContrastTool);
-    images->SetActionImage(BrightnessContrastTool->Button, tiContrast);
-    app->CreateModule(ResizeTool);
-    images->SetActionImage(ResizeTool->Button, tiResize);
-    app->CreateModule(CropTool);
-    images->SetActionImage(CropTool->Button, tiCrop);
+    createTool(BrightnessContrastTool, tiContrast);
+    createTool(ResizeTool, tiResize);
+    createTool(CropTool, tiCrop);
     TQelLipstickTool* lipstick = nullptr;
-    app->CreateModule(lipstick);
-    images->SetActionImage(lipstick->Button, tiLipstick);
+    createTool(lipstick, tiLipstick);
     TQelEyeColorTool* eyeColor = nullptr;
-    app->CreateModule(eyeColor);
-    images->SetActionImage(eyeColor->Button, tiEyeColor);
+    createTool(eyeColor, tiEyeColor);
     TQelPowderTool* powder = nullptr;
-    app->CreateModule(powder);
-    images->SetActionImage(powder->Button, tiPowder);
+    createTool(powder, tiPowder);
     TQelRougeTool* rouge = nullptr;
-    app->CreateModule(rouge);
-    images->SetActionImage(rouge->Button, tiRouge);
+    createTool(rouge, tiRouge);
     TQelTeethBleachTool* teethBleach = nullptr;
-    app->CreateModule(teethBleach);
-    images->SetActionImage(teethBleach->Button, tiTeethBleach);
+    createTool(teethBleach, tiTeethBleach);
 
     MainForm->AddSeparator(ToolPanelModule->Toolbar, nullptr);
     TQelImperfectionWandTool* imperfectionWand = nullptr;
-    app->CreateModule(imperfectionWand);
-    images->SetActionImage(imperfectionWand->Button, tiImperfectionWand);
+    createTool(imperfectionWand, tiImperfectionWand);
 
     // Once every tool exists: the lipstick is current at start-up.
     lipstick->MakeCurrent();
