@@ -15,6 +15,7 @@
 #include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
+#include "QelHandInpaintingToolControl.h"
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
 

@@ -221,13 +221,9 @@ private:
     void Restore(const TQelPixelBuffer& Pixels);
 };
 
-// --- Editor ----------------------------------------------------------------------
+// --- The tool list ---------------------------------------------------------------
 
-// The image editor: the format table and the graphics document, zoom,
-// previous and next image of the folder, the pointer and size panels of the
-// status bar, the active tool, undo and redo around it, and the plug-in mode
-
-// Every tool module, in component order.
+// Calls Call for every tool module, in component order.
 template <class F>
 void QelForEachTool(F&& Call) {
     TQelApplication* app = TQelApplication::Instance();

@@ -1,4 +1,5 @@
-// The options frame of hand in-painting and its preview pictures.
+#include "QelHandInpaintingFrame.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -206,7 +207,7 @@ void TQelHandInpaintingFrame::Create() {
 void TQelHandInpaintingFrame::ArrangeImagePanel() {
     int bottom = 0;
     for (const TQelPreviewImage* image : {TargetImage, HandyImage})
-        if (image->isVisibleTo(ImagePanel)) bottom = std::max(bottom, image->geometry().bottom() + 1);
+        if (image->isVisibleTo(ImagePanel)) bottom = std::max(bottom, image->y() + image->height());
     const int buttonHeight = CancelTBXButton->sizeHint().height();
     // The pictures sit 4 pixels in from the left; the panel ends at their
     // right edge so that it fits the tool panel's width.

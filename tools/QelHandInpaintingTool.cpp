@@ -1,4 +1,5 @@
 #include "QelHandInpaintingTool.h"
+#include "QelHandInpaintingToolControl.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -434,7 +435,7 @@ void TQelHandInpaintingTool::ShowPreviews() {
     f->TargetImage->setVisible(TargetPreview || Pending);
     f->HandyImage->setGeometry(4, 4, SecondPreviewWidth, SecondPreviewWidth);
     if (SecondPreview)
-        f->TargetImage->setGeometry(4, f->HandyImage->geometry().bottom() + 1 + 4, f->HandyImage->width(),
+        f->TargetImage->setGeometry(4, f->HandyImage->y() + f->HandyImage->height() + 4, f->HandyImage->width(),
                                     f->HandyImage->height());
     else
         f->TargetImage->setGeometry(4, 4, PreviewWidth, PreviewWidth);

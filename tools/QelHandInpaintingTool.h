@@ -6,47 +6,16 @@
 // keeps the patch as one undo step; Cancel (Esc) drops it.
 #pragma once
 
-#include <QImage>
 #include <QPointer>
-#include <QWidget>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "AreaCorrelator.h"
 #include "QelDrawTools.h"
-#include "QelForms.h"
+#include "QelHandInpaintingFrame.h"
 
 class QAction;
-class QButtonGroup;
-class QCheckBox;
-class QLabel;
-class QPushButton;
-class QSlider;
-class QToolButton;
-class TQelHandInpaintingFrame;
-
-// A small 24-bit picture shown stretched to the widget, keeping its aspect
-// and without smoothing, so each image pixel is a clear square.
-class TQelPreviewImage : public QWidget {
-    Q_OBJECT
-public:
-    explicit TQelPreviewImage(QWidget* Parent = nullptr);
-
-    // A new picture of Side x Side, grey, when the side differs.
-    void SetPictureSize(int32_t Side);
-    // The whole picture grey, as beyond the image.
-    void Clear();
-    int32_t PictureWidth() const { return Picture.width(); }
-    int32_t PictureHeight() const { return Picture.height(); }
-
-    // Same byte order (B, G, R) as the document's pixels.
-    QImage Picture;
-
-protected:
-    void paintEvent(QPaintEvent* Event) override;
-};
 
 class TQelHandInpaintingTool : public TQelBrushTool {
     Q_OBJECT
@@ -156,79 +125,6 @@ private:
     const TQelPixels* FEngineSource = nullptr;
     TQelPixels* FEngineDest = nullptr;
     TQelRect FEngineBounds;
-};
-
-// The options frame: size, the magnified previews with Cancel, the Long
-// Defect, Adjustment and AntiAliasing boxes, and the eight orientations
-// with Auto. Its handlers act on the one tool.
-class TQelHandInpaintingFrame : public TQelFrame {
-    Q_OBJECT
-public:
-    explicit TQelHandInpaintingFrame(QWidget* Parent = nullptr);
-
-    void Create() override;
-
-    void AdjustmentTBXCheckBoxChange(bool Checked);
-    void AntiAliasingTBXCheckBoxChange(bool Checked);
-    void LongDefectTBXCheckBoxChange(bool Checked);
-    void AutoReflectionTBXCheckBoxChange(bool Checked);
-    void arNorthSpeedButtonClick(int Tag);
-    void CancelTBXButtonClick();
-    void LoupeSpeedButtonClick();
-    void TwoSpeedButtonClick();
-
-    // The preview panel fits its visible pictures and the Cancel button.
-    void ArrangeImagePanel();
-
-    QLabel* TitleLabel = nullptr;
-    QLabel* SizeLabel = nullptr;
-    QSlider* SizeTrackBar = nullptr;
-    QWidget* ImagePanel = nullptr;
-    TQelPreviewImage* TargetImage = nullptr;
-    TQelPreviewImage* HandyImage = nullptr;
-    QPushButton* CancelTBXButton = nullptr;
-    QWidget* OptionsPanel = nullptr;
-    QCheckBox* LongDefectTBXCheckBox = nullptr;
-    QToolButton* TwoSpeedButton = nullptr;
-    QToolButton* LoupeSpeedButton = nullptr;
-    QWidget* AdjustmentPanel = nullptr;
-    QCheckBox* AdjustmentTBXCheckBox = nullptr;
-    QCheckBox* AntiAliasingTBXCheckBox = nullptr;
-    QWidget* AreaReflectionPanel = nullptr;
-    // Indexed by direction.
-    std::array<QToolButton*, 8> ReflectionButtons{};
-    QButtonGroup* ReflectionGroup = nullptr;
-    QCheckBox* AutoReflectionTBXCheckBox = nullptr;
-};
-
-// Follows the mouse with the brush outline instead of a pointer; clicks,
-// moves, the wheel and the keys drive the tool's two-click patch.
-class TQelHandInpaintingToolControl : public TQelBrushToolControl {
-public:
-    void Reset() override;
-    bool GetCursor(TShiftState Shift, const TQelPoint& Point, int16_t& Cursor) override;
-    bool MouseDown(TMouseButton Button, TShiftState Shift, const TQelPoint& Point) override;
-    // The brush outline follows also while the tool is inactive.
-    bool MouseMove(TShiftState Shift, const TQelPoint& Point) override;
-    bool MouseWheel(TShiftState Shift, int32_t Delta, const TQelPoint& Point) override;
-    bool KeyDown(uint16_t& Key, TShiftState Shift) override;
-    // The keys of the tool, so that no menu shortcut (Ctrl+Z) takes them.
-    bool ClaimsKey(uint16_t Key, TShiftState Shift) override;
-
-    // Moves the pointer by (Dx, Dy) screen pixels. Where the window system
-    // does not report the move back (no pointer warping, or no real
-    // screen), the move is handed to the control directly.
-    void MovePointer(int32_t Dx, int32_t Dy, TShiftState Shift);
-
-    TQelHandInpaintingTool* InpaintingTool() const;
-
-private:
-    enum class TKeyAction { None, Step, Size, Toggle, Pointer, Click, Cancel };
-    // What a key does, tested in the order of the key table.
-    static TKeyAction KeyAction(uint16_t Key, TShiftState Shift, bool Pending);
-
-    TQelPoint FLastPoint;
-    bool FHasLastPoint = false;
 };
 
 // The one hand in-painting tool; null before it is created and after it is

@@ -1,4 +1,5 @@
-// The per-view control of hand in-painting.
+#include "QelHandInpaintingToolControl.h"
+
 #include <QCursor>
 #include <QCheckBox>
 #include <QGuiApplication>

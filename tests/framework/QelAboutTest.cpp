@@ -84,7 +84,7 @@ TEST_F(TAboutTest, ProgramTableLaysOutItsRowsOnThePicture) {
     EXPECT_TRUE(site->font().underline());
     // The next row starts half a line and two leadings below the line above.
     QLabel* support = form->Labels[3];
-    const int lineBottom = std::max(web->geometry().bottom(), site->geometry().bottom()) + 1;
+    const int lineBottom = std::max(web->y() + web->height(), site->y() + site->height());
     EXPECT_EQ(support->pos(),
               QPoint(16, lineBottom + QelRoundEven(0.5 * (metrics.height() + metrics.leading())) + 2 * metrics.leading()));
     EXPECT_EQ(form->Labels[5]->y(), 275);

@@ -335,8 +335,8 @@ TEST_F(TMainFormTest, PlacementIsKeptOnScreenAndDamageIsIgnored) {
         form->LoadSettings(reader);
     };
     TQelWindowPlacement off;
-    off.Left = screen.right() + 4000;
-    off.Top = screen.bottom() + 4000;
+    off.Left = screen.x() + screen.width() + 4000;
+    off.Top = screen.y() + screen.height() + 4000;
     off.Right = off.Left + 300;
     off.Bottom = off.Top + 200;
     apply(off);

@@ -17,6 +17,7 @@
 #include "QelDemoScript.h"
 #include "QelGraphicsEditor.h"
 #include "QelHandInpaintingTool.h"
+#include "QelHandInpaintingToolControl.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelToolPanel.h"
