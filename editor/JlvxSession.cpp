@@ -14,10 +14,9 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
-#include <system_error>
-#include <thread>
 
 #include "QelAtomicWrite.h"
+#include "QelParallel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -458,24 +457,16 @@ bool SetOptimalTables(j_compress_ptr c, j_common_ptr owner, jvirt_barray_ptr* ar
 
     // MCU rows in bands, one thread a band; each band starts from the DCs
     // the MCU before it leaves.
-    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(8, walk.McuRows));
+    // The counts are sums, so the bands' split cannot change them.
+    const int bands = QelParallelThreads(std::min(8, walk.McuRows));
     std::vector<THuffmanCounts> counts(static_cast<size_t>(bands));
-    std::vector<std::thread> threads;
-    auto band = [&](int b) {
+    QelParallelFor(bands, bands, [&](int64_t b, int32_t) {
         const int from = int(int64_t(walk.McuRows) * b / bands), to = int(int64_t(walk.McuRows) * (b + 1) / bands);
         int lastDc[MAX_COMPS_IN_SCAN] = {};
         // The MCU before the band leaves its last DCs.
         if (from > 0) walk.Walk(from - 1, from, walk.McuColumns - 1, lastDc, nullptr);
         walk.Walk(from, to, 0, lastDc, &counts[size_t(b)]);
-    };
-    try {
-        for (int b = 1; b < bands; ++b) threads.emplace_back(band, b);
-    } catch (const std::system_error&) {
-        // Fewer threads: the bands without one are counted here.
-    }
-    band(0);
-    for (int b = int(threads.size()) + 1; b < bands; ++b) band(b);
-    for (std::thread& t : threads) t.join();
+    });
 
     THuffmanCounts total;
     for (const THuffmanCounts& part : counts) {
@@ -1178,10 +1169,10 @@ bool TJlvxSession::DecodeFile(uint8_t* Rows, int32_t Stride) {
     return Damaged(error);
 }
 
-bool TJlvxSession::DecodeSource(std::unique_ptr<uint8_t[]>& Rows) {
-    // Left uninitialised: the decoder writes every byte, and zeroing a whole
-    // photo first would cost a pass over it for nothing.
-    Rows.reset(new uint8_t[size_t(FSourceWidth) * size_t(FSourceHeight) * 3]);
+bool TJlvxSession::DecodeSource(std::unique_ptr<uint8_t[], TQelLargeDeleter>& Rows) {
+    // A whole photo: fresh pages, which the decoder is the first to touch.
+    Rows = QelAllocateLargeArray<uint8_t>(size_t(FSourceWidth) * size_t(FSourceHeight) * 3);
+    if (!Rows) throw std::bad_alloc();
     return DecodeFile(Rows.get(), FSourceWidth * 3);
 }
 
@@ -1192,7 +1183,7 @@ bool TJlvxSession::Decode(uint8_t* Pixels, int32_t Stride, int32_t /*Flags*/) {
     try {
         const bool identity = FMap.Ax == 1 && FMap.By == 1 && FMap.Cx == 0 && FMap.Cy == 0;
         if (identity && FWidth == FSourceWidth && FHeight == FSourceHeight) return DecodeFile(Pixels, Stride);
-        std::unique_ptr<uint8_t[]> source;
+        std::unique_ptr<uint8_t[], TQelLargeDeleter> source;
         if (!DecodeSource(source)) return false;
         for (int32_t y = 0; y < FHeight; ++y) {
             uint8_t* row = Pixels + ptrdiff_t(y) * Stride;
@@ -1306,7 +1297,7 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
     std::vector<TQelRect> ranges = {TQelRect(0, 0, cols, rows)};
     // A decode of the whole file pays off once the changes cover much of it.
     auto compareWholeFile = [&]() -> bool {
-        std::unique_ptr<uint8_t[]> reference;
+        std::unique_ptr<uint8_t[], TQelLargeDeleter> reference;
         if (!DecodeSource(reference)) return false;
         const TReference ref{reference.get(), ptrdiff_t(FSourceWidth) * 3, TQelRect(0, 0, FSourceWidth, FSourceHeight)};
         for (const TQelRect& range : ranges) CompareRange(grid, ref, range, changed);

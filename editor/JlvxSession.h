@@ -30,6 +30,7 @@
 
 #include "Jolvex.h"
 #include "QelGeometry.h"
+#include "QelLargeMemory.h"
 
 class TJlvxSession final : public IJLVX {
 public:
@@ -85,7 +86,7 @@ private:
     // Decodes the file as it is; the first failure to read its data closes
     // the session.
     bool DecodeFile(uint8_t* Rows, int32_t Stride);
-    bool DecodeSource(std::unique_ptr<uint8_t[]>& Rows);
+    bool DecodeSource(std::unique_ptr<uint8_t[], TQelLargeDeleter>& Rows);
     // Encodes the region and hands the file's bytes to Store, which writes
     // them.
     bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options,

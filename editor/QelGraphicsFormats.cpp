@@ -8,9 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
-#include <system_error>
-#include <thread>
 
 #include "FileMapping.h"
 #include "QelError.h"
@@ -21,6 +18,7 @@
 #include "QelImageMetadata.h"
 #include "QelJPEGOptions.h"
 #include "QelLocalizer.h"
+#include "QelParallel.h"
 
 namespace {
 
@@ -89,68 +87,34 @@ bool CopyToOriginal(TQelGraphicsDocument& Document) {
     return true;
 }
 
-// The original image as a copy of the current one on another thread while
-// the backup is made on this one (SyncBackup, which ends every load).
+// The original image and the backup as copies of the current one, in bands
+// of rows over the program's threads: three full-size images pass through
+// memory, more than one core can move in good time.
 bool CopyToOriginalAndBackup(TQelGraphicsDocument& Document) {
     const TQelPixels* original = PrepareOriginal(Document);
     if (!original) return false;
     const TQelPixels* image = Document.Image.GetPixels();
-    auto copy = [image, original] { CopyRows(image, original); };
-    std::thread copier;
-    try {
-        copier = std::thread(copy);
-    } catch (const std::system_error&) {
-        copy();
-    }
-    try {
+    TQelPixelBuffer& backup = Document.Backup;
+    backup.Allocate(image->Format, image->GetBounds());
+    if (!backup.Bits) {
+        // Raises the document's own out-of-memory error, or copies after all.
         Document.SyncBackup();
-    } catch (...) {
-        if (copier.joinable()) copier.join();
-        throw;
+        CopyRows(image, original);
+        return true;
     }
-    if (copier.joinable()) copier.join();
+    constexpr int32_t BandRows = 64;
+    const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
+    const int32_t bands = (image->Height + BandRows - 1) / BandRows;
+    QelParallelFor(bands, QelParallelThreads(bands), [&](int64_t b, int32_t) {
+        const int32_t y0 = int32_t(b) * BandRows, y1 = std::min(image->Height, y0 + BandRows);
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint8_t* from = image->PixelAddress(0, y);
+            std::memcpy(original->PixelAddress(0, y), from, rowBytes);
+            std::memcpy(backup.PixelAddress(0, y), from, rowBytes);
+        }
+    });
     return true;
 }
-
-// The original and the backup are full copies of the decoded image. Their
-// rows are made before decoding starts, and another thread takes the first
-// touch of every page while the decoder runs; otherwise those page faults
-// cost a large part of a decode on top of it.
-class TCopyRows {
-public:
-    TCopyRows(TQelGraphicsDocument& Document, int32_t Width, int32_t Height) {
-        if (!Document.OriginalImage.SetSize(Width, Height, QelFormatBGR24)) return;
-        Document.Backup.Allocate(QelFormatBGR24, TQelRect(0, 0, Width, Height));
-        const TQelPixels* original = Document.OriginalImage.GetPixels();
-        const size_t bytes = size_t(original->Stride) * size_t(Height);
-        uint8_t* const first = original->Bits;
-        uint8_t* const second = Document.Backup.Bits;
-        const size_t secondBytes = second ? size_t(Document.Backup.Stride) * size_t(Height) : 0;
-        try {
-            FThread = std::thread([first, bytes, second, secondBytes] {
-                Touch(first, bytes);
-                Touch(second, secondBytes);
-            });
-        } catch (const std::system_error&) {
-            // Without a thread the copies take their faults themselves.
-        }
-    }
-    ~TCopyRows() { Wait(); }
-    TCopyRows(const TCopyRows&) = delete;
-    TCopyRows& operator=(const TCopyRows&) = delete;
-
-    void Wait() {
-        if (FThread.joinable()) FThread.join();
-    }
-
-private:
-    // The rows are fresh zeroed memory that nothing else touches yet.
-    static void Touch(uint8_t* Bits, size_t Bytes) {
-        for (size_t i = 0; i < Bytes; i += 4096) reinterpret_cast<volatile uint8_t*>(Bits)[i] = 0;
-    }
-
-    std::thread FThread;
-};
 
 TExchangeReadResult ReadExchange(const QString& FileName, TQelGraphicsDocument& Document, QString& Error) {
     const TExchangeReadResult result = ReadExchangeImage(
@@ -243,10 +207,7 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
             TQelPixels* pixels = nullptr;
             if (QelImageSizeAcceptable(w, h) && document->Image.SetSize(w, h, QelFormatBGR24))
                 pixels = document->Image.GetPixels();
-            std::optional<TCopyRows> copies;
-            if (pixels) copies.emplace(*document, w, h);
             const bool decoded = pixels && session->Decode(pixels->Bits, pixels->Stride, 0);
-            copies.reset();
             if (decoded) {
                 TQelImageDecoder metadata;
                 if (metadata.Open(FileName))
@@ -273,9 +234,7 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
         const int32_t w = decoder.Width(), h = decoder.Height();
         if (!document->Image.SetSize(w, h, QelFormatBGR24)) return Fail(NoMemoryText.arg(w).arg(h));
         TQelPixels* pixels = document->Image.GetPixels();
-        std::optional<TCopyRows> copies(std::in_place, *document, w, h);
         const bool decoded = decoder.Decode(pixels->Bits, pixels->Stride);
-        copies.reset();
         if (!decoded) {
             document->Image.Clear();
             return Fail(decoder.LastError());

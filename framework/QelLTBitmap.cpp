@@ -17,6 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "QelLargeMemory.h"
+
 namespace {
 
 // No machine holds a bitmap this large; such a size can only come from a
@@ -217,11 +219,11 @@ bool TQelLTBitmap::CreateBitmapMemory(std::unique_ptr<TQelLTPixels>& Pixels, TQe
     if (stride <= 0) return false;
     const uint64_t size = uint64_t(stride) * uint64_t(Height);
     if (size > MaxBitmapBytes) return false;
-    void* memory = std::calloc(size_t(size), 1);
+    void* memory = QelAllocateLarge(size_t(size));
     if (memory == nullptr) return false;
     std::unique_ptr<TQelLTPixels> pixels(new (std::nothrow) TQelLTPixels);
     if (!pixels) {
-        std::free(memory);
+        QelFreeLarge(memory);
         return false;
     }
     pixels->Init(TQelRect(0, 0, Width, Height), static_cast<uint8_t*>(memory), Format, stride);
@@ -232,7 +234,7 @@ bool TQelLTBitmap::CreateBitmapMemory(std::unique_ptr<TQelLTPixels>& Pixels, TQe
 
 void TQelLTBitmap::FreeBitmap(std::unique_ptr<TQelLTPixels>& Pixels, TQelBitmapHandle& Handle) {
     if (!Pixels) return;
-    std::free(Pixels->Bits);
+    QelFreeLarge(Pixels->Bits);
     Handle = TQelBitmapHandle();
     Pixels.reset();
 }
@@ -317,41 +319,26 @@ bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill) {
 }
 
 bool TQelLTBitmap::FlipHorizontal() {
-    const int32_t w = FHandle.Width, h = FHandle.Height;
-    return Rebuild24(w, h, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
-        for (int32_t y = 0; y < h; ++y) {
-            const uint8_t* src = from.PixelAddress(0, y);
-            uint8_t* dst = to.PixelAddress(0, y);
-            for (int32_t x = 0; x < w; ++x) std::memcpy(dst + ptrdiff_t(w - 1 - x) * 3, src + ptrdiff_t(x) * 3, 3);
-        }
+    return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
+        QelTurnPixels(from, to, TQelPixelTurn::FlipHorizontal);
     });
 }
 
 bool TQelLTBitmap::FlipVertical() {
-    const int32_t w = FHandle.Width, h = FHandle.Height;
-    return Rebuild24(w, h, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
-        const size_t rowBytes = size_t(w) * 3;
-        for (int32_t y = 0; y < h; ++y) std::memcpy(to.PixelAddress(0, h - 1 - y), from.PixelAddress(0, y), rowBytes);
+    return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
+        QelTurnPixels(from, to, TQelPixelTurn::FlipVertical);
     });
 }
 
 bool TQelLTBitmap::RotateLeft() {
-    const int32_t w = FHandle.Width, h = FHandle.Height;
-    return Rebuild24(h, w, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
-        for (int32_t y = 0; y < h; ++y) {
-            const uint8_t* src = from.PixelAddress(0, y);
-            for (int32_t x = 0; x < w; ++x) std::memcpy(to.PixelAddress(y, w - 1 - x), src + ptrdiff_t(x) * 3, 3);
-        }
+    return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
+        QelTurnPixels(from, to, TQelPixelTurn::Left);
     });
 }
 
 bool TQelLTBitmap::RotateRight() {
-    const int32_t w = FHandle.Width, h = FHandle.Height;
-    return Rebuild24(h, w, [w, h](TQelLTPixels& to, const TQelLTPixels& from) {
-        for (int32_t y = 0; y < h; ++y) {
-            const uint8_t* src = from.PixelAddress(0, y);
-            for (int32_t x = 0; x < w; ++x) std::memcpy(to.PixelAddress(h - 1 - y, x), src + ptrdiff_t(x) * 3, 3);
-        }
+    return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
+        QelTurnPixels(from, to, TQelPixelTurn::Right);
     });
 }
 

@@ -46,7 +46,7 @@ struct TQelBitmapHandle {
     uint64_t Size = 0;  // bytes of pixel memory
 };
 
-// Rows from the page allocator (zero-filled), covering (0, 0, Width, Height)
+// Rows from the large-buffer allocator (QelAllocateLarge, zero-filled), covering (0, 0, Width, Height)
 // top-down. Whole-image operations build new rows and swap them in; when the
 // new rows cannot be had they return false and change nothing. Nothing here
 // throws.

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <functional>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "QelError.h"
+#include "QelParallel.h"
 #include "Progress.h"
 
 TQelSpectrum Spectrum;
@@ -178,11 +178,12 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
                               const TProgress& Progress) {
     const int32_t w = Pixels.Width, rows = Y1 - Y0;
     if (rows <= 0) return;
-    const int32_t hardware = int32_t(std::max(1u, std::thread::hardware_concurrency()));
-    int32_t threads = Threads > 0 ? Threads : std::min(hardware, 8);
-    threads = std::clamp(threads, 1, std::max(1, rows / MinBandRows));
-    // Pieces of work smaller than a thread's share, so that a slow thread
-    // does not hold up the end.
+    // As many threads as the rows justify: a band reads the rows above it
+    // again to start its sums, and a small edit's rows are done sooner by
+    // one thread than by several that each start a band.
+    const int32_t threads = QelParallelThreads(rows / MinBandRows, Threads);
+    // Pieces smaller than a thread's share, so that a slow thread does not
+    // hold up the end and the progress meter moves.
     const int32_t band = std::max(MinBandRows, rows / (threads * 4) + 1);
     const int32_t bands = (rows + band - 1) / band;
 
@@ -198,35 +199,18 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
     }
 
     float* detail = FDetail.get();
-    std::atomic<int32_t> next{0};
     std::atomic<int32_t> rowsDone{0};
-    auto run = [&](TWorkspace& one, bool report) {
-        for (;;) {
-            const int32_t b = next.fetch_add(1);
-            if (b >= bands) return;
-            const int32_t y0 = Y0 + b * band, y1 = std::min(Y1, y0 + band);
-            BuildRows(Pixels, detail, y0, y1, one);
-            const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
-            if (report && Progress) Progress(done, rows);
-        }
+    auto piece = [&](int64_t b, int32_t slot) {
+        const int32_t y0 = Y0 + int32_t(b) * band, y1 = std::min(Y1, y0 + band);
+        BuildRows(Pixels, detail, y0, y1, work[size_t(slot)]);
+        const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
+        if (slot == 0 && Progress) Progress(done, rows);
     };
-    std::vector<std::thread> helpers;
-    for (int32_t i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(run, std::ref(work[size_t(i)]), false);
-        } catch (const std::system_error&) {
-            break;  // fewer threads do the same work
-        }
-    }
-    // This thread works too, and is the only one that reports progress: also
-    // while the others finish their last pieces.
-    run(work[0], true);
-    if (Progress)
-        for (int32_t done = rowsDone.load(); done < rows; done = rowsDone.load()) {
-            Progress(done, rows);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    for (std::thread& t : helpers) t.join();
+    // The progress meter moves on this thread only, also while the others
+    // finish their last pieces.
+    std::function<void()> idle;
+    if (Progress) idle = [&] { Progress(rowsDone.load(), rows); };
+    QelParallelFor(bands, threads, piece, idle);
     if (Progress) Progress(rows, rows);
 }
 
@@ -246,7 +230,7 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
     // A layer of the same size is overwritten in place.
     if (!Fits(Pixels)) {
         Free();
-        FDetail.reset(new (std::nothrow) float[size_t(count)]);
+        FDetail = QelAllocateLargeArray<float>(size_t(count));
         if (!FDetail) noMemory();
         FWidth = w;
         FHeight = h;

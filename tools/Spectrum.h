@@ -15,6 +15,7 @@
 
 #include "QelBitmap.h"
 #include "QelGeometry.h"
+#include "QelLargeMemory.h"
 
 class TQelDetailLayer {
 public:
@@ -54,7 +55,9 @@ private:
     // Rows Y0 .. Y1 - 1 into the allocated layer.
     void Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads, const TProgress& Progress);
 
-    std::unique_ptr<float[]> FDetail;
+    // 288 MB for a 24-megapixel photo: on huge pages, or its first touch
+    // costs more than the build.
+    std::unique_ptr<float[], TQelLargeDeleter> FDetail;
     int32_t FWidth = 0;
     int32_t FHeight = 0;
 };

@@ -5,10 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
-#include <thread>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -19,6 +17,8 @@
 #endif
 
 #include "QelError.h"
+#include "QelLargeMemory.h"
+#include "QelParallel.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ void TQelPixelBuffer::ReallocateRows(const TQelRect& Rect, bool KeepPixels, bool
         // Every size in 64 bits: a damaged header may claim a huge image.
         const uint64_t bytes = uint64_t(newStride) * uint64_t(height);
         if (bytes <= MaxPixelBytes)
-            newBits = static_cast<uint8_t*>(std::calloc(size_t(bytes), 1));
+            newBits = static_cast<uint8_t*>(QelAllocateLarge(size_t(bytes)));
     }
 
     if (KeepPixels && Bits != nullptr && newBits != nullptr) {
@@ -134,7 +134,7 @@ void TQelPixelBuffer::ReallocateRows(const TQelRect& Rect, bool KeepPixels, bool
         }
     }
 
-    std::free(Bits);
+    QelFreeLarge(Bits);
     Left = Rect.Left;
     Top = Rect.Top;
     Width = int32_t(width);
@@ -144,7 +144,7 @@ void TQelPixelBuffer::ReallocateRows(const TQelRect& Rect, bool KeepPixels, bool
 }
 
 void TQelPixelBuffer::Release() {
-    std::free(Bits);
+    QelFreeLarge(Bits);
     Bits = nullptr;
     Left = 0;
     Top = 0;
@@ -269,6 +269,76 @@ void TQelPixelMask::MergeMax(const TQelPixelMask& Other) {
         uint8_t* to = MaskAddress(Other.Left, Other.Top + y);
         for (int32_t x = 0; x < Other.Width; ++x) to[x] = std::max(to[x], from[x]);
     }
+}
+
+// --- Turns and flips ---------------------------------------------------------
+
+namespace {
+
+// 64 x 64 pixels: the tile read and the tile written, 12 KiB each, stay in
+// the first-level cache while the rows of one cross the columns of the other.
+constexpr int32_t TileSize = 64;
+// Work below this many pixels stays on the calling thread.
+constexpr int64_t MinTurnPixelsPerThread = int64_t(1) << 18;
+
+inline void CopyPixel(uint8_t* To, const uint8_t* From) {
+    To[0] = From[0];
+    To[1] = From[1];
+    To[2] = From[2];
+}
+
+}  // namespace
+
+bool QelTurnPixels(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn) {
+    if (From.Bits == nullptr || To.Bits == nullptr || From.Format != QelFormatBGR24 || To.Format != QelFormatBGR24 ||
+        From.BytesPerPixel != 3 || To.BytesPerPixel != 3 || From.Width <= 0 || From.Height <= 0)
+        return false;
+    const bool quarter = Turn == TQelPixelTurn::Left || Turn == TQelPixelTurn::Right;
+    const int32_t w = From.Width, h = From.Height;
+    if (To.Width != (quarter ? h : w) || To.Height != (quarter ? w : h)) return false;
+
+    const uint8_t* const src = From.Bits;
+    uint8_t* const dst = To.Bits;
+    const ptrdiff_t srcStride = From.Stride, dstStride = To.Stride;
+    // Destination rows in bands of one tile's height; a band is a piece.
+    const int32_t rows = To.Height, cols = To.Width;
+    const int32_t bands = (rows + TileSize - 1) / TileSize;
+    auto band = [&](int64_t b, int32_t) {
+        const int32_t y0 = int32_t(b) * TileSize, y1 = std::min(rows, y0 + TileSize);
+        switch (Turn) {
+        case TQelPixelTurn::FlipVertical:
+            for (int32_t y = y0; y < y1; ++y)
+                std::memcpy(dst + y * dstStride, src + (ptrdiff_t(h) - 1 - y) * srcStride, size_t(w) * 3);
+            return;
+        case TQelPixelTurn::FlipHorizontal:
+            for (int32_t y = y0; y < y1; ++y) {
+                const uint8_t* from = src + y * srcStride + (ptrdiff_t(w) - 1) * 3;
+                uint8_t* to = dst + y * dstStride;
+                for (int32_t x = 0; x < w; ++x, to += 3, from -= 3) CopyPixel(to, from);
+            }
+            return;
+        default: break;
+        }
+        // Destination (X, Y) takes source column Y (turned right) or
+        // w - 1 - Y (left); along a destination row the source walks up
+        // (right) or down (left) its column.
+        const bool right = Turn == TQelPixelTurn::Right;
+        const ptrdiff_t step = right ? -srcStride : srcStride;
+        for (int32_t x0 = 0; x0 < cols; x0 += TileSize) {
+            const int32_t x1 = std::min(cols, x0 + TileSize);
+            for (int32_t y = y0; y < y1; ++y) {
+                const ptrdiff_t sx = right ? y : ptrdiff_t(w) - 1 - y;
+                const ptrdiff_t sy = right ? ptrdiff_t(h) - 1 - x0 : x0;
+                const uint8_t* from = src + sy * srcStride + sx * 3;
+                uint8_t* to = dst + y * dstStride + ptrdiff_t(x0) * 3;
+                for (int32_t x = x0; x < x1; ++x, to += 3, from += step) CopyPixel(to, from);
+            }
+        }
+    };
+    const int64_t pixels = int64_t(w) * h;
+    const int32_t threads = QelParallelThreads(std::min<int64_t>(bands, pixels / MinTurnPixelsPerThread));
+    QelParallelFor(bands, threads, band);
+    return true;
 }
 
 // --- Size helpers ------------------------------------------------------------
@@ -610,13 +680,9 @@ int32_t ChooseThreadCount(const TResampleJob& job, size_t verticalTaps, size_t h
     if (wanted == 1) return 1;
     const double work = double(job.RowCount) * (double(verticalTaps) * double(job.SumCount) +
                                                  double(horizontalTaps) * 3 * double(job.ClipWidth));
-    if (wanted <= 0) {
-        const unsigned cores = std::thread::hardware_concurrency();
-        wanted = int32_t(std::clamp(cores, 1u, 16u));
-        wanted = int32_t(std::min<double>(wanted, std::max(1.0, work / MinWorkPerThread)));
-    }
+    if (wanted <= 0) wanted = int32_t(std::min<double>(QelThreadCount(), std::max(1.0, work / MinWorkPerThread)));
     const int32_t chunks = (job.RowCount + RowsPerChunk - 1) / RowsPerChunk;
-    return std::max(1, std::min(wanted, chunks));
+    return QelParallelThreads(chunks, wanted);
 }
 
 }  // namespace
@@ -702,26 +768,10 @@ void ResamplePixels(TQelPixels& Dest, const TQelRect& DestRect, const TQelRect& 
                               std::to_string(SourceRect.Height()) + " pixels");
     }
 
-    if (scratch.size() == 1) {
-        ResampleRows(job, scratch[0], 0, job.RowCount);
-        return;
-    }
-
     // Rows are handed out in small chunks; whoever is free takes the next.
-    std::atomic<int32_t> nextChunk{0};
-    auto work = [&job, &nextChunk](TResampleScratch& s) {
-        for (;;) {
-            const int32_t first = nextChunk.fetch_add(RowsPerChunk, std::memory_order_relaxed);
-            if (first >= job.RowCount) return;
-            ResampleRows(job, s, first, std::min(job.RowCount, first + RowsPerChunk));
-        }
-    };
-    std::vector<std::jthread> helpers;
-    try {
-        helpers.reserve(scratch.size() - 1);
-        for (size_t i = 1; i < scratch.size(); ++i) helpers.emplace_back(work, std::ref(scratch[i]));
-    } catch (...) {
-        // Fewer threads than hoped: the chunks still all get done below.
-    }
-    work(scratch[0]);
+    const int32_t chunks = (job.RowCount + RowsPerChunk - 1) / RowsPerChunk;
+    QelParallelFor(chunks, int32_t(scratch.size()), [&job, &scratch](int64_t chunk, int32_t slot) {
+        const int32_t first = int32_t(chunk) * RowsPerChunk;
+        ResampleRows(job, scratch[size_t(slot)], first, std::min(job.RowCount, first + RowsPerChunk));
+    });
 }

@@ -56,8 +56,9 @@ class TQelLTPixels : public TQelPixels {};
 // Rows of a view's paint surface, owned by the view canvas.
 class TQelCanvasPixels : public TQelPixels {};
 
-// Owns zero-filled rows. An allocation that cannot be honoured leaves Bits
-// nullptr (the buffer then counts as empty); it never throws.
+// Owns zero-filled rows (from QelAllocateLarge: a whole image lies on huge
+// pages). An allocation that cannot be honoured leaves Bits nullptr (the
+// buffer then counts as empty); it never throws.
 class TQelPixelBuffer : public TQelPixels {
 public:
     TQelPixelBuffer() = default;
@@ -119,6 +120,22 @@ public:
     // Extend to Other's bounds, then the per-byte maximum inside them.
     void MergeMax(const TQelPixelMask& Other);
 };
+
+// --- Turns and flips --------------------------------------------------------
+
+enum class TQelPixelTurn {
+    FlipHorizontal,  // (x, y) goes to (Width - 1 - x, y)
+    FlipVertical,    // (x, y) goes to (x, Height - 1 - y)
+    Left,            // counter-clockwise: (x, y) goes to (y, Width - 1 - x)
+    Right,           // clockwise: (x, y) goes to (Height - 1 - y, x)
+};
+
+// Writes the pixels of From, turned or flipped, into To, which has the
+// turned size. Both 24-bit with rows; false, with nothing written,
+// otherwise. Only pixel bytes are written, never a row's padding. Quarter
+// turns go tile by tile, so that the rows read and the rows written both
+// stay in the cache; the tiles are spread over the program's threads.
+bool QelTurnPixels(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn);
 
 // MulDiv(Width, NewHeight, Height); -1 when Height is 0.
 inline int32_t ProportionalWidth(int32_t Width, int32_t NewHeight, int32_t Height) {
@@ -200,6 +217,7 @@ void ResamplePixels(TQelPixels& Dest, const TQelRect& DestRect, const TQelRect& 
                     const TQelRect& SourceRect, const TPixelResampler& Resampler);
 
 // Number of threads ResamplePixels may use for large images: 0 (the default)
-// chooses from the processor count, 1 keeps all work on the calling thread.
+// takes the program's thread count (QelThreadCount), 1 keeps all work on
+// the calling thread.
 // The result is the same byte for byte whatever the count.
 void SetResampleThreadCount(int32_t Count);

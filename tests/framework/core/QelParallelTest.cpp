@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "QelParallel.h"
+
+namespace {
+
+struct TThreadCount {
+    explicit TThreadCount(int32_t n) { QelSetThreadCount(n); }
+    ~TThreadCount() { QelSetThreadCount(0); }
+};
+
+}  // namespace
+
+// Every piece exactly once, each on a slot below the thread count, for more
+// threads than pieces, one thread, and none to do.
+TEST(QelParallel, EveryPieceOnceOnASlotOfItsOwn) {
+    for (const int64_t pieces : {int64_t(0), int64_t(1), int64_t(3), int64_t(1000)})
+        for (const int32_t threads : {1, 4, 16}) {
+            std::vector<std::atomic<int32_t>> done(static_cast<size_t>(pieces));
+            std::atomic<int32_t> badSlot{0};
+            const int32_t used = QelParallelThreads(pieces, threads);
+            QelParallelFor(pieces, used, [&](int64_t i, int32_t slot) {
+                done[size_t(i)].fetch_add(1);
+                if (slot < 0 || slot >= used) badSlot.fetch_add(1);
+            });
+            for (int64_t i = 0; i < pieces; ++i) EXPECT_EQ(done[size_t(i)].load(), 1) << pieces << " " << threads;
+            EXPECT_EQ(badSlot.load(), 0);
+            EXPECT_LE(used, std::max<int64_t>(pieces, 1));
+            EXPECT_GE(used, 1);
+        }
+}
+
+TEST(QelParallel, ProgramCountIsChosenOnceAndReplaceable) {
+    EXPECT_GE(QelThreadCount(), 1);
+    {
+        const TThreadCount three(3);
+        EXPECT_EQ(QelThreadCount(), 3);
+        EXPECT_EQ(QelParallelThreads(100), 3);
+        EXPECT_EQ(QelParallelThreads(2), 2);
+        EXPECT_EQ(QelParallelThreads(100, 5), 5);
+    }
+    EXPECT_EQ(QelThreadCount(), int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 16u)));
+}
+
+// Idle runs on the calling thread only, until the helpers are done; what the
+// calling thread raises comes out after the helpers stopped.
+TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int32_t> finished{0};
+    std::atomic<bool> idleElsewhere{false};
+    QelParallelFor(
+        4, 4,
+        [&](int64_t, int32_t slot) {
+            if (slot != 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            finished.fetch_add(1);
+        },
+        [&] {
+            if (std::this_thread::get_id() != caller) idleElsewhere = true;
+        });
+    EXPECT_EQ(finished.load(), 4);
+    EXPECT_FALSE(idleElsewhere.load());
+
+    std::atomic<int32_t> helpersDone{0};
+    EXPECT_THROW(QelParallelFor(64, 2,
+                                [&](int64_t, int32_t slot) {
+                                    if (slot == 0) throw std::runtime_error("caller");
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                    helpersDone.fetch_add(1);
+                                }),
+                 std::runtime_error);
+    // The caller's exception ends the handing out: the helper stops early.
+    EXPECT_LT(helpersDone.load(), 63);
+    // The helper may or may not have taken a piece, but it is not running.
+    const int32_t after = helpersDone.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(helpersDone.load(), after);
+}
