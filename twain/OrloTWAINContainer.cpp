@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
@@ -37,7 +38,15 @@ void WriteLE(uint8_t* p, uint32_t v, uint32_t n) {
 
 int64_t TwnValueToInt(const TwnValue& v) {
     if (const auto* i = std::get_if<int64_t>(&v)) return *i;
-    if (const auto* d = std::get_if<double>(&v)) return std::isfinite(*d) ? int64_t(std::nearbyint(*d)) : 0;
+    if (const auto* d = std::get_if<double>(&v)) {
+        if (!std::isfinite(*d)) return 0;
+        // Beyond 64 bits the cast is undefined: such a value is held at the limit.
+        constexpr double Limit = 9223372036854775808.0;  // 2^63
+        const double r = std::nearbyint(*d);
+        if (r >= Limit) return INT64_MAX;
+        if (r < -Limit) return INT64_MIN;
+        return int64_t(r);
+    }
     if (const auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
     return 0;
 }

@@ -26,6 +26,10 @@ struct TwnDibSection {
 
 // Bytes of one row: whole 32-bit words. 0 for a non-positive width or depth.
 uint64_t TwnDibStride(int64_t width, int bitsPerPixel);
+// Colour-table entries a DIB carries: up to 8 bits, biClrUsed when it is
+// 1 to 2^bits and the full table when it is 0 (-1: more than the depth can
+// index); above 8 bits, biClrUsed.
+int64_t TwnDibTableEntries(int bitsPerPixel, uint32_t clrUsed);
 
 // A DIB section, when the handle is one.
 TwnDibSection* TwnAsDibSection(void* handle);
@@ -33,13 +37,17 @@ TwnDibSection* TwnAsDibSection(void* handle);
 void TwnFreeImage(void* handle);
 
 // A DIB section from a source's packed DIB. The block is freed in every
-// case; null when the DIB is not sound.
+// case; null when the DIB is not sound or its header, table and rows do not
+// fit in the block (checked before anything is allocated).
 TwnDibSection* TwnDibFromPackedDib(TW_HANDLE block);
 // Width and height from a packed DIB's header; false when it has none.
 bool TwnPackedDibSize(TW_HANDLE block, int32_t& width, int32_t& height);
 
-// A DIB section loaded from a BMP file; null on any error.
+// A DIB section loaded from a BMP file (read as a regular file only); null
+// on any error.
 TwnDibSection* TwnDibFromBmpFile(const QString& path);
+TwnDibSection* TwnDibFromBmpBytes(const uint8_t* data, uint64_t size);
 // A movable block holding a BMP file without its 14-byte header; null on
 // any error.
 TW_HANDLE TwnGlobalFromBmpFile(const QString& path);
+TW_HANDLE TwnGlobalFromBmpBytes(const uint8_t* data, uint64_t size);

@@ -387,6 +387,17 @@ void TOrloTWAINThread::ImageReady(void* pBmp, const TwnBitmapInfoHeader* info, v
     }
 }
 
+void TOrloTWAINThread::ReportRefusedTransfer(uint16_t DAT, uint16_t conditionCode) {
+    TwnMsg m;
+    m.message = TWN_FAILURE;
+    m.failDG = DG_IMAGE;
+    m.failDAT = DAT;
+    m.failMSG = MSG_GET;
+    m.failRC = TWRC_FAILURE;
+    m.failCC = conditionCode;
+    FQueue.Post(std::move(m));
+}
+
 void TOrloTWAINThread::EndFailedTransfer(bool closeWhenIdle) {
     const uint16_t rc = PendingXfers(MSG_ENDXFER);
     // A refused end leaves the source in its transfer state: reset it, so
@@ -459,6 +470,7 @@ void TOrloTWAINThread::NativeTransfer(const Settings& s) {
         } else if (TwnDibSection* dib = TwnDibFromPackedDib(handle)) {
             ImageReady(dib->Bits(), dib->Info(), dib, QString());
         } else {
+            ReportRefusedTransfer(DAT_IMAGENATIVEXFER, TWCC_BADVALUE);
             ImageReadyNothing();
         }
         return;

@@ -138,6 +138,9 @@ private:
     void FinishTransfer();
     void ImageReady(void* pBmp, const TwnBitmapInfoHeader* info, void* hImage, const QString& path);
     void ImageReadyNothing() { ImageReady(nullptr, nullptr, nullptr, QString()); }
+    // Reports a transfer the component itself refused through OnFailure,
+    // as a failed call of the source would be.
+    void ReportRefusedTransfer(uint16_t DAT, uint16_t conditionCode);
     // Ends a failed or cancelled transfer: ENDXFER, RESET while images are
     // still pending, and the close its mode asks for.
     void EndFailedTransfer(bool closeWhenIdle);

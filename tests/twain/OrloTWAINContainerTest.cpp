@@ -113,6 +113,19 @@ TEST(TwnContainer, Fix32StepThatReadsAsZeroDoesNotDivide) {
     EXPECT_DOUBLE_EQ(TwnValueToDouble(c.CurrentValue()), 3.25);
 }
 
+TEST(TwnContainer, DoublesBeyondSixtyFourBitsAreHeldAtTheLimit) {
+    EXPECT_EQ(TwnValueToInt(1e300), INT64_MAX);
+    EXPECT_EQ(TwnValueToInt(-1e300), INT64_MIN);
+    EXPECT_EQ(TwnValueToInt(9223372036854775808.0), INT64_MAX);
+    EXPECT_EQ(TwnValueToInt(-9223372036854775808.0), INT64_MIN);
+    EXPECT_EQ(TwnValueToInt(-2.5), -2);
+    // Set through a container of integers, as a caller's value would be.
+    TTwnContainer c;
+    c.SetCap(CAP_XFERCOUNT);
+    c.SetCurrentValue(1e30);
+    EXPECT_EQ(TwnValueToInt(c.CurrentValue()), -1);  // INT64_MAX cut to 16 bits
+}
+
 TEST(TwnContainer, TypesFollowTheCapabilityAndClearKeepsTheType) {
     TTwnContainer c;
     c.SetCap(ICAP_XRESOLUTION);

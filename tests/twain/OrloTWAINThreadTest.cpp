@@ -460,6 +460,25 @@ TEST_F(TwainTransfers, HostileImagesEndInNothingAndTheSessionCloses) {
     QFile::remove(rec.images[0].path);
 }
 
+TEST_F(TwainTransfers, ANativeDibLongerThanItsBlockIsReportedAsAFailure) {
+    // A core header claiming 65024 x 58270 pixels at 1 bit, in 32 bytes.
+    dsm->nativeDib.assign(32, 0);
+    const TwnBitmapCoreHeader core{12, 65024, 58270, 1, 1};
+    std::memcpy(dsm->nativeDib.data(), &core, sizeof core);
+    TOrloTWAIN t(nullptr);
+    t.SetDIBHandleType(THDT_DIBSEC);
+    TwainRecorder rec;
+    rec.Attach(t);
+    ASSERT_TRUE(t.Acquire(""));
+    auto refused = [&] {
+        for (const auto& f : rec.failures)
+            if (f.dg == int(DG_IMAGE) && f.dat == DAT_IMAGENATIVEXFER && f.status == TWCC_BADVALUE) return true;
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return rec.images.size() == 1 && SessionEnded(t) && refused(); }));
+    EXPECT_EQ(rec.images[0].hImage, nullptr);
+}
+
 TEST_F(TwainTransfers, FailedImageInfoEndsTheTransferSoTheSessionCanClose) {
     MemoryImage(dsm, 4, 2, 24, TWPT_RGB, 12);
     dsm->hook = [](FakeDsmContext& c) -> std::optional<uint16_t> {
