@@ -10,9 +10,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "QelGeometry.h"
 #include "SaneScanner.h"
 #include "TwnDefs.h"
 
@@ -41,7 +43,7 @@ void Put(std::vector<uint8_t>& b, uint32_t v, uint32_t n) {
 }
 
 uint32_t FixBits(double v) {
-    const int32_t x = int32_t(std::lround(v * 65536.0));
+    const int32_t x = QelRoundEven(v * 65536.0);
     return uint32_t(uint16_t(x >> 16)) | (uint32_t(uint16_t(x & 0xffff)) << 16);
 }
 
@@ -109,8 +111,8 @@ std::vector<uint8_t> MakeBmp(const TSaneImage& img, bool fileHeader) {
     bi.biBitCount = uint16_t(bits);
     bi.biCompression = TwnBiRgb;
     bi.biSizeImage = uint32_t(stride * uint64_t(img.Height));
-    bi.biXPelsPerMeter = int32_t(std::lround(img.XResolution / 0.0254));
-    bi.biYPelsPerMeter = int32_t(std::lround(img.YResolution / 0.0254));
+    bi.biXPelsPerMeter = QelRoundEven(img.XResolution / 0.0254);
+    bi.biYPelsPerMeter = QelRoundEven(img.YResolution / 0.0254);
     bi.biClrUsed = colours;
     uint8_t* p = out.data();
     if (fileHeader) {
@@ -159,6 +161,7 @@ public:
     std::mutex OptionsMutex;
     std::vector<std::pair<std::string, std::string>> ExtraOptions;
     std::atomic<int> ReadTimeoutMs{DefaultReadTimeoutMs};
+    std::atomic<bool> FailNextScan{false};
 
 private:
     uint16_t Fail(uint16_t cc) {
@@ -226,12 +229,10 @@ void TSaneDsm::StartScan() {
     TSaneDevice* device = FDevice.get();
     const int timeout = ReadTimeoutMs.load();
     const bool feeder = FFeeder;
-    TSaneThread::Instance().Post([this, device, timeout, feeder] {
-        TSaneImage image;
-        bool timedOut = false;
-        const SANE_Status status = device->Scan(image, timeout, timedOut, feeder);
-        // Ready or not, the application learns it through a transfer: a
-        // failed scan fails that transfer with its condition code.
+    const bool fail = FailNextScan.exchange(false);
+    // Ready or not, the application learns it through a transfer: a failed
+    // scan fails that transfer with its condition code.
+    auto finish = [this](TSaneImage image, SANE_Status status, bool timedOut) {
         Post(MSG_XFERREADY);
         std::lock_guard<std::mutex> lock(FScanMutex);
         FImage = std::move(image);
@@ -239,7 +240,27 @@ void TSaneDsm::StartScan() {
         FTimedOut = timedOut;
         FScanning = false;
         FScanCond.notify_all();
-    });
+    };
+    TSaneThread::Instance().Post(
+        [device, timeout, feeder, fail, finish] {
+            if (fail) throw std::bad_alloc();
+            TSaneImage image;
+            bool timedOut = false;
+            const SANE_Status status = device->Scan(image, timeout, timedOut, feeder);
+            finish(std::move(image), status, timedOut);
+        },
+        // A scan that threw fails as one that ran out of memory or broke.
+        [device, finish](std::exception_ptr error) {
+            SANE_Status status = SANE_STATUS_IO_ERROR;
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::bad_alloc&) {
+                status = SANE_STATUS_NO_MEM;
+            } catch (...) {
+            }
+            device->Cancel();
+            finish(TSaneImage{}, status, false);
+        });
 }
 
 void TSaneDsm::StopScan() {
@@ -602,7 +623,7 @@ uint16_t TSaneDsm::Entry(TW_IDENTITY*, TW_IDENTITY*, uint32_t DG, uint16_t DAT, 
         if (MSG == MSG_OPENDSM) {
             if (FDsmOpen) return Fail(TWCC_SEQERROR);
             FDsmOpen = true;
-            TSaneThread::Instance();  // libsane comes up on its own thread
+            TSaneDevices::Instance().StartSearch();  // libsane comes up on its own thread
             return TWRC_SUCCESS;
         }
         if (MSG == MSG_CLOSEDSM) {
@@ -705,3 +726,20 @@ SANEDSM_EXPORT void SaneDsm_SetDeviceOption(const char* name, const char* value)
 SANEDSM_EXPORT void SaneDsm_SetReadTimeout(int milliseconds) {
     Dsm().ReadTimeoutMs.store(milliseconds > 0 ? milliseconds : DefaultReadTimeoutMs);
 }
+
+// Waits up to the given time for the first device search to end; 1 when it
+// has. For tests and diagnostics: nothing in a session waits for it.
+SANEDSM_EXPORT int SaneDsm_WaitForDevices(int milliseconds) {
+    return TSaneDevices::Instance().WaitForFirstSearch(milliseconds) ? 1 : 0;
+}
+
+// For tests: the next scan fails on the SANE thread as if memory ran out.
+SANEDSM_EXPORT void SaneDsm_FailNextScan() { Dsm().FailNextScan.store(true); }
+
+namespace {
+
+// The device search starts as the library is loaded, so that the first
+// look at the device list finds it under way or done.
+__attribute__((constructor)) void StartDeviceSearch() { TSaneDevices::Instance().StartSearch(); }
+
+}  // namespace

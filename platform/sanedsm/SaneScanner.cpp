@@ -3,12 +3,14 @@
 #include <sane/saneopts.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <set>
 
+#include "QelGeometry.h"
 #include "TwnDefs.h"
 
 namespace {
@@ -54,7 +56,7 @@ void TSaneThread::Execute() {
     SANE_Int version = 0;
     FInitialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
     for (;;) {
-        std::function<void()> task;
+        TTask task;
         {
             std::unique_lock<std::mutex> lock(FMutex);
             FCond.wait(lock, [this] { return !FQueue.empty(); });
@@ -62,16 +64,22 @@ void TSaneThread::Execute() {
             FQueue.pop_front();
         }
         try {
-            task();
+            task.Work();
         } catch (...) {
+            // The thread goes on for the next task; the failed one ends
+            // through its own failure path.
+            try {
+                if (task.Failed) task.Failed(std::current_exception());
+            } catch (...) {
+            }
         }
     }
 }
 
-void TSaneThread::Post(std::function<void()> fn) {
+void TSaneThread::Post(std::function<void()> fn, std::function<void(std::exception_ptr)> failed) {
     {
         std::lock_guard<std::mutex> lock(FMutex);
-        FQueue.push_back(std::move(fn));
+        FQueue.push_back(TTask{std::move(fn), std::move(failed)});
     }
     FCond.notify_all();
 }
@@ -85,16 +93,18 @@ void TSaneThread::Run(const std::function<void()>& fn) {
     std::condition_variable cv;
     bool done = false;
     std::exception_ptr error;
-    Post([&] {
-        try {
-            fn();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard<std::mutex> lock(m);
-        done = true;
-        cv.notify_all();
-    });
+    Post(
+        [&] {
+            try {
+                fn();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(m);
+            done = true;
+            cv.notify_all();
+        },
+        nullptr);
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return done; });
     if (error) std::rethrow_exception(error);
@@ -150,25 +160,42 @@ void TSaneDevices::Enumerate() {
     }
     std::lock_guard<std::mutex> lock(FMutex);
     FList = std::move(devices);
-    FHaveList = true;
-    FRefreshing = false;
-    FTaken = std::chrono::steady_clock::now();
+}
+
+// Called with FMutex held and FSearching clear.
+void TSaneDevices::Search() {
+    FSearching = true;
+    auto ended = [this] {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FHaveList = true;
+        FSearching = false;
+        FTaken = std::chrono::steady_clock::now();
+        FSearched.notify_all();
+    };
+    // A search that fails keeps the last list and may be tried again.
+    TSaneThread::Instance().Post(
+        [this, ended] {
+            Enumerate();
+            ended();
+        },
+        [ended](std::exception_ptr) { ended(); });
+}
+
+void TSaneDevices::StartSearch() {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FHaveList && !FSearching) Search();
 }
 
 std::vector<TSaneDeviceInfo> TSaneDevices::List() {
-    bool first = false, refresh = false;
-    {
-        std::lock_guard<std::mutex> lock(FMutex);
-        first = !FHaveList;
-        if (!first && !FRefreshing && std::chrono::steady_clock::now() - FTaken > DeviceListTtl) {
-            FRefreshing = true;
-            refresh = true;
-        }
-    }
-    if (first) TSaneThread::Instance().Run([this] { Enumerate(); });
-    if (refresh) TSaneThread::Instance().Post([this] { Enumerate(); });
     std::lock_guard<std::mutex> lock(FMutex);
+    if (!FSearching && (!FHaveList || std::chrono::steady_clock::now() - FTaken > DeviceListTtl)) Search();
     return FList;
+}
+
+bool TSaneDevices::WaitForFirstSearch(int timeoutMs) {
+    StartSearch();
+    std::unique_lock<std::mutex> lock(FMutex);
+    return FSearched.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return FHaveList; });
 }
 
 uint16_t SaneConditionCode(SANE_Status status) {
@@ -362,7 +389,7 @@ bool TSaneDevice::SetResolution(double dpi) {
     const int i = FindOption(SANE_NAME_SCAN_RESOLUTION);
     const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
     if (!d || !std::isfinite(dpi) || dpi <= 0 || dpi > 1e6) return false;
-    return SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(dpi) : SANE_Word(std::lround(dpi)));
+    return SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(dpi) : SANE_Word(QelRoundEven(dpi)));
 }
 
 bool TSaneDevice::Area(double& l, double& t, double& r, double& b) {
@@ -386,7 +413,7 @@ bool TSaneDevice::SetArea(double l, double t, double r, double b) {
         const int i = FindOption(names[k]);
         const SANE_Option_Descriptor* d = i >= 0 ? Descriptor(i) : nullptr;
         if (!d || !std::isfinite(values[k])) return false;
-        ok = SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(values[k]) : SANE_Word(std::lround(values[k]))) && ok;
+        ok = SetWord(i, d->type == SANE_TYPE_FIXED ? SANE_FIX(values[k]) : SANE_Word(QelRoundEven(values[k]))) && ok;
     }
     return ok;
 }
@@ -418,8 +445,18 @@ bool TSaneDevice::SetOptionText(const std::string& name, const std::string& valu
     switch (d->type) {
         case SANE_TYPE_STRING: return SetString(i, value);
         case SANE_TYPE_BOOL: return SetWord(i, value == "1" || value == "true" || value == "yes" ? SANE_TRUE : SANE_FALSE);
-        case SANE_TYPE_INT: return SetWord(i, SANE_Word(std::strtol(value.c_str(), nullptr, 10)));
-        case SANE_TYPE_FIXED: return SetWord(i, SANE_FIX(std::strtod(value.c_str(), nullptr)));
+        // Numbers are read locale-free: a decimal point whatever the locale.
+        case SANE_TYPE_INT: {
+            SANE_Word v = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+            return error == std::errc() && end == value.data() + value.size() && SetWord(i, v);
+        }
+        case SANE_TYPE_FIXED: {
+            double v = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+            return error == std::errc() && end == value.data() + value.size() && std::isfinite(v) &&
+                   std::fabs(v) < 32768 && SetWord(i, SANE_FIX(v));
+        }
         default: return false;
     }
 }
@@ -440,7 +477,7 @@ void TSaneDevice::ApplyDefaults() {
             if (std::fabs(r - 300) < std::fabs(dpi - 300)) dpi = r;
     } else {
         dpi = std::clamp(300.0, min, max);
-        if (step > 0) dpi = std::min(max, min + std::round((dpi - min) / step) * step);
+        if (step > 0) dpi = std::min(max, min + QelRoundEven((dpi - min) / step) * step);
     }
     SetResolution(dpi);
 }

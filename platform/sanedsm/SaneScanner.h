@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -42,10 +43,12 @@ struct TSaneDeviceInfo {
 class TSaneThread {
 public:
     static TSaneThread& Instance();
-    // Runs fn on the SANE thread and waits for it.
+    // Runs fn on the SANE thread and waits for it; what fn throws is
+    // thrown here.
     void Run(const std::function<void()>& fn);
-    // Queues fn on the SANE thread.
-    void Post(std::function<void()> fn);
+    // Queues fn on the SANE thread. Should fn throw, failed gets what it
+    // threw, on the SANE thread, so the work it stood for can end.
+    void Post(std::function<void()> fn, std::function<void(std::exception_ptr)> failed);
     bool OnThread() const { return std::this_thread::get_id() == FThread.get_id(); }
     bool Initialised() const { return FInitialised; }
 
@@ -55,25 +58,38 @@ private:
 
     std::mutex FMutex;
     std::condition_variable FCond;
-    std::deque<std::function<void()>> FQueue;
+    struct TTask {
+        std::function<void()> Work;
+        std::function<void(std::exception_ptr)> Failed;
+    };
+    std::deque<TTask> FQueue;
     bool FInitialised = false;
     std::thread FThread;
 };
 
-// The devices, enumerated on the SANE thread, kept sorted by SANE name and
-// refreshed in the background once they are older than the time to live.
+// The devices, searched for on the SANE thread, kept sorted by SANE name
+// and searched for again in the background once they are older than the
+// time to live. A search can take seconds (network backends), so nobody
+// waits for one: the list is what the last search found.
 class TSaneDevices {
 public:
     static TSaneDevices& Instance();
+    // Starts the first search unless it has started.
+    void StartSearch();
+    // What has been found so far; never waits for a search.
     std::vector<TSaneDeviceInfo> List();
+    // Waits up to timeoutMs for the first search to end; true when it has.
+    bool WaitForFirstSearch(int timeoutMs);
 
 private:
+    void Search();
     void Enumerate();
 
     std::mutex FMutex;
+    std::condition_variable FSearched;
     std::vector<TSaneDeviceInfo> FList;
     bool FHaveList = false;
-    bool FRefreshing = false;
+    bool FSearching = false;
     std::chrono::steady_clock::time_point FTaken;
 };
 

@@ -1,7 +1,11 @@
 // The data source manager over SANE, driven through the real component
 // against SANE's test backend.
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <tuple>
 
@@ -157,6 +161,34 @@ TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
     }
 }
 
+// What the user is to be told rests on the condition code: a jam, no
+// memory, a refusal, and a scan task that threw on the SANE thread.
+TEST_F(SaneDsm, FailedScansReportTheirCauseAsAConditionCode) {
+    ASSERT_NE(controls.FailNextScan, nullptr);
+    struct Case {
+        const char* readStatus;  // nullptr: the scan task throws
+        uint16_t code;
+    };
+    for (const Case c : {Case{"SANE_STATUS_JAMMED", TWCC_PAPERJAM}, Case{"SANE_STATUS_NO_MEM", TWCC_LOWMEMORY},
+                         Case{"SANE_STATUS_ACCESS_DENIED", TWCC_DENIED}, Case{nullptr, TWCC_LOWMEMORY}}) {
+        const char* what = c.readStatus ? c.readStatus : "thrown";
+        controls.SetDeviceOption("", "");
+        if (c.readStatus) controls.SetDeviceOption("read-return-value", c.readStatus);
+        else controls.FailNextScan();
+        TOrloTWAIN t(nullptr);
+        EditorSettings(t);
+        TwainRecorder rec;
+        rec.Attach(t);
+        ASSERT_TRUE(AcquireFirst(t)) << what;
+        ASSERT_EQ(rec.images.size(), 1u) << what;
+        EXPECT_EQ(rec.images[0].hImage, nullptr) << what;
+        EXPECT_TRUE(rec.images[0].path.isEmpty()) << what;
+        ASSERT_TRUE(PumpUntil([&] { return !rec.failures.empty(); })) << what;
+        EXPECT_EQ(rec.failures[0].dat, DAT_IMAGEFILEXFER) << what;
+        EXPECT_EQ(rec.failures[0].status, c.code) << what;
+    }
+}
+
 TEST_F(SaneDsm, DocumentFeederCountsItsPagesDownToNothing) {
     controls.SetDeviceOption("source", "Automatic Document Feeder");
     controls.SetDeviceOption("resolution", "25");
@@ -175,6 +207,52 @@ TEST_F(SaneDsm, DocumentFeederCountsItsPagesDownToNothing) {
     EXPECT_EQ(rec.images.size(), counts.size());
     EXPECT_GT(rec.images.size(), 1u);
     for (size_t i = 0; i + 1 < counts.size(); ++i) EXPECT_GT(counts[i], 0);
+}
+
+// A device search that takes seconds (the backend's own delay) never holds
+// up a list request: it answers with what has been found, and the device
+// is listed once the search ends. Run in a process of its own, whose SANE
+// knows only the slow backend.
+TEST(SaneSlowSearch, AListRequestAnswersAtOnceAndTheDeviceFollows) {
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    QFile dll(config.filePath("dll.conf"));
+    ASSERT_TRUE(dll.open(QIODevice::WriteOnly));
+    dll.write("visaraslow\n");
+    dll.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SANE_CONFIG_DIR", config.path());
+    env.insert("LD_LIBRARY_PATH", SANE_SLOW_BACKEND_DIR);
+    env.insert("VISARA_SLOW_SEARCH_MS", "4000");
+    env.insert("VISARA_SANE_SLOW_CHILD", "1");
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SaneSlowSearch.ChildProcess"});
+    ASSERT_TRUE(child.waitForFinished(50000));
+    const QByteArray out = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << out.constData();
+    EXPECT_TRUE(out.contains("[       OK ] SaneSlowSearch.ChildProcess")) << out.constData();
+}
+
+TEST(SaneSlowSearch, ChildProcess) {
+    if (qEnvironmentVariableIsEmpty("VISARA_SANE_SLOW_CHILD")) GTEST_SKIP() << "run by the test above";
+    qputenv("VISARA_TWAIN_DSM_DIR", SANE_TWAINDSM_DIR);
+    TOrloTWAIN t(nullptr);
+    QStringList list;
+    QElapsedTimer clock;
+    clock.start();
+    t.GetSourceList(list);
+    // Well under the backend's four seconds: nobody waited for the search.
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(list.isEmpty());
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            t.GetSourceList(list);
+            return !list.isEmpty();
+        },
+        30000));
+    EXPECT_EQ(list, QStringList{"Slow Device"});
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 struct SaneDsmControls {
     void (*SetDeviceOption)(const char*, const char*) = nullptr;
     void (*SetReadTimeout)(int) = nullptr;
+    int (*WaitForDevices)(int) = nullptr;
+    void (*FailNextScan)() = nullptr;
 };
 
 // Called before anything starts libsane: its configuration is read once.
@@ -45,6 +47,8 @@ inline SaneDsmControls SaneControls() {
     if (!h) return c;
     c.SetDeviceOption = reinterpret_cast<void (*)(const char*, const char*)>(dlsym(h, "SaneDsm_SetDeviceOption"));
     c.SetReadTimeout = reinterpret_cast<void (*)(int)>(dlsym(h, "SaneDsm_SetReadTimeout"));
+    c.WaitForDevices = reinterpret_cast<int (*)(int)>(dlsym(h, "SaneDsm_WaitForDevices"));
+    c.FailNextScan = reinterpret_cast<void (*)()>(dlsym(h, "SaneDsm_FailNextScan"));
     return c;
 }
 
@@ -59,17 +63,20 @@ inline std::pair<int, int> SaneReportedSize(const QString& device, const QString
     return {parts[0].toInt(), parts[1].trimmed().toInt()};
 }
 
-// Points the component at the SANE manager; skips when SANE or its test
-// backend is missing.
+// Points the component at the SANE manager and waits for its device search
+// (which the manager runs in the background from the moment it is loaded);
+// skips when SANE or its test backend is missing.
 #define SANE_TEST_SETUP(controls)                                                       \
     do {                                                                                \
         ASSERT_TRUE(SaneTestConfig());                                                  \
         qputenv("VISARA_TWAIN_DSM_DIR", SANE_TWAINDSM_DIR);                             \
         controls = SaneControls();                                                      \
         ASSERT_NE(controls.SetDeviceOption, nullptr);                                   \
+        ASSERT_NE(controls.WaitForDevices, nullptr);                                    \
         controls.SetDeviceOption("", "");                                               \
         controls.SetReadTimeout(0);                                                     \
         if (SaneReportedSize("test:0").first == 0) GTEST_SKIP() << "no SANE test backend"; \
+        ASSERT_EQ(controls.WaitForDevices(30000), 1);                                   \
     } while (0)
 
 #endif
