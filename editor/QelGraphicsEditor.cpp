@@ -53,6 +53,8 @@ constexpr int32_t TextNextImage = 2105;
 constexpr int32_t TextImport = 17;
 constexpr int32_t TextAcquire = 101;
 constexpr int32_t TextSelectSource = 102;
+constexpr int32_t TextWriteBackFailed = 1208;
+constexpr int32_t TextTutorialCannotOpen = 1209;
 
 // An extension (dot included) names an image file when it is part of this
 // list.
@@ -628,8 +630,8 @@ void TQelGraphicsEditor::SetPluginMode(bool Value) {
 }
 
 void TQelGraphicsEditor::ReportWriteBackFailure() {
-    QString text = Formats->LastError();
-    if (text.isEmpty()) text = QStringLiteral("The image could not be written back.");
+    QString text = QelText(TextWriteBackFailed, QStringLiteral("The image could not be written back to the host program."));
+    if (const QString reason = Formats->LastError(); !reason.isEmpty()) text += u'\n' + reason;
     if (TQelApplication* app = TQelApplication::Instance()) app->MessageBoxTitled(text, MB_ICONERROR);
 }
 
@@ -737,7 +739,7 @@ void TQelGraphicsEditor::ExecuteCommand(TQelDemoPlayback* Playback, const QByteA
                 RefitView();
             }
         } else if (Playback) {
-            Playback->ReportError("Cannot open the file.");
+            Playback->ReportError(QelText(TextTutorialCannotOpen, QStringLiteral("Cannot open the file.")).toUtf8());
         }
     } else if (Command == "ZOOMIN") {
         ZoomInClick(this);

@@ -328,7 +328,7 @@ TQelToolPanelModule::~TQelToolPanelModule() {
 void TQelToolPanelModule::Create() {
     TQelModuleWithControls::Create();
     TMainForm* mainForm = MainForm;
-    if (!mainForm) throw EQelError("The tool panel needs the main window.");
+    if (!mainForm) throw EQelProgramError("The tool panel needs the main window.");
 
     Panel = mainForm->AddDockablePanel();
     Panel->setObjectName(QStringLiteral("ToolPanel"));

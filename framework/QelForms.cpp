@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "QelAtomicWrite.h"
 #include "QelError.h"
@@ -23,6 +24,9 @@ namespace {
 // A settings file is small; anything beyond this is damage, and only the
 // part up to here is read.
 constexpr qint64 MaxSettingsFileSize = 64 * 1024 * 1024;
+
+constexpr int32_t TextNoMemory = 1200;
+constexpr int32_t TextInternalError = 1201;
 
 }  // namespace
 
@@ -45,7 +49,17 @@ void QelShowException(const std::exception& E) {
         app->ShowException(E);
         return;
     }
-    QelMessageBox(nullptr, QString::fromUtf8(E.what()), QCoreApplication::applicationName(), MB_OK | MB_ICONERROR);
+    QelMessageBox(nullptr, QelExceptionText(E), QCoreApplication::applicationName(), MB_OK | MB_ICONERROR);
+}
+
+QString QelExceptionText(const std::exception& E) {
+    const QString detail = QString::fromUtf8(E.what());
+    if (dynamic_cast<const std::bad_alloc*>(&E))
+        return QelText(TextNoMemory, QStringLiteral("There is not enough memory to finish this step."));
+    if (dynamic_cast<const EQelOutOfMemory*>(&E))
+        return QelText(TextNoMemory, QStringLiteral("There is not enough memory to finish this step.")) + u'\n' + detail;
+    if (dynamic_cast<const EQelError*>(&E) && !dynamic_cast<const EQelProgramError*>(&E)) return detail;
+    return QelText(TextInternalError, QStringLiteral("An internal error stopped this step.")) + u'\n' + detail;
 }
 
 // ---------------------------------------------------------------------------
@@ -233,9 +247,7 @@ int TQelApplication::MessageBox(const QString& Text, const QString& Caption, uin
 
 int TQelApplication::MessageBoxTitled(const QString& Text, uint32_t Flags) { return MessageBox(Text, FTitle, Flags); }
 
-void TQelApplication::ShowException(const std::exception& E) {
-    MessageBoxTitled(QString::fromUtf8(E.what()), MB_OK | MB_ICONERROR);
-}
+void TQelApplication::ShowException(const std::exception& E) { MessageBoxTitled(QelExceptionText(E), MB_OK | MB_ICONERROR); }
 
 void TQelApplication::SetTitle(const QString& Text) {
     FTitle = Text;

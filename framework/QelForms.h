@@ -200,6 +200,12 @@ private:
 // application object).
 void QelShowException(const std::exception& E);
 
+// What the user reads for an exception: an EQelError's own text, which is
+// meant for the user; for a lack of memory, a broken invariant or a foreign
+// exception, a sentence in the user's language with the English detail
+// under it for support.
+QString QelExceptionText(const std::exception& E);
+
 // The part that every own window and option frame shares: localisation,
 // idle updates and a settings node. Not a QObject; the Qt side comes from
 // the class it is mixed into.

@@ -83,7 +83,7 @@ void TQelMakeUpSurfaceTool::Create() {
     TQelCustomBlurBrushTool::Create();
     Accumulate = true;
     CreateToolbarItemAndFrame();
-    if (!Frame) throw EQelError("The make-up tool has no options frame.");
+    if (!Frame) throw EQelProgramError("The make-up tool has no options frame.");
     Frame->Tool = this;
     QFont title = Frame->TitleLabel->font();
     title.setBold(true);

@@ -16,9 +16,13 @@
 #include "QelBalloon.h"
 #include "QelForms.h"
 #include "QelGeometry.h"
+#include "QelLocalizer.h"
 #include "QelMouseSynth.h"
 
 namespace {
+
+constexpr int32_t TextInvalidArguments = 1206;
+constexpr int32_t TextUnknownCommand = 1207;
 
 // Nearest integer, halves to even, for results that may exceed 32 bits.
 int64_t RoundEven64(double value) {
@@ -185,7 +189,7 @@ QPoint TQelDemoScriptAction::GetTarget() {
     if (FParams.IsNumeric(0) && FParams.IsNumeric(1)) return QPoint(FParams.AsInteger(0), FParams.AsInteger(1));
     QPoint target = from;
     if (FPlayback->DoGetPoint(FParams, target)) return target;
-    FPlayback->ReportError("Invalid arguments.");
+    FPlayback->ReportError(QelText(TextInvalidArguments, QStringLiteral("Invalid arguments.")).toUtf8());
     return from;
 }
 
@@ -215,7 +219,10 @@ TQelDemoScriptUserAction::TQelDemoScriptUserAction(TQelDemoPlayback* Playback, c
 void TQelDemoScriptUserAction::Start() {
     bool handled = false;
     if (FPlayback->OnUserCommand) FPlayback->OnUserCommand(FPlayback, FCommand, FParams, this, handled);
-    if (!handled) FPlayback->ReportError("Unknown command: \"" + FCommand + "\"");
+    if (!handled)
+        FPlayback->ReportError(
+            QelFormatText(QelText(TextUnknownCommand, QStringLiteral("Unknown command: \"%s\"")), QString::fromUtf8(FCommand))
+                .toUtf8());
 }
 
 void TQelDemoScriptMouseMoveAction::Start() {
@@ -598,7 +605,7 @@ bool TQelDemoPlayback::Tick() {
             // error of that line: without a handler that lets it go on,
             // playback stops.
             FCurrentAction.reset();
-            ReportError(QByteArray(error.what()));
+            ReportError(QelExceptionText(error).toUtf8());
             if (IsPlaying()) ++FLineIndex;
         }
     }

@@ -45,6 +45,11 @@ bool FindValue(const QByteArrayList& lines, const QByteArray& key, QByteArray& v
     return false;
 }
 
+constexpr int32_t TextCannotOpenScript = 1202;
+constexpr int32_t TextNotInteger = 1203;
+constexpr int32_t TextNotNumber = 1204;
+constexpr int32_t TextTooManyArguments = 1205;
+
 std::string QuoteForMessage(std::string_view run) {
     // A hostile line can make a run megabytes long; the message stays short.
     constexpr size_t MaxShown = 40;
@@ -78,15 +83,20 @@ void TQelDemoScript::EnsureInvariant() {
 
 void TQelDemoScript::LoadFromFile(const QString& fileName) {
     const TQelFileContents file = QelReadRegularFile(fileName, MaxFileSize);
-    const std::string cannotOpen = "Cannot open file \"" + fileName.toStdString() + "\". ";
-    switch (file.Fault) {
-    case TQelReadFault::None: break;
-    case TQelReadFault::NotRegular: throw EQelError(cannotOpen + "It is not a regular file.");
-    case TQelReadFault::TooLarge: throw EQelError("The file is too large for a tutorial script.");
-    case TQelReadFault::OutOfMemory: throw EQelError(cannotOpen + "There is not enough memory.");
-    case TQelReadFault::CannotRead:
-        throw EQelError("Cannot read the tutorial script. " + file.SystemError.toStdString());
-    default: throw EQelError(cannotOpen + file.SystemError.toStdString());
+    if (file.Fault != TQelReadFault::None) {
+        QString reason = file.SystemError;
+        switch (file.Fault) {
+        case TQelReadFault::NotRegular: reason = QStringLiteral("It is not a regular file."); break;
+        case TQelReadFault::TooLarge: reason = QStringLiteral("It is too large for a tutorial script."); break;
+        case TQelReadFault::OutOfMemory: reason = QStringLiteral("There is not enough memory."); break;
+        default: break;
+        }
+        // The sentence in the user's language, the reason under it as the
+        // file system gives it.
+        throw EQelError((QelFormatText(QelText(TextCannotOpenScript, QStringLiteral("Could not open the tutorial %s.")),
+                                       fileName) +
+                         u'\n' + reason)
+                            .toStdString());
     }
     LoadFromBytes(file.Bytes);
     // Only now: a failed load must not leave the name of a file that was never read.
@@ -160,7 +170,7 @@ const QByteArrayList* TQelDemoScript::ScriptLines() const {
 
 void TQelDemoScript::CheckIndex(int index) const {
     if (index < 0 || index >= SectionCount())
-        throw EQelError("Section index out of bounds (" + std::to_string(index) + ")");
+        throw EQelProgramError("Section index out of bounds (" + std::to_string(index) + ")");
 }
 
 const QByteArray& TQelDemoScript::SectionName(int index) const {
@@ -252,8 +262,9 @@ QString TQelDemoScript::GetMessageText(std::string_view text) const {
 // ---- TQelDemoScriptParams ---------------------------------------------------
 
 void TQelDemoScriptParams::Append(uint32_t dataType, const void* data, size_t size) {
-    if (Count() >= MaxArguments) throw EQelError("Too many arguments.");
-    if (size > std::numeric_limits<uint32_t>::max()) throw EQelError("Text too long for a script argument.");
+    if (Count() >= MaxArguments)
+        throw EQelError(QelText(TextTooManyArguments, QStringLiteral("Too many arguments.")).toStdString());
+    if (size > std::numeric_limits<uint32_t>::max()) throw EQelOutOfMemory("Text too long for a script argument.");
     // Ids are the positions, so a new argument never replaces one: append
     // without the bag's search, which would make long lines quadratic.
     TQelPropertyValue v;
@@ -283,9 +294,11 @@ void TQelDemoScriptParams::ParseText(std::string_view text) {
     auto skipBlanks = [&] {
         while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) ++i;
     };
-    auto fail = [&](std::string_view run, const char* kind) {
+    auto fail = [&](std::string_view run, bool integer) {
         Clear();
-        throw EQelError(QuoteForMessage(run) + " is not a valid " + kind + " value.");
+        const QString text = integer ? QelText(TextNotInteger, QStringLiteral("%s is not a valid integer value."))
+                                     : QelText(TextNotNumber, QStringLiteral("%s is not a valid floating point value."));
+        throw EQelError(QelFormatText(text, QString::fromStdString(QuoteForMessage(run))).toStdString());
     };
 
     skipBlanks();
@@ -330,12 +343,12 @@ void TQelDemoScriptParams::ParseText(std::string_view text) {
                 double value = 0;
                 const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
                 // Out of range either way (1E999, 1E-999) fails like any other bad number.
-                if (digits.empty() || ec != std::errc() || ptr != last) fail(run, "floating point");
+                if (digits.empty() || ec != std::errc() || ptr != last) fail(run, false);
                 Append(QelPropDouble, &value, sizeof value);
             } else {
                 int32_t value = 0;
                 const auto [ptr, ec] = std::from_chars(first, last, value, 10);
-                if (digits.empty() || ec != std::errc() || ptr != last) fail(run, "integer");
+                if (digits.empty() || ec != std::errc() || ptr != last) fail(run, true);
                 Append(QelPropInteger, &value, sizeof value);
             }
         } else if (text.substr(i, 5) == "false") {

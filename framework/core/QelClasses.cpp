@@ -60,7 +60,7 @@ TQelSDFWriter::~TQelSDFWriter() {
 
 void TQelSDFWriter::WriteRecord(unsigned kind, uint32_t id, uint32_t dataType, const void* data, size_t size) {
     if (!FStream) return;
-    if (size > std::numeric_limits<uint32_t>::max()) throw EQelError("Data too large for a settings record");
+    if (size > std::numeric_limits<uint32_t>::max()) throw EQelOutOfMemory("Data too large for a settings record");
     uint32_t length = uint32_t(size);
     unsigned ci = SizeCode(id), ct = SizeCode(dataType), cl = SizeCode(length);
     std::vector<uint8_t> rec;
@@ -107,7 +107,7 @@ void TQelSDFWriter::WriteInteger(uint32_t id, int32_t value) {
 
 void TQelSDFWriter::WriteWideString(uint32_t id, std::u16string_view text) {
     if (!FStream) return;
-    if (text.size() > std::numeric_limits<uint32_t>::max() / 2) throw EQelError("Text too long for a settings record");
+    if (text.size() > std::numeric_limits<uint32_t>::max() / 2) throw EQelOutOfMemory("Text too long for a settings record");
     std::vector<uint8_t> bytes(text.size() * 2);
     for (size_t i = 0; i < text.size(); ++i) {
         bytes[2 * i] = uint8_t(text[i]);
@@ -343,7 +343,7 @@ void TQelCustomProperties::SetInteger(uint32_t id, int32_t value) { SetValue(id,
 void TQelCustomProperties::SetDouble(uint32_t id, double value) { SetValue(id, QelPropDouble, &value, 8); }
 
 void TQelCustomProperties::SetString(uint32_t id, std::string_view value) {
-    if (value.size() > std::numeric_limits<uint32_t>::max()) throw EQelError("Text too long for a property value");
+    if (value.size() > std::numeric_limits<uint32_t>::max()) throw EQelOutOfMemory("Text too long for a property value");
     SetValue(id, QelPropString, value.data(), uint32_t(value.size()));
 }
 
@@ -425,12 +425,12 @@ int TQelPointList::Add(const TQelPoint& point) {
 }
 
 TQelPoint TQelPointList::GetPoint(int index) const {
-    if (index < 0 || index >= Count()) throw EQelError("Point index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count()) throw EQelProgramError("Point index out of bounds (" + std::to_string(index) + ")");
     return FItems[size_t(index)];
 }
 
 void TQelPointList::Delete(int index) {
-    if (index < 0 || index >= Count()) throw EQelError("Point index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count()) throw EQelProgramError("Point index out of bounds (" + std::to_string(index) + ")");
     FItems.erase(FItems.begin() + index);
 }
 
@@ -444,7 +444,7 @@ void TQelCommandHistoryList::TruncateTo(size_t count) {
 }
 
 void TQelCommandHistoryList::Add(std::unique_ptr<TQelCommandState> command) {
-    if (!command) throw EQelError("No command to add to the history");
+    if (!command) throw EQelProgramError("No command to add to the history");
     FCommands.reserve(FIndex + 1);  // may throw before anything is freed
     TruncateTo(FIndex);
     FCommands.push_back(std::move(command));

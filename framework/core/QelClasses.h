@@ -131,10 +131,10 @@ struct TQelGuid {
         return true;
     }
 
-    // As TryParse; bad text raises EQelError (at compile time for constants).
+    // As TryParse; bad text raises EQelProgramError (at compile time for constants).
     static constexpr TQelGuid Parse(std::string_view text) {
         TQelGuid g;
-        if (!TryParse(text, g)) throw EQelError("Invalid GUID text: " + std::string(text));
+        if (!TryParse(text, g)) throw EQelProgramError("Invalid GUID text: " + std::string(text));
         return g;
     }
 };

@@ -11,8 +11,17 @@ public:
 };
 
 // An allocation or size that cannot be honoured (absurd size from a file,
-// out of memory).
+// out of memory). Its message is a detail for support: the user reads it
+// under a sentence in the user's language.
 class EQelOutOfMemory : public EQelError {
+public:
+    using EQelError::EQelError;
+};
+
+// A broken invariant of the program itself, which no file or action of the
+// user causes. Its message, too, is a detail under a sentence in the user's
+// language; every other EQelError carries a text meant for the user as it is.
+class EQelProgramError : public EQelError {
 public:
     using EQelError::EQelError;
 };
