@@ -167,7 +167,9 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
         ASSERT_TRUE(DemoModule->PlayDemo(QFileInfo(name).completeBaseName()));
         EXPECT_EQ(GraphicsEditor->GetActiveDocument(), nullptr);
         EXPECT_EQ(Boxes.size(), modified ? 1 : 0);
-        if (modified) EXPECT_EQ(Boxes[0].toStdString(), (QelText(37) + ": " + QelText(173)).toStdString());
+        if (modified) {
+            EXPECT_EQ(Boxes[0].toStdString(), (QelText(37) + ": " + QelText(173)).toStdString());
+        }
         EXPECT_EQ(app.GetTitle(), "Visara - " + playback->Script().GetTitle());
         // Ticks at a fast clock; the events between them deliver the input.
         int ticks = 0;
@@ -193,7 +195,9 @@ TEST_F(ShippedTutorialsTest, EveryScriptRunsThroughTheProgramWithoutAnError) {
             EXPECT_EQ(document->Image.GetHeight(), 396);
         }
         for (const TOutcome& outcome : Outcomes)
-            if (name == QLatin1String(outcome.Script)) EXPECT_GT(ChangeIn(*document, outcome.Changed), 0.5);
+            if (name == QLatin1String(outcome.Script)) {
+                EXPECT_GT(ChangeIn(*document, outcome.Changed), 0.5);
+            }
     }
     app.DestroyComponents();
 }

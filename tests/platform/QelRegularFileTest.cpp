@@ -41,7 +41,9 @@ TEST(QelRegularFile, ReadsWholeFilesUpToTheLimitAndNothingLarger) {
     // A sparse file of a terabyte is refused before any buffer is made.
     QFile huge(dir.filePath("huge"));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    if (huge.resize(qint64(1) << 40)) EXPECT_EQ(QelReadRegularFile(huge.fileName(), 1 << 20).Fault, TQelReadFault::TooLarge);
+    if (huge.resize(qint64(1) << 40)) {
+        EXPECT_EQ(QelReadRegularFile(huge.fileName(), 1 << 20).Fault, TQelReadFault::TooLarge);
+    }
 }
 
 TEST(QelRegularFile, FoldersDevicesAndPipesAreRefusedWithoutWaiting) {
