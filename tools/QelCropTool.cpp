@@ -217,21 +217,27 @@ TQelRect TQelCropToolControl::HandleSquare(const TQelPoint& P, int32_t Size) {
     return TQelRect(left, top, left + Size, top + Size);
 }
 
-uint8_t TQelCropToolControl::HitTest(const TQelPoint& P) const {
-    const TQelRect d = DeviceRect(CropRect);
+uint8_t TQelCropToolControl::HitTest(const TQelMapMode& MapMode, const TQelPoint& P, int32_t Tolerance) const {
+    const TQelRect d = MapMode.LogicalToDeviceRect(CropRect);
     for (uint8_t code : HitOrder)
         if (HandleSquare(HandlePoint(d, code), HitHandleSize).Contains(P.X, P.Y)) return code;
-    return d.Contains(P.X, P.Y) ? HitInside : HitOutside;
+    if (d.Contains(P.X, P.Y)) return HitInside;
+    if (Tolerance > 0) {
+        TQelRect grown;
+        InflateRectCopy(d, Tolerance, Tolerance, grown);
+        if (grown.Contains(P.X, P.Y)) return 2;
+    }
+    return HitOutside;
 }
 
 bool TQelCropToolControl::GetCursor(TShiftState, const TQelPoint& Point, int16_t& Cursor) {
-    if (!Active) return false;
+    if (!Active || !View) return false;
     if (State == StateIdle) {
         Cursor = crCross;
         return true;
     }
     if (State != StateShown) return false;
-    const uint8_t code = HitTest(Point);
+    const uint8_t code = HitTest(View->MapMode(), Point, 0);
     if (code == HitOutside) return false;
     Cursor = HitCursor(code);
     return true;
@@ -248,7 +254,7 @@ bool TQelCropToolControl::MouseDown(TMouseButton, TShiftState, const TQelPoint& 
         return true;
     }
     if (State == StateShown) {
-        DragPart = HitTest(Point);
+        DragPart = HitTest(View->MapMode(), Point, 0);
         if (DragPart <= 2) return false;
         Anchor = View->MapMode().DeviceToLogical(Point);
         StartRect = CropRect;

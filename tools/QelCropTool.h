@@ -70,7 +70,11 @@ public:
     void Activate() override;
     void Deactivate() override;
     void GetOverlayBounds(const TQelMapMode& MapMode, TQelRect& Rect) const override;
-    uint8_t HitTest(const TQelPoint& DevicePoint) const;
+    // The part of the crop rectangle under a device point: a handle's code
+    // when its square holds the point (handles win over the inside), else
+    // HitInside or, within Tolerance (> 0) of the rectangle, 2, else
+    // HitOutside. Codes above 2 are the parts a drag can take.
+    uint8_t HitTest(const TQelMapMode& MapMode, const TQelPoint& Point, int32_t Tolerance) const override;
     bool GetCursor(TShiftState Shift, const TQelPoint& Point, int16_t& Cursor) override;
     bool MouseDown(TMouseButton Button, TShiftState Shift, const TQelPoint& Point) override;
     bool MouseMove(TShiftState Shift, const TQelPoint& Point) override;
