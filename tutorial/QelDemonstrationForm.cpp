@@ -1,5 +1,6 @@
 #include "QelDemonstrationForm.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +20,7 @@
 #include "QelHelpers.h"
 #include "QelLocalizer.h"
 #include "QelQtGeometry.h"
+#include "QelRegularFile.h"
 
 namespace {
 
@@ -196,8 +198,14 @@ int TQelDemonstrationForm::AddThumbnail(const TQelDemoScript& Script) {
     const QString image = InfoText(Script, "Image");
     if (image.isEmpty() || !FModule) return 0;
     const QString fileName = QDir(FModule->DemoFolder).filePath(image);
-    if (!QFileInfo(fileName).isFile()) return 0;
-    QImageReader reader(fileName);
+    // Read as a whole regular file first: a FIFO or device named like the
+    // picture would block the list, and a huge file is no picture.
+    const TQelFileContents file = QelReadRegularFile(fileName, MaxThumbnailFileSize);
+    if (!file.Ok()) return 0;
+    QBuffer buffer;
+    buffer.setData(file.Bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) return 0;
+    QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     // A large photo is decoded straight at the thumbnail's size.
     const QSize size = reader.size();

@@ -21,6 +21,9 @@ class TQelDemonstrationModule;
 class TQelDemonstrationForm : public TQelForm<QDialog> {
 public:
     static constexpr int ThumbnailSize = 64;
+    // A tutorial's picture is a preview: a file larger than this is no
+    // picture of a tutorial, and its item shows the stored picture.
+    static constexpr qint64 MaxThumbnailFileSize = 64 * 1024 * 1024;
 
     TQelDemonstrationForm(TQelDemonstrationModule* Module, QWidget* parent = nullptr);
     ~TQelDemonstrationForm() override;

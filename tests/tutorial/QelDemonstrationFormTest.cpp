@@ -20,6 +20,7 @@
 #include "QelDemonstrationForm.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
+#include "WatchedFifo.h"
 
 namespace {
 
@@ -150,6 +151,22 @@ TEST_F(DemonstrationFormTest, ThumbnailsAreFittedCentredAndFramed) {
     EXPECT_GE(qBlue(t.pixel(39, 32)), 240);
     EXPECT_EQ(t.pixel(40, 32), qRgb(255, 255, 255));
     EXPECT_EQ(t.pixel(32, 0), frame);
+
+    // A FIFO named like the picture is never waited on, and a picture
+    // file past the limit is not read: both show the stored picture.
+    {
+        TWatchedFifo fifo(Path("pipe.png"));
+        ASSERT_TRUE(fifo.Made);
+        ASSERT_TRUE(QFile::copy(Path("wide.png"), Path("huge.png")));
+        QFile huge(Path("huge.png"));
+        ASSERT_TRUE(huge.resize(TQelDemonstrationForm::MaxThumbnailFileSize + 1));  // sparse
+        WriteFile(Path("5.dsc"), "[Info]\nImage=pipe.png\n[Script]\n");
+        WriteFile(Path("6.dsc"), "[Info]\nImage=huge.png\n[Script]\n");
+        form = Open();
+        EXPECT_FALSE(fifo.ReaderBlocked());
+        ASSERT_EQ(form->ItemCount(), 6);
+        EXPECT_EQ(form->DemoImageList.size(), 3u);
+    }
 
     // A sliver keeps a visible line.
     const QImage sliver = QelDemoThumbnail(QImage(1000, 1, QImage::Format_RGB32));
