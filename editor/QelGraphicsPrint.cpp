@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,12 +13,14 @@
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 #include <QToolBar>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "QelAtomicWrite.h"
 #include "QelGraphicsEditor.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -382,15 +385,35 @@ TQelRect TQelGraphicsPrintForm::PrintRect() const {
 }
 
 bool TQelGraphicsPrintForm::PrintImage() {
+    FPrintError.clear();
     if (!FDocument || FDocument->Image.IsEmpty()) return false;
     // A PDF printer without a file fails to begin and then stays busy for
     // good, refusing every later choice of printer or file.
     TQelPrinter& printer = QelPrinter();
-    if (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty()) return false;
+    const QString target = printer.outputFileName();
+    if (printer.outputFormat() == QPrinter::PdfFormat && target.isEmpty()) return false;
+    // A file is written beside the chosen one and takes its place only when
+    // whole: the engine does not report a failed write, and opening the
+    // chosen file would empty it at once.
+    TQelAtomicReplacement file(target);
+    if (!target.isEmpty()) {
+        if (!file.Begin(FPrintError)) return false;
+        printer.setOutputFileName(file.TemporaryName());
+    }
+    const auto restore = qScopeGuard([&] {
+        if (!target.isEmpty()) printer.setOutputFileName(target);
+    });
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     const bool printed = FDocument->Image.Print(painter, PrintRect(), 0, 0);
-    return painter.end() && printed;
+    if (!painter.end() || !printed) return false;
+    if (target.isEmpty()) return true;
+    if (!QelPdfFileComplete(file.TemporaryName())) {
+        FPrintError = QStringLiteral("Cannot write \"%1\": the document could not be written whole; the disk may be full.")
+                          .arg(target);
+        return false;
+    }
+    return file.Commit(FPrintError);
 }
 
 void TQelGraphicsPrintForm::PrintButtonClick() {
@@ -398,9 +421,28 @@ void TQelGraphicsPrintForm::PrintButtonClick() {
         done(QDialog::Accepted);
         return;
     }
-    if (TQelApplication* app = TQelApplication::Instance())
-        app->MessageBoxTitled(QelText(TextPrintFailed, QStringLiteral("The image could not be printed.")),
-                              0x10 /* MB_ICONERROR */);
+    QString text = QelText(TextPrintFailed, QStringLiteral("The image could not be printed."));
+    if (!FPrintError.isEmpty()) text += QStringLiteral("\n\n") + FPrintError;
+    if (TQelApplication* app = TQelApplication::Instance()) app->MessageBoxTitled(text, 0x10 /* MB_ICONERROR */);
+}
+
+bool QelPdfFileComplete(const QString& FileName) {
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const qint64 size = file.size();
+    if (size < 32 || file.read(5) != "%PDF-") return false;
+    // The trailer: "startxref", the table's offset, "%%EOF", at the end.
+    constexpr qint64 TailSize = 1024;
+    if (!file.seek(std::max<qint64>(0, size - TailSize))) return false;
+    const QByteArray tail = file.read(TailSize).trimmed();
+    if (!tail.endsWith("%%EOF")) return false;
+    const qsizetype at = tail.lastIndexOf("startxref");
+    if (at < 0) return false;
+    const QByteArray number = tail.mid(at + 9, tail.size() - 5 - at - 9).trimmed();
+    bool ok = false;
+    const qint64 offset = number.toLongLong(&ok);
+    if (!ok || offset <= 0 || offset >= size) return false;
+    return file.seek(offset) && file.read(4) == "xref";
 }
 
 // --- TQelGraphicsPrintModule --------------------------------------------------------

@@ -83,7 +83,10 @@ public:
     TQelRect PrintRect() const;
     const TQelPrintPlacement& Placement() const { return FPlacement; }
     // Prints the document's image; false when nothing could be printed.
+    // Printing to a file replaces the file only with a whole document: on
+    // failure the old file stays as it was, and PrintError says why.
     bool PrintImage();
+    const QString& PrintError() const { return FPrintError; }
 
     QPushButton* PrinterButton;
     QPushButton* PrintButton;
@@ -114,6 +117,7 @@ private:
     TQelGraphicsDocument* FDocument;
     TQelPrintPlacement FPlacement;
     bool FShowing;
+    QString FPrintError;
 };
 
 class TQelGraphicsPrintModule : public TQelModuleWithControls {
@@ -137,3 +141,7 @@ bool QelParsePrintNumber(const QString& Text, double& Value);
 // Hundredths of a millimetre in Unit, and back (rounded, limited to 32 bits).
 double QelHiMetricToUnit(int32_t HiMetric, TQelPrintUnit Unit);
 int32_t QelUnitToHiMetric(double Value, TQelPrintUnit Unit);
+// Whether FileName holds a whole PDF as the print engine ends one: the
+// header, and a trailer whose cross-reference offset lies in the file and
+// points at the table. A write cut short by a full disk loses the trailer.
+bool QelPdfFileComplete(const QString& FileName);

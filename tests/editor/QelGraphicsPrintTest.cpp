@@ -11,13 +11,18 @@
 #include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QDir>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsPrint.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelPrinter.h"
+#include "ScriptedMessageBoxes.h"
+#include "SmallFileSystem.h"
 
 namespace {
 
@@ -33,6 +38,11 @@ protected:
         App.DestroyComponents();
         FinalizeQelPrinter();
     }
+    QByteArray ReadAll(const QString& name) {
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList FolderFiles() { return QDir(Folder.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
     TQelGraphicsDocument* OpenPicture(int w, int h) {
         QImage image(w, h, QImage::Format_RGB888);
         image.fill(QColor(200, 40, 40));
@@ -49,6 +59,12 @@ protected:
     TQelGraphicsEditor* Editor = nullptr;
     TQelGraphicsPrintModule* Print = nullptr;
 };
+
+void WriteAll(const QString& name, const QByteArray& data) {
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(data), data.size());
+}
 
 }  // namespace
 
@@ -187,4 +203,69 @@ TEST_F(TGraphicsPrintTest, TheDialogSpeaksTheChosenLanguage) {
     Localizer.SetLanguage(1033);
     EXPECT_EQ(form->CenterImageCheckBox->text(), "Center Image");
     EXPECT_EQ(form->TopUnitsComboBox->itemText(2), "mm");
+}
+
+TEST_F(TGraphicsPrintTest, PrintingToAFileReplacesItWithAWholeDocument) {
+    TQelGraphicsDocument* document = OpenPicture(2000, 1500);
+    ASSERT_TRUE(document);
+    TQelPrinter& printer = QelPrinter();
+    const QString pdf = Folder.filePath("out.pdf");
+    WriteAll(pdf, QByteArray(20022, 'o'));
+    ASSERT_EQ(::chmod(QFile::encodeName(pdf).constData(), 0640), 0);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    form->SetDocument(document);
+    ASSERT_TRUE(form->PrintImage()) << form->PrintError().toStdString();
+
+    const QByteArray bytes = ReadAll(pdf);
+    EXPECT_TRUE(bytes.startsWith("%PDF-"));
+    EXPECT_TRUE(bytes.trimmed().endsWith("%%EOF"));
+    EXPECT_TRUE(QelPdfFileComplete(pdf));
+    // The old file's permissions, the printer still names the chosen file,
+    // and nothing is left beside it.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(pdf).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(printer.outputFileName(), pdf);
+    EXPECT_EQ(FolderFiles(), QStringList({"out.pdf", "print.png"}));
+
+    // A document cut anywhere, or pointing its table elsewhere, is not whole.
+    const QString cut = Folder.filePath("cut.pdf");
+    for (const qsizetype keep : {bytes.size() - 8, bytes.size() / 2, qsizetype(40)}) {
+        WriteAll(cut, bytes.left(keep));
+        EXPECT_FALSE(QelPdfFileComplete(cut)) << keep;
+    }
+    QByteArray moved = bytes;
+    const qsizetype at = moved.lastIndexOf("startxref\n") + 10;
+    moved[at] = moved[at] == '1' ? '2' : '1';
+    WriteAll(cut, moved);
+    EXPECT_FALSE(QelPdfFileComplete(cut));
+}
+
+TEST_F(TGraphicsPrintTest, PrintingToAFileOnAFullDiskKeepsTheOldFileAndSaysSo) {
+    if (!QelOnSmallFileSystem(Folder.path())) return;
+    TQelGraphicsDocument* document = OpenPicture(2000, 1500);
+    ASSERT_TRUE(document);
+    TQelPrinter& printer = QelPrinter();
+    const QString pdf = Folder.filePath("out.pdf");
+    QByteArray old(20022, '\0');
+    for (qsizetype i = 0; i < old.size(); ++i) old[i] = char(i * 13 + 5);
+    WriteAll(pdf, old);
+    QelFillFileSystem(Folder.path());
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+    form->SetDocument(document);
+
+    TScriptedMessageBoxes boxes;
+    boxes.Answers = {IDOK};
+    form->PrintButtonClick();
+    ASSERT_EQ(boxes.Boxes.size(), 1);
+    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(QelText(1129))) << boxes.Boxes[0].Text.toStdString();
+    EXPECT_TRUE(boxes.Boxes[0].Text.contains("out.pdf"));
+    EXPECT_NE(form->result(), QDialog::Accepted);
+    EXPECT_TRUE(ReadAll(pdf) == old);
+    EXPECT_EQ(FolderFiles(), QStringList({"filler", "out.pdf", "print.png"}));
+    EXPECT_EQ(printer.outputFileName(), pdf);
 }
