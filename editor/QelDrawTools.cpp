@@ -685,6 +685,8 @@ TQelCustomBlurBrushTool::TQelCustomBlurBrushTool()
       FHeldSums(),
       FScratchSums() {
     BlurCache.SetFormat(QelFormatBGRA32);
+    // A stroke touches the cache only around its dabs.
+    BlurCache.Sparse = true;
 }
 
 TQelCustomBlurBrushTool::~TQelCustomBlurBrushTool() { QObject::disconnect(FSmoothingConnection); }

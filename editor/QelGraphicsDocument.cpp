@@ -296,9 +296,7 @@ void TQelGraphicsDocument::SyncBackup() {
         Backup.Release();
         return;
     }
-    Backup.Allocate(pixels->Format, pixels->GetBounds());
-    if (!Backup.Bits) NoMemory("back up");
-    Backup.CopyFrom(*pixels);
+    if (!Backup.AssignCopy(*pixels)) NoMemory("back up");
 }
 
 TQelRect TQelGraphicsDocument::GetWorkRect() const { return HasSelection() ? SelectionRect : Image.GetBoundsRect(); }

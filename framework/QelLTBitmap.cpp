@@ -15,6 +15,7 @@
 #include <exception>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "QelLargeMemory.h"
@@ -204,6 +205,11 @@ bool PaintScaled(QPainter& DC, const TQelPixels& P, const TQelRect& Dest, const 
     return true;
 }
 
+// The rows are of any content until the turn has written them all.
+void TurnOrThrow(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn) {
+    if (!QelTurnPixels(From, To, Turn)) throw std::invalid_argument("The rows cannot be turned.");
+}
+
 }  // namespace
 
 // --- TQelLTBitmap --------------------------------------------------------------
@@ -211,7 +217,7 @@ bool PaintScaled(QPainter& DC, const TQelPixels& P, const TQelRect& Dest, const 
 TQelLTBitmap::~TQelLTBitmap() { Clear(); }
 
 bool TQelLTBitmap::CreateBitmapMemory(std::unique_ptr<TQelLTPixels>& Pixels, TQelBitmapHandle& Handle, int32_t Width,
-                                      int32_t Height, uint32_t Format) {
+                                      int32_t Height, uint32_t Format, bool Zeroed) {
     if (Width <= 0 || Height <= 0) return false;
     const int32_t bits = BitsPerPixel(Format);
     if (bits == 0) return false;
@@ -219,7 +225,7 @@ bool TQelLTBitmap::CreateBitmapMemory(std::unique_ptr<TQelLTPixels>& Pixels, TQe
     if (stride <= 0) return false;
     const uint64_t size = uint64_t(stride) * uint64_t(Height);
     if (size > MaxBitmapBytes) return false;
-    void* memory = QelAllocateLarge(size_t(size));
+    void* memory = Zeroed ? QelAllocateLarge(size_t(size)) : QelAllocateLargeForOverwrite(size_t(size));
     if (memory == nullptr) return false;
     std::unique_ptr<TQelLTPixels> pixels(new (std::nothrow) TQelLTPixels);
     if (!pixels) {
@@ -303,11 +309,11 @@ bool TQelLTBitmap::Crop(const TQelRect& Rect) {
 }
 
 template <class Fn>
-bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill) {
+bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill, bool Overwrites) {
     if (!FPixels || FHandle.Format != QelFormatBGR24) return false;
     std::unique_ptr<TQelLTPixels> pixels;
     TQelBitmapHandle handle;
-    if (!CreateBitmapMemory(pixels, handle, Width, Height, FHandle.Format)) return false;
+    if (!CreateBitmapMemory(pixels, handle, Width, Height, FHandle.Format, !Overwrites)) return false;
     try {
         Fill(*pixels, *FPixels);
     } catch (const std::exception&) {
@@ -320,26 +326,26 @@ bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill) {
 
 bool TQelLTBitmap::FlipHorizontal() {
     return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        QelTurnPixels(from, to, TQelPixelTurn::FlipHorizontal);
-    });
+        TurnOrThrow(from, to, TQelPixelTurn::FlipHorizontal);
+    }, true);
 }
 
 bool TQelLTBitmap::FlipVertical() {
     return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        QelTurnPixels(from, to, TQelPixelTurn::FlipVertical);
-    });
+        TurnOrThrow(from, to, TQelPixelTurn::FlipVertical);
+    }, true);
 }
 
 bool TQelLTBitmap::RotateLeft() {
     return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        QelTurnPixels(from, to, TQelPixelTurn::Left);
-    });
+        TurnOrThrow(from, to, TQelPixelTurn::Left);
+    }, true);
 }
 
 bool TQelLTBitmap::RotateRight() {
     return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        QelTurnPixels(from, to, TQelPixelTurn::Right);
-    });
+        TurnOrThrow(from, to, TQelPixelTurn::Right);
+    }, true);
 }
 
 bool TQelLTBitmap::Resize(int32_t NewWidth, int32_t NewHeight) {

@@ -59,8 +59,10 @@ public:
 
     // Zeroed rows of Width x Height in Format with their pixel view; false
     // (and nothing made) for an empty or absurd size or when memory is short.
+    // Rows that the caller overwrites whole (Zeroed false) may be the rows
+    // of a bitmap freed just before, as they are.
     static bool CreateBitmapMemory(std::unique_ptr<TQelLTPixels>& Pixels, TQelBitmapHandle& Handle, int32_t Width,
-                                   int32_t Height, uint32_t Format);
+                                   int32_t Height, uint32_t Format, bool Zeroed = true);
     static void FreeBitmap(std::unique_ptr<TQelLTPixels>& Pixels, TQelBitmapHandle& Handle);
 
     // Frees the present rows first, so a failure leaves the bitmap empty.
@@ -106,9 +108,10 @@ private:
     // The 24-bit whole-image operations: new rows of Width x Height, filled
     // by Fill(New, Old), then swapped in. False, and nothing changed, for an
     // empty or other-format bitmap, when the rows cannot be had or when Fill
-    // throws.
+    // throws. A Fill that writes every byte of the rows (Overwrites) may be
+    // given rows of any content.
     template <class Fn>
-    bool Rebuild24(int32_t Width, int32_t Height, const Fn& Fill);
+    bool Rebuild24(int32_t Width, int32_t Height, const Fn& Fill, bool Overwrites = false);
 
     std::unique_ptr<TQelLTPixels> FPixels;
     TQelBitmapHandle FHandle;

@@ -74,7 +74,7 @@ TQelRect TQelPixels::GetBounds() const {
 
 // --- TQelPixelBuffer ---------------------------------------------------------
 
-TQelPixelBuffer::TQelPixelBuffer(TQelPixelBuffer&& Other) noexcept : TQelPixels(Other) {
+TQelPixelBuffer::TQelPixelBuffer(TQelPixelBuffer&& Other) noexcept : TQelPixels(Other), Sparse(Other.Sparse) {
     static_cast<TQelPixels&>(Other) = TQelPixels();
 }
 
@@ -82,6 +82,7 @@ TQelPixelBuffer& TQelPixelBuffer::operator=(TQelPixelBuffer&& Other) noexcept {
     if (this != &Other) {
         Release();
         static_cast<TQelPixels&>(*this) = Other;
+        Sparse = Other.Sparse;
         static_cast<TQelPixels&>(Other) = TQelPixels();
     }
     return *this;
@@ -120,7 +121,7 @@ void TQelPixelBuffer::ReallocateRows(const TQelRect& Rect, bool KeepPixels, bool
         // Every size in 64 bits: a damaged header may claim a huge image.
         const uint64_t bytes = uint64_t(newStride) * uint64_t(height);
         if (bytes <= MaxPixelBytes)
-            newBits = static_cast<uint8_t*>(QelAllocateLarge(size_t(bytes)));
+            newBits = static_cast<uint8_t*>(QelAllocateLarge(size_t(bytes), Sparse));
     }
 
     if (KeepPixels && Bits != nullptr && newBits != nullptr) {
@@ -151,6 +152,45 @@ void TQelPixelBuffer::Release() {
     Width = 0;
     Height = 0;
     Stride = 0;
+}
+
+bool TQelPixelBuffer::AssignCopy(const TQelPixels& Source) {
+    const int32_t stride = QelPixelStride(Source.Format, Source.Width);
+    const int32_t bpp = (BitsPerPixel(Source.Format) >> 3) & 0x1F;
+    if (Source.Bits == nullptr || stride <= 0 || Source.Height <= 0 || bpp != Source.BytesPerPixel) {
+        Release();
+        return false;
+    }
+    const uint64_t bytes = uint64_t(stride) * uint64_t(Source.Height);
+    const bool reuse = Bits != nullptr && Stride > 0 && Height > 0 && uint64_t(Stride) * uint64_t(Height) == bytes;
+    SetFormat(Source.Format);
+    if (reuse) {
+        Left = Source.Left;
+        Top = Source.Top;
+        Width = Source.Width;
+        Height = Source.Height;
+        Stride = stride;
+    } else {
+        ReallocateRows(Source.GetBounds(), false, true);
+        if (Bits == nullptr) {
+            Release();
+            return false;
+        }
+    }
+    constexpr int32_t BandRows = 64;
+    const size_t rowBytes = size_t(Width) * size_t(BytesPerPixel);
+    const size_t padding = size_t(Stride) - rowBytes;
+    const int32_t bands = (Height + BandRows - 1) / BandRows;
+    const int32_t threads = QelParallelThreads(int64_t(bytes >> 22), 0);
+    QelParallelFor(bands, threads, [&](int64_t b, int32_t) {
+        const int32_t y0 = int32_t(b) * BandRows, y1 = std::min(Height, y0 + BandRows);
+        for (int32_t y = y0; y < y1; ++y) {
+            uint8_t* to = Bits + ptrdiff_t(y) * Stride;
+            std::memcpy(to, Source.Bits + ptrdiff_t(y) * Source.Stride, rowBytes);
+            if (reuse && padding > 0) std::memset(to + rowBytes, 0, padding);
+        }
+    });
+    return true;
 }
 
 void TQelPixelBuffer::CopyFrom(const TQelPixels& Source) { CopyRect(Source.Left, Source.Top, Source.GetBounds(), Source); }
@@ -303,8 +343,11 @@ bool QelTurnPixels(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn) {
     // Destination rows in bands of one tile's height; a band is a piece.
     const int32_t rows = To.Height, cols = To.Width;
     const int32_t bands = (rows + TileSize - 1) / TileSize;
+    const size_t rowBytes = size_t(cols) * 3, padding = size_t(dstStride) - rowBytes;
     auto band = [&](int64_t b, int32_t) {
         const int32_t y0 = int32_t(b) * TileSize, y1 = std::min(rows, y0 + TileSize);
+        if (padding > 0)
+            for (int32_t y = y0; y < y1; ++y) std::memset(dst + y * dstStride + rowBytes, 0, padding);
         switch (Turn) {
         case TQelPixelTurn::FlipVertical:
             for (int32_t y = y0; y < y1; ++y)

@@ -79,6 +79,17 @@ public:
     void SetBounds(const TQelRect& Rect) { Reallocate(Rect, false); }
     void Release();
 
+    // Rows of which only a little is ever touched (a cache over a whole
+    // image) stay on ordinary pages; set before the rows are taken.
+    bool Sparse = false;
+
+    // Becomes a copy of Source: its format, bounds and pixels, the rows'
+    // padding zero. Rows holding as many bytes as the copy needs are written
+    // over rather than taken afresh (a turned image fits the rows of the
+    // one before), and the rows are copied in bands over the threads. False,
+    // with the buffer empty, for a source without rows or when the rows
+    // cannot be had.
+    bool AssignCopy(const TQelPixels& Source);
     // Copies the part of Source that overlaps this buffer to the same
     // coordinates.
     void CopyFrom(const TQelPixels& Source);
@@ -132,7 +143,8 @@ enum class TQelPixelTurn {
 
 // Writes the pixels of From, turned or flipped, into To, which has the
 // turned size. Both 24-bit with rows; false, with nothing written,
-// otherwise. Only pixel bytes are written, never a row's padding. Quarter
+// otherwise. Every byte of To's rows is written, the padding as zero, so To
+// may be memory of any content. Quarter
 // turns go tile by tile, so that the rows read and the rows written both
 // stay in the cache; the tiles are spread over the program's threads.
 bool QelTurnPixels(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn);

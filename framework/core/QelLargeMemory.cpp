@@ -1,5 +1,6 @@
 #include "QelLargeMemory.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -17,6 +18,9 @@ struct alignas(64) THeader {
 };
 static_assert(sizeof(THeader) == 64);
 
+// Whole huge pages, the header included.
+size_t MappedLength(size_t Bytes) { return (sizeof(THeader) + Bytes + HugePage - 1) / HugePage * HugePage; }
+
 void* FromHeap(size_t Bytes) {
     void* p = std::calloc(1, sizeof(THeader) + Bytes);
     if (p == nullptr) return nullptr;
@@ -30,8 +34,7 @@ void* FromHeap(size_t Bytes) {
 // can be a huge page: one extra huge page is reserved and the unaligned
 // ends are given back.
 void* Mapped(size_t Bytes) {
-    const size_t length = (sizeof(THeader) + Bytes + HugePage - 1) / HugePage * HugePage;
-    if (length < Bytes || length + HugePage < length) return nullptr;
+    const size_t length = MappedLength(Bytes);
     void* reserved = mmap(nullptr, length + HugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (reserved == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<uintptr_t>(reserved);
@@ -50,13 +53,34 @@ void* Mapped(size_t Bytes) {
     return header + 1;
 }
 
+// The last mapping freed, kept for an overwrite of the same size.
+std::atomic<THeader*> Spare{nullptr};
+
+void Unmap(THeader* Header) {
+    if (Header != nullptr) munmap(Header->Base, Header->Length);
+}
+
+bool Acceptable(size_t Bytes) { return Bytes > 0 && Bytes <= SIZE_MAX - sizeof(THeader) - 2 * HugePage; }
+
 }  // namespace
 
-void* QelAllocateLarge(size_t Bytes) noexcept {
-    if (Bytes == 0 || Bytes > SIZE_MAX - sizeof(THeader) - 2 * HugePage) return nullptr;
-    if (Bytes >= QelLargeMemoryThreshold)
-        if (void* p = Mapped(Bytes)) return p;
+void* QelAllocateLarge(size_t Bytes, bool Sparse) noexcept {
+    if (!Acceptable(Bytes)) return nullptr;
+    if (Bytes >= QelLargeMemoryThreshold) {
+        // Given back before more is taken: the spare never adds to a peak.
+        Unmap(Spare.exchange(nullptr));
+        if (!Sparse)
+            if (void* p = Mapped(Bytes)) return p;
+    }
     return FromHeap(Bytes);
+}
+
+void* QelAllocateLargeForOverwrite(size_t Bytes) noexcept {
+    if (!Acceptable(Bytes) || Bytes < QelLargeMemoryThreshold) return QelAllocateLarge(Bytes);
+    THeader* spare = Spare.exchange(nullptr);
+    if (spare != nullptr && spare->Length == MappedLength(Bytes)) return spare + 1;
+    Unmap(spare);
+    return QelAllocateLarge(Bytes);
 }
 
 void QelFreeLarge(void* Memory) noexcept {
@@ -65,5 +89,5 @@ void QelFreeLarge(void* Memory) noexcept {
     if (header->Base == nullptr)
         std::free(header);
     else
-        munmap(header->Base, header->Length);
+        Unmap(Spare.exchange(header));
 }

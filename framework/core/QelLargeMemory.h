@@ -14,9 +14,19 @@
 constexpr size_t QelLargeMemoryThreshold = size_t(4) << 20;
 
 // Bytes zero-filled bytes, or nullptr when they cannot be had (and for 0
-// bytes). Never throws. Free with QelFreeLarge, nothing else.
-void* QelAllocateLarge(size_t Bytes) noexcept;
-// Takes nullptr too.
+// bytes). Never throws. Free with QelFreeLarge, nothing else. Sparse memory,
+// of which only a little is ever touched (a cache over a whole image), stays
+// on ordinary pages: a huge page is zeroed whole at its first touch.
+void* QelAllocateLarge(size_t Bytes, bool Sparse = false) noexcept;
+// Bytes of unspecified content, for a caller that writes every one of them
+// before anything reads them (a turned image). A large buffer freed just
+// before, of the same mapped size, is handed out again as it is: a quarter
+// turn then writes into the rows the previous image left, instead of having
+// fresh ones zeroed first. Otherwise as QelAllocateLarge.
+void* QelAllocateLargeForOverwrite(size_t Bytes) noexcept;
+// Takes nullptr too. The last large buffer freed is kept for
+// QelAllocateLargeForOverwrite until the next large allocation of another
+// size, or of zeroed bytes, gives it back to the system first.
 void QelFreeLarge(void* Memory) noexcept;
 
 struct TQelLargeDeleter {

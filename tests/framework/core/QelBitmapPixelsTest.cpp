@@ -189,6 +189,42 @@ TEST(QelPixelBuffer, ViewsAndMovesShareTheLayout) {
     EXPECT_TRUE(PixelIs(b, 7, 7, 4, 5, 6));
 }
 
+// Rows of the byte count a copy needs (a turned image fits the rows of the
+// one before) are written over, and the padding the new shape leaves is zero
+// again, as in fresh rows.
+TEST(QelPixelBuffer, AssignCopyReusesRowsOfTheSameSizeWithZeroPadding) {
+    TQelPixelBuffer source, copy;
+    source.Allocate(QelFormatBGR24, TQelRect(0, 0, 5, 8));  // stride 16, 128 bytes
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 5; ++x) SetPixel(source, x, y, uint8_t(x), uint8_t(y), 7);
+    copy.Allocate(QelFormatBGR24, TQelRect(0, 0, 8, 4));  // stride 24, 96 bytes: other size
+    std::memset(copy.Bits, 0xEE, 96);
+    ASSERT_TRUE(copy.AssignCopy(source));
+    EXPECT_EQ(copy.GetBounds(), source.GetBounds());
+    EXPECT_EQ(copy.Stride, 16);
+    EXPECT_EQ(std::memcmp(copy.Bits, source.Bits, 128), 0);
+
+    // Same byte count, other shape: 8 rows of 16 become 4 rows of 32 (10 x 4).
+    TQelPixelBuffer turned;
+    turned.Allocate(QelFormatBGR24, TQelRect(2, 3, 12, 7));
+    for (int32_t y = 3; y < 7; ++y)
+        for (int32_t x = 2; x < 12; ++x) SetPixel(turned, x, y, 1, 2, 3);
+    const uint8_t* rows = copy.Bits;
+    std::memset(copy.Bits, 0xEE, 128);
+    ASSERT_TRUE(copy.AssignCopy(turned));
+    EXPECT_EQ(copy.Bits, rows);
+    EXPECT_EQ(copy.GetBounds(), TQelRect(2, 3, 12, 7));
+    EXPECT_EQ(copy.Stride, 32);
+    for (int32_t y = 0; y < 4; ++y) {
+        EXPECT_EQ(std::memcmp(copy.Bits + y * 32, turned.Bits + y * 32, 30), 0);
+        EXPECT_EQ(copy.Bits[y * 32 + 30] | copy.Bits[y * 32 + 31], 0) << y;
+    }
+
+    TQelPixelBuffer empty;
+    EXPECT_FALSE(copy.AssignCopy(empty));
+    EXPECT_EQ(copy.Bits, nullptr);
+}
+
 TEST(QelPixelMask, InitExtendAndAddresses) {
     TQelPixelMask m;
     m.Init(2, 3, -4, 5);

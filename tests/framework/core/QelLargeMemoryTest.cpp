@@ -32,3 +32,27 @@ TEST(QelLargeMemory, RefusesWhatCannotBeHadWithoutThrowing) {
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows[(size_t(2) << 20) - 1], 0.0f);
 }
+
+// The buffer freed last comes back for an overwrite of its size, never for
+// zeroed bytes: those are zero even right after a buffer was dirtied.
+TEST(QelLargeMemory, AnOverwriteTakesTheLastFreedBufferZeroedBytesNever) {
+    const size_t bytes = size_t(6) << 20;
+    auto* first = static_cast<uint8_t*>(QelAllocateLarge(bytes));
+    ASSERT_NE(first, nullptr);
+    std::memset(first, 0x5A, bytes);
+    QelFreeLarge(first);
+    auto* again = static_cast<uint8_t*>(QelAllocateLargeForOverwrite(bytes));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again, first);
+    std::memset(again, 0x5A, bytes);
+    QelFreeLarge(again);
+    auto* zeroed = static_cast<uint8_t*>(QelAllocateLarge(bytes));
+    ASSERT_NE(zeroed, nullptr);
+    EXPECT_EQ(zeroed[0] | zeroed[bytes / 2] | zeroed[bytes - 1], 0);
+    // Another size gets fresh memory, whatever was freed.
+    QelFreeLarge(zeroed);
+    auto* other = static_cast<uint8_t*>(QelAllocateLargeForOverwrite(bytes * 2));
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other[0] | other[bytes * 2 - 1], 0);
+    QelFreeLarge(other);
+}
