@@ -3,10 +3,13 @@
 # scratch copy of its seed corpus (tests/fuzz/corpus/<name>), so the tree
 # stays as it is. Any finding fails the run; the crashing input is kept in
 # build-fuzz/findings/ to become a regression case in the corpus.
-# FUZZ_SECONDS sets the time per target (default 20).
+# FUZZ_SECONDS sets the time per target (default 20). An input that takes
+# longer than FUZZ_TIMEOUT seconds (default 3) is a finding too: a slow
+# reader of outside bytes freezes whoever waits for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
+timeout=${FUZZ_TIMEOUT:-3}
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is not installed; run scripts/install-deps.sh" >&2
   exit 1
@@ -18,18 +21,22 @@ cmake --build build-fuzz -j"$(nproc)" --target fuzz_all
 declare -A corpus=(
   [SettingsFileFuzz]=settings [LanguageFileFuzz]=language [TutorialScriptFuzz]=script
   [ExchangeFileFuzz]=exchange [ImageDecoderFuzz]=image [MetadataFuzz]=metadata
-  [JpegSessionFuzz]=jpegsession)
+  [JpegSessionFuzz]=jpegsession [TwainDibFuzz]=twaindib [TwainContainerFuzz]=twaincontainer
+  [IniFileFuzz]=ini)
 findings="$PWD/build-fuzz/findings"
 mkdir -p "$findings"
 failed=0
+# FUZZ_TARGETS, when set, names the targets to run (blank-separated).
+targets=${FUZZ_TARGETS:-}
 for target in SettingsFileFuzz LanguageFileFuzz TutorialScriptFuzz ExchangeFileFuzz ImageDecoderFuzz \
-              MetadataFuzz JpegSessionFuzz; do
+              MetadataFuzz JpegSessionFuzz TwainDibFuzz TwainContainerFuzz IniFileFuzz; do
+  if [ -n "$targets" ] && [[ " $targets " != *" $target "* ]]; then continue; fi
   scratch=$(mktemp -d)
   cp tests/fuzz/corpus/"${corpus[$target]}"/* "$scratch"/
   echo "fuzz: $target for ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
        LSAN_OPTIONS=suppressions="$PWD/tests/support/lsan.supp" \
-       build-fuzz/bin/"$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -max_len=65536 \
+       build-fuzz/bin/"$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=3072 -max_len=65536 \
          -print_final_stats=1 -artifact_prefix="$findings/$target-" "$scratch" >"$scratch.log" 2>&1; then
     tail -n 60 "$scratch.log"
     echo "fuzz: $target found a fault; the input is in $findings" >&2

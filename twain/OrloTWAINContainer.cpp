@@ -187,12 +187,13 @@ void TTwnContainer::SetCurrentValue(const TwnValue& v) {
             const double hi = TwnValueToDouble(ToValue(FRange[1]));
             const double step = TwnValueToDouble(ToValue(FRange[2]));
             double x = TwnValueToDouble(v);
+            if (std::isnan(x)) break;  // no value: the current one stays
             x = std::clamp(x, std::min(lo, hi), std::max(lo, hi));
             if (step != 0) {
                 x = std::nearbyint((x - lo) / step) * step + lo;
                 if (x > hi) x = hi;
             }
-            FRange[4] = FItemType == TWTY_FIX32 ? FromValue(x) : FromValue(int64_t(std::nearbyint(x)));
+            FRange[4] = FromValue(x);
             break;
         }
         default: break;

@@ -1,5 +1,6 @@
 #include "OrloTWAINContainer.h"
 
+#include <cmath>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -124,6 +125,15 @@ TEST(TwnContainer, DoublesBeyondSixtyFourBitsAreHeldAtTheLimit) {
     c.SetCap(CAP_XFERCOUNT);
     c.SetCurrentValue(1e30);
     EXPECT_EQ(TwnValueToInt(c.CurrentValue()), -1);  // INT64_MAX cut to 16 bits
+    // A range clamps far values and keeps its current value for NaN.
+    TW_HANDLE h = Block({TWTY_INT32, 0, 0, 0, 0, 0, 100, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0});
+    TTwnContainer r;
+    ASSERT_TRUE(r.ReadFromSource(CAP_XFERCOUNT, TWON_RANGE, h));
+    TwnGlobal::free(h);
+    r.SetCurrentValue(std::nan(""));
+    EXPECT_EQ(TwnValueToInt(r.CurrentValue()), 30);
+    r.SetCurrentValue(-1e300);
+    EXPECT_EQ(TwnValueToInt(r.CurrentValue()), 0);
 }
 
 TEST(TwnContainer, TypesFollowTheCapabilityAndClearKeepsTheType) {
