@@ -12,7 +12,7 @@
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "ScriptedMessageBoxes.h"
-#include "../twain/SaneTestSupport.h"
+#include "../sanedsm/SaneTestSupport.h"
 #include "../twain/TwainTestSupport.h"
 
 namespace {

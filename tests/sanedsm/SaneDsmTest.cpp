@@ -11,7 +11,7 @@
 
 #include "OrloTWAIN.h"
 #include "SaneTestSupport.h"
-#include "TwainTestSupport.h"
+#include "../twain/TwainTestSupport.h"
 
 #ifdef SANE_TWAINDSM_DIR
 
