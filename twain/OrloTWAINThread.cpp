@@ -560,52 +560,66 @@ constexpr uint64_t MaxStripBuffer = uint64_t(256) << 20;
 
 }  // namespace
 
-void TOrloTWAINThread::MemoryTransfer(const Settings& s) {
+// A memory transfer's image as the source describes it, and the DIB header
+// with its colour table built for it.
+struct TOrloTWAINThread::TMemoryImage {
     TW_IMAGEINFO ii{};
-    if (CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &ii) != TWRC_SUCCESS) {
-        EndFailedTransfer(true);
-        ImageReadyNothing();
-        return;
-    }
-    const int64_t width = ii.ImageWidth, height = ii.ImageLength;
-    const int bpp = ii.BitsPerPixel;
-    const uint64_t stride = TwnDibStride(width, bpp);
-    const uint64_t imageSize = stride * uint64_t(height > 0 ? height : 0);
-    const bool depthOk = bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+    int64_t width = 0, height = 0;
+    int bpp = 0;
+    uint64_t stride = 0, imageSize = 0;
     TW_SETUPMEMXFER sm{};
-    // An unknown length, an empty image or a depth we cannot lay out is
-    // refused before any memory is sized from it.
-    if (!depthOk || width <= 0 || height <= 0 || imageSize == 0 || imageSize > TwnMaxImageBytes ||
-        CallDSM(FAppIdentity, FSourceIdentity, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &sm) != TWRC_SUCCESS) {
-        EndFailedTransfer(true);
-        ImageReadyNothing();
-        return;
-    }
-    const uint32_t colours = bpp <= 8 ? (1u << bpp) : 0;
-    const size_t infoSize = sizeof(TwnBitmapInfoHeader) + 4 * colours;
-    std::vector<uint8_t> info(infoSize, 0);
+    uint32_t colours = 0;
+    std::vector<uint8_t> info;  // BITMAPINFOHEADER and colour table
+    uint32_t preferred = 0;     // the strip buffer's length
+
+    size_t InfoSize() const { return info.size(); }
+    const TwnBitmapInfoHeader* Header() const { return reinterpret_cast<const TwnBitmapInfoHeader*>(info.data()); }
+};
+
+// The image information and the source's buffer sizes. An unknown length,
+// an empty image or a depth we cannot lay out is refused before any memory
+// is sized from it.
+bool TOrloTWAINThread::MemoryImageInfo(TMemoryImage& m) {
+    if (CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &m.ii) != TWRC_SUCCESS) return false;
+    m.width = m.ii.ImageWidth;
+    m.height = m.ii.ImageLength;
+    m.bpp = m.ii.BitsPerPixel;
+    m.stride = TwnDibStride(m.width, m.bpp);
+    m.imageSize = m.stride * uint64_t(m.height > 0 ? m.height : 0);
+    const int bpp = m.bpp;
+    const bool depthOk = bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+    if (!depthOk || m.width <= 0 || m.height <= 0 || m.imageSize == 0 || m.imageSize > TwnMaxImageBytes) return false;
+    if (CallDSM(FAppIdentity, FSourceIdentity, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &m.sm) != TWRC_SUCCESS)
+        return false;
+    m.colours = bpp <= 8 ? (1u << bpp) : 0;
+    return true;
+}
+
+// The DIB header and its colour table by pixel type.
+void TOrloTWAINThread::MemoryPalette(TMemoryImage& m) {
+    m.info.assign(sizeof(TwnBitmapInfoHeader) + 4 * m.colours, 0);
     TwnBitmapInfoHeader bi{};
     bi.biSize = sizeof bi;
-    bi.biWidth = int32_t(width);
-    bi.biHeight = int32_t(height);
+    bi.biWidth = int32_t(m.width);
+    bi.biHeight = int32_t(m.height);
     bi.biPlanes = 1;
-    bi.biBitCount = uint16_t(bpp);
+    bi.biBitCount = uint16_t(m.bpp);
     bi.biCompression = TwnBiRgb;
-    bi.biSizeImage = uint32_t(imageSize);
+    bi.biSizeImage = uint32_t(m.imageSize);
     const int units = UnitsReader ? UnitsReader() : -1;
-    bi.biXPelsPerMeter = PelsPerMeter(ii.XResolution, units);
-    bi.biYPelsPerMeter = PelsPerMeter(ii.YResolution, units);
+    bi.biXPelsPerMeter = PelsPerMeter(m.ii.XResolution, units);
+    bi.biYPelsPerMeter = PelsPerMeter(m.ii.YResolution, units);
     const bool vanilla = (PixelFlavorReader ? PixelFlavorReader() : -1) == TWPF_VANILLA;
-    uint8_t* table = info.data() + sizeof bi;
-    switch (ii.PixelType) {
+    uint8_t* table = m.info.data() + sizeof bi;
+    switch (m.ii.PixelType) {
         case TWPT_BW:
             bi.biClrUsed = 2;
             bi.biClrImportant = 0;
-            GreyRamp(table, colours, 2, vanilla);
+            GreyRamp(table, m.colours, 2, vanilla);
             break;
         case TWPT_GRAY:
-            bi.biClrUsed = colours;
-            GreyRamp(table, colours, colours, vanilla);
+            bi.biClrUsed = m.colours;
+            GreyRamp(table, m.colours, m.colours, vanilla);
             break;
         case TWPT_PALETTE: {
             TW_PALETTE8 pal{};
@@ -616,201 +630,241 @@ void TOrloTWAINThread::MemoryTransfer(const Settings& s) {
                     if (pal.Colors[i].Index != pal.Colors[0].Index) sameIndex = false;
                 for (uint32_t i = 0; i < n; ++i) {
                     const uint32_t at = sameIndex ? i : pal.Colors[i].Index;
-                    if (at >= colours) continue;
+                    if (at >= m.colours) continue;
                     table[4 * at] = pal.Colors[i].Channel3;
                     table[4 * at + 1] = pal.Colors[i].Channel2;
                     table[4 * at + 2] = pal.Colors[i].Channel1;
                 }
             } else {
-                GreyRamp(table, colours, colours, vanilla);
+                GreyRamp(table, m.colours, m.colours, vanilla);
             }
             break;
         }
         default: break;
     }
-    std::memcpy(info.data(), &bi, sizeof bi);
-    const auto* infoHeader = reinterpret_cast<const TwnBitmapInfoHeader*>(info.data());
+    std::memcpy(m.info.data(), &bi, sizeof bi);
+}
 
-    int64_t bufSize = sm.Preferred;
+// The strip buffer's length: the source's preference, as the handler
+// changes it, within the source's bounds; false when none is usable.
+bool TOrloTWAINThread::MemoryBufferSize(TMemoryImage& m) {
+    int64_t bufSize = m.sm.Preferred;
     RaiseOnMain([&] {
         if (OnMemXferSize) {
             int b = int(std::min<int64_t>(bufSize, INT32_MAX));
-            OnMemXferSize(this, int(sm.MinBufSize), int(sm.MaxBufSize), b, infoHeader);
+            OnMemXferSize(this, int(m.sm.MinBufSize), int(m.sm.MaxBufSize), b, m.Header());
             bufSize = b;
         }
     });
-    if (sm.MinBufSize != 0 && sm.MaxBufSize != 0) {
-        if (bufSize < int64_t(sm.MinBufSize)) bufSize = sm.MinBufSize;
-        if (sm.MaxBufSize != 0xffffffffu && bufSize > int64_t(sm.MaxBufSize)) bufSize = sm.MaxBufSize;
+    if (m.sm.MinBufSize != 0 && m.sm.MaxBufSize != 0) {
+        if (bufSize < int64_t(m.sm.MinBufSize)) bufSize = m.sm.MinBufSize;
+        if (m.sm.MaxBufSize != 0xffffffffu && bufSize > int64_t(m.sm.MaxBufSize)) bufSize = m.sm.MaxBufSize;
     }
-    if (bufSize <= 0 || uint64_t(bufSize) > std::max<uint64_t>(MaxStripBuffer, imageSize)) {
+    if (bufSize <= 0 || uint64_t(bufSize) > std::max<uint64_t>(MaxStripBuffer, m.imageSize)) return false;
+    m.preferred = uint32_t(bufSize);
+    return true;
+}
+
+// Strips into the buffers the handler of OnMemXferBuffer supplies.
+uint16_t TOrloTWAINThread::MemoryStripsToCaller(const Settings& s, const TMemoryImage& m) {
+    uint16_t rc = TWRC_SUCCESS;
+    const TwnBitmapInfoHeader* infoHeader = m.Header();
+    void* pData = nullptr;
+    RaiseOnMain([&] {
+        if (OnMemXferBuffer) OnMemXferBuffer(this, infoHeader, 0, 0, 0, pData);
+    });
+    while (rc == TWRC_SUCCESS) {
+        if (!pData) {
+            rc = TWRC_CANCEL;
+            break;
+        }
+        TW_IMAGEMEMXFER mx{};
+        mx.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        mx.Memory.Length = m.preferred;
+        mx.Memory.TheMem = pData;
+        rc = CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &mx);
+        if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) break;
+        const uint64_t written = mx.BytesWritten;
+        if (written > m.preferred || (rc == TWRC_SUCCESS && written == 0) ||
+            uint64_t(mx.Rows) * mx.BytesPerRow > m.preferred) {
+            rc = TWRC_FAILURE;
+            break;
+        }
+        if (written > 0) {
+            if (s.SwapMemRGB && m.ii.PixelType == TWPT_RGB) {
+                auto* p = static_cast<uint8_t*>(pData);
+                for (uint32_t r = 0; r < mx.Rows; ++r) {
+                    uint8_t* row = p + uint64_t(r) * mx.BytesPerRow;
+                    for (uint32_t x = 0; x + 3 <= mx.BytesPerRow; x += 3) std::swap(row[x], row[x + 2]);
+                }
+            }
+            RaiseOnMain([&] {
+                if (OnMemXferBuffer)
+                    OnMemXferBuffer(this, infoHeader, int(mx.BytesPerRow), int(mx.Rows), int(written), pData);
+            });
+        }
+    }
+    void* none = nullptr;
+    RaiseOnMain([&] {
+        if (OnMemXferBuffer) OnMemXferBuffer(this, infoHeader, 0, 0, 0, none);
+    });
+    return rc;
+}
+
+// The strip loop into image memory of imageSize bytes at bits, which has
+// room for one more whole strip behind it, so the source may fill the
+// buffer length it was promised even on the last strip; what it reports is
+// checked against the image.
+uint16_t TOrloTWAINThread::MemoryStripsToImage(const TMemoryImage& m, uint8_t* bits) {
+    const uint64_t stride = m.stride, imageSize = m.imageSize;
+    const uint32_t preferred = m.preferred;
+    uint16_t rc = TWRC_SUCCESS;
+    uint64_t offset = 0;
+    do {
+        if (offset >= imageSize) {
+            rc = TWRC_FAILURE;  // the image is full, yet the source goes on
+            break;
+        }
+        TW_IMAGEMEMXFER mx{};
+        mx.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        mx.Memory.Length = preferred;
+        mx.Memory.TheMem = bits + offset;
+        rc = CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &mx);
+        if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) break;
+        const uint64_t written = mx.BytesWritten, rows = mx.Rows, bpr = mx.BytesPerRow;
+        const uint64_t left = imageSize - offset;
+        uint64_t advance;
+        if (written > preferred) {
+            rc = TWRC_FAILURE;
+            break;
+        }
+        if (bpr == stride) {
+            if (written > left) {
+                rc = TWRC_FAILURE;
+                break;
+            }
+            advance = written;
+        } else {
+            if (bpr == 0 || rows > left / stride || rows * bpr > preferred) {
+                rc = TWRC_FAILURE;
+                break;
+            }
+            // Rows move to the DIB's spacing; the order keeps every row
+            // that is still to move intact.
+            uint8_t* strip = bits + offset;
+            const size_t n = size_t(std::min(bpr, stride));
+            if (bpr > stride) {
+                for (uint64_t r = 1; r < rows; ++r) std::memmove(strip + r * stride, strip + r * bpr, n);
+            } else {
+                for (uint64_t r = rows; r-- > 1;) {
+                    std::memmove(strip + r * stride, strip + r * bpr, n);
+                    std::memset(strip + r * stride + n, 0, size_t(stride - n));
+                }
+                if (rows > 0) std::memset(strip + n, 0, size_t(stride - n));
+            }
+            advance = stride * rows;
+        }
+        if (rc == TWRC_SUCCESS && advance == 0) {
+            rc = TWRC_FAILURE;  // no progress: the source would keep us here forever
+            break;
+        }
+        offset += advance;
+    } while (rc == TWRC_SUCCESS);
+    return rc;
+}
+
+// A whole image in memory: bottom-up, B, G, R when asked, without the slack.
+void TOrloTWAINThread::FinishMemoryImage(const Settings& s, const TMemoryImage& m, uint8_t* bits) {
+    const uint64_t stride = m.stride;
+    const int64_t width = m.width, height = m.height;
+    if (s.SwapMemRGB) {
+        std::vector<uint8_t> tmp(stride);
+        for (int64_t y = 0; y < height / 2; ++y) {
+            uint8_t* a = bits + uint64_t(y) * stride;
+            uint8_t* b = bits + uint64_t(height - 1 - y) * stride;
+            std::memcpy(tmp.data(), a, stride);
+            std::memcpy(a, b, stride);
+            std::memcpy(b, tmp.data(), stride);
+        }
+        if (m.ii.PixelType == TWPT_RGB && m.bpp == 24) {
+            for (int64_t y = 0; y < height; ++y) {
+                uint8_t* row = bits + uint64_t(y) * stride;
+                for (int64_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+            }
+        }
+    }
+    std::memset(bits + m.imageSize, 0, m.preferred);
+}
+
+void TOrloTWAINThread::MemoryTransfer(const Settings& s) {
+    TMemoryImage m;
+    if (!MemoryImageInfo(m)) {
         EndFailedTransfer(true);
         ImageReadyNothing();
         return;
     }
-    const uint32_t preferred = uint32_t(bufSize);
+    MemoryPalette(m);
+    if (!MemoryBufferSize(m)) {
+        EndFailedTransfer(true);
+        ImageReadyNothing();
+        return;
+    }
 
-    uint16_t rc = TWRC_SUCCESS;
     if (s.DIBHandleType == THDT_MEMPTR) {
-        void* pData = nullptr;
-        RaiseOnMain([&] {
-            if (OnMemXferBuffer) OnMemXferBuffer(this, infoHeader, 0, 0, 0, pData);
-        });
-        while (rc == TWRC_SUCCESS) {
-            if (!pData) {
-                rc = TWRC_CANCEL;
-                break;
-            }
-            TW_IMAGEMEMXFER mx{};
-            mx.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-            mx.Memory.Length = preferred;
-            mx.Memory.TheMem = pData;
-            rc = CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &mx);
-            if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) break;
-            const uint64_t written = mx.BytesWritten;
-            if (written > preferred || (rc == TWRC_SUCCESS && written == 0) ||
-                uint64_t(mx.Rows) * mx.BytesPerRow > preferred) {
-                rc = TWRC_FAILURE;
-                break;
-            }
-            if (written > 0) {
-                if (s.SwapMemRGB && ii.PixelType == TWPT_RGB) {
-                    auto* p = static_cast<uint8_t*>(pData);
-                    for (uint32_t r = 0; r < mx.Rows; ++r) {
-                        uint8_t* row = p + uint64_t(r) * mx.BytesPerRow;
-                        for (uint32_t x = 0; x + 3 <= mx.BytesPerRow; x += 3) std::swap(row[x], row[x + 2]);
-                    }
-                }
-                RaiseOnMain([&] {
-                    if (OnMemXferBuffer)
-                        OnMemXferBuffer(this, infoHeader, int(mx.BytesPerRow), int(mx.Rows), int(written), pData);
-                });
-            }
-        }
-        void* none = nullptr;
-        RaiseOnMain([&] {
-            if (OnMemXferBuffer) OnMemXferBuffer(this, infoHeader, 0, 0, 0, none);
-        });
-    } else {
-        // The image memory has room for one more whole strip behind it, so
-        // the source may fill the buffer length it was promised even on the
-        // last strip; what it reports is checked against the image.
-        std::unique_ptr<TwnDibSection> dib;
-        TW_HANDLE block = nullptr;
-        uint8_t* bits = nullptr;
-        if (s.DIBHandleType == THDT_DIBRAW) {
-            block = TwnGlobal::alloc(infoSize + imageSize + preferred);
-            if (block) bits = static_cast<uint8_t*>(TwnGlobal::lock(block)) + infoSize;
-        } else {
-            dib = std::make_unique<TwnDibSection>();
-            dib->info = info;
-            try {
-                dib->bits.assign(size_t(imageSize + preferred), 0);
-                bits = dib->bits.data();
-            } catch (const std::bad_alloc&) {
-                bits = nullptr;
-            }
-        }
-        if (!bits) {
-            if (block) TwnGlobal::free(block);
-            EndFailedTransfer(true);
-            ImageReadyNothing();
-            return;
-        }
-        uint64_t offset = 0;
-        do {
-            if (offset >= imageSize) {
-                rc = TWRC_FAILURE;  // the image is full, yet the source goes on
-                break;
-            }
-            TW_IMAGEMEMXFER mx{};
-            mx.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-            mx.Memory.Length = preferred;
-            mx.Memory.TheMem = bits + offset;
-            rc = CallDSM(FAppIdentity, FSourceIdentity, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &mx);
-            if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) break;
-            const uint64_t written = mx.BytesWritten, rows = mx.Rows, bpr = mx.BytesPerRow;
-            const uint64_t left = imageSize - offset;
-            uint64_t advance;
-            if (written > preferred) {
-                rc = TWRC_FAILURE;
-                break;
-            }
-            if (bpr == stride) {
-                if (written > left) {
-                    rc = TWRC_FAILURE;
-                    break;
-                }
-                advance = written;
-            } else {
-                if (bpr == 0 || rows > left / stride || rows * bpr > preferred) {
-                    rc = TWRC_FAILURE;
-                    break;
-                }
-                // Rows move to the DIB's spacing; the order keeps every row
-                // that is still to move intact.
-                uint8_t* strip = bits + offset;
-                const size_t n = size_t(std::min(bpr, stride));
-                if (bpr > stride) {
-                    for (uint64_t r = 1; r < rows; ++r) std::memmove(strip + r * stride, strip + r * bpr, n);
-                } else {
-                    for (uint64_t r = rows; r-- > 1;) {
-                        std::memmove(strip + r * stride, strip + r * bpr, n);
-                        std::memset(strip + r * stride + n, 0, size_t(stride - n));
-                    }
-                    if (rows > 0) std::memset(strip + n, 0, size_t(stride - n));
-                }
-                advance = stride * rows;
-            }
-            if (rc == TWRC_SUCCESS && advance == 0) {
-                rc = TWRC_FAILURE;  // no progress: the source would keep us here forever
-                break;
-            }
-            offset += advance;
-        } while (rc == TWRC_SUCCESS);
-
-        if (rc == TWRC_XFERDONE) {
+        const uint16_t rc = MemoryStripsToCaller(s, m);
+        if (rc == TWRC_XFERDONE) {  // memory handed out strip by strip
             PendingXfers(MSG_ENDXFER);
             if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
-            if (s.SwapMemRGB) {
-                std::vector<uint8_t> tmp(stride);
-                for (int64_t y = 0; y < height / 2; ++y) {
-                    uint8_t* a = bits + uint64_t(y) * stride;
-                    uint8_t* b = bits + uint64_t(height - 1 - y) * stride;
-                    std::memcpy(tmp.data(), a, stride);
-                    std::memcpy(a, b, stride);
-                    std::memcpy(b, tmp.data(), stride);
-                }
-                if (ii.PixelType == TWPT_RGB && bpp == 24) {
-                    for (int64_t y = 0; y < height; ++y) {
-                        uint8_t* row = bits + uint64_t(y) * stride;
-                        for (int64_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
-                    }
-                }
-            }
-            // Only the image: the slack goes.
-            std::memset(bits + imageSize, 0, preferred);
-            if (block) {
-                std::memcpy(bits - infoSize, info.data(), infoSize);
-                TwnGlobal::unlock(block);
-                ImageReady(nullptr, nullptr, block, QString());
-            } else {
-                dib->bits.resize(size_t(imageSize));
-                TwnDibSection* d = dib.release();
-                if (s.DIBHandleType == THDT_DIBSEC) ImageReady(d->Bits(), d->Info(), d, QString());
-                else ImageReady(nullptr, nullptr, d, QString());
-            }
             return;
         }
+        EndUndelivered(rc);
+        return;
+    }
+
+    // Image memory by handle type: a block with the header in front, or a
+    // DIB section.
+    std::unique_ptr<TwnDibSection> dib;
+    TW_HANDLE block = nullptr;
+    uint8_t* bits = nullptr;
+    if (s.DIBHandleType == THDT_DIBRAW) {
+        block = TwnGlobal::alloc(m.InfoSize() + m.imageSize + m.preferred);
+        if (block) bits = static_cast<uint8_t*>(TwnGlobal::lock(block)) + m.InfoSize();
+    } else {
+        dib = std::make_unique<TwnDibSection>();
+        dib->info = m.info;
+        try {
+            dib->bits.assign(size_t(m.imageSize + m.preferred), 0);
+            bits = dib->bits.data();
+        } catch (const std::bad_alloc&) {
+            bits = nullptr;
+        }
+    }
+    if (!bits) {
+        if (block) TwnGlobal::free(block);
+        EndFailedTransfer(true);
+        ImageReadyNothing();
+        return;
+    }
+    const uint16_t rc = MemoryStripsToImage(m, bits);
+    if (rc != TWRC_XFERDONE) {
         if (block) {
             TwnGlobal::unlock(block);
             TwnGlobal::free(block);
         }
-    }
-    if (rc == TWRC_XFERDONE) {  // memory handed out strip by strip
-        PendingXfers(MSG_ENDXFER);
-        if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
+        EndUndelivered(rc);
         return;
     }
-    EndUndelivered(rc);
+    PendingXfers(MSG_ENDXFER);
+    if (FPending == 0 && FAfterXferMode.load() == 1) CloseAll();
+    FinishMemoryImage(s, m, bits);
+    if (block) {
+        std::memcpy(bits - m.InfoSize(), m.info.data(), m.InfoSize());
+        TwnGlobal::unlock(block);
+        ImageReady(nullptr, nullptr, block, QString());
+    } else {
+        dib->bits.resize(size_t(m.imageSize));
+        TwnDibSection* d = dib.release();
+        if (s.DIBHandleType == THDT_DIBSEC) ImageReady(d->Bits(), d->Info(), d, QString());
+        else ImageReady(nullptr, nullptr, d, QString());
+    }
 }

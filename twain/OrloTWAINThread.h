@@ -134,6 +134,14 @@ private:
     void NativeTransfer(const Settings& s);
     void FileTransfer(const Settings& s);
     void MemoryTransfer(const Settings& s);
+    // The steps of a memory transfer.
+    struct TMemoryImage;
+    bool MemoryImageInfo(TMemoryImage& m);
+    void MemoryPalette(TMemoryImage& m);
+    bool MemoryBufferSize(TMemoryImage& m);
+    uint16_t MemoryStripsToCaller(const Settings& s, const TMemoryImage& m);
+    uint16_t MemoryStripsToImage(const TMemoryImage& m, uint8_t* bits);
+    void FinishMemoryImage(const Settings& s, const TMemoryImage& m, uint8_t* bits);
     uint16_t PendingXfers(uint16_t msg);
     void FinishTransfer();
     void ImageReady(void* pBmp, const TwnBitmapInfoHeader* info, void* hImage, const QString& path);
