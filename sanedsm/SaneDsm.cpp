@@ -172,6 +172,12 @@ private:
     void FillIdentity(const TSaneDeviceInfo& d, uint32_t index, TW_IDENTITY* id);
     uint16_t UserInterface(uint16_t MSG, TW_USERINTERFACE* ui);
     uint16_t Capability(uint16_t MSG, TW_CAPABILITY* cap);
+    struct TCapAnswer;
+    struct TCapRow;
+    static const std::vector<TCapRow>& CapTable();
+    static uint16_t GetResolution(TSaneDsm& dsm, TSaneDevice& d, const TCapRow& row, TCapAnswer& out);
+    static bool SetResolution(TSaneDsm& dsm, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>& raw);
+    std::vector<uint16_t> Supported(TSaneDevice& d);
     uint16_t Pending(uint16_t MSG, TW_PENDINGXFERS* px);
     uint16_t ImageInfo(TW_IMAGEINFO* ii);
     uint16_t MemoryStrip(TW_IMAGEMEMXFER* mx);
@@ -384,16 +390,190 @@ uint16_t TSaneDsm::UserInterface(uint16_t MSG, TW_USERINTERFACE* ui) {
     return Fail(TWCC_BADPROTOCOL);
 }
 
+// One row per capability the manager answers: its item type, what a GET
+// answers and what a SET accepts.
+struct TSaneDsm::TCapAnswer {
+    uint16_t ConType = TWON_ONEVALUE;
+    std::vector<uint8_t> Block;
+};
+
+struct TSaneDsm::TCapRow {
+    uint16_t Cap;
+    uint16_t Type;
+    bool FeederOnly;  // offered only by a device with a feeder
+    // The container a GET answers, or a condition code.
+    uint16_t (*Get)(TSaneDsm& dsm, TSaneDevice& d, const TCapRow& row, TCapAnswer& out);
+    // Whether a SET of the value (the item's raw bytes beside it) was taken;
+    // null: nothing is taken.
+    bool (*Set)(TSaneDsm& dsm, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>& raw);
+};
+
+const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
+    using Answer = TCapAnswer;
+    static const auto oneValue = [](const TCapRow& row, uint32_t v, Answer& out) {
+        out.ConType = TWON_ONEVALUE;
+        out.Block = OneValue(row.Type, v);
+        return TWCC_SUCCESS;
+    };
+    static const auto enumeration = [](const TCapRow& row, const std::vector<uint32_t>& items, uint32_t current, Answer& out) {
+        out.ConType = TWON_ENUMERATION;
+        out.Block = Enumeration(row.Type, items, current);
+        return TWCC_SUCCESS;
+    };
+    static const auto uint16Array = [](const std::vector<uint16_t>& caps, Answer& out) {
+        out.ConType = TWON_ARRAY;
+        out.Block.clear();
+        Put(out.Block, TWTY_UINT16, 2);
+        Put(out.Block, uint32_t(caps.size()), 4);
+        for (uint16_t c : caps) Put(out.Block, c, 2);
+        return TWCC_SUCCESS;
+    };
+    static const std::vector<TCapRow> table{
+        {CAP_SUPPORTEDCAPS, TWTY_UINT16, false,
+         [](TSaneDsm& dsm, TSaneDevice& d, const TCapRow&, Answer& out) { return uint16Array(dsm.Supported(d), out); },
+         nullptr},
+        // None: nothing is negotiated while enabled.
+        {CAP_EXTENDEDCAPS, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow&, Answer& out) { return uint16Array({}, out); }, nullptr},
+        // The items are in value order, so the mechanism is its own index.
+        {ICAP_XFERMECH, TWTY_UINT16, false,
+         [](TSaneDsm& dsm, TSaneDevice&, const TCapRow& row, Answer& out) {
+             return enumeration(row, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY, TWSX_FILE2}, dsm.FXferMech, out);
+         },
+         [](TSaneDsm& dsm, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) {
+             if (v > TWSX_FILE2) return false;
+             dsm.FXferMech = uint16_t(v);
+             return true;
+         }},
+        {ICAP_IMAGEFILEFORMAT, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return enumeration(row, {TWFF_BMP}, 0, out); },
+         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWFF_BMP; }},
+        {ICAP_UNITS, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return enumeration(row, {TWUN_INCHES}, 0, out); },
+         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWUN_INCHES; }},
+        {ICAP_PIXELTYPE, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+             std::vector<uint32_t> types;
+             const uint16_t current = PixelTypeOfMode(d.Mode());
+             uint32_t at = 0;
+             for (const std::string& m : d.Modes()) {
+                 const uint16_t t = PixelTypeOfMode(m);
+                 if (t == 0xffff || std::find(types.begin(), types.end(), t) != types.end()) continue;
+                 if (t == current) at = uint32_t(types.size());
+                 types.push_back(t);
+             }
+             if (types.empty()) types.push_back(current == 0xffff ? TWPT_RGB : current);
+             return enumeration(row, types, at, out);
+         },
+         [](TSaneDsm&, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) {
+             for (const std::string& m : d.Modes())
+                 if (PixelTypeOfMode(m) == v) return d.SetMode(m);
+             return false;
+         }},
+        {ICAP_BITDEPTH, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+             std::vector<uint32_t> depths;
+             uint32_t at = 0;
+             const int current = d.Depth();
+             for (int v : d.Depths()) {
+                 if (v == current) at = uint32_t(depths.size());
+                 depths.push_back(uint32_t(v));
+             }
+             if (depths.empty()) depths.push_back(8);
+             return enumeration(row, depths, at, out);
+         },
+         [](TSaneDsm&, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) { return d.SetDepth(int(v)); }},
+        {ICAP_XRESOLUTION, TWTY_FIX32, false, &TSaneDsm::GetResolution, &TSaneDsm::SetResolution},
+        {ICAP_YRESOLUTION, TWTY_FIX32, false, &TSaneDsm::GetResolution, &TSaneDsm::SetResolution},
+        {ICAP_FRAMES, TWTY_FRAME, false,
+         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+             double l = 0, t = 0, r = 0, b = 0;
+             if (!d.Area(l, t, r, b)) return TWCC_CAPUNSUPPORTED;
+             out.ConType = TWON_ONEVALUE;
+             out.Block.clear();
+             Put(out.Block, row.Type, 2);
+             for (double v : {l, t, r, b}) Put(out.Block, FixBits(v / 25.4), 4);
+             return TWCC_SUCCESS;
+         },
+         [](TSaneDsm&, TSaneDevice& d, uint32_t, const std::vector<uint8_t>& raw) {
+             if (raw.size() < sizeof(TW_FRAME)) return false;
+             uint32_t f[4];
+             std::memcpy(f, raw.data(), sizeof f);
+             return d.SetArea(BitsFix(f[0]) * 25.4, BitsFix(f[1]) * 25.4, BitsFix(f[2]) * 25.4, BitsFix(f[3]) * 25.4);
+         }},
+        {CAP_INDICATORS, TWTY_BOOL, false,
+         [](TSaneDsm& dsm, TSaneDevice&, const TCapRow& row, Answer& out) {
+             return oneValue(row, dsm.FIndicators ? 1 : 0, out);
+         },
+         [](TSaneDsm& dsm, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) {
+             dsm.FIndicators = v != 0;
+             return true;
+         }},
+        {CAP_DEVICEONLINE, TWTY_BOOL, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
+        {CAP_UICONTROLLABLE, TWTY_BOOL, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
+        {ICAP_PIXELFLAVOR, TWTY_UINT16, false,
+         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) {
+             return enumeration(row, {TWPF_CHOCOLATE}, 0, out);
+         },
+         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWPF_CHOCOLATE; }},
+        {CAP_FEEDERENABLED, TWTY_BOOL, true,
+         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+             return oneValue(row, d.FeederEnabled() ? 1 : 0, out);
+         },
+         [](TSaneDsm& dsm, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) {
+             if (!d.SetFeederEnabled(v != 0)) return false;
+             dsm.FFeeder = v != 0;
+             return true;
+         }},
+    };
+    return table;
+}
+
+uint16_t TSaneDsm::GetResolution(TSaneDsm&, TSaneDevice& d, const TCapRow& row, TCapAnswer& out) {
+    double min = 0, max = 0, step = 0;
+    std::vector<double> list;
+    const double current = d.Resolution();
+    if (!d.ResolutionRange(min, max, step, list)) return TWCC_CAPUNSUPPORTED;
+    out.Block.clear();
+    if (!list.empty()) {
+        std::vector<uint32_t> items;
+        uint32_t at = 0;
+        for (double r : list) {
+            if (std::fabs(r - current) < 1e-6) at = uint32_t(items.size());
+            items.push_back(FixBits(r));
+        }
+        out.ConType = TWON_ENUMERATION;
+        out.Block = Enumeration(row.Type, items, at);
+    } else {
+        out.ConType = TWON_RANGE;
+        Put(out.Block, row.Type, 2);
+        for (double v : {min, max, step, current, current}) Put(out.Block, FixBits(v), 4);
+    }
+    return TWCC_SUCCESS;
+}
+
+bool TSaneDsm::SetResolution(TSaneDsm&, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>&) {
+    return d.SetResolution(BitsFix(value));
+}
+
+// The capabilities this device offers, in the table's order.
+std::vector<uint16_t> TSaneDsm::Supported(TSaneDevice& d) {
+    const bool feeder = d.HasFeeder();
+    std::vector<uint16_t> caps;
+    for (const TCapRow& row : CapTable())
+        if (!row.FeederOnly || feeder) caps.push_back(row.Cap);
+    return caps;
+}
+
 uint16_t TSaneDsm::Capability(uint16_t MSG, TW_CAPABILITY* cap) {
     if (!cap) return Fail(TWCC_BADVALUE);
     TSaneDevice& d = *FDevice;
-    const bool feeder = d.HasFeeder();
-    std::vector<uint16_t> supported{CAP_SUPPORTEDCAPS, CAP_EXTENDEDCAPS, ICAP_XFERMECH,     ICAP_IMAGEFILEFORMAT, ICAP_UNITS,
-                                    ICAP_PIXELTYPE,    ICAP_BITDEPTH,     ICAP_XRESOLUTION,     ICAP_YRESOLUTION,
-                                    ICAP_FRAMES,       CAP_INDICATORS,    CAP_DEVICEONLINE,     CAP_UICONTROLLABLE,
-                                    ICAP_PIXELFLAVOR};
-    if (feeder) supported.push_back(CAP_FEEDERENABLED);
-    if (std::find(supported.begin(), supported.end(), cap->Cap) == supported.end()) return Fail(TWCC_CAPUNSUPPORTED);
+    const TCapRow* row = nullptr;
+    for (const TCapRow& r : CapTable())
+        if (r.Cap == cap->Cap) row = &r;
+    if (!row || (row->FeederOnly && !d.HasFeeder())) return Fail(TWCC_CAPUNSUPPORTED);
     if (MSG == MSG_QUERYSUPPORT) {
         cap->ConType = TWON_ONEVALUE;
         cap->hContainer = Block(OneValue(TWTY_INT32, TWQC_ALL));
@@ -404,137 +584,15 @@ uint16_t TSaneDsm::Capability(uint16_t MSG, TW_CAPABILITY* cap) {
         uint32_t v = 0;
         std::vector<uint8_t> raw;
         if (!SentValue(*cap, v, &raw)) return Fail(TWCC_BADVALUE);
-        bool ok = false;
-        switch (cap->Cap) {
-            case ICAP_XFERMECH:
-                ok = v <= TWSX_FILE2;
-                if (ok) FXferMech = uint16_t(v);
-                break;
-            case ICAP_IMAGEFILEFORMAT: ok = v == TWFF_BMP; break;
-            case ICAP_UNITS: ok = v == TWUN_INCHES; break;
-            case ICAP_PIXELFLAVOR: ok = v == TWPF_CHOCOLATE; break;
-            case CAP_INDICATORS: ok = true; FIndicators = v != 0; break;
-            case ICAP_PIXELTYPE:
-                for (const std::string& m : d.Modes())
-                    if (PixelTypeOfMode(m) == v) {
-                        ok = d.SetMode(m);
-                        break;
-                    }
-                break;
-            case ICAP_BITDEPTH: ok = d.SetDepth(int(v)); break;
-            case ICAP_XRESOLUTION:
-            case ICAP_YRESOLUTION: ok = d.SetResolution(BitsFix(v)); break;
-            case ICAP_FRAMES: {
-                if (raw.size() < sizeof(TW_FRAME)) break;
-                uint32_t f[4];
-                std::memcpy(f, raw.data(), sizeof f);
-                ok = d.SetArea(BitsFix(f[0]) * 25.4, BitsFix(f[1]) * 25.4, BitsFix(f[2]) * 25.4, BitsFix(f[3]) * 25.4);
-                break;
-            }
-            case CAP_FEEDERENABLED:
-                ok = d.SetFeederEnabled(v != 0);
-                if (ok) FFeeder = v != 0;
-                break;
-            default: break;
-        }
-        return ok ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
+        return row->Set && row->Set(*this, d, v, raw) ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     }
     if (MSG != MSG_GET && MSG != MSG_GETCURRENT && MSG != MSG_GETDEFAULT && MSG != MSG_RESET)
         return Fail(TWCC_CAPBADOPERATION);
-    std::vector<uint8_t> block;
-    uint16_t conType = TWON_ENUMERATION;
-    switch (cap->Cap) {
-        case CAP_SUPPORTEDCAPS: {
-            conType = TWON_ARRAY;
-            Put(block, TWTY_UINT16, 2);
-            Put(block, uint32_t(supported.size()), 4);
-            for (uint16_t c : supported) Put(block, c, 2);
-            break;
-        }
-        case CAP_EXTENDEDCAPS:  // none: nothing is negotiated while enabled
-            conType = TWON_ARRAY;
-            Put(block, TWTY_UINT16, 2);
-            Put(block, 0, 4);
-            break;
-        case ICAP_XFERMECH:
-            // The items are in value order, so the mechanism is its own index.
-            block = Enumeration(TWTY_UINT16, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY, TWSX_FILE2}, FXferMech);
-            break;
-        case ICAP_IMAGEFILEFORMAT: block = Enumeration(TWTY_UINT16, {TWFF_BMP}, 0); break;
-        case ICAP_UNITS: block = Enumeration(TWTY_UINT16, {TWUN_INCHES}, 0); break;
-        case ICAP_PIXELFLAVOR: block = Enumeration(TWTY_UINT16, {TWPF_CHOCOLATE}, 0); break;
-        case ICAP_PIXELTYPE: {
-            std::vector<uint32_t> types;
-            const uint16_t current = PixelTypeOfMode(d.Mode());
-            uint32_t at = 0;
-            for (const std::string& m : d.Modes()) {
-                const uint16_t t = PixelTypeOfMode(m);
-                if (t == 0xffff || std::find(types.begin(), types.end(), t) != types.end()) continue;
-                if (t == current) at = uint32_t(types.size());
-                types.push_back(t);
-            }
-            if (types.empty()) types.push_back(current == 0xffff ? TWPT_RGB : current);
-            block = Enumeration(TWTY_UINT16, types, at);
-            break;
-        }
-        case ICAP_BITDEPTH: {
-            std::vector<uint32_t> depths;
-            uint32_t at = 0;
-            const int current = d.Depth();
-            for (int v : d.Depths()) {
-                if (v == current) at = uint32_t(depths.size());
-                depths.push_back(uint32_t(v));
-            }
-            if (depths.empty()) depths.push_back(8);
-            block = Enumeration(TWTY_UINT16, depths, at);
-            break;
-        }
-        case ICAP_XRESOLUTION:
-        case ICAP_YRESOLUTION: {
-            double min = 0, max = 0, step = 0;
-            std::vector<double> list;
-            const double current = d.Resolution();
-            if (!d.ResolutionRange(min, max, step, list)) return Fail(TWCC_CAPUNSUPPORTED);
-            if (!list.empty()) {
-                std::vector<uint32_t> items;
-                uint32_t at = 0;
-                for (double r : list) {
-                    if (std::fabs(r - current) < 1e-6) at = uint32_t(items.size());
-                    items.push_back(FixBits(r));
-                }
-                block = Enumeration(TWTY_FIX32, items, at);
-            } else {
-                conType = TWON_RANGE;
-                Put(block, TWTY_FIX32, 2);
-                for (double v : {min, max, step, current, current}) Put(block, FixBits(v), 4);
-            }
-            break;
-        }
-        case ICAP_FRAMES: {
-            double l = 0, t = 0, r = 0, b = 0;
-            if (!d.Area(l, t, r, b)) return Fail(TWCC_CAPUNSUPPORTED);
-            conType = TWON_ONEVALUE;
-            Put(block, TWTY_FRAME, 2);
-            for (double v : {l, t, r, b}) Put(block, FixBits(v / 25.4), 4);
-            break;
-        }
-        case CAP_INDICATORS:
-            conType = TWON_ONEVALUE;
-            block = OneValue(TWTY_BOOL, FIndicators ? 1 : 0);
-            break;
-        case CAP_DEVICEONLINE:
-        case CAP_UICONTROLLABLE:
-            conType = TWON_ONEVALUE;
-            block = OneValue(TWTY_BOOL, 1);
-            break;
-        case CAP_FEEDERENABLED:
-            conType = TWON_ONEVALUE;
-            block = OneValue(TWTY_BOOL, d.FeederEnabled() ? 1 : 0);
-            break;
-        default: return Fail(TWCC_CAPUNSUPPORTED);
-    }
-    cap->ConType = conType;
-    cap->hContainer = Block(block);
+    TCapAnswer answer;
+    const uint16_t code = row->Get(*this, d, *row, answer);
+    if (code != TWCC_SUCCESS) return Fail(code);
+    cap->ConType = answer.ConType;
+    cap->hContainer = Block(answer.Block);
     return cap->hContainer ? TWRC_SUCCESS : Fail(TWCC_LOWMEMORY);
 }
 
