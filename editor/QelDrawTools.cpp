@@ -70,7 +70,7 @@ QByteArray TQelDrawTool::ElementName(const TQelDemoScriptParams& Params) {
     return QByteArray::fromStdString(Params.AsText(0)).toUpper();
 }
 
-void TQelDrawTool::MoveTrackBar(QSlider* TrackBar, int32_t Value) {
+void MoveTrackBar(QSlider* TrackBar, int32_t Value) {
     if (!TrackBar) return;
     const QSignalBlocker blocker(TrackBar);
     TrackBar->setValue(Value);
@@ -405,6 +405,16 @@ void TQelMaskDrawTool::DrawRect(const TQelRect& Rect) {
 void TQelMaskDrawTool::EndDraw() {
     StrokeMask.Clear();
     TQelDrawTool::EndDraw();
+}
+
+bool TQelMaskDrawTool::GetPaintArea(const TQelRect& Rect, TQelRect& Area) const {
+    if (!BackupPixels || !CurrentPixels) return false;
+    const TQelPixelMask& mask = GetDrawMask();
+    if (!mask.Data || !QelIntersectRect(Area, Rect, mask.GetBounds()) ||
+        !QelIntersectRect(Area, Area, CurrentPixels->GetBounds()) ||
+        !QelIntersectRect(Area, Area, BackupPixels->GetBounds()))
+        return false;
+    return CurrentPixels->BytesPerPixel >= 3 && BackupPixels->BytesPerPixel >= 3;
 }
 
 void TQelMaskDrawTool::SetPreviewBox(TQelPaintBox* Box) {

@@ -24,6 +24,10 @@ class QPainter;
 class QSlider;
 class TQelDrawToolControl;
 
+// Moves a bound track bar without it calling back. Qt clamps a position
+// outside the range; the tool's value stays as it is.
+void MoveTrackBar(QSlider* TrackBar, int32_t Value);
+
 // A tool that stamps a square footprint of odd side at the mouse positions
 // of a stroke. One stroke is one modification and, when it changed pixels,
 // one undo state.
@@ -87,8 +91,6 @@ public:
     QPointer<QSlider> OpacityTrackBar;
 
 protected:
-    // Moves a bound track bar without it calling back.
-    static void MoveTrackBar(QSlider* TrackBar, int32_t Value);
     // Binds TrackBar to Setter over Min..Max; the old connection is dropped.
     void BindTrackBar(QSlider* TrackBar, QMetaObject::Connection& Connection, int32_t Min, int32_t Max,
                       int32_t Frequency, int32_t Value, std::function<void(int32_t)> Setter);
@@ -183,6 +185,9 @@ public:
 
     // What PaintRect reads coverage from, at image coordinates.
     const TQelPixelMask& GetDrawMask() const { return Accumulate ? StrokeMask : BrushMask; }
+    // Rect cut to the draw mask, the image and the backup; false when
+    // nothing is left or either image has fewer than 3 bytes a pixel.
+    bool GetPaintArea(const TQelRect& Rect, TQelRect& Area) const;
 
     // The box paints the preview from now on; null detaches.
     void SetPreviewBox(TQelPaintBox* Box);

@@ -11,6 +11,7 @@
 
 #include "QelDemoHooks.h"
 #include "QelDemoScript.h"
+#include "QelDrawTools.h"
 #include "QelLocalizer.h"
 #include "QelToolFrameParts.h"
 #include "QelToolPanel.h"
@@ -42,13 +43,6 @@ QSlider* AddTrackBar(QWidget* Frame, const char* Name) {
     slider->setTickPosition(QSlider::TicksBelow);
     QelAddToColumn(Frame, slider);
     return slider;
-}
-
-// Qt clamps a position outside the range; the tool's value stays as it is.
-void MoveTrackBar(QSlider* TrackBar, int32_t Value) {
-    if (!TrackBar) return;
-    const QSignalBlocker blocker(TrackBar);
-    TrackBar->setValue(Value);
 }
 
 }  // namespace
@@ -145,10 +139,7 @@ void TQelBrightnessContrastTool::Create() {
 
 void TQelBrightnessContrastTool::Localize() {
     const QString title = QelText(TextBrightnessContrast, QStringLiteral("Brightness & Contrast"));
-    if (Button) {
-        Button->setText(title);
-        Button->setToolTip(title);
-    }
+    SetButtonCaption(title);
     if (!Frame) return;
     Frame->TitleLabel->setText(title);
     Frame->AutoCorrectionButton->setText(QelText(TextAutoCorrection));

@@ -80,32 +80,10 @@ void QelArrangeBrushFrame(TQelBrushFrame* Frame, bool Shown) {
     QelSetShowOptionsLink(Frame->ShowOptions, Shown);
 }
 
-void QelUpdateBrushControls(TQelGraphicsTool* Tool, QAction* Button, TQelBrushFrame* Frame) {
-    const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == Tool;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(Tool);
-    QelSetChecked(Button, current);
-    QelSetEnabled(Button, enabled);
-    if (Frame) Frame->SetControlsEnabled(current && enabled);
-}
-
-void QelShowBrushControls(QAction* Button, TQelBrushFrame* Frame, bool Visible) {
-    if (Frame) Frame->setVisible(Visible);
-    if (Button) Button->setVisible(Visible);
-}
-
-void QelBringBrushFrameToFront(TQelBrushFrame* Frame) {
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
-}
-
 void QelRegisterShowOptions(const QByteArray& Name, TQelBrushFrame* Frame, std::function<void(bool)> Setter) {
     TQelDemoHooks* hooks = TQelDemoHooks::Instance();
     if (!hooks) return;
     if (Frame) hooks->RegisterComponent(Name + "Options", Frame->ShowOptions);
     hooks->RegisterBoolCommand(Name + "ShowOptions", true, Setter);
     hooks->RegisterBoolCommand(Name + "HideOptions", false, Setter);
-}
-
-bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point) {
-    return !Name.isEmpty() && QByteArray::fromStdString(Params.AsText(0)).toUpper() == Name.toUpper() &&
-           QelToolButtonPoint(Button, Point);
 }

@@ -12,8 +12,6 @@
 #include "QelDrawTools.h"
 #include "QelForms.h"
 
-class QAction;
-class TQelDemoScriptParams;
 class QLabel;
 class QSlider;
 class QToolButton;
@@ -64,16 +62,6 @@ QString QelRowLabel(int32_t Id, const char* Default);
 void QelLocalizeBrushFrame(TQelBrushFrame* Frame, const QString& Title);
 // The option rows and the link as Shown says.
 void QelArrangeBrushFrame(TQelBrushFrame* Frame, bool Shown);
-// The button checked while Tool is current, enabled while it may modify; the
-// frame's controls enabled when both.
-void QelUpdateBrushControls(TQelGraphicsTool* Tool, QAction* Button, TQelBrushFrame* Frame);
-// Frame and button shown or hidden.
-void QelShowBrushControls(QAction* Button, TQelBrushFrame* Frame, bool Visible);
-// The frame to the front of the tool panel.
-void QelBringBrushFrameToFront(TQelBrushFrame* Frame);
-// Argument 0 naming the tool (Name, any case): the middle of its button on
-// the screen, when the button is shown.
-bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point);
 // The link as the element NAME+"OPTIONS" (with a frame), and the commands
 // NAME+"SHOWOPTIONS" and NAME+"HIDEOPTIONS" calling Setter.
 void QelRegisterShowOptions(const QByteArray& Name, TQelBrushFrame* Frame, std::function<void(bool)> Setter);

@@ -364,10 +364,7 @@ void TQelCropTool::Create() {
 
 void TQelCropTool::Localize() {
     const QString crop = QelText(TextCrop, QStringLiteral("Crop"));
-    if (Button) {
-        Button->setText(crop);
-        Button->setToolTip(crop);
-    }
+    SetButtonCaption(crop);
     if (!Frame) return;
     Frame->TitleLabel->setText(crop);
     Frame->DescriptionLabel->setText(QelText(TextCropDescription));

@@ -63,7 +63,7 @@ std::vector<QWidget*> TQelImperfectionWandFrame::OptionRows() const {
 // --- TQelImperfectionWandTool -----------------------------------------------------
 
 TQelImperfectionWandTool::TQelImperfectionWandTool()
-    : TQelCustomBlurBrushTool(), Button(nullptr), Frame(), Mode(ModeDark), OptionsShown(false) {}
+    : TQelFramed(), Frame(), Mode(ModeDark), OptionsShown(false) {}
 
 TQelImperfectionWandTool::~TQelImperfectionWandTool() = default;
 
@@ -71,11 +71,8 @@ void TQelImperfectionWandTool::Create() {
     TQelCustomBlurBrushTool::Create();
     MaxSize = 50;
     Name = "ImperfectionWand";
-    QelAddToolButton(this, Button, QelText(TextImperfectionWand, QStringLiteral("Imperfection Wand")));
-    if (ToolPanelModule) {
-        TQelImperfectionWandFrame* frame = nullptr;
-        ToolPanelModule->CreateToolFrame(frame);
-        Frame = frame;
+    AddButton(QelText(TextImperfectionWand, QStringLiteral("Imperfection Wand")));
+    if (TQelImperfectionWandFrame* frame = AddFrame(Frame)) {
         QelBindBrushFrame(this, frame, [this] { ShowOptionsButtonClick(); });
         BindSmoothingTrackBar(frame->SmoothingTrackBar);
         connect(frame->ModeGroup, &QButtonGroup::idClicked, this, [this](int id) { ModeRadioButtonClick(id); });
@@ -87,10 +84,7 @@ void TQelImperfectionWandTool::Create() {
 void TQelImperfectionWandTool::Localize() {
     TQelCustomBlurBrushTool::Localize();
     const QString title = QelText(TextImperfectionWand, QStringLiteral("Imperfection Wand"));
-    if (Button) {
-        Button->setText(title);
-        Button->setToolTip(title);
-    }
+    SetButtonCaption(title);
     if (!Frame) return;
     QelLocalizeBrushFrame(Frame, title);
     Frame->EraseLabel->setText(QelRowLabel(TextErase, "Erase"));
@@ -132,7 +126,7 @@ void TQelImperfectionWandTool::SaveSettings(TQelSDFWriter& Writer) {
     Writer.EndNode();
 }
 
-void TQelImperfectionWandTool::UpdateControls() { QelUpdateBrushControls(this, Button, Frame); }
+void TQelImperfectionWandTool::UpdateControls() { UpdateButton(); }
 
 void TQelImperfectionWandTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
@@ -149,25 +143,6 @@ void TQelImperfectionWandTool::RegisterDemoTargets() {
     TQelCustomBlurBrushTool::RegisterDemoTargets();
 }
 
-void TQelImperfectionWandTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                  bool& Handled) {
-    if (QelToolNamePoint(Name, Button, Params, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelCustomBlurBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
-}
-
-void TQelImperfectionWandTool::SetAvailable(bool Value) {
-    QelShowBrushControls(Button, Frame, Value);
-    TQelCustomBlurBrushTool::SetAvailable(Value);
-}
-
-void TQelImperfectionWandTool::Activate() {
-    TQelCustomBlurBrushTool::Activate();
-    QelBringBrushFrameToFront(Frame);
-}
-
 void TQelImperfectionWandTool::SetMode(int32_t Value) {
     // Any other value would keep every stroke from changing a pixel, and be
     // saved back at exit.
@@ -178,16 +153,13 @@ void TQelImperfectionWandTool::SetMode(int32_t Value) {
         const QSignalBlocker blocker(button);
         button->setChecked(true);
     }
-    const QByteArray word = Name + ModeWords[Mode];
-    RecordLine("MouseCurvedMove " + word);
-    RecordLine(word);
+    RecordMovedLine(ModeWords[Mode], ModeWords[Mode]);
 }
 
 void TQelImperfectionWandTool::SetShowOptions(bool Value) {
     OptionsShown = Value;
     ArrangeFrame();
-    RecordLine("MouseCurvedMove " + Name + "Options");
-    RecordLine(Name + (Value ? "ShowOptions" : "HideOptions"));
+    RecordMovedLine("Options", Value ? "ShowOptions" : "HideOptions");
 }
 
 void TQelImperfectionWandTool::ArrangeFrame() { QelArrangeBrushFrame(Frame, OptionsShown); }
@@ -205,13 +177,10 @@ bool TQelImperfectionWandTool::BeginDraw(TQelDrawToolControl* Control, TMouseBut
 }
 
 void TQelImperfectionWandTool::PaintRect(const TQelRect& Rect) {
-    if (Mode < ModeDark || Mode > ModeBoth || !BackupPixels || !CurrentPixels) return;
-    const TQelPixelMask& mask = GetDrawMask();
+    if (Mode < ModeDark || Mode > ModeBoth) return;
     TQelRect r;
-    if (!mask.Data || !QelIntersectRect(r, Rect, mask.GetBounds()) ||
-        !QelIntersectRect(r, r, CurrentPixels->GetBounds()) || !QelIntersectRect(r, r, BackupPixels->GetBounds()))
-        return;
-    if (CurrentPixels->BytesPerPixel < 3 || BackupPixels->BytesPerPixel < 3) return;
+    if (!GetPaintArea(Rect, r)) return;
+    const TQelPixelMask& mask = GetDrawMask();
     HoldBlurSums(r);
     auto drop = qScopeGuard([this] { DropBlurSums(); });
     for (int32_t y = r.Top; y < r.Bottom; ++y) {

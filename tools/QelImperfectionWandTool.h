@@ -10,8 +10,8 @@
 
 #include "QelBrushFrame.h"
 #include "QelDrawTools.h"
+#include "QelToolFrameParts.h"
 
-class QAction;
 class QButtonGroup;
 class QLabel;
 class QRadioButton;
@@ -38,7 +38,7 @@ protected:
     void CreateRows() override;
 };
 
-class TQelImperfectionWandTool : public TQelCustomBlurBrushTool {
+class TQelImperfectionWandTool : public TQelFramed<TQelCustomBlurBrushTool> {
     Q_OBJECT
 public:
     static constexpr int32_t ModeDark = 0;
@@ -54,11 +54,6 @@ public:
     void SaveSettings(TQelSDFWriter& Writer) override;
     void UpdateControls() override;
     void RegisterDemoTargets() override;
-    // The tool's name: the middle of its button.
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
-    void SetAvailable(bool Value) override;
-    void Activate() override;
     // The stroke's means are cached over the whole backup.
     bool BeginDraw(TQelDrawToolControl* Control, TMouseButton Button, TShiftState Shift) override;
     void PaintRect(const TQelRect& Rect) override;
@@ -73,7 +68,6 @@ public:
     void ModeRadioButtonClick(int Id);
     void ShowOptionsButtonClick();
 
-    QAction* Button = nullptr;
     QPointer<TQelImperfectionWandFrame> Frame;
     int32_t Mode = ModeDark;
     bool OptionsShown = false;

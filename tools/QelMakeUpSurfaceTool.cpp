@@ -61,14 +61,13 @@ void TextIfChanged(QLabel* Label, const QString& Text) {
 // --- TQelMakeUpSurfaceTool ---------------------------------------------------------
 
 TQelMakeUpSurfaceTool::TQelMakeUpSurfaceTool()
-    : TQelCustomBlurBrushTool(),
+    : TQelFramed(),
       Frame(),
       Palette(),
       PickMode(false),
       Mode(ModeNormal),
       UseDetail(true),
       BrightnessTrackBar(),
-      Button(),
       FBrightnessConnection(),
       FOwnFrame() {}
 
@@ -113,12 +112,6 @@ void TQelMakeUpSurfaceTool::Create() {
     if (ToolPanelModule) ToolPanelModule->SetPanelWidth(PanelWidth);
 }
 
-void TQelMakeUpSurfaceTool::AddButton(const QString& Caption) {
-    QAction* item = nullptr;
-    QelAddToolButton(this, item, Caption);
-    Button = item;
-}
-
 void TQelMakeUpSurfaceTool::CreateToolbarItemAndFrame() {
     CreateItemAndFrame<TQelMakeUpSurfaceFrame>("MakeUpSurface", QStringLiteral("Powder"));
 }
@@ -154,10 +147,7 @@ void TQelMakeUpSurfaceTool::Localize() {
 
 void TQelMakeUpSurfaceTool::LocalizePreset(int32_t TextId) {
     const QString text = QelText(TextId);
-    if (Button) {
-        Button->setText(text);
-        Button->setToolTip(text);
-    }
+    SetButtonCaption(text);
     if (Frame) Frame->TitleLabel->setText(text);
 }
 
@@ -197,11 +187,6 @@ void TQelMakeUpSurfaceTool::UpdateControls() {
                   QelText(TextBrightness) + ": " + QString::number(Frame->BrightnessTrackBar->value()));
 }
 
-void TQelMakeUpSurfaceTool::Activate() {
-    TQelCustomBlurBrushTool::Activate();
-    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
-}
-
 void TQelMakeUpSurfaceTool::RegisterDemoTargets() {
     TQelCustomBlurBrushTool::RegisterDemoTargets();
     TQelDemoHooks* hooks = TQelDemoHooks::Instance();
@@ -234,16 +219,6 @@ void TQelMakeUpSurfaceTool::RegisterDemoTargets() {
                                 [self](int32_t x, int32_t y) {
                                     if (self) self->SetPalettePoint(x, y);
                                 });
-}
-
-void TQelMakeUpSurfaceTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params,
-                                            QPoint& Point, bool& Handled) {
-    // The tool panel's toolbar wraps, so its buttons are found through it.
-    if (!Name.isEmpty() && ElementName(Params) == Name.toUpper()) {
-        if (QelToolButtonPoint(Button, Point)) Handled = true;
-        return;
-    }
-    TQelCustomBlurBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
 }
 
 void TQelMakeUpSurfaceTool::RecordUICommand(const char* Suffix, const QByteArray& Value) {

@@ -16,12 +16,13 @@
 #include "QelClasses.h"
 #include "QelDrawTools.h"
 #include "QelMakeUpSurfaceFrame.h"
+#include "QelToolFrameParts.h"
 #include "QelToolPanel.h"
 
 class QAction;
 class QSlider;
 
-class TQelMakeUpSurfaceTool : public TQelCustomBlurBrushTool {
+class TQelMakeUpSurfaceTool : public TQelFramed<TQelCustomBlurBrushTool> {
     Q_OBJECT
 public:
     // Blend rules.
@@ -41,12 +42,9 @@ public:
     void CommitModification() override;
     void DocumentOpened(TQelGraphicsDocument* Document) override;
     void RegisterDemoTargets() override;
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
     // Any change but a make-up stroke (or its undo and redo) makes the
     // detail layer stale.
     void ImageChanged(TQelGraphicsDocument* Document, TQelGraphicsTool* Tool, const TQelRect& Rect) override;
-    void Activate() override;
     // A stroke that uses the detail layer builds it first when it is stale
     // or of another size; in pick mode the press picks the colour.
     bool BeginDraw(TQelDrawToolControl* Control, TMouseButton Button, TShiftState Shift) override;
@@ -89,7 +87,6 @@ public:
     int32_t Mode = ModeNormal;
     bool UseDetail = true;
     QPointer<QSlider> BrightnessTrackBar;
-    QPointer<QAction> Button;
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -108,7 +105,6 @@ protected:
 private:
     void BrightnessTrackBarChange(int32_t Position);
     void RefreshCursor();
-    void AddButton(const QString& Caption);
 
     QMetaObject::Connection FBrightnessConnection;
     std::unique_ptr<TQelMakeUpSurfaceFrame> FOwnFrame;
@@ -117,9 +113,7 @@ private:
 template <class TFrame>
 void TQelMakeUpSurfaceTool::CreateItemAndFrame(const QByteArray& ToolName, const QString& Caption) {
     TFrame* frame = nullptr;
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(frame);
-    } else {
+    if (!AddFrame(frame)) {
         frame = QelCreateFrame<TFrame>(nullptr);
         FOwnFrame.reset(frame);
     }

@@ -190,10 +190,7 @@ void TQelResizeTool::Create() {
 
 void TQelResizeTool::Localize() {
     const QString resize = QelText(TextResize, QStringLiteral("Resize"));
-    if (Button) {
-        Button->setText(resize);
-        Button->setToolTip(resize);
-    }
+    SetButtonCaption(resize);
     if (!Frame) return;
     Frame->TitleLabel->setText(resize);
     Frame->NewSizeLabel->setText(QelText(TextNewSize) + ':');

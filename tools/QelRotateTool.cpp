@@ -280,10 +280,7 @@ void TQelRotateTool::AddStandardToolbarButtons() {
 
 void TQelRotateTool::Localize() {
     const QString title = QelText(TextRotation, QStringLiteral("Rotation & Flip"));
-    if (Button) {
-        Button->setText(title);
-        Button->setToolTip(title);
-    }
+    SetButtonCaption(title);
     SetCaption(RotateRightItem, QelText(TextRotateRight));
     SetCaption(RotateLeftItem, QelText(TextRotateLeft));
     SetCaption(FlipVerticalItem, QelText(TextFlipVertical));

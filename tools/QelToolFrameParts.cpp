@@ -134,40 +134,27 @@ bool QelToolButtonPoint(QAction* Button, QPoint& Point) {
     return GetToolbarItemCenter(Button, Point);
 }
 
-bool TQelFramedTool::UpdateButton() {
-    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(this);
+bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point) {
+    return !Name.isEmpty() && QByteArray::fromStdString(Params.AsText(0)).toUpper() == Name.toUpper() &&
+           QelToolButtonPoint(Button, Point);
+}
+
+bool QelUpdateToolButton(TQelGraphicsTool* Tool, QAction* Button, TQelFrame* Frame) {
+    const bool checked = GraphicsEditor && GraphicsEditor->ActiveTool == Tool;
+    const bool enabled = GraphicsEditor && GraphicsEditor->CanToolModify(Tool);
     QelSetChecked(Button, checked);
     QelSetEnabled(Button, enabled);
-    if (FFrame) FFrame->SetControlsEnabled(checked && enabled);
+    if (Frame) Frame->SetControlsEnabled(checked && enabled);
     return checked && enabled;
 }
 
-void TQelFramedTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                     bool& Handled) {
-    if (QByteArray(Params.AsText(0).c_str()).toUpper() == Name.toUpper() && QelToolButtonPoint(Button, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelGraphicsTool::GetCommandPoint(Playback, Params, Point, Handled);
+void QelShowToolControls(QAction* Button, TQelFrame* Frame, bool Visible) {
+    if (Frame) Frame->setVisible(Visible);
+    if (Button) Button->setVisible(Visible);
 }
 
-void TQelFramedTool::SetAvailable(bool Value) {
-    if (FFrame) FFrame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelGraphicsTool::SetAvailable(Value);
-}
-
-void TQelFramedTool::Activate() {
-    TQelGraphicsTool::Activate();
-    if (ToolPanelModule && FFrame) ToolPanelModule->BringToFront(FFrame);
-}
-
-void TQelFramedTool::RecordToolLine(const QByteArray& Words) const { RecordLine(Name + Words); }
-
-void TQelFramedTool::RecordMovedLine(const char* Element, const char* Word) const {
-    RecordLine("MouseCurvedMove " + Name + Element);
-    RecordLine(Name + Word);
+void QelBringFrameToFront(TQelFrame* Frame) {
+    if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
 }
 
 void QelSetEnabled(QWidget* Widget, bool Value) {

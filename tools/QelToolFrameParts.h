@@ -1,15 +1,17 @@
-// What the adjustment tools' option frames and buttons share: the bold,
+// What the tools' option frames and buttons share: the bold,
 // underlined title, the Ok/Cancel panel, the options link, the tool-panel
-// button and its screen point, and a wait cursor that an exception cannot
-// leave behind.
+// button and its screen point, the framed-tool mixin, and a wait cursor that
+// an exception cannot leave behind.
 #pragma once
 
 #include <QAction>
 #include <QIcon>
 #include <QByteArray>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
+#include "QelForms.h"
 #include "QelGraphicsEditor.h"
 #include "QelToolPanel.h"
 
@@ -18,7 +20,8 @@ class QPushButton;
 class QToolButton;
 class QVBoxLayout;
 class QWidget;
-class TQelFrame;
+class TQelDemoPlayback;
+class TQelDemoScriptParams;
 
 // The frame's column, top-aligned; created on first use with no margins.
 QVBoxLayout* QelFrameColumn(QWidget* Frame);
@@ -49,29 +52,68 @@ bool QelToolButtonPoint(QAction* Button, QPoint& Point);
 // The editor's active document; null without one.
 TQelGraphicsDocument* QelActiveDocument();
 
-// A tool with a button and an options frame in the tool panel.
-class TQelFramedTool : public TQelGraphicsTool {
-    Q_OBJECT
+// Argument 0 naming the tool (Name, any case): the middle of its button on
+// the screen, when the button is shown.
+bool QelToolNamePoint(const QByteArray& Name, QAction* Button, const TQelDemoScriptParams& Params, QPoint& Point);
+// Button checked while Tool is current, enabled while it may modify; Frame's
+// controls enabled when both. Answers that.
+bool QelUpdateToolButton(TQelGraphicsTool* Tool, QAction* Button, TQelFrame* Frame);
+// Frame and button shown or hidden.
+void QelShowToolControls(QAction* Button, TQelFrame* Frame, bool Visible);
+// Frame to the front of the tool panel.
+void QelBringFrameToFront(TQelFrame* Frame);
+
+// A tool with a button and an options frame in the tool panel, over the
+// tool base it extends (the graphics tool or a brush tool).
+template <class Base>
+class TQelFramed : public Base {
 public:
     // The tool's name as argument 0: the middle of its button.
     void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
+                         bool& Handled) override {
+        if (QelToolNamePoint(this->Name, Button, Params, Point)) {
+            Handled = true;
+            return;
+        }
+        Base::GetCommandPoint(Playback, Params, Point, Handled);
+    }
     // The frame and the button are shown or hidden with the tool.
-    void SetAvailable(bool Value) override;
+    void SetAvailable(bool Value) override {
+        QelShowToolControls(Button, FFrame, Value);
+        Base::SetAvailable(Value);
+    }
     // The frame comes to the front of the tool panel.
-    void Activate() override;
+    void Activate() override {
+        Base::Activate();
+        QelBringFrameToFront(FFrame);
+    }
 
     // Records the tool's name followed by Words.
-    void RecordToolLine(const QByteArray& Words) const;
+    void RecordToolLine(const QByteArray& Words) const { this->RecordLine(this->Name + Words); }
     // Records the pointer move to the tool's Element, then the tool's Word.
-    void RecordMovedLine(const char* Element, const char* Word) const;
+    void RecordMovedLine(const char* Element, const char* Word) const {
+        this->RecordLine("MouseCurvedMove " + this->Name + Element);
+        this->RecordLine(this->Name + Word);
+    }
 
-    QAction* Button = nullptr;
+    QPointer<QAction> Button;
 
 protected:
     // The tool's button (QelAddToolButton).
-    void AddButton(const QString& Caption) { QelAddToolButton(this, Button, Caption); }
-    // The frame in the tool panel, when there is one.
+    void AddButton(const QString& Caption) {
+        QAction* button = nullptr;
+        QelAddToolButton(this, button, Caption);
+        Button = button;
+    }
+    // The button's caption and hint.
+    void SetButtonCaption(const QString& Caption) {
+        if (!Button) return;
+        Button->setText(Caption);
+        Button->setToolTip(Caption);
+    }
+    // The frame in the tool panel, when there is one (a frame the tool
+    // makes itself without a panel is never shown, hidden or brought to the
+    // front).
     template <class T>
     T* AddFrame(T*& Frame) {
         Frame = nullptr;
@@ -80,13 +122,22 @@ protected:
         FFrame = Frame;
         return Frame;
     }
+    template <class T>
+    T* AddFrame(QPointer<T>& Frame) {
+        T* frame = nullptr;
+        Frame = AddFrame(frame);
+        return frame;
+    }
     // The button checked while the tool is active and enabled while it may
     // modify; the frame's controls enabled when both. Answers that.
-    bool UpdateButton();
+    bool UpdateButton() { return QelUpdateToolButton(this, Button, FFrame); }
 
 private:
-    TQelFrame* FFrame = nullptr;
+    QPointer<TQelFrame> FFrame;
 };
+
+// The framed tools that are no brush.
+using TQelFramedTool = TQelFramed<TQelGraphicsTool>;
 
 // Widget and item state, set only when it differs (idle updates run often).
 void QelSetEnabled(QWidget* Widget, bool Value);

@@ -28,7 +28,7 @@ TQelUndoBrushFrame::TQelUndoBrushFrame(QWidget* Parent) : TQelBrushFrame(Parent)
 // --- TQelUndoBrushTool ----------------------------------------------------------------
 
 TQelUndoBrushTool::TQelUndoBrushTool()
-    : TQelBrushTool(), Button(nullptr), Frame(), OptionsShown(false), RestoreSizeOnly(false) {}
+    : TQelFramed(), Frame(), OptionsShown(false), RestoreSizeOnly(false) {}
 
 TQelUndoBrushTool::~TQelUndoBrushTool() = default;
 
@@ -36,13 +36,9 @@ void TQelUndoBrushTool::Create() {
     TQelBrushTool::Create();
     Accumulate = true;
     Name = "UndoBrush";
-    QelAddToolButton(this, Button, QelText(TextUndoBrush, QStringLiteral("Undo Brush")));
-    if (ToolPanelModule) {
-        TQelUndoBrushFrame* frame = nullptr;
-        ToolPanelModule->CreateToolFrame(frame);
-        Frame = frame;
+    AddButton(QelText(TextUndoBrush, QStringLiteral("Undo Brush")));
+    if (TQelUndoBrushFrame* frame = AddFrame(Frame))
         QelBindBrushFrame(this, frame, [this] { ShowOptionsButtonClick(); });
-    }
     SetHardness(255);
     SetShowOptions(false);
     SetRestoreSizeOnly(false);
@@ -51,10 +47,7 @@ void TQelUndoBrushTool::Create() {
 void TQelUndoBrushTool::Localize() {
     TQelBrushTool::Localize();
     const QString title = QelText(TextUndoBrush, QStringLiteral("Undo Brush"));
-    if (Button) {
-        Button->setText(title);
-        Button->setToolTip(title);
-    }
+    SetButtonCaption(title);
     QelLocalizeBrushFrame(Frame, title);
     ArrangeFrame();
 }
@@ -86,7 +79,7 @@ void TQelUndoBrushTool::SaveSettings(TQelSDFWriter& Writer) {
 }
 
 void TQelUndoBrushTool::UpdateControls() {
-    QelUpdateBrushControls(this, Button, Frame);
+    UpdateButton();
     if (!Frame) return;
     const QString size = QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size);
     if (Frame->SizeLabel->text() != size) Frame->SizeLabel->setText(size);
@@ -98,30 +91,10 @@ void TQelUndoBrushTool::RegisterDemoTargets() {
     TQelBrushTool::RegisterDemoTargets();
 }
 
-void TQelUndoBrushTool::GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                                  bool& Handled) {
-    if (QelToolNamePoint(Name, Button, Params, Point)) {
-        Handled = true;
-        return;
-    }
-    TQelBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
-}
-
-void TQelUndoBrushTool::SetAvailable(bool Value) {
-    QelShowBrushControls(Button, Frame, Value);
-    TQelBrushTool::SetAvailable(Value);
-}
-
-void TQelUndoBrushTool::Activate() {
-    TQelBrushTool::Activate();
-    QelBringBrushFrameToFront(Frame);
-}
-
 void TQelUndoBrushTool::SetShowOptions(bool Value) {
     OptionsShown = Value;
     ArrangeFrame();
-    RecordLine("MouseCurvedMove " + Name + "Options");
-    RecordLine(Name + (Value ? "ShowOptions" : "HideOptions"));
+    RecordMovedLine("Options", Value ? "ShowOptions" : "HideOptions");
 }
 
 void TQelUndoBrushTool::ArrangeFrame() { QelArrangeBrushFrame(Frame, OptionsShown); }
@@ -129,13 +102,9 @@ void TQelUndoBrushTool::ArrangeFrame() { QelArrangeBrushFrame(Frame, OptionsShow
 void TQelUndoBrushTool::ShowOptionsButtonClick() { SetShowOptions(!OptionsShown); }
 
 void TQelUndoBrushTool::PaintRect(const TQelRect& Rect) {
-    if (!BackupPixels || !CurrentPixels) return;
-    const TQelPixelMask& mask = GetDrawMask();
     TQelRect r;
-    if (!mask.Data || !QelIntersectRect(r, Rect, mask.GetBounds()) ||
-        !QelIntersectRect(r, r, CurrentPixels->GetBounds()) || !QelIntersectRect(r, r, BackupPixels->GetBounds()))
-        return;
-    if (CurrentPixels->BytesPerPixel < 3 || BackupPixels->BytesPerPixel < 3) return;
+    if (!GetPaintArea(Rect, r)) return;
+    const TQelPixelMask& mask = GetDrawMask();
     // The document keeps the original the image's size; were it ever
     // otherwise, the pixels outside it keep the backup's colour.
     const TQelPixels* original = OriginalPixels;

@@ -8,8 +8,7 @@
 
 #include "QelBrushFrame.h"
 #include "QelDrawTools.h"
-
-class QAction;
+#include "QelToolFrameParts.h"
 
 // The undo brush's options: brush preview, size, opacity and hardness.
 class TQelUndoBrushFrame : public TQelBrushFrame {
@@ -18,7 +17,7 @@ public:
     explicit TQelUndoBrushFrame(QWidget* Parent = nullptr);
 };
 
-class TQelUndoBrushTool : public TQelBrushTool {
+class TQelUndoBrushTool : public TQelFramed<TQelBrushTool> {
     Q_OBJECT
 public:
     TQelUndoBrushTool();
@@ -33,11 +32,6 @@ public:
     void SaveSettings(TQelSDFWriter& Writer) override;
     void UpdateControls() override;
     void RegisterDemoTargets() override;
-    // The tool's name: the middle of its button.
-    void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,
-                         bool& Handled) override;
-    void SetAvailable(bool Value) override;
-    void Activate() override;
     void PaintRect(const TQelRect& Rect) override;
 
     void SetRestoreSizeOnly(bool Value) { RestoreSizeOnly = Value; }
@@ -47,7 +41,6 @@ public:
     // The frame's handler.
     void ShowOptionsButtonClick();
 
-    QAction* Button = nullptr;
     QPointer<TQelUndoBrushFrame> Frame;
     bool OptionsShown = false;
     bool RestoreSizeOnly = false;
