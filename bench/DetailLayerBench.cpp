@@ -46,9 +46,9 @@ const TQelPixelBuffer& Photo() {
 
 // One row of the blur from its column means, with the layer's split into
 // the window's growing head, its full middle and its shrinking tail.
-void BlurRow(const float* Means, uint8_t* Out, int32_t Width) {
+void BlurRow(const float* Means, uint8_t* Out, int32_t RowWidth) {
     float s0 = 0, s1 = 0, s2 = 0;
-    const int32_t first = std::min(9, Width - 1);
+    const int32_t first = std::min(9, RowWidth - 1);
     for (int32_t x = 0; x <= first; ++x) {
         s0 += Means[3 * x];
         s1 += Means[3 * x + 1];
@@ -66,18 +66,18 @@ void BlurRow(const float* Means, uint8_t* Out, int32_t Width) {
             s0 -= Means[3 * (x - 9)], s1 -= Means[3 * (x - 9) + 1], s2 -= Means[3 * (x - 9) + 2];
             --n;
         }
-        if (x + 9 < Width) {
+        if (x + 9 < RowWidth) {
             s0 += Means[3 * (x + 9)], s1 += Means[3 * (x + 9) + 1], s2 += Means[3 * (x + 9) + 2];
             ++n;
         }
     };
     put(0, float(n));
     int32_t x = 1;
-    for (; x < std::min(9, Width); ++x) {
+    for (; x < std::min(9, RowWidth); ++x) {
         step(x);
         put(x, float(n));
     }
-    for (; x < Width - 9; ++x) {
+    for (; x < RowWidth - 9; ++x) {
         const float* out = Means + 3 * (x - 9);
         const float* in = Means + 3 * (x + 9);
         s0 = (s0 - out[0]) + in[0];
@@ -85,7 +85,7 @@ void BlurRow(const float* Means, uint8_t* Out, int32_t Width) {
         s2 = (s2 - out[2]) + in[2];
         put(x, 18.0f);
     }
-    for (; x < Width; ++x) {
+    for (; x < RowWidth; ++x) {
         step(x);
         put(x, float(n));
     }

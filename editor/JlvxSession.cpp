@@ -1340,15 +1340,15 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
                     const int64_t right = std::min<int64_t>(FSourceWidth, (std::max(ax, bx) + 1 + mw + mw - 1) / mw * mw);
                     const int64_t bottom = std::min<int64_t>(FSourceHeight, (std::max(ay, by) + 1 + mh + mh - 1) / mh * mh);
                     const TQelRect area{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
-                    std::unique_ptr<uint8_t[]> rows(new uint8_t[size_t(area.Width()) * size_t(area.Height()) * 3]);
+                    std::unique_ptr<uint8_t[]> decoded(new uint8_t[size_t(area.Width()) * size_t(area.Height()) * 3]);
                     QString why;
-                    if (!DecodeBlocksOver(file, blocks, area, rows.get(), why)) {
+                    if (!DecodeBlocksOver(file, blocks, area, decoded.get(), why)) {
                         // Blocks that cannot be coded alone are compared on
                         // the whole decode.
                         whole = true;
                         break;
                     }
-                    CompareRange(grid, TReference{rows.get(), ptrdiff_t(area.Width()) * 3, area}, range, changed);
+                    CompareRange(grid, TReference{decoded.get(), ptrdiff_t(area.Width()) * 3, area}, range, changed);
                 }
                 if (whole && !compareWholeFile()) {
                     error = FLastError;

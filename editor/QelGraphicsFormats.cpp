@@ -327,9 +327,9 @@ bool TQelGraphicsFormats::ExecuteJpegOptions(int32_t& Quality) {
 
 // --- File description and thumbnail -------------------------------------------------
 
-TQelGraphicsFileInfo::TQelGraphicsFileInfo(const QString& FileName) : TQelFileInfo(FileName), Description() {
+TQelGraphicsFileInfo::TQelGraphicsFileInfo(const QString& NewFileName) : TQelFileInfo(NewFileName), Description() {
     TQelImageDecoder decoder;
-    if (!decoder.Open(FileName)) return;
+    if (!decoder.Open(NewFileName)) return;
     TQelPropertyItems items;
     decoder.ReadPropertyItems(items);
     const QString format = FormatNameOf(decoder.FileType());

@@ -17,7 +17,6 @@ public:
     // Advances the bar by the step, never past its maximum.
     void Step();
 
-    int32_t DefaultMax() const { return FDefaultMax; }
     void SetDefaultMax(int32_t value) { FDefaultMax = value; }
     int32_t StepSize() const { return FStepSize; }
     void SetStepSize(int32_t value) { FStepSize = value; }

@@ -27,7 +27,7 @@ using TQelFileFormatArray = QList<TQelFileFormatInfo>;
 // What the open dialog shows about a file.
 class TQelFileInfo {
 public:
-    explicit TQelFileInfo(const QString& FileName) : FileName(FileName) {}
+    explicit TQelFileInfo(const QString& NewFileName) : FileName(NewFileName) {}
     virtual ~TQelFileInfo() = default;
 
     // Empty in the base.

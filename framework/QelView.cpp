@@ -119,19 +119,6 @@ int32_t TQelViewObjectList::Add(std::unique_ptr<TQelViewObject> Object) {
     return Count() - 1;
 }
 
-void TQelViewObjectList::Insert(int32_t Index, std::unique_ptr<TQelViewObject> Object) {
-    Index = std::clamp(Index, 0, Count());
-    FItems.insert(FItems.begin() + Index, std::move(Object));
-}
-
-std::unique_ptr<TQelViewObject> TQelViewObjectList::Extract(const TQelViewObject* Object) {
-    const int32_t i = IndexOf(Object);
-    if (i < 0) return nullptr;
-    std::unique_ptr<TQelViewObject> result = std::move(FItems[size_t(i)]);
-    FItems.erase(FItems.begin() + i);
-    return result;
-}
-
 int32_t TQelViewObjectList::Remove(const TQelViewObject* Object) {
     const int32_t i = IndexOf(Object);
     if (i >= 0) FItems.erase(FItems.begin() + i);

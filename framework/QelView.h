@@ -89,9 +89,6 @@ public:
     TQelViewObject* GetObject(int32_t Index) const;
     int32_t IndexOf(const TQelViewObject* Object) const;
     int32_t Add(std::unique_ptr<TQelViewObject> Object);
-    void Insert(int32_t Index, std::unique_ptr<TQelViewObject> Object);
-    // Takes the object out of the list without freeing it.
-    std::unique_ptr<TQelViewObject> Extract(const TQelViewObject* Object);
     // Takes the object out and frees it; its former index, or -1.
     int32_t Remove(const TQelViewObject* Object);
     void Clear() { FItems.clear(); }

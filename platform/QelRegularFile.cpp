@@ -18,7 +18,7 @@ constexpr qint64 GrowthStep = 64 * 1024;
 
 class TFileHandle {
 public:
-    explicit TFileHandle(int Handle) : Handle(Handle) {}
+    explicit TFileHandle(int NewHandle) : Handle(NewHandle) {}
     ~TFileHandle() {
         if (Handle >= 0) ::close(Handle);
     }

@@ -71,12 +71,12 @@ std::string MakeTempFileName(const std::string& Folder, const std::string& Prefi
     return std::string(buffer.data());
 }
 
-TExternalPhotoshopFilter::TExternalPhotoshopFilter(const std::string& ProgramPath, const std::string& Caption,
-                                                   const std::string& AboutText)
+TExternalPhotoshopFilter::TExternalPhotoshopFilter(const std::string& NewProgramPath, const std::string& NewCaption,
+                                                   const std::string& NewAboutText)
     : TPhotoshopFilter(), ProgramFolder(), ProgramPath() {
-    SetProgramPath(ProgramPath);
-    this->Caption = Caption;
-    this->AboutText = AboutText;
+    SetProgramPath(NewProgramPath);
+    Caption = NewCaption;
+    AboutText = NewAboutText;
 }
 
 void TExternalPhotoshopFilter::SetProgramPath(const std::string& Path) {

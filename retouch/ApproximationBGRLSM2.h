@@ -16,9 +16,6 @@ public:
     // Solves A, B and C in turn and stops at the first that fails.
     bool Solve();
     void Evaluate(double x, double y, double& a, double& b, double& c);
-    const std::vector<double>& CoefficientsA() const { return FCoefficientsA; }
-    const std::vector<double>& CoefficientsB() const { return FCoefficientsB; }
-    const std::vector<double>& CoefficientsC() const { return FCoefficientsC; }
 
 private:
     int FCount = 0;

@@ -68,13 +68,6 @@ void TAreaCorrelator::SetMask(int32_t x, int32_t y, uint8_t masked) {
     FMask[size_t(lx) * size_t(FHeight) + size_t(ly)] = masked;
 }
 
-uint8_t TAreaCorrelator::GetMask(int32_t x, int32_t y) const {
-    const int64_t lx = int64_t(x) - FRegion.Left;
-    const int64_t ly = int64_t(y) - FRegion.Top;
-    if (lx < 0 || ly < 0 || lx >= FWidth || ly >= FHeight) return 0;
-    return FMask[size_t(lx) * size_t(FHeight) + size_t(ly)];
-}
-
 bool TAreaCorrelator::IsBorderCell(int32_t x, int32_t y, int32_t reach) const {
     for (int32_t i = x - reach; i <= x + reach; ++i) {
         for (int32_t j = y - reach; j <= y + reach; ++j) {

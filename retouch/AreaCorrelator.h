@@ -26,7 +26,6 @@ public:
     // Marks the cell at image (x, y) for repair (non-zero) or keeping (0).
     // Positions outside the region are ignored.
     void SetMask(int32_t x, int32_t y, uint8_t masked);
-    uint8_t GetMask(int32_t x, int32_t y) const;
 
     // Masked cells, column by column, into the border list (some neighbour
     // within the radius is unmasked, or lies beyond the region inside the
@@ -45,7 +44,6 @@ public:
 
     const TBorderArea8& BorderList() const { return FBorder; }
     const TBorderArea8& InteriorList() const { return FInterior; }
-    const TQelRect& ImageBounds() const { return FBounds; }
 
 private:
     bool IsBorderCell(int32_t x, int32_t y, int32_t reach) const;

@@ -40,7 +40,6 @@ public:
     void Reserve(int32_t count);
     int32_t Count() const { return int32_t(FPlaces.size()); }
 
-    const TPlace8Array& Places(int32_t index) const { return FPlaces[size_t(index)]; }
     const TPlace& Place(int32_t index, int orientation) const { return FPlaces[size_t(index)][size_t(orientation)]; }
     const TCellRecord& Record(int32_t index) const { return FRecords[size_t(index)]; }
 

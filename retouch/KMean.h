@@ -37,7 +37,6 @@ public:
     void AddCluster(bool movable, uint32_t colour);
 
     int ColourCount() const { return int(FColours.size()); }
-    int ClusterCount() const { return int(FClusters.size()); }
     TKMeanColour GetColour(int index) const { return FColours[size_t(index)]; }
     TKMeanCluster GetCluster(int index) const { return FClusters[size_t(index)]; }
     // List index of a colour, or -1.

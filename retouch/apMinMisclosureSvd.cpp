@@ -191,7 +191,7 @@ bool SvdSolve(std::vector<double>& a, int m, int n, std::vector<double>& x) {
                 break;
             }
             // Shift from the bottom 2 x 2 minor.
-            double x = w[size_t(l)];
+            double sx = w[size_t(l)];
             nm = k - 1;
             double y = w[size_t(nm)];
             g = rv1[size_t(nm)];
@@ -199,10 +199,10 @@ bool SvdSolve(std::vector<double>& a, int m, int n, std::vector<double>& x) {
             const double denominator = 2.0 * h * y;
             // A vanishing denominator would only spread inf/NaN: leave this
             // value as it stands, as after the last sweep.
-            if (denominator == 0.0 || x == 0.0) break;
+            if (denominator == 0.0 || sx == 0.0) break;
             double f = ((y - z) * (y + z) + (g - h) * (g + h)) / denominator;
             g = SvdPythag(f, 1.0);
-            f = ((x - z) * (x + z) + h * ((y / (f + SvdSign(g, f))) - h)) / x;
+            f = ((sx - z) * (sx + z) + h * ((y / (f + SvdSign(g, f))) - h)) / sx;
             // Next QR transformation.
             double c = 1.0, s = 1.0;
             for (int j = l; j <= nm; ++j) {
@@ -220,8 +220,8 @@ bool SvdSolve(std::vector<double>& a, int m, int n, std::vector<double>& x) {
                     c = 1.0;
                     s = 0.0;
                 }
-                f = x * c + g * s;
-                g = g * c - x * s;
+                f = sx * c + g * s;
+                g = g * c - sx * s;
                 h = y * s;
                 y *= c;
                 for (int jj = 1; jj <= n; ++jj) {
@@ -239,7 +239,7 @@ bool SvdSolve(std::vector<double>& a, int m, int n, std::vector<double>& x) {
                     s = h * z;
                 }
                 f = c * g + s * y;
-                x = c * y - s * g;
+                sx = c * y - s * g;
                 for (int jj = 1; jj <= m; ++jj) {
                     const double ay = A(jj, j);
                     const double az = A(jj, i);
@@ -249,7 +249,7 @@ bool SvdSolve(std::vector<double>& a, int m, int n, std::vector<double>& x) {
             }
             rv1[size_t(l)] = 0.0;
             rv1[size_t(k)] = f;
-            w[size_t(k)] = x;
+            w[size_t(k)] = sx;
         }
     }
 

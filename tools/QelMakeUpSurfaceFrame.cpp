@@ -138,8 +138,8 @@ void TQelMakeUpSurfaceFrame::Create() {
     PaletteTntPaintBox->OnMouseDown = [this](Qt::MouseButton button, int32_t x, int32_t y) {
         PaletteTntPaintBoxMouseDown(button, x, y);
     };
-    PaletteTntPaintBox->OnMouseMove = [this](Qt::MouseButtons buttons, int32_t x, int32_t y) {
-        PaletteTntPaintBoxMouseMove(buttons, x, y);
+    PaletteTntPaintBox->OnMouseMove = [this](Qt::MouseButtons held, int32_t x, int32_t y) {
+        PaletteTntPaintBoxMouseMove(held, x, y);
     };
     QelAddToColumn(this, PaletteTntPaintBox);
 }

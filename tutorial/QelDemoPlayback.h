@@ -301,7 +301,6 @@ public:
 
     TQelPlaybackState State() const { return FState; }
     int LineIndex() const { return FLineIndex; }
-    int RecordIndex() const { return FRecordIndex; }
     int PauseCount() const { return FPauseCount; }
     TQelDemoScriptAction* CurrentAction() const { return FCurrentAction.get(); }
     Qt::MouseButtons HeldButtons() const { return FHeldButtons; }

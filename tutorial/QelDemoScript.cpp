@@ -296,9 +296,9 @@ void TQelDemoScriptParams::ParseText(std::string_view text) {
     };
     auto fail = [&](std::string_view run, bool integer) {
         Clear();
-        const QString text = integer ? QelText(TextNotInteger, QStringLiteral("%s is not a valid integer value."))
-                                     : QelText(TextNotNumber, QStringLiteral("%s is not a valid floating point value."));
-        throw EQelError(QelFormatText(text, QString::fromStdString(QuoteForMessage(run))).toStdString());
+        const QString message = integer ? QelText(TextNotInteger, QStringLiteral("%s is not a valid integer value."))
+                                        : QelText(TextNotNumber, QStringLiteral("%s is not a valid floating point value."));
+        throw EQelError(QelFormatText(message, QString::fromStdString(QuoteForMessage(run))).toStdString());
     };
 
     skipBlanks();

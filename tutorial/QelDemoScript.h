@@ -91,7 +91,6 @@ public:
     static QString FromSystemCodePage(std::string_view text);
 
     bool Utf8() const { return FUtf8; }
-    void SetUtf8(bool value) { FUtf8 = value; }
     const QString& FileName() const { return FFileName; }
 
 private:

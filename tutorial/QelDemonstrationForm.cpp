@@ -223,10 +223,6 @@ int TQelDemonstrationForm::AddThumbnail(const TQelDemoScript& Script) {
 
 int TQelDemonstrationForm::ItemCount() const { return DemoListView->count(); }
 
-const TQelDemoScript& TQelDemonstrationForm::ItemScript(int Index) const {
-    return *FScripts[size_t(DemoListView->item(Index)->data(Qt::UserRole).toInt())];
-}
-
 void TQelDemonstrationForm::DemoListViewChange() {
     const QList<QListWidgetItem*> selected = DemoListView->selectedItems();
     FChosenScript = selected.isEmpty() ? nullptr : FScripts[size_t(selected.first()->data(Qt::UserRole).toInt())].get();

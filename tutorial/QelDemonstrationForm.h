@@ -51,7 +51,6 @@ public:
     // The selected item's script; null when none is selected.
     const TQelDemoScript* ChosenScript() const { return FChosenScript; }
     int ItemCount() const;
-    const TQelDemoScript& ItemScript(int Index) const;
 
     QLabel* SelectLabel = nullptr;
     QListWidget* DemoListView = nullptr;

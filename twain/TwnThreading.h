@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 #include <mutex>
-#include <optional>
 
 #include "TwnDefs.h"
 
@@ -145,21 +144,6 @@ public:
         TwnMsg m = std::move(FQueue.front());
         FQueue.pop_front();
         return m;
-    }
-    // The first queued message, removed, when there is one.
-    std::optional<TwnMsg> Peek() {
-        std::lock_guard<std::mutex> lock(FMutex);
-        if (FQueue.empty()) return std::nullopt;
-        TwnMsg m = std::move(FQueue.front());
-        FQueue.pop_front();
-        return m;
-    }
-    // Whether a message of the range is queued.
-    bool Has(uint32_t first, uint32_t last) {
-        std::lock_guard<std::mutex> lock(FMutex);
-        for (const TwnMsg& m : FQueue)
-            if (!m.window && m.message >= first && m.message <= last) return true;
-        return false;
     }
     std::deque<TwnMsg> TakeAll() {
         std::lock_guard<std::mutex> lock(FMutex);

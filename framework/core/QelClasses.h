@@ -39,7 +39,6 @@ public:
         std::memcpy(FCode.data(), &tag, sizeof(tag));
     }
 
-    bool IsAssigned() const { return static_cast<bool>(FCall); }
     const void* Object() const { return FObject; }
     void operator()() const {
         if (FCall) FCall();
@@ -199,8 +198,6 @@ public:
     // Data may be null only when Size is 0. Sizes above 32 bits raise EQelError.
     void WriteData(uint32_t id, const void* data, size_t size);
 
-    TQelOutputStream* Stream() const { return FStream; }
-
 private:
     void WriteRecord(unsigned kind, uint32_t id, uint32_t dataType, const void* data, size_t size);
 
@@ -272,7 +269,6 @@ public:
     const TQelSDFNode* CurrentNode() const;  // nullptr at the root
     const TQelSDFElement& Element(uint32_t index) const { return FElements[index]; }
     const TQelSDFNode& Node(uint32_t index) const { return FNodes[index]; }
-    size_t StreamSize() const { return FStream.size(); }
 
 private:
     void Parse();

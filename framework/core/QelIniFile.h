@@ -30,7 +30,6 @@ public:
     void Clear();
     void SetText(std::string_view text);
 
-    bool SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
     // The value of the first entry with that key in the section, else Default.
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     // The section's entries in file order (empty when the section is missing).

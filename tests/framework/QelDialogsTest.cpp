@@ -156,7 +156,7 @@ TEST(QelMessageBox, LongTextWrapsAtFourHundredAndAnIconKeepsItsRoom) {
 // Fills its picture 10 pixels inside the bounds in red.
 class TTestThumbnail : public TQelThumbnail {
 public:
-    explicit TTestThumbnail(QString Name) : Name(std::move(Name)) {}
+    explicit TTestThumbnail(QString NewName) : Name(std::move(NewName)) {}
     void Draw(QPainter& DC, const TQelRect& Bounds, TQelRect& DrawnRect) override {
         DrawnRect = TQelRect(Bounds.Left + 10, Bounds.Top + 10, Bounds.Right - 10, Bounds.Bottom - 10);
         DC.fillRect(QRect(DrawnRect.Left, DrawnRect.Top, DrawnRect.Width(), DrawnRect.Height()), Qt::red);
