@@ -29,11 +29,13 @@ constexpr int32_t MinBandRows = 64;
 // S / n is never closer to a halfway point between floats than 2^-25 / n
 // of itself, far more than either product errs.
 
-// What one thread works with: the running column sums of the band's row and
-// that row's column means, three channels per pixel.
+// What one thread works with: the running column sums of the band's row,
+// the column means of two rows and the running sums along them, three
+// channels per pixel.
 struct TWorkspace {
     std::vector<int32_t> Sums;
-    std::vector<float> Means;
+    std::vector<float> Means, Means2;
+    std::vector<float> Along, Along2;
 };
 
 template <int Bpp>
@@ -62,70 +64,101 @@ void ShiftRow(int32_t* Sums, const uint8_t* Out, const uint8_t* In, int32_t Widt
     }
 }
 
-// Detail of one row from its column means: the running sum along the row,
-// which starts afresh at x = 0.
-template <int Bpp>
-void DetailRow(const float* Means, const uint8_t* Pixels, float* Detail, int32_t Width) {
-    float s0 = 0, s1 = 0, s2 = 0;
+// The two loops of divisions, also built for wider vector units where the
+// processor has them; a division is exact-rounded on every unit, so the
+// values are the same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QEL_DIVISION_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QEL_DIVISION_CLONES
+#endif
+
+QEL_DIVISION_CLONES void ColumnMeans(const int32_t* Sums, float* Means, int32_t Count, float N) {
+    for (int32_t i = 0; i < Count; ++i) Means[i] = float(Sums[i]) / N;
+}
+
+QEL_DIVISION_CLONES void PixelsLessMeans(const uint8_t* Pixels, const float* Along, float* Detail, int32_t Count,
+                                         float N) {
+    for (int32_t i = 0; i < Count; ++i) Detail[i] = float(Pixels[i]) - Along[i] / N;
+}
+
+// Detail of R rows (1 or 2) from their column means: the running sum along
+// each row, which starts afresh at x = 0. Two rows go side by side, so that
+// their chains of additions overlap; each row's sums are the same sequence
+// of operations either way.
+template <int Bpp, int R>
+void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* const* Detail, float* const* Along,
+                int32_t Width) {
+    float s[R][3] = {};
+    int32_t n[R];
     const int32_t first = std::min(After, Width - 1);
-    for (int32_t x = 0; x <= first; ++x) {
-        s0 += Means[3 * x];
-        s1 += Means[3 * x + 1];
-        s2 += Means[3 * x + 2];
+    for (int r = 0; r < R; ++r) {
+        for (int32_t x = 0; x <= first; ++x)
+            for (int c = 0; c < 3; ++c) s[r][c] += Means[r][3 * x + c];
+        n[r] = first + 1;
     }
-    int32_t n = first + 1;
-    auto put = [&](int32_t x) {
-        const float d = float(n);
-        const uint8_t* p = Pixels + ptrdiff_t(x) * Bpp;
-        Detail[3 * x] = float(p[0]) - s0 / d;
-        Detail[3 * x + 1] = float(p[1]) - s1 / d;
-        Detail[3 * x + 2] = float(p[2]) - s2 / d;
+    auto put = [&](int r, int32_t x) {
+        const float d = float(n[r]);
+        const uint8_t* p = Pixels[r] + ptrdiff_t(x) * Bpp;
+        for (int c = 0; c < 3; ++c) Detail[r][3 * x + c] = float(p[c]) - s[r][c] / d;
     };
-    put(0);
-    auto step = [&](int32_t x) {
+    auto step = [&](int r, int32_t x) {
         if (x - After >= 0) {
-            const float* m = Means + 3 * (x - After);
-            s0 -= m[0];
-            s1 -= m[1];
-            s2 -= m[2];
-            --n;
+            const float* m = Means[r] + 3 * (x - After);
+            for (int c = 0; c < 3; ++c) s[r][c] -= m[c];
+            --n[r];
         }
         if (x + After < Width) {
-            const float* m = Means + 3 * (x + After);
-            s0 += m[0];
-            s1 += m[1];
-            s2 += m[2];
-            ++n;
+            const float* m = Means[r] + 3 * (x + After);
+            for (int c = 0; c < 3; ++c) s[r][c] += m[c];
+            ++n[r];
         }
     };
+    for (int r = 0; r < R; ++r) put(r, 0);
     // Where the window lies wholly inside the row both ends move and the
     // count stays 18; this is where the time goes.
     const int32_t inner0 = std::max(1, After);
     const int32_t inner1 = Width - After;
     int32_t x = 1;
-    for (; x < std::min(inner0, Width); ++x) {
-        step(x);
-        put(x);
-    }
-    if (x < inner1) {
-        const float d = float(Before + After + 1);
-        for (; x < inner1; ++x) {
-            const float* out = Means + 3 * (x - After);
-            const float* in = Means + 3 * (x + After);
-            s0 = (s0 - out[0]) + in[0];
-            s1 = (s1 - out[1]) + in[1];
-            s2 = (s2 - out[2]) + in[2];
-            const uint8_t* p = Pixels + ptrdiff_t(x) * Bpp;
-            Detail[3 * x] = float(p[0]) - s0 / d;
-            Detail[3 * x + 1] = float(p[1]) - s1 / d;
-            Detail[3 * x + 2] = float(p[2]) - s2 / d;
+    for (; x < std::min(inner0, Width); ++x)
+        for (int r = 0; r < R; ++r) {
+            step(r, x);
+            put(r, x);
         }
-        n = Before + After + 1;
+    if (x < inner1) {
+        // The running sums first, a chain of additions; then the divisions,
+        // which no longer wait for the chain and go several at a time. The
+        // values are the same either way.
+        const int32_t from = x;
+        for (; x < inner1; ++x)
+            for (int r = 0; r < R; ++r) {
+                const float* out = Means[r] + 3 * (x - After);
+                const float* in = Means[r] + 3 * (x + After);
+                for (int c = 0; c < 3; ++c) {
+                    s[r][c] = (s[r][c] - out[c]) + in[c];
+                    Along[r][3 * x + c] = s[r][c];
+                }
+            }
+        const float d = float(Before + After + 1);
+        for (int r = 0; r < R; ++r) {
+            const float* along = Along[r];
+            const uint8_t* pixels = Pixels[r];
+            float* detail = Detail[r];
+            if constexpr (Bpp == 3) {
+                PixelsLessMeans(pixels + 3 * from, along + 3 * from, detail + 3 * from, 3 * (inner1 - from), d);
+            } else {
+                for (int32_t i = from; i < inner1; ++i)
+                    for (int c = 0; c < 3; ++c)
+                        detail[3 * i + c] = float(pixels[ptrdiff_t(i) * Bpp + c]) - along[3 * i + c] / d;
+            }
+            n[r] = Before + After + 1;
+        }
     }
-    for (; x < Width; ++x) {
-        step(x);
-        put(x);
-    }
+    for (; x < Width; ++x)
+        for (int r = 0; r < R; ++r) {
+            step(r, x);
+            put(r, x);
+        }
 }
 
 // Rows Y0 .. Y1 - 1 of the layer.
@@ -133,12 +166,12 @@ template <int Bpp>
 void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
     const int32_t w = Pixels.Width, h = Pixels.Height;
     int32_t* sums = Work.Sums.data();
-    float* means = Work.Means.data();
     auto row = [&](int32_t y) { return Pixels.Bits + ptrdiff_t(y) * Pixels.Stride; };
     std::fill(Work.Sums.begin(), Work.Sums.end(), 0);
     const int32_t top = std::max(0, Y0 - Before), bottom = std::min(h - 1, Y0 + After);
     for (int32_t y = top; y <= bottom; ++y) AddRow<Bpp>(sums, row(y), w);
-    for (int32_t y = Y0; y < Y1; ++y) {
+    // Moves the column sums from row y - 1 to row y and takes row y's means.
+    auto advance = [&](int32_t y, float* means) {
         if (y > Y0) {
             const bool out = y - After >= 0, in = y + After < h;
             if (out && in)
@@ -150,8 +183,25 @@ void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, 
                     for (int c = 0; c < 3; ++c) sums[3 * x + c] -= row(y - After)[ptrdiff_t(x) * Bpp + c];
         }
         const float n = float(std::min(h - 1, y + After) - std::max(0, y - Before) + 1);
-        for (int32_t i = 0; i < w * 3; ++i) means[i] = float(sums[i]) / n;
-        DetailRow<Bpp>(means, row(y), Detail + ptrdiff_t(y) * w * 3, w);
+        ColumnMeans(sums, means, w * 3, n);
+    };
+    int32_t y = Y0;
+    for (; y + 1 < Y1; y += 2) {
+        advance(y, Work.Means.data());
+        advance(y + 1, Work.Means2.data());
+        const float* means[2] = {Work.Means.data(), Work.Means2.data()};
+        const uint8_t* pixels[2] = {row(y), row(y + 1)};
+        float* detail[2] = {Detail + ptrdiff_t(y) * w * 3, Detail + ptrdiff_t(y + 1) * w * 3};
+        float* along[2] = {Work.Along.data(), Work.Along2.data()};
+        DetailRows<Bpp, 2>(means, pixels, detail, along, w);
+    }
+    if (y < Y1) {
+        advance(y, Work.Means.data());
+        const float* means[1] = {Work.Means.data()};
+        const uint8_t* pixels[1] = {row(y)};
+        float* detail[1] = {Detail + ptrdiff_t(y) * w * 3};
+        float* along[1] = {Work.Along.data()};
+        DetailRows<Bpp, 1>(means, pixels, detail, along, w);
     }
 }
 
@@ -192,7 +242,7 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
         work.resize(size_t(threads));
         for (TWorkspace& one : work) {
             one.Sums.resize(size_t(w) * 3);
-            one.Means.resize(size_t(w) * 3);
+            for (std::vector<float>* v : {&one.Means, &one.Means2, &one.Along, &one.Along2}) v->resize(size_t(w) * 3);
         }
     } catch (const std::bad_alloc&) {
         throw EQelOutOfMemory("Not enough memory to build the detail layer");
