@@ -11,10 +11,12 @@ namespace {
 constexpr size_t HugePage = size_t(2) << 20;
 
 // In front of the caller's bytes: how to give the memory back. 64 bytes, so
-// that mapped bytes start on a cache line (heap bytes as malloc aligns).
-struct alignas(64) THeader {
+// that mapped bytes start on a cache line (heap bytes as malloc aligns). Its
+// own alignment stays that of its members: heap blocks are only 16-aligned.
+struct THeader {
     void* Base;       // nullptr: from the heap, Base of the mapping otherwise
     size_t Length;    // of the mapping
+    unsigned char Padding[64 - sizeof(void*) - sizeof(size_t)];
 };
 static_assert(sizeof(THeader) == 64);
 
