@@ -16,7 +16,10 @@ if ! command -v clang++ >/dev/null; then
 fi
 export QT_QPA_PLATFORM=offscreen
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISARA_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_all
+# FUZZ_TARGETS, when set, names the targets to build and run (blank-separated).
+targets=${FUZZ_TARGETS:-}
+# shellcheck disable=SC2086
+cmake --build build-fuzz -j"$(nproc)" --target ${targets:-fuzz_all}
 
 declare -A corpus=(
   [SettingsFileFuzz]=settings [LanguageFileFuzz]=language [TutorialScriptFuzz]=script
@@ -29,8 +32,6 @@ declare -A malloc_limit=([TwainDibFuzz]=64 [TwainContainerFuzz]=64 [IniFileFuzz]
 findings="$PWD/build-fuzz/findings"
 mkdir -p "$findings"
 failed=0
-# FUZZ_TARGETS, when set, names the targets to run (blank-separated).
-targets=${FUZZ_TARGETS:-}
 for target in SettingsFileFuzz LanguageFileFuzz TutorialScriptFuzz ExchangeFileFuzz ImageDecoderFuzz \
               MetadataFuzz JpegSessionFuzz TwainDibFuzz TwainContainerFuzz IniFileFuzz; do
   if [ -n "$targets" ] && [[ " $targets " != *" $target "* ]]; then continue; fi
