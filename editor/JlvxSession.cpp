@@ -500,6 +500,160 @@ bool SetOptimalTables(j_compress_ptr c, j_common_ptr owner, jvirt_barray_ptr* ar
 // when it cannot.
 using TBlockComparer = std::function<bool(j_decompress_ptr File, jvirt_barray_ptr* Blocks, QString& Error)>;
 
+// The MCU grid of a merge: each component's blocks per MCU, the MCUs'
+// Changed flags, and the changed MCUs' bounding box (right and bottom
+// exclusive).
+struct TMergeGrid {
+    int Components;
+    const int32_t* Hk;
+    const int32_t* Vk;
+    const std::vector<uint8_t>& Changed;
+    int32_t Cols, Rows, Mx0, Mx1, My0, My1;
+};
+
+// Reads the oriented file's header and coefficients into File and fills in
+// each component's blocks per MCU. Unless InPlace, the arrays of the merged
+// blocks are requested in OutBlocks first. Runs under Guarded.
+jvirt_barray_ptr* ReadFileBlocks(TDecompress& file, TJpegError& e, const QByteArray& oriented, bool inPlace,
+                                 int32_t cols, int32_t rows, int& components, int32_t* hk, int32_t* vk,
+                                 jvirt_barray_ptr* outBlocks) {
+    j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(&file.Info);
+    file.Create(e, reinterpret_cast<const unsigned char*>(oriented.constData()), size_t(oriented.size()));
+    SaveMarkers(&file.Info);
+    jpeg_read_header(&file.Info, TRUE);
+    components = file.Info.num_components;
+    if (components > MAX_COMPONENTS) FailWith(fileCommon, "The JPEG file has too many components.");
+    // A single-component image has one block per MCU whatever its
+    // sampling factors say.
+    for (int k = 0; k < components; ++k) {
+        hk[k] = components == 1 ? 1 : file.Info.comp_info[k].h_samp_factor;
+        vk[k] = components == 1 ? 1 : file.Info.comp_info[k].v_samp_factor;
+        // Requested before the file's blocks are read, so that libjpeg
+        // makes room for both at once.
+        if (!inPlace)
+            outBlocks[k] = (*file.Info.mem->request_virt_barray)(fileCommon, JPOOL_IMAGE, TRUE,
+                                                                 JDIMENSION(cols * hk[k]),
+                                                                 JDIMENSION(rows * vk[k]), JDIMENSION(vk[k]));
+    }
+    return jpeg_read_coefficients(&file.Info);
+}
+
+// The number of flagged MCUs; their bounding box in Mx0..Mx1, My0..My1.
+int32_t ChangedBox(const std::vector<uint8_t>& changed, int32_t cols, int32_t rows, int32_t& mx0, int32_t& mx1,
+                   int32_t& my0, int32_t& my1) {
+    mx0 = cols;
+    mx1 = 0;
+    my0 = rows;
+    my1 = 0;
+    int32_t count = 0;
+    for (int32_t j = 0; j < rows; ++j)
+        for (int32_t i = 0; i < cols; ++i)
+            if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
+                ++count;
+                mx0 = std::min(mx0, i);
+                mx1 = std::max(mx1, i + 1);
+                my0 = std::min(my0, j);
+                my1 = std::max(my1, j + 1);
+            }
+    return count;
+}
+
+// Pixels X0..X1 x Y0..Y1 encoded with File's tables and sampling, and read
+// back as coefficients through Patch. Runs under Guarded.
+jvirt_barray_ptr* EncodePatch(TJpegError& e, j_decompress_ptr file, const TPixelRows& pixels, int32_t x0, int32_t y0,
+                              int32_t x1, int32_t y1, TCompress& patchOut, TDecompress& patch) {
+    patchOut.Create(e);
+    jpeg_copy_critical_parameters(file, &patchOut.Info);
+    StartPixelInput(&patchOut.Info, JDIMENSION(x1 - x0), JDIMENSION(y1 - y0));
+    CheckEncoderTables(&patchOut.Info);
+    jpeg_start_compress(&patchOut.Info, TRUE);
+    WriteRows(&patchOut.Info, pixels, x0, y0);
+    jpeg_finish_compress(&patchOut.Info);
+
+    patch.Create(e, patchOut.Dest.Data, patchOut.Dest.Size);
+    jpeg_read_header(&patch.Info, TRUE);
+    return jpeg_read_coefficients(&patch.Info);
+}
+
+// The saved image's grid lies on the file's: only the changed MCUs' blocks
+// of the file are touched, each replaced by the patch's.
+void CopyChangedInPlace(const TMergeGrid& g, j_decompress_ptr file, jvirt_barray_ptr* fileBlocks,
+                        j_decompress_ptr patch, jvirt_barray_ptr* patchBlocks) {
+    j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(file);
+    j_common_ptr patchCommon = reinterpret_cast<j_common_ptr>(patch);
+    const int32_t* hk = g.Hk;
+    const int32_t* vk = g.Vk;
+    for (int k = 0; k < g.Components; ++k)
+        for (int32_t j = g.My0; j < g.My1; ++j)
+            for (int32_t r = 0; r < vk[k]; ++r) {
+                JBLOCKROW to = nullptr;
+                JBLOCKROW encoded = nullptr;
+                for (int32_t i = g.Mx0; i < g.Mx1; ++i) {
+                    if (!g.Changed[size_t(j) * size_t(g.Cols) + size_t(i)]) continue;
+                    if (!to) {
+                        to = (*file->mem->access_virt_barray)(fileCommon, fileBlocks[k], JDIMENSION(j * vk[k] + r), 1,
+                                                              TRUE)[0];
+                        encoded = (*patch->mem->access_virt_barray)(patchCommon, patchBlocks[k],
+                                                                    JDIMENSION((j - g.My0) * vk[k] + r), 1, FALSE)[0];
+                    }
+                    std::memcpy(to[i * hk[k]], encoded[(i - g.Mx0) * hk[k]], sizeof(JBLOCK) * size_t(hk[k]));
+                }
+            }
+}
+
+// Every MCU (i, j) into OutBlocks: the patch's blocks where it is changed,
+// else the file's MCU (i + Oi, j + Oj).
+void CopyShifted(const TMergeGrid& g, j_decompress_ptr file, jvirt_barray_ptr* fileBlocks, jvirt_barray_ptr* outBlocks,
+                 j_decompress_ptr patch, jvirt_barray_ptr* patchBlocks, int32_t oi, int32_t oj) {
+    j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(file);
+    j_common_ptr patchCommon = reinterpret_cast<j_common_ptr>(patch);
+    const int32_t* hk = g.Hk;
+    const int32_t* vk = g.Vk;
+    for (int k = 0; k < g.Components; ++k)
+        for (int32_t j = 0; j < g.Rows; ++j)
+            for (int32_t r = 0; r < vk[k]; ++r) {
+                JBLOCKROW to =
+                    (*file->mem->access_virt_barray)(fileCommon, outBlocks[k], JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
+                JBLOCKROW kept = nullptr;
+                JBLOCKROW encoded = nullptr;
+                for (int32_t i = 0; i < g.Cols; ++i) {
+                    JBLOCKROW from;
+                    int32_t column;
+                    if (g.Changed[size_t(j) * size_t(g.Cols) + size_t(i)]) {
+                        if (!encoded)
+                            encoded = (*patch->mem->access_virt_barray)(
+                                patchCommon, patchBlocks[k], JDIMENSION((j - g.My0) * vk[k] + r), 1, FALSE)[0];
+                        from = encoded;
+                        column = (i - g.Mx0) * hk[k];
+                    } else {
+                        if (!kept)
+                            kept = (*file->mem->access_virt_barray)(fileCommon, fileBlocks[k],
+                                                                    JDIMENSION((j + oj) * vk[k] + r), 1, FALSE)[0];
+                        from = kept;
+                        column = (i + oi) * hk[k];
+                    }
+                    std::memcpy(to[i * hk[k]], from[column], sizeof(JBLOCK) * size_t(hk[k]));
+                }
+            }
+}
+
+// Blocks, W x H pixels, written through Out with File's tables and markers
+// and, where they can be made, optimal Huffman tables. SizeHint is about
+// the file's size. Runs under Guarded.
+void WriteBlocks(TJpegError& e, j_decompress_ptr file, jvirt_barray_ptr* blocks, int32_t W, int32_t H,
+                 size_t sizeHint, TCompress& out) {
+    out.Create(e);
+    // About the file's size: no growing and copying on the way.
+    out.Dest.Capacity = sizeHint + sizeHint / 8;
+    jpeg_copy_critical_parameters(file, &out.Info);
+    out.Info.image_width = JDIMENSION(W);
+    out.Info.image_height = JDIMENSION(H);
+    out.Info.optimize_coding = !SetOptimalTables(&out.Info, reinterpret_cast<j_common_ptr>(file), blocks);
+    jpeg_write_coefficients(&out.Info, blocks);
+    CopyMarkers(file, &out.Info);
+    jpeg_finish_compress(&out.Info);
+}
+
 // Writes W x H pixels as MCUs of the oriented file: MCU (i, j) whose Changed
 // flag is clear takes the coefficients of the file's MCU (i + Oi, j + Oj) as
 // they are; the flagged MCUs are encoded from the pixels with the file's
@@ -526,26 +680,8 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
     int32_t hk[MAX_COMPONENTS], vk[MAX_COMPONENTS];
     jvirt_barray_ptr outBlocks[MAX_COMPONENTS];
     jvirt_barray_ptr* fileBlocks = nullptr;
-    j_common_ptr fileCommon = reinterpret_cast<j_common_ptr>(&file.Info);
     bool ok = Guarded(e, [&] {
-        file.Create(e, reinterpret_cast<const unsigned char*>(oriented.constData()), size_t(oriented.size()));
-        SaveMarkers(&file.Info);
-        jpeg_read_header(&file.Info, TRUE);
-        components = file.Info.num_components;
-        if (components > MAX_COMPONENTS) FailWith(fileCommon, "The JPEG file has too many components.");
-        // A single-component image has one block per MCU whatever its
-        // sampling factors say.
-        for (int k = 0; k < components; ++k) {
-            hk[k] = components == 1 ? 1 : file.Info.comp_info[k].h_samp_factor;
-            vk[k] = components == 1 ? 1 : file.Info.comp_info[k].v_samp_factor;
-            // Requested before the file's blocks are read, so that libjpeg
-            // makes room for both at once.
-            if (!inPlace)
-                outBlocks[k] = (*file.Info.mem->request_virt_barray)(fileCommon, JPOOL_IMAGE, TRUE,
-                                                                     JDIMENSION(cols * hk[k]),
-                                                                     JDIMENSION(rows * vk[k]), JDIMENSION(vk[k]));
-        }
-        fileBlocks = jpeg_read_coefficients(&file.Info);
+        fileBlocks = ReadFileBlocks(file, e, oriented, inPlace, cols, rows, components, hk, vk, outBlocks);
     });
     if (!ok) {
         error = QString::fromUtf8(e.Message);
@@ -553,17 +689,8 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
     }
     if (compare && !(*compare)(&file.Info, fileBlocks, error)) return false;
 
-    int32_t mx0 = cols, mx1 = 0, my0 = rows, my1 = 0;
-    encodedCount = 0;
-    for (int32_t j = 0; j < rows; ++j)
-        for (int32_t i = 0; i < cols; ++i)
-            if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
-                ++encodedCount;
-                mx0 = std::min(mx0, i);
-                mx1 = std::max(mx1, i + 1);
-                my0 = std::min(my0, j);
-                my1 = std::max(my1, j + 1);
-            }
+    int32_t mx0 = 0, mx1 = 0, my0 = 0, my1 = 0;
+    encodedCount = ChangedBox(changed, cols, rows, mx0, mx1, my0, my1);
     if (encodedCount == cols * rows) {
         allChanged = true;
         return false;
@@ -573,82 +700,16 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
     // encode would give.
     const int32_t x0 = mx0 * bw, y0 = my0 * bh;
     const int32_t x1 = std::min(mx1 * bw, W), y1 = std::min(my1 * bh, H);
+    const TMergeGrid grid{components, hk, vk, changed, cols, rows, mx0, mx1, my0, my1};
 
     ok = Guarded(e, [&] {
         jvirt_barray_ptr* patchBlocks = nullptr;
-        if (mx1 > mx0) {
-            patchOut.Create(e);
-            jpeg_copy_critical_parameters(&file.Info, &patchOut.Info);
-            StartPixelInput(&patchOut.Info, JDIMENSION(x1 - x0), JDIMENSION(y1 - y0));
-            CheckEncoderTables(&patchOut.Info);
-            jpeg_start_compress(&patchOut.Info, TRUE);
-            WriteRows(&patchOut.Info, pixels, x0, y0);
-            jpeg_finish_compress(&patchOut.Info);
-
-            patch.Create(e, patchOut.Dest.Data, patchOut.Dest.Size);
-            jpeg_read_header(&patch.Info, TRUE);
-            patchBlocks = jpeg_read_coefficients(&patch.Info);
-        }
-        j_common_ptr patchCommon = reinterpret_cast<j_common_ptr>(&patch.Info);
-
-        if (inPlace) {
-            // Only the changed MCUs' blocks are touched.
-            for (int k = 0; k < components; ++k)
-                for (int32_t j = my0; j < my1; ++j)
-                    for (int32_t r = 0; r < vk[k]; ++r) {
-                        JBLOCKROW to = nullptr;
-                        JBLOCKROW encoded = nullptr;
-                        for (int32_t i = mx0; i < mx1; ++i) {
-                            if (!changed[size_t(j) * size_t(cols) + size_t(i)]) continue;
-                            if (!to) {
-                                to = (*file.Info.mem->access_virt_barray)(fileCommon, fileBlocks[k],
-                                                                          JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
-                                encoded = (*patch.Info.mem->access_virt_barray)(
-                                    patchCommon, patchBlocks[k], JDIMENSION((j - my0) * vk[k] + r), 1, FALSE)[0];
-                            }
-                            std::memcpy(to[i * hk[k]], encoded[(i - mx0) * hk[k]], sizeof(JBLOCK) * size_t(hk[k]));
-                        }
-                    }
-        } else {
-            for (int k = 0; k < components; ++k)
-                for (int32_t j = 0; j < rows; ++j)
-                    for (int32_t r = 0; r < vk[k]; ++r) {
-                        JBLOCKROW to = (*file.Info.mem->access_virt_barray)(fileCommon, outBlocks[k],
-                                                                            JDIMENSION(j * vk[k] + r), 1, TRUE)[0];
-                        JBLOCKROW kept = nullptr;
-                        JBLOCKROW encoded = nullptr;
-                        for (int32_t i = 0; i < cols; ++i) {
-                            JBLOCKROW from;
-                            int32_t column;
-                            if (changed[size_t(j) * size_t(cols) + size_t(i)]) {
-                                if (!encoded)
-                                    encoded = (*patch.Info.mem->access_virt_barray)(
-                                        patchCommon, patchBlocks[k], JDIMENSION((j - my0) * vk[k] + r), 1, FALSE)[0];
-                                from = encoded;
-                                column = (i - mx0) * hk[k];
-                            } else {
-                                if (!kept)
-                                    kept = (*file.Info.mem->access_virt_barray)(
-                                        fileCommon, fileBlocks[k], JDIMENSION((j + oj) * vk[k] + r), 1, FALSE)[0];
-                                from = kept;
-                                column = (i + oi) * hk[k];
-                            }
-                            std::memcpy(to[i * hk[k]], from[column], sizeof(JBLOCK) * size_t(hk[k]));
-                        }
-                    }
-        }
-
-        jvirt_barray_ptr* written = inPlace ? fileBlocks : outBlocks;
-        out.Create(e);
-        // About the file's size: no growing and copying on the way.
-        out.Dest.Capacity = size_t(oriented.size()) + size_t(oriented.size()) / 8;
-        jpeg_copy_critical_parameters(&file.Info, &out.Info);
-        out.Info.image_width = JDIMENSION(W);
-        out.Info.image_height = JDIMENSION(H);
-        out.Info.optimize_coding = !SetOptimalTables(&out.Info, fileCommon, written);
-        jpeg_write_coefficients(&out.Info, written);
-        CopyMarkers(&file.Info, &out.Info);
-        jpeg_finish_compress(&out.Info);
+        if (mx1 > mx0) patchBlocks = EncodePatch(e, &file.Info, pixels, x0, y0, x1, y1, patchOut, patch);
+        if (inPlace)
+            CopyChangedInPlace(grid, &file.Info, fileBlocks, &patch.Info, patchBlocks);
+        else
+            CopyShifted(grid, &file.Info, fileBlocks, outBlocks, &patch.Info, patchBlocks, oi, oj);
+        WriteBlocks(e, &file.Info, inPlace ? fileBlocks : outBlocks, W, H, size_t(oriented.size()), out);
     });
     if (!ok) error = QString::fromUtf8(e.Message);
     return ok;
@@ -926,6 +987,94 @@ constexpr TOrientation Orientations[] = {
     {TJXOP_TRANSPOSE, 0, 1, 1, 0},  {TJXOP_TRANSVERSE, 0, -1, -1, 0}, {TJXOP_ROT90, 0, 1, -1, 0},
     {TJXOP_ROT180, -1, 0, 0, -1},   {TJXOP_ROT270, 0, -1, 1, 0},
 };
+
+// The orientation that TurboJPEG gives the file to match the document (null
+// when Map is none of them), and in Ox, Oy where the saved region's top-left
+// lies in that oriented image.
+const TOrientation* OrientFile(const TJlvxSession::TMap& Map, int32_t sourceWidth, int32_t sourceHeight,
+                               const TQelRect& R, int64_t& ox, int64_t& oy) {
+    const TOrientation* orientation = nullptr;
+    for (const TOrientation& o : Orientations)
+        if (o.Ax == Map.Ax && o.Bx == Map.Bx && o.Ay == Map.Ay && o.By == Map.By) orientation = &o;
+    if (!orientation) return nullptr;
+    const int64_t tx = (orientation->Ax < 0 || orientation->Bx < 0) ? sourceWidth - 1 : 0;
+    const int64_t ty = (orientation->Ay < 0 || orientation->By < 0) ? sourceHeight - 1 : 0;
+    const int64_t dx = Map.Cx - tx, dy = Map.Cy - ty;
+    ox = orientation->Ax * dx + orientation->Ay * dy + R.Left;
+    oy = orientation->Bx * dx + orientation->By * dy + R.Top;
+    return orientation;
+}
+
+// The caller's changed rectangles count only where the region lies in the
+// file: elsewhere there is nothing its pixels could equal. True when they
+// count, with those meeting R cut to it in Rects.
+bool VouchedChanges(const TJlvxSession::TMap& Map, int32_t sourceWidth, int32_t sourceHeight, const TQelRect& R,
+                    const std::vector<TQelRect>* changed, std::vector<TQelRect>& rects) {
+    auto inFile = [&](int64_t x, int64_t y) {
+        const int64_t sx = Map.Ax * x + Map.Bx * y + Map.Cx, sy = Map.Ay * x + Map.By * y + Map.Cy;
+        return sx >= 0 && sy >= 0 && sx < sourceWidth && sy < sourceHeight;
+    };
+    const bool vouched = changed && inFile(R.Left, R.Top) && inFile(int64_t(R.Right) - 1, int64_t(R.Bottom) - 1);
+    if (vouched)
+        for (const TQelRect& r : *changed) {
+            TQelRect c;
+            if (QelIntersectRect(c, r, R)) rects.push_back(c);
+        }
+    return vouched;
+}
+
+// Whether the region R's pixels hold a colour other than grey: only where
+// the changed rectangles lie when they are vouched for.
+bool AnyColour(const TPixelRows& pixels, const TQelRect& R, bool vouched, const std::vector<TQelRect>& changedRects) {
+    auto anyColour = [&](const TQelRect& r) {
+        for (int32_t y = r.Top; y < r.Bottom; ++y) {
+            const uint8_t* p = pixels.Row(y - R.Top) + ptrdiff_t(r.Left - R.Left) * 3;
+            for (int32_t x = r.Left; x < r.Right; ++x, p += 3)
+                if (p[0] != p[1] || p[1] != p[2]) return true;
+        }
+        return false;
+    };
+    bool color = false;
+    if (vouched) {
+        for (const TQelRect& r : changedRects)
+            if ((color = anyColour(r))) break;
+    } else {
+        color = anyColour(R);
+    }
+    return color;
+}
+
+// Clears the flags of the MCUs in Ranges that show the file's pixels, each
+// range against a decode of just the file's blocks around it. False when
+// the blocks cannot be decoded alone: the ranges are then for a decode of
+// the whole file.
+bool CompareRangesOnBlocks(j_decompress_ptr file, jvirt_barray_ptr* blocks, const TRegionGrid& grid,
+                           int32_t sourceWidth, int32_t sourceHeight, const std::vector<TQelRect>& ranges,
+                           std::vector<uint8_t>& changed) {
+    const TJlvxSession::TMap& map = grid.Map;
+    const int32_t mw = file->num_components == 1 ? DCTSIZE : file->max_h_samp_factor * DCTSIZE;
+    const int32_t mh = file->num_components == 1 ? DCTSIZE : file->max_v_samp_factor * DCTSIZE;
+    if (!BlocksDecodeAlone(file)) return false;
+    for (const TQelRect& range : ranges) {
+        // The range in file pixels, an MCU wider on every side.
+        const int64_t x0 = int64_t(grid.Left) + range.Left * grid.Bw, y0 = int64_t(grid.Top) + range.Top * grid.Bh;
+        const int64_t x1 = int64_t(grid.Left) + std::min(range.Right * grid.Bw, grid.W) - 1;
+        const int64_t y1 = int64_t(grid.Top) + std::min(range.Bottom * grid.Bh, grid.H) - 1;
+        const int64_t ax = map.Ax * x0 + map.Bx * y0 + map.Cx, ay = map.Ay * x0 + map.By * y0 + map.Cy;
+        const int64_t bx = map.Ax * x1 + map.Bx * y1 + map.Cx, by = map.Ay * x1 + map.By * y1 + map.Cy;
+        const int64_t left = std::max<int64_t>(0, (std::min(ax, bx) - mw) / mw * mw);
+        const int64_t top = std::max<int64_t>(0, (std::min(ay, by) - mh) / mh * mh);
+        const int64_t right = std::min<int64_t>(sourceWidth, (std::max(ax, bx) + 1 + mw + mw - 1) / mw * mw);
+        const int64_t bottom = std::min<int64_t>(sourceHeight, (std::max(ay, by) + 1 + mh + mh - 1) / mh * mh);
+        const TQelRect area{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+        std::unique_ptr<uint8_t[]> decoded(new uint8_t[size_t(area.Width()) * size_t(area.Height()) * 3]);
+        QString why;
+        // Blocks that cannot be coded alone are compared on the whole decode.
+        if (!DecodeBlocksOver(file, blocks, area, decoded.get(), why)) return false;
+        CompareRange(grid, TReference{decoded.get(), ptrdiff_t(area.Width()) * 3, area}, range, changed);
+    }
+    return true;
+}
 
 // An orientation keeps the grid when no partial edge MCU of the file would
 // land on the left or top edge.
@@ -1237,50 +1386,13 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
     const int32_t W = R.Width(), H = R.Height();
     const TPixelRows pixels{Options.Pixels, Options.Stride};
 
-    // The orientation that TurboJPEG gives the file to match the document,
-    // and where the saved region's top-left lies in that oriented image.
-    const TOrientation* orientation = nullptr;
-    for (const TOrientation& o : Orientations)
-        if (o.Ax == FMap.Ax && o.Bx == FMap.Bx && o.Ay == FMap.Ay && o.By == FMap.By) orientation = &o;
+    int64_t ox = 0, oy = 0;
+    const TOrientation* orientation = OrientFile(FMap, FSourceWidth, FSourceHeight, R, ox, oy);
     if (!orientation) return Fail(QStringLiteral("The session's orientation is invalid."));
-    const int64_t tx = (orientation->Ax < 0 || orientation->Bx < 0) ? FSourceWidth - 1 : 0;
-    const int64_t ty = (orientation->Ay < 0 || orientation->By < 0) ? FSourceHeight - 1 : 0;
-    const int64_t dx = FMap.Cx - tx, dy = FMap.Cy - ty;
-    const int64_t ox = orientation->Ax * dx + orientation->Ay * dy + R.Left;
-    const int64_t oy = orientation->Bx * dx + orientation->By * dy + R.Top;
-
-    // The caller's changed rectangles count only where the region lies in
-    // the file: elsewhere there is nothing its pixels could equal.
-    auto inFile = [&](int64_t x, int64_t y) {
-        const int64_t sx = FMap.Ax * x + FMap.Bx * y + FMap.Cx, sy = FMap.Ay * x + FMap.By * y + FMap.Cy;
-        return sx >= 0 && sy >= 0 && sx < FSourceWidth && sy < FSourceHeight;
-    };
-    const bool vouched = Options.Changed && inFile(R.Left, R.Top) && inFile(int64_t(R.Right) - 1, int64_t(R.Bottom) - 1);
     std::vector<TQelRect> changedRects;
-    if (vouched)
-        for (const TQelRect& r : *Options.Changed) {
-            TQelRect c;
-            if (QelIntersectRect(c, r, R)) changedRects.push_back(c);
-        }
-
+    const bool vouched = VouchedChanges(FMap, FSourceWidth, FSourceHeight, R, Options.Changed, changedRects);
     // A grayscale file whose pixels were coloured must become a colour file.
-    bool color = false;
-    if (FSourceGray) {
-        auto anyColour = [&](const TQelRect& r) {
-            for (int32_t y = r.Top; y < r.Bottom; ++y) {
-                const uint8_t* p = pixels.Row(y - R.Top) + ptrdiff_t(r.Left - R.Left) * 3;
-                for (int32_t x = r.Left; x < r.Right; ++x, p += 3)
-                    if (p[0] != p[1] || p[1] != p[2]) return true;
-            }
-            return false;
-        };
-        if (vouched) {
-            for (const TQelRect& r : changedRects)
-                if ((color = anyColour(r))) break;
-        } else {
-            color = anyColour(R);
-        }
-    }
+    const bool color = FSourceGray && AnyColour(pixels, R, vouched, changedRects);
 
     const int32_t bw = GetBlockWidth(), bh = GetBlockHeight();
     const int32_t cols = (W + bw - 1) / bw, rows = (H + bh - 1) / bh;
@@ -1324,32 +1436,8 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
         } else if (candidates > 0) {
             // Each range against a decode of just the file's blocks around it.
             compareOnBlocks = [&, this](j_decompress_ptr file, jvirt_barray_ptr* blocks, QString& error) -> bool {
-                const int32_t mw = file->num_components == 1 ? DCTSIZE : file->max_h_samp_factor * DCTSIZE;
-                const int32_t mh = file->num_components == 1 ? DCTSIZE : file->max_v_samp_factor * DCTSIZE;
-                bool whole = !BlocksDecodeAlone(file);
-                for (const TQelRect& range : ranges) {
-                    if (whole) break;
-                    // The range in file pixels, an MCU wider on every side.
-                    const int64_t x0 = int64_t(R.Left) + range.Left * bw, y0 = int64_t(R.Top) + range.Top * bh;
-                    const int64_t x1 = int64_t(R.Left) + std::min(range.Right * bw, W) - 1;
-                    const int64_t y1 = int64_t(R.Top) + std::min(range.Bottom * bh, H) - 1;
-                    const int64_t ax = FMap.Ax * x0 + FMap.Bx * y0 + FMap.Cx, ay = FMap.Ay * x0 + FMap.By * y0 + FMap.Cy;
-                    const int64_t bx = FMap.Ax * x1 + FMap.Bx * y1 + FMap.Cx, by = FMap.Ay * x1 + FMap.By * y1 + FMap.Cy;
-                    const int64_t left = std::max<int64_t>(0, (std::min(ax, bx) - mw) / mw * mw);
-                    const int64_t top = std::max<int64_t>(0, (std::min(ay, by) - mh) / mh * mh);
-                    const int64_t right = std::min<int64_t>(FSourceWidth, (std::max(ax, bx) + 1 + mw + mw - 1) / mw * mw);
-                    const int64_t bottom = std::min<int64_t>(FSourceHeight, (std::max(ay, by) + 1 + mh + mh - 1) / mh * mh);
-                    const TQelRect area{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
-                    std::unique_ptr<uint8_t[]> decoded(new uint8_t[size_t(area.Width()) * size_t(area.Height()) * 3]);
-                    QString why;
-                    if (!DecodeBlocksOver(file, blocks, area, decoded.get(), why)) {
-                        // Blocks that cannot be coded alone are compared on
-                        // the whole decode.
-                        whole = true;
-                        break;
-                    }
-                    CompareRange(grid, TReference{decoded.get(), ptrdiff_t(area.Width()) * 3, area}, range, changed);
-                }
+                const bool whole =
+                    !CompareRangesOnBlocks(file, blocks, grid, FSourceWidth, FSourceHeight, ranges, changed);
                 if (whole && !compareWholeFile()) {
                     error = FLastError;
                     return false;
