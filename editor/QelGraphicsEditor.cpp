@@ -21,13 +21,13 @@
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
 #include "QelError.h"
+#include "QelImport.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "QelMessageBox.h"
 #include "QelQtGeometry.h"
 #include "QelScrollTool.h"
-#include "OrloTWAIN.h"
 
 // --- TQelGraphicsEditor --------------------------------------------------------------
 
@@ -50,9 +50,6 @@ constexpr int32_t TextActualSize = 166;
 constexpr int32_t TextBestFit = 178;
 constexpr int32_t TextPrevImage = 2104;
 constexpr int32_t TextNextImage = 2105;
-constexpr int32_t TextImport = 17;
-constexpr int32_t TextAcquire = 101;
-constexpr int32_t TextSelectSource = 102;
 constexpr int32_t TextWriteBackFailed = 1208;
 constexpr int32_t TextTutorialCannotOpen = 1209;
 
@@ -97,8 +94,7 @@ TQelGraphicsEditor::TQelGraphicsEditor()
 
 TQelGraphicsEditor::~TQelGraphicsEditor() {
     // The component's threads stop before anything their events reach goes.
-    delete Twain;
-    Twain = nullptr;
+    Import.reset();
     if (MainForm) MainForm->OnDropFile = nullptr;
     if (GraphicsEditor == this) GraphicsEditor = nullptr;
 }
@@ -109,16 +105,8 @@ void TQelGraphicsEditor::Create() {
     // the window needs no multiple-document style.
     MainForm->OnDropFile = [this](const QString& FileName) { OpenFileByName(FileName); };
 
-    // Scanner and camera import: BMP files, no handle, no log.
-    Twain = new TOrloTWAIN(this);
-    Twain->SetOnEnableMenus([this](void* sender) { TwainEnableMenus(sender); });
-    Twain->OnDisableMenus = [this](void* sender) { TwainDisableMenus(sender); };
-    Twain->SetOnImageReady([this](void* sender, void* bmp, const TwnBitmapInfoHeader* info, void* image,
-                                  const QString& path) { TwainImageReady(sender, bmp, info, image, path); });
-    Twain->SetXferMech(TWFX_FILES);
-    Twain->SetFileFormat(TWFF_BMP);
-    Twain->SetReturnHandle(false);
-    Twain->SetLogToFile(false);
+    Import = std::make_unique<TQelImport>(this);
+    Import->CreateComponent();
 
     // Images are given by the composition root.
     TQelImageList* images = MainForm->GetImages();
@@ -168,23 +156,7 @@ void TQelGraphicsEditor::Create() {
     // The scanner import items go between this and the File separator.
     CloseMenuSeperator = MainForm->AddSeparator(MainForm->FileMenuItem, MainForm->FileMenuSeparator);
     CloseMenuSeperator->setObjectName(QStringLiteral("CloseMenuSeperator"));
-    // Select Source and Acquire stay hidden: the Import submenu is the way
-    // in. They are kept out of the menu rather than made invisible, as Qt
-    // disables an invisible action and would lose their enabled state.
-    SelectTwainSourceMenuItem =
-        MainForm->AddMenuItem(QelText(TextSelectSource), QKeySequence(), [this](QObject* s) { SelectSourceClick(s); },
-                              -1, MainForm->FileMenuItem, MainForm->FileMenuSeparator);
-    SelectTwainSourceMenuItem->setObjectName(QStringLiteral("SelectTwainSourceMenuItem"));
-    MainForm->FileMenuItem->removeAction(SelectTwainSourceMenuItem);
-    AcquireMenuItem = MainForm->AddMenuItem(QelText(TextAcquire), QKeySequence(),
-                                            [this](QObject* s) { AcquireClick(s); }, -1, MainForm->FileMenuItem,
-                                            MainForm->FileMenuSeparator);
-    AcquireMenuItem->setObjectName(QStringLiteral("AcquireMenuItem"));
-    MainForm->FileMenuItem->removeAction(AcquireMenuItem);
-    ImportSubmenu = MainForm->AddSubmenu(QelText(TextImport), MainForm->FileMenuItem, MainForm->FileMenuSeparator);
-    ImportSubmenu->setObjectName(QStringLiteral("ImportSubmenu"));
-    ImportSubmenu->menuAction()->setObjectName(QStringLiteral("ImportSubmenuItem"));
-    connect(ImportSubmenu, &QMenu::aboutToShow, this, [this] { FillImportMenu(); });
+    Import->CreateMenuItems();
 
     // Widths in multiples of the main window font's height in whole pixels
     // (its pixel size, not its line spacing).
@@ -230,9 +202,7 @@ void TQelGraphicsEditor::Localize() {
     SetCaptionAndHint(ScaleToBestFitButton, QelText(TextBestFit));
     SetCaptionAndHint(PrevImageButton, QelText(TextPrevImage));
     SetCaptionAndHint(NextImageButton, QelText(TextNextImage));
-    SelectTwainSourceMenuItem->setText(QelText(TextSelectSource));
-    AcquireMenuItem->setText(QelText(TextAcquire));
-    ImportSubmenu->setTitle(QelText(TextImport));
+    Import->Localize();
     SetCaptionAndHint(OkButton, QelText(TextOk));
     SetCaptionAndHint(CancelButton, QelText(TextCancel));
 }
@@ -327,67 +297,6 @@ bool TQelGraphicsEditor::OpenDocument(const QString& FileName, TQelDocument*& Do
 void TQelGraphicsEditor::OpenFileByName(const QString& FileName) {
     TQelDocument* document = nullptr;
     OpenDocument(FileName, document, true);
-}
-
-// --- scanner and camera import ------------------------------------------------------
-
-void TQelGraphicsEditor::FillImportMenu() {
-    ImportSubmenu->clear();
-    QStringList sources;
-    Twain->GetSourceList(sources);
-    for (const QString& name : sources) {
-        QAction* item = MainForm->AddMenuItem(name, QKeySequence(), [this](QObject* s) { ImportSourceClick(s); }, -1,
-                                              ImportSubmenu, nullptr);
-        // The name itself, not the position: the device list may have
-        // changed since the menu opened.
-        item->setData(name);
-    }
-}
-
-void TQelGraphicsEditor::ImportSourceClick(QObject* Sender) {
-    auto* item = qobject_cast<QAction*>(Sender);
-    if (!item) return;
-    Twain->Acquire(item->data().toString());
-}
-
-void TQelGraphicsEditor::AcquireClick(QObject*) {
-    if (CloseActiveQuery()) Twain->Acquire(QString());
-}
-
-void TQelGraphicsEditor::SelectSourceClick(QObject*) { Twain->SelectSource(); }
-
-void TQelGraphicsEditor::TwainEnableMenus(void*) {
-    EnableIfChanged(SelectTwainSourceMenuItem, true);
-    EnableIfChanged(AcquireMenuItem, true);
-}
-
-void TQelGraphicsEditor::TwainDisableMenus(void*) {
-    EnableIfChanged(SelectTwainSourceMenuItem, false);
-    EnableIfChanged(AcquireMenuItem, false);
-}
-
-void TQelGraphicsEditor::TwainImageReady(void*, void*, const TwnBitmapInfoHeader*, void* hImage,
-                                         const QString& FilePath) {
-    // A handle (a source that could not write BMP files) is not taken.
-    if (hImage) TwnFreeImage(hImage);
-    // A cancelled or failed transfer names no file: nothing opens and no
-    // document is closed for it.
-    const QFileInfo file(FilePath);
-    if (!FilePath.isEmpty() && file.isFile() && file.size() > 0) {
-        TQelDocument* document = nullptr;
-        if (OpenDocument(FilePath, document, false) && document) {
-            document->FileName.clear();
-            // A scan exists nowhere else: closing it unsaved must ask.
-            document->SetClean(false);
-            // The temporary folder is no folder to browse.
-            FolderFiles.clear();
-            FolderIndex = -1;
-            UpdateCaption();
-        }
-    }
-    if (!FilePath.isEmpty()) QFile::remove(FilePath);
-    const QString transferFile = Twain ? Twain->Filename() : QString();
-    if (!transferFile.isEmpty() && QFileInfo(transferFile).isFile()) QFile::remove(transferFile);
 }
 
 void TQelGraphicsEditor::AddToRecentFiles(TQelDocument* Document) {

@@ -7,8 +7,7 @@
 #include "QelGraphicsTool.h"
 #include "QelGraphicsView.h"
 
-class TOrloTWAIN;
-struct TwnBitmapInfoHeader;
+class TQelImport;
 
 class TQelGraphicsEditor : public TQelEditor,
                            public IQelGraphicsStatus,
@@ -98,18 +97,6 @@ public:
     void UnlockActiveTool() { ActiveToolLocked = false; }
     bool CanToolModify(const TQelGraphicsTool* Tool) const;
 
-    // Scanner and camera import. The Import submenu lists the sources each
-    // time it opens; an item acquires from the source it names.
-    virtual void SelectSourceClick(QObject* Sender);
-    virtual void AcquireClick(QObject* Sender);
-    virtual void ImportSourceClick(QObject* Sender);
-    void FillImportMenu();
-    void TwainEnableMenus(void* Sender);
-    void TwainDisableMenus(void* Sender);
-    // A transferred file opens as an untitled document; the file is deleted.
-    void TwainImageReady(void* Sender, void* pBmp, const TwnBitmapInfoHeader* pBmpInfo, void* hImage,
-                         const QString& FilePath);
-
     // The image files of FileName's folder, sorted by name, and FileName's
     // place among them. A name without a folder changes nothing.
     void BuildFolderList(const QString& FileName);
@@ -127,9 +114,6 @@ public:
     QAction* ActualSizeButton = nullptr;
     QAction* ScaleToBestFitButton = nullptr;
     QAction* CloseMenuSeperator = nullptr;
-    QAction* SelectTwainSourceMenuItem = nullptr;
-    QAction* AcquireMenuItem = nullptr;
-    QMenu* ImportSubmenu = nullptr;
     // Status panel indices.
     int32_t XStatusPanel = -1;
     int32_t YStatusPanel = -1;
@@ -144,8 +128,9 @@ public:
     QAction* OkButton = nullptr;
     QAction* CancelButton = nullptr;
 
-    // Owned; freed before the rest of the editor.
-    TOrloTWAIN* Twain = nullptr;
+    // Scanner and camera import, with its component and menu items. Owned;
+    // freed before the rest of the editor.
+    std::unique_ptr<TQelImport> Import;
     bool ActiveToolLocked = false;
     std::unique_ptr<TQelGraphicsFormats> Formats;
     // Guarded: the tools are freed before the editor at shut-down.

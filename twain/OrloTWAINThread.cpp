@@ -492,6 +492,14 @@ void TOrloTWAINThread::FileTransfer(const Settings& s) {
         if (QFileInfo::exists(s.FileName)) QFile::remove(s.FileName);
     }
     if (encoded.size() > 255) rc = TWRC_FAILURE;
+    if (rc != TWRC_SUCCESS) {
+        // Refused before any call, and reported like a failed call: else the
+        // application could not tell it from a cancel.
+        RaiseOnMain([this] {
+            if (OnFailure)
+                OnFailure(this, int(DG_CONTROL), DAT_SETUPFILEXFER, 0, MSG_SET, TWRC_FAILURE, TWCC_FILEWRITEERROR);
+        });
+    }
     if (rc == TWRC_SUCCESS) {
         TW_SETUPFILEXFER fx{};
         std::memcpy(fx.FileName, encoded.constData(), size_t(encoded.size()));

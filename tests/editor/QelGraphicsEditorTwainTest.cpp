@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QScopeGuard>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -9,6 +11,7 @@
 #include "FakeTwainDsm.h"
 #include "OrloTWAIN.h"
 #include "QelGraphicsEditor.h"
+#include "QelImport.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 #include "ScriptedMessageBoxes.h"
@@ -36,17 +39,17 @@ protected:
         Dsm->Reset();
     }
     QStringList ImportItems() {
-        emit Editor->ImportSubmenu->aboutToShow();
+        emit Editor->Import->ImportSubmenu->aboutToShow();
         QStringList names;
-        for (QAction* a : Editor->ImportSubmenu->actions()) names << a->text();
+        for (QAction* a : Editor->Import->ImportSubmenu->actions()) names << a->text();
         return names;
     }
     QAction* ImportItem(const QString& name) {
-        for (QAction* a : Editor->ImportSubmenu->actions())
+        for (QAction* a : Editor->Import->ImportSubmenu->actions())
             if (a->text() == name) return a;
         return nullptr;
     }
-    bool Idle() { return SessionEnded(*Editor->Twain) && Editor->AcquireMenuItem->isEnabled(); }
+    bool Idle() { return SessionEnded(*Editor->Import->Twain) && Editor->Import->AcquireMenuItem->isEnabled(); }
 
     TScriptedMessageBoxes Scripted;
     TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
@@ -56,18 +59,18 @@ protected:
 };
 
 TEST_F(TGraphicsEditorTwainTest, ItemsTextsAndTheSourceList) {
-    EXPECT_EQ(Editor->SelectTwainSourceMenuItem->text(), "Select Source");
-    EXPECT_EQ(Editor->AcquireMenuItem->text(), "Acquire Image");
-    EXPECT_EQ(Editor->ImportSubmenu->title(), "Import");
+    EXPECT_EQ(Editor->Import->SelectTwainSourceMenuItem->text(), "Select Source");
+    EXPECT_EQ(Editor->Import->AcquireMenuItem->text(), "Acquire Image");
+    EXPECT_EQ(Editor->Import->ImportSubmenu->title(), "Import");
     // Never shown: in no menu.
     const QList<QAction*> file = MainForm->FileMenuItem->actions();
-    EXPECT_FALSE(file.contains(Editor->SelectTwainSourceMenuItem));
-    EXPECT_FALSE(file.contains(Editor->AcquireMenuItem));
-    EXPECT_TRUE(Editor->SelectTwainSourceMenuItem->associatedObjects().isEmpty());
+    EXPECT_FALSE(file.contains(Editor->Import->SelectTwainSourceMenuItem));
+    EXPECT_FALSE(file.contains(Editor->Import->AcquireMenuItem));
+    EXPECT_TRUE(Editor->Import->SelectTwainSourceMenuItem->associatedObjects().isEmpty());
     // Import comes after the close separator, before the File separator.
     const auto at = [&](QAction* a) { return file.indexOf(a); };
-    EXPECT_LT(at(Editor->CloseMenuSeperator), at(Editor->ImportSubmenu->menuAction()));
-    EXPECT_LT(at(Editor->ImportSubmenu->menuAction()), at(MainForm->FileMenuSeparator));
+    EXPECT_LT(at(Editor->CloseMenuSeperator), at(Editor->Import->ImportSubmenu->menuAction()));
+    EXPECT_LT(at(Editor->Import->ImportSubmenu->menuAction()), at(MainForm->FileMenuSeparator));
 
     EXPECT_EQ(ImportItems(), QStringList({"Alpha", "Beta"}));
     Dsm->sources = {"Gamma"};
@@ -83,8 +86,8 @@ TEST_F(TGraphicsEditorTwainTest, ImportOpensAnUntitledDocumentAndDeletesTheFile)
     // The device list changes after the menu opened: the item's own name counts.
     Dsm->sources = {"Beta"};
     beta->trigger();
-    EXPECT_FALSE(Editor->AcquireMenuItem->isEnabled());
-    EXPECT_FALSE(Editor->SelectTwainSourceMenuItem->isEnabled());
+    EXPECT_FALSE(Editor->Import->AcquireMenuItem->isEnabled());
+    EXPECT_FALSE(Editor->Import->SelectTwainSourceMenuItem->isEnabled());
     ASSERT_TRUE(PumpUntil([&] { return Idle() && Editor->GetActiveDocument(); }));
     EXPECT_EQ(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).at(0).productName, "Beta");
     TQelGraphicsDocument* document = Editor->GetActiveDocument();
@@ -114,14 +117,125 @@ TEST_F(TGraphicsEditorTwainTest, ACancelledTransferOpensNothingAndAsksNothing) {
         if (c.dat == DAT_IMAGEFILEXFER) return TWRC_CANCEL;
         return std::nullopt;
     };
-    Editor->AcquireClick(nullptr);
+    Editor->Import->AcquireClick(nullptr);
     ASSERT_TRUE(PumpUntil([&] { return Idle(); }));
     EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
     EXPECT_EQ(Dsm->Calls(DAT_PENDINGXFERS, MSG_ENDXFER).size(), 1u);
 }
 
+// Failed imports: one message each, in the user's words, with the codes
+// for support; the session ends and the menus come back.
+TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
+    struct TCase {
+        uint16_t Dat, Msg, Condition;
+        int32_t Text;
+    };
+    const TCase cases[] = {
+        {DAT_IMAGEFILEXFER, MSG_GET, TWCC_PAPERJAM, 1040},  // a jam on the transfer
+        {DAT_IDENTITY, MSG_OPENDS, TWCC_BUMMER, 1044},      // the source does not open
+        {DAT_IDENTITY, MSG_OPENDS, TWCC_MAXCONNECTIONS, 1041},  // ... because another program has it
+        {DAT_USERINTERFACE, MSG_ENABLEDS, TWCC_OPERATIONERROR, 1045},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text);
+        Dsm->Reset();
+        Dsm->fileBytes = MakeDib(7, 5, true);
+        Dsm->conditionCode = c.Condition;
+        Dsm->hook = [c](FakeDsmContext& x) -> std::optional<uint16_t> {
+            if (x.dat == c.Dat && x.msg == c.Msg) return TWRC_FAILURE;
+            return std::nullopt;
+        };
+        Scripted.Boxes.clear();
+        Scripted.Answers = {IDOK};
+        Editor->Import->AcquireClick(nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+        // Nothing more comes of it.
+        PumpUntil([] { return false; }, 200);
+        ASSERT_EQ(Scripted.Boxes.size(), 1);
+        const TScriptedBox& box = Scripted.Boxes[0];
+        EXPECT_TRUE(box.Text.startsWith(QelText(c.Text))) << box.Text.toStdString();
+        EXPECT_TRUE(box.Text.contains(QStringLiteral("TWCC %1,").arg(c.Condition))) << box.Text.toStdString();
+        EXPECT_EQ(box.Caption, "Visara");
+        EXPECT_EQ(box.Flags & 0xF0, 0x10u);
+        EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+        EXPECT_TRUE(Editor->Import->AcquireMenuItem->isEnabled());
+    }
+}
+
+TEST_F(TGraphicsEditorTwainTest, ATransferThatLeavesNoImageIsReportedAndListingIsNot) {
+    // The source reports the transfer done but writes nothing.
+    Dsm->fileBytes.clear();
+    Scripted.Answers = {IDOK};
+    Editor->Import->AcquireClick(nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+    ASSERT_EQ(Scripted.Boxes.size(), 1);
+    EXPECT_EQ(Scripted.Boxes[0].Text, QelText(1046));
+    EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+
+    // A transfer file the source cannot be given (its name is too long for
+    // the call): the transfer is refused before it starts, and said so.
+    Scripted.Boxes.clear();
+    Dsm->fileBytes = MakeDib(7, 5, true);
+    const QString root = QDir::temp().filePath(QStringLiteral("visara-import-%1").arg(QCoreApplication::applicationPid()));
+    const QString deep = root + '/' + QString(120, 'd') + '/' + QString(120, 'e');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const auto removeRoot = qScopeGuard([&] { QDir(root).removeRecursively(); });
+    Editor->Import->Twain->SetFilename(deep + "/scan.bmp");
+    ASSERT_TRUE(Editor->Import->Twain->Filename().startsWith(deep));
+    const size_t setups = Dsm->Calls(DAT_SETUPFILEXFER, MSG_SET).size();
+    Scripted.Answers = {IDOK};
+    Editor->Import->AcquireClick(nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1045))) << Scripted.Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Scripted.Boxes[0].Text.contains(QStringLiteral("TWCC %1,").arg(TWCC_FILEWRITEERROR)));
+    EXPECT_EQ(Dsm->Calls(DAT_SETUPFILEXFER, MSG_SET).size(), setups);
+    Editor->Import->Twain->SetFilename(QString());
+
+    // A manager that does not open: the list is empty without a word, an
+    // import says the source could not be opened.
+    Scripted.Boxes.clear();
+    Dsm->openDsmRc = TWRC_FAILURE;
+    Dsm->conditionCode = TWCC_BUMMER;
+    EXPECT_TRUE(ImportItems().isEmpty());
+    PumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(Scripted.Boxes.isEmpty());
+    Scripted.Answers = {IDOK};
+    Editor->Import->AcquireClick(nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return !Scripted.Boxes.isEmpty(); }));
+    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1044))) << Scripted.Boxes[0].Text.toStdString();
+}
+
 #ifdef SANE_TWAINDSM_DIR
+// A jam reported by a SANE device reaches the user as a paper jam.
+TEST_F(TGraphicsEditorTwainTest, AJamInASaneDeviceIsReported) {
+    SaneDsmControls controls;
+    SANE_TEST_SETUP(controls);
+    // The test backend's own switch: every read of the scan answers JAMMED.
+    controls.SetDeviceOption("enable-test-options", "true");
+    controls.SetDeviceOption("read-return-value", "SANE_STATUS_JAMMED");
+    const QStringList items = ImportItems();
+    ASSERT_EQ(items.size(), 2);
+    Scripted.Answers = {IDOK};
+    ImportItem(items[0])->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }, 30000));
+    PumpUntil([] { return false; }, 200);
+    ASSERT_EQ(Scripted.Boxes.size(), 1);
+    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1040))) << Scripted.Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Scripted.Boxes[0].Text.contains(QStringLiteral("TWCC %1,").arg(TWCC_PAPERJAM)));
+    EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+    // The jam cleared (the backend keeps its options across openings), the
+    // next import brings the scan.
+    controls.SetDeviceOption("", "");
+    controls.SetDeviceOption("read-return-value", "Default");
+    controls.SetDeviceOption("enable-test-options", "false");
+    ImportItems();
+    ImportItem(items[0])->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && Editor->GetActiveDocument(); }, 30000));
+    controls.SetDeviceOption("", "");
+    EXPECT_EQ(Scripted.Boxes.size(), 1);
+}
+
 // End to end with the data source manager over SANE: File > Import > the
 // test device opens an untitled document of the scanned size.
 TEST_F(TGraphicsEditorTwainTest, ImportFromASaneDeviceOpensTheScan) {
@@ -138,7 +252,7 @@ TEST_F(TGraphicsEditorTwainTest, ImportFromASaneDeviceOpensTheScan) {
     EXPECT_TRUE(document->FileName.isEmpty());
     EXPECT_EQ(document->Image.GetWidth(), w);
     EXPECT_EQ(document->Image.GetHeight(), h);
-    EXPECT_FALSE(QFileInfo::exists(Editor->Twain->Filename()));
+    EXPECT_FALSE(QFileInfo::exists(Editor->Import->Twain->Filename()));
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
 }
 #endif
