@@ -409,8 +409,9 @@ bool TQelGraphicsPrintForm::PrintImage() {
     if (!painter.end() || !printed) return false;
     if (target.isEmpty()) return true;
     if (!QelPdfFileComplete(file.TemporaryName())) {
-        FPrintError = QStringLiteral("Cannot write \"%1\": the document could not be written whole; the disk may be full.")
-                          .arg(target);
+        FPrintError =
+            QStringLiteral("Cannot write \"%1\": the document could not be written whole; the disk may be full.")
+                .arg(target);
         return false;
     }
     return file.Commit(FPrintError);

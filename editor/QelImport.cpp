@@ -221,7 +221,8 @@ void TQelImport::Report(TQelImportFault Fault, const QString& Details) {
     QMetaObject::invokeMethod(
         this,
         [text] {
-            if (TQelApplication* app = TQelApplication::Instance()) app->MessageBoxTitled(text, 0x10 /* MB_ICONERROR */);
+            if (TQelApplication* app = TQelApplication::Instance())
+                app->MessageBoxTitled(text, 0x10 /* MB_ICONERROR */);
         },
         Qt::QueuedConnection);
 }

@@ -177,7 +177,8 @@ TEST_F(TGraphicsEditorTwainTest, ATransferThatLeavesNoImageIsReportedAndListingI
     // the call): the transfer is refused before it starts, and said so.
     Scripted.Boxes.clear();
     Dsm->fileBytes = MakeDib(7, 5, true);
-    const QString root = QDir::temp().filePath(QStringLiteral("visara-import-%1").arg(QCoreApplication::applicationPid()));
+    const QString root =
+        QDir::temp().filePath(QStringLiteral("visara-import-%1").arg(QCoreApplication::applicationPid()));
     const QString deep = root + '/' + QString(120, 'd') + '/' + QString(120, 'e');
     ASSERT_TRUE(QDir().mkpath(deep));
     const auto removeRoot = qScopeGuard([&] { QDir(root).removeRecursively(); });
