@@ -89,7 +89,8 @@ void TQelImport::Localize() {
 
 void TQelImport::FillImportMenu() {
     ImportSubmenu->clear();
-    FImporting = false;
+    // Looking at the list while a scan runs does not end that import.
+    if (!Twain->DSOpen()) FImporting = false;
     QStringList sources;
     Twain->GetSourceList(sources);
     for (const QString& name : sources) {
@@ -112,7 +113,7 @@ void TQelImport::AcquireClick(QObject*) {
 }
 
 void TQelImport::SelectSourceClick(QObject*) {
-    FImporting = false;
+    if (!Twain->DSOpen()) FImporting = false;
     Twain->SelectSource();
 }
 

@@ -161,6 +161,24 @@ TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
         EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
         EXPECT_TRUE(Editor->Import->AcquireMenuItem->isEnabled());
     }
+
+    // A look at the Import list while the source's own dialog is up does
+    // not make the jam that follows go unsaid.
+    Dsm->Reset();
+    Dsm->xferReadyOnEnable = false;
+    Dsm->conditionCode = TWCC_PAPERJAM;
+    Dsm->hook = [](FakeDsmContext& x) -> std::optional<uint16_t> {
+        if (x.dat == DAT_IMAGEFILEXFER) return TWRC_FAILURE;
+        return std::nullopt;
+    };
+    Scripted.Boxes.clear();
+    Scripted.Answers = {IDOK};
+    Editor->Import->AcquireClick(nullptr);
+    ASSERT_TRUE(Editor->Import->Twain->DSEnabled());
+    EXPECT_TRUE(ImportItems().isEmpty());
+    ASSERT_TRUE(Dsm->Post(MSG_XFERREADY));
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1040))) << Scripted.Boxes[0].Text.toStdString();
 }
 
 TEST_F(TGraphicsEditorTwainTest, ATransferThatLeavesNoImageIsReportedAndListingIsNot) {
