@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "QelAtomicWrite.h"
+#include "QelImageMetadata.h"
 #include "QelParallel.h"
 
 #if defined(__SSE2__)
@@ -1371,10 +1372,19 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
             if (!CheckEntropyData(FSource, error)) return Damaged(error);
             FDataChecked = true;
         }
+        // Turned or flipped pixels are written as they stand, so the file's
+        // orientation tag (EXIF and XMP) must say so; an unturned file keeps
+        // its tag, and every other byte of its markers either way.
+        const bool turned = !(FMap.Ax == 1 && FMap.Bx == 0 && FMap.Ay == 0 && FMap.By == 1);
         // The old file stays whole until the new one is complete.
         return Encode(region, Options, [&](const QByteArray& output) {
             QString error;
-            return QelWriteFileAtomically(FileName, output, error) ? true : Fail(error);
+            QByteArray retagged;
+            if (turned) {
+                retagged = QByteArray(output.constData(), output.size());
+                QelResetJpegOrientation(retagged);
+            }
+            return QelWriteFileAtomically(FileName, turned ? retagged : output, error) ? true : Fail(error);
         });
     } catch (const std::bad_alloc&) {
         return Fail(QStringLiteral("Out of memory while writing the JPEG file."));

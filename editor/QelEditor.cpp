@@ -505,18 +505,25 @@ bool TQelEditor::OpenDocument(const QString& FileName, TQelDocument*& Document, 
     // document, the recent files and the caption keep it absolute, so it
     // names the same file wherever the program is started next.
     const QString name = FileName.isEmpty() ? FileName : QDir::cleanPath(QDir::current().absoluteFilePath(FileName));
+    TQelDocumentFormats* formats = GetFormats();
     if (document && document->Load(name) && ShowDocument(document.get(), view)) {
         TQelDocument* opened = document.get();
+        const QString notice = formats ? formats->LoadNotice() : QString();
         Documents.push_back(std::move(document));
         SetActiveDocument(opened);
         opened->AfterOpen();
         if (AddToRecent) AddToRecentFiles(opened);
         Document = opened;
+        if (TQelApplication* app = TQelApplication::Instance(); app && !notice.isEmpty())
+            app->MessageBoxTitled(notice, MB_ICONINFORMATION);
         return true;
     }
     document.reset();
+    // Why, when the formats know, under the sentence that names the file.
+    const QString reason = formats ? formats->LastError() : QString();
     if (TQelApplication* app = TQelApplication::Instance())
-        app->MessageBoxTitled(QelFormatText(QelText(TextCannotOpen), name), MB_ICONERROR);
+        app->MessageBoxTitled(QelFormatText(QelText(TextCannotOpen), name) + (reason.isEmpty() ? QString() : u'\n' + reason),
+                              MB_ICONERROR);
     return false;
 }
 

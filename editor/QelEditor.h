@@ -45,6 +45,9 @@ public:
     // Why the last Load or Save failed, in words for the user; empty after
     // a success and when the user cancelled (none in the base).
     virtual QString LastError() const { return QString(); }
+    // What the user should know of a file the last Load did read (that part
+    // of it was left out, say); empty when nothing (always, in the base).
+    virtual QString LoadNotice() const { return QString(); }
 };
 
 // A document: file name and format, modified state, undo history, its one

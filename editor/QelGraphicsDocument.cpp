@@ -144,12 +144,19 @@ void TQelGraphicsDocumentProperties::AddItem(uint32_t Id, uint16_t Type, const v
 
 void TQelGraphicsDocumentProperties::ReadFromImage(const TQelImageDecoder& Image) {
     Clear();
-    TQelPropertyItems items;
-    if (Image.ReadPropertyItems(items))
-        for (const TQelPropertyItem& item : items)
+    Xmp.clear();
+    Iptc.clear();
+    FTurn[0] = FTurn[3] = 1;
+    FTurn[1] = FTurn[2] = 0;
+    TQelImageMetadata metadata;
+    if (Image.ReadMetadata(metadata)) {
+        for (const TQelPropertyItem& item : metadata.Items)
             AddItem(item.Id, item.Type, item.Value.constData(), uint32_t(item.Value.size()));
+        Xmp = metadata.Xmp;
+        Iptc = metadata.Iptc;
+    }
     double x = 96, y = 96;
-    if (!HeaderResolution(Image.FileType(), Image.Data(), x, y) && !ItemResolution(items, x, y)) x = y = 96;
+    if (!HeaderResolution(Image.FileType(), Image.Data(), x, y) && !ItemResolution(metadata.Items, x, y)) x = y = 96;
     HorizontalResolution = QelRoundEven(x);
     VerticalResolution = QelRoundEven(y);
 }
@@ -164,6 +171,27 @@ void TQelGraphicsDocumentProperties::WriteToImage(TQelPropertyItems& Items) cons
         item.Value = QByteArray(reinterpret_cast<const char*>(value.Data.data()), qsizetype(value.Size));
         Items.append(std::move(item));
     }
+}
+
+void TQelGraphicsDocumentProperties::WriteToImage(TQelImageMetadata& Metadata) const {
+    WriteToImage(Metadata.Items);
+    Metadata.Xmp = Xmp;
+    Metadata.Iptc = Iptc;
+    Metadata.HorizontalResolution = HorizontalResolution;
+    Metadata.VerticalResolution = VerticalResolution;
+    if (Turned()) {
+        // Viewers are to show the pixels as the program shows them.
+        QelResetOrientationItem(Metadata.Items);
+        QelResetXmpOrientation(Metadata.Xmp);
+    }
+}
+
+void TQelGraphicsDocumentProperties::NoteTurn(int32_t A, int32_t B, int32_t C, int32_t D) {
+    const int32_t t[4] = {FTurn[0], FTurn[1], FTurn[2], FTurn[3]};
+    FTurn[0] = A * t[0] + B * t[2];
+    FTurn[1] = A * t[1] + B * t[3];
+    FTurn[2] = C * t[0] + D * t[2];
+    FTurn[3] = C * t[1] + D * t[3];
 }
 
 void TQelGraphicsDocumentProperties::RemoveThumbnailTags() {
@@ -369,6 +397,7 @@ void TQelGraphicsDocument::RotateLeft() {
         SelectionRect = TQelRect(s.Top, w - s.Right, s.Bottom, w - s.Left);
     }
     MapChanges([w](const TQelRect& s) { return TQelRect(s.Top, w - s.Right, s.Bottom, w - s.Left); });
+    Properties.NoteTurn(0, 1, -1, 0);
     if (SessionOpen()) JpegSession->RotateLeft();
     Resync();
 }
@@ -382,6 +411,7 @@ void TQelGraphicsDocument::RotateRight() {
         SelectionRect = TQelRect(h - s.Bottom, s.Left, h - s.Top, s.Right);
     }
     MapChanges([h](const TQelRect& s) { return TQelRect(h - s.Bottom, s.Left, h - s.Top, s.Right); });
+    Properties.NoteTurn(0, -1, 1, 0);
     if (SessionOpen()) JpegSession->RotateRight();
     Resync();
 }
@@ -395,6 +425,7 @@ void TQelGraphicsDocument::FlipHorizontal() {
         SelectionRect = TQelRect(w - s.Right, s.Top, w - s.Left, s.Bottom);
     }
     MapChanges([w](const TQelRect& s) { return TQelRect(w - s.Right, s.Top, w - s.Left, s.Bottom); });
+    Properties.NoteTurn(-1, 0, 0, 1);
     if (SessionOpen()) JpegSession->FlipHorizontal();
     Resync();
 }
@@ -408,6 +439,7 @@ void TQelGraphicsDocument::FlipVertical() {
         SelectionRect = TQelRect(s.Left, h - s.Bottom, s.Right, h - s.Top);
     }
     MapChanges([h](const TQelRect& s) { return TQelRect(s.Left, h - s.Bottom, s.Right, h - s.Top); });
+    Properties.NoteTurn(1, 0, 0, -1);
     if (SessionOpen()) JpegSession->FlipVertical();
     Resync();
 }

@@ -47,22 +47,40 @@ protected:
 // --- Metadata ----------------------------------------------------------------
 
 // The property items of an image file in file order (id, type, length and
-// bytes), and its resolution in dots per inch.
+// bytes; the colour profile among them as item 34675), its XMP packet and
+// IPTC records, and its resolution in dots per inch. It also follows how the
+// pixels were turned since the file was read, so that a save tells viewers
+// the orientation of the pixels it writes.
 class TQelGraphicsDocumentProperties : public TQelCustomProperties {
 public:
     // Clears the bag, then takes the items of the file open in Image, in
-    // order (none when it has none or they cannot be read), and its
-    // resolution: the file format's own, else the items', else 96.
+    // order (none when it has none or they cannot be read), its XMP and
+    // IPTC, and its resolution: the file format's own, else the items',
+    // else 96. The pixels count as not turned.
     void ReadFromImage(const TQelImageDecoder& Image);
     // Every stored item, in order, for the encoder that writes the file.
     void WriteToImage(TQelPropertyItems& Items) const;
+    // The items as above, XMP, IPTC and resolution; when the pixels were
+    // turned or flipped, the orientation they state is 1 (as stored).
+    void WriteToImage(TQelImageMetadata& Metadata) const;
     // Drops the thumbnail items (ids 20498..20505 and 20507..20539).
     void RemoveThumbnailTags();
     // Appends an item; an id already present is kept as well.
     void AddItem(uint32_t Id, uint16_t Type, const void* Data, uint32_t Size);
 
+    // The pixels were turned by the map (x, y) -> (A*x + B*y, C*x + D*y),
+    // one of the eight turns and flips of a rectangle.
+    void NoteTurn(int32_t A, int32_t B, int32_t C, int32_t D);
+    // Whether the turns since the file was read add up to anything.
+    bool Turned() const { return !(FTurn[0] == 1 && FTurn[1] == 0 && FTurn[2] == 0 && FTurn[3] == 1); }
+
     int32_t HorizontalResolution = 0;
     int32_t VerticalResolution = 0;
+    QByteArray Xmp;
+    QByteArray Iptc;
+
+private:
+    int32_t FTurn[4] = {1, 0, 0, 1};
 };
 
 // --- Document ------------------------------------------------------------------

@@ -130,6 +130,8 @@ TExchangeReadResult ReadExchange(const QString& FileName, TQelGraphicsDocument& 
     return result;
 }
 
+constexpr int32_t TextMorePages = 1050;
+
 const QString NoMemoryText = QStringLiteral("There is not enough memory for an image of %1 x %2.");
 
 }  // namespace
@@ -172,6 +174,7 @@ bool TQelGraphicsFormats::Fail(const QString& Text) {
 
 bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, int32_t& FormatId) {
     FLastError.clear();
+    FLoadNotice.clear();
     auto* document = dynamic_cast<TQelGraphicsDocument*>(&Document);
     if (!document) return Fail(QStringLiteral("The document holds no image."));
     TWaitCursor wait;
@@ -209,11 +212,10 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
                 pixels = document->Image.GetPixels();
             const bool decoded = pixels && session->Decode(pixels->Bits, pixels->Stride, 0);
             if (decoded) {
+                // Unopened, the decoder gives no metadata and 96 dpi.
                 TQelImageDecoder metadata;
-                if (metadata.Open(FileName))
-                    document->Properties.ReadFromImage(metadata);
-                else
-                    document->Properties.Clear();
+                metadata.Open(FileName);
+                document->Properties.ReadFromImage(metadata);
                 if (!CopyToOriginalAndBackup(*document)) {
                     session->Close();
                     return Fail(NoMemoryText.arg(w).arg(h));
@@ -243,6 +245,10 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
         document->ResetChanges(false);
         if (!CopyToOriginalAndBackup(*document)) return Fail(NoMemoryText.arg(w).arg(h));
         FormatId = FormatIdOf(decoder.FileType());
+        // Only the first page is read, and a save writes it alone: the user
+        // hears of it before anything is lost.
+        if (decoder.PageCount() > 1)
+            FLoadNotice = QelFormatText(QelText(TextMorePages), QString::number(decoder.PageCount()));
         return true;
     } catch (const EQelError& e) {
         return Fail(QString::fromUtf8(e.what()));
@@ -302,11 +308,11 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
             return WriteExchangeImage(FileName, *pixels, error) ? true : Fail(error);
         }
         document->Properties.RemoveThumbnailTags();
-        TQelPropertyItems items;
-        document->Properties.WriteToImage(items);
+        TQelImageMetadata metadata;
+        document->Properties.WriteToImage(metadata);
         QString error;
         if (!QelSaveImage(FileName, type, pixels->PixelAddress(r.Left, r.Top), r.Width(), r.Height(), pixels->Stride,
-                          JpegQuality, items, error))
+                          JpegQuality, metadata, error))
             return Fail(error);
         return true;
     } catch (const EQelError& e) {

@@ -49,6 +49,9 @@ public:
 
     // Why the last Load or Save failed; empty after a success or a cancel.
     QString LastError() const override { return FLastError; }
+    // After a Load that read only the first of a TIFF's pages: how many it
+    // holds, and that a save writes the first alone.
+    QString LoadNotice() const override { return FLoadNotice; }
 
     // 0 to 100; what the quality dialog starts with and last accepted.
     int32_t JpegQuality;
@@ -62,6 +65,7 @@ private:
     bool Fail(const QString& Text);
 
     QString FLastError;
+    QString FLoadNotice;
 };
 
 // The open dialog's description of a file: format, size, date and camera,

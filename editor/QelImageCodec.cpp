@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdarg>
@@ -19,6 +20,7 @@
 #include <tiffio.h>
 #include <turbojpeg.h>
 
+#include "QelGeometry.h"
 #include "QelRegularFile.h"
 
 namespace {
@@ -274,8 +276,8 @@ struct TTiffHandle {
     TIFF* T;
 };
 
-bool EncodeTiff(const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride, QByteArray& Output,
-                QString& Error) {
+bool EncodeTiff(const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride, int32_t XDpi, int32_t YDpi,
+                QByteArray& Output, QString& Error) {
     QByteArray data;
     TTiffMemory memory;
     memory.Data = &data;
@@ -294,6 +296,11 @@ bool EncodeTiff(const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stri
         TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
         TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        if (XDpi > 0 && YDpi > 0) {
+            TIFFSetField(t, TIFFTAG_XRESOLUTION, float(XDpi));
+            TIFFSetField(t, TIFFTAG_YRESOLUTION, float(YDpi));
+            TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        }
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
         std::vector<uint8_t> row(size_t(Width) * 3);
         for (int32_t y = 0; y < Height; ++y) {
@@ -322,9 +329,13 @@ bool EncodeTiff(const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stri
 }
 
 bool EncodeWithQt(const char* Format, const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride,
-                  QByteArray& Output, QString& Error) {
+                  int32_t XDpi, int32_t YDpi, QByteArray& Output, QString& Error) {
     // Shares the caller's rows; nothing is copied before the writer runs.
-    const QImage image(Bits, Width, Height, Stride, QImage::Format_BGR888);
+    QImage image(Bits, Width, Height, Stride, QImage::Format_BGR888);
+    if (XDpi > 0 && YDpi > 0) {
+        image.setDotsPerMeterX(QelRoundEven(XDpi / 0.0254));
+        image.setDotsPerMeterY(QelRoundEven(YDpi / 0.0254));
+    }
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
@@ -335,6 +346,46 @@ bool EncodeWithQt(const char* Format, const uint8_t* Bits, int32_t Width, int32_
     }
     Output = std::move(data);
     return true;
+}
+
+// TurboJPEG writes a JFIF marker without a unit; the density in dots per
+// inch goes into it.
+void SetJfifDensity(QByteArray& Jpeg, int32_t XDpi, int32_t YDpi) {
+    if (XDpi <= 0 || YDpi <= 0 || Jpeg.size() < 18) return;
+    auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
+    if (d[2] != 0xFF || d[3] != 0xE0 || std::memcmp(d + 6, "JFIF", 5) != 0) return;
+    const auto x = uint16_t(std::min(XDpi, 65535)), y = uint16_t(std::min(YDpi, 65535));
+    d[13] = 1;
+    d[14] = uint8_t(x >> 8);
+    d[15] = uint8_t(x);
+    d[16] = uint8_t(y >> 8);
+    d[17] = uint8_t(y);
+}
+
+QByteArray Rational(uint32_t Numerator) {
+    const uint32_t values[2] = {qToLittleEndian(Numerator), qToLittleEndian(uint32_t(1))};
+    return QByteArray(reinterpret_cast<const char*>(values), sizeof values);
+}
+
+// The resolution items say what the file's own fields say. A TIFF's are its
+// fields, so it always gets them; a JPEG or PNG only where its EXIF data
+// had them.
+void SetResolutionItems(TQelPropertyItems& Items, int32_t XDpi, int32_t YDpi, bool Always) {
+    if (XDpi <= 0 || YDpi <= 0) return;
+    const TQelPropertyItem wanted[] = {
+        {PropertyTagXResolution, 5, Rational(uint32_t(XDpi))},
+        {PropertyTagYResolution, 5, Rational(uint32_t(YDpi))},
+        {PropertyTagResolutionUnit, 3, QByteArray("\x02\x00", 2)},
+    };
+    for (const TQelPropertyItem& item : wanted) {
+        bool found = false;
+        for (TQelPropertyItem& have : Items)
+            if (have.Id == item.Id) {
+                have = item;
+                found = true;
+            }
+        if (!found && Always) Items.append(item);
+    }
 }
 
 }  // namespace
@@ -356,7 +407,7 @@ bool TQelImageDecoder::Fail(const QString& Text) {
 bool TQelImageDecoder::Open(const QString& FileName) {
     FData.clear();
     FType = TQelImageFileType::None;
-    FWidth = FHeight = 0;
+    FWidth = FHeight = FPageCount = 0;
     FError.clear();
     const TQelFileContents file = QelReadRegularFile(FileName, QelMaxImageFileSize);
     switch (file.Fault) {
@@ -382,7 +433,7 @@ bool TQelImageDecoder::OpenData(const QByteArray& Data) {
     if (FData.isEmpty()) return Fail(QStringLiteral("The file is empty."));
     if (!ReadHeader()) {
         FType = TQelImageFileType::None;
-        FWidth = FHeight = 0;
+        FWidth = FHeight = FPageCount = 0;
         return false;
     }
     return true;
@@ -390,6 +441,7 @@ bool TQelImageDecoder::OpenData(const QByteArray& Data) {
 
 bool TQelImageDecoder::ReadHeader() {
     FType = TypeFromContent(FData);
+    FPageCount = 1;
     int64_t w = 0, h = 0;
     switch (FType) {
     case TQelImageFileType::Jpeg: {
@@ -414,6 +466,8 @@ bool TQelImageDecoder::ReadHeader() {
             return Fail(QStringLiteral("The TIFF file is damaged: %1").arg(memory.Error));
         w = tw;
         h = th;
+        // libtiff stops at a directory chain that loops or runs off the file.
+        FPageCount = int32_t(std::min<uint64_t>(TIFFNumberOfDirectories(tiff.T), 1u << 20));
         break;
     }
     default: {
@@ -521,7 +575,13 @@ bool TQelImageDecoder::DecodeTiff(uint8_t* Bits, int32_t Stride) {
     const size_t count = size_t(FWidth) * size_t(FHeight);
     std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[count]);
     if (!raster) return Fail(QStringLiteral("There is not enough memory to decode the image."));
-    if (!TIFFReadRGBAImageOriented(tiff.T, uint32_t(FWidth), uint32_t(FHeight), raster.get(), ORIENTATION_TOPLEFT, 1) ||
+    // The rows as stored, like every other format's: an orientation tag is
+    // not applied (asking for the file's own orientation flips nothing), so
+    // the tag a save writes back still describes the pixels.
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff.T, TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < ORIENTATION_TOPLEFT || orientation > ORIENTATION_LEFTBOT) orientation = ORIENTATION_TOPLEFT;
+    if (!TIFFReadRGBAImageOriented(tiff.T, uint32_t(FWidth), uint32_t(FHeight), raster.get(), orientation, 1) ||
         !memory.Error.isEmpty())
         return Fail(QStringLiteral("The TIFF file is damaged: %1").arg(memory.Error));
     for (int32_t y = 0; y < FHeight; ++y) {
@@ -607,6 +667,14 @@ bool TQelImageDecoder::DecodeScaled(int32_t Width, int32_t Height, QImage& Image
     return true;
 }
 
+bool TQelImageDecoder::ReadMetadata(TQelImageMetadata& Metadata) const {
+    if (FType == TQelImageFileType::None) {
+        Metadata = TQelImageMetadata();
+        return false;
+    }
+    return QelReadImageMetadata(FData, Metadata);
+}
+
 bool TQelImageDecoder::ReadPropertyItems(TQelPropertyItems& Items) const {
     if (FType == TQelImageFileType::None) {
         Items.clear();
@@ -618,7 +686,7 @@ bool TQelImageDecoder::ReadPropertyItems(TQelPropertyItems& Items) const {
 // --- Encoders -----------------------------------------------------------------
 
 bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride,
-                    int32_t Quality, QByteArray& Output, QString& Error) {
+                    int32_t Quality, QByteArray& Output, QString& Error, int32_t XDpi, int32_t YDpi) {
     Output.clear();
     Error.clear();
     if (!Bits || !QelImageSizeAcceptable(Width, Height) || Stride < Width * 3) {
@@ -637,16 +705,17 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
         const int rc = tjCompress2(turbo.H, Bits, Width, Stride, Height, TJPF_BGR, &buffer, &size, TJSAMP_420,
                                    std::clamp(Quality, 1, 100), 0);
         if (rc == 0 && buffer) Output = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
+        SetJfifDensity(Output, XDpi, YDpi);
         if (rc != 0) Error = QStringLiteral("The JPEG encoder failed: %1").arg(TurboError(turbo.H));
         tjFree(buffer);
         return rc == 0;
     }
     case TQelImageFileType::Tiff:
-        return EncodeTiff(Bits, Width, Height, Stride, Output, Error);
+        return EncodeTiff(Bits, Width, Height, Stride, XDpi, YDpi, Output, Error);
     case TQelImageFileType::Png:
-        return EncodeWithQt("png", Bits, Width, Height, Stride, Output, Error);
+        return EncodeWithQt("png", Bits, Width, Height, Stride, XDpi, YDpi, Output, Error);
     case TQelImageFileType::Bmp:
-        return EncodeWithQt("bmp", Bits, Width, Height, Stride, Output, Error);
+        return EncodeWithQt("bmp", Bits, Width, Height, Stride, XDpi, YDpi, Output, Error);
     default:
         Error = QStringLiteral("Images cannot be saved in this format.");
         return false;
@@ -654,14 +723,18 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
 }
 
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
-                  int32_t Height, int32_t Stride, int32_t Quality, const TQelPropertyItems& Items, QString& Error) {
+                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error) {
     QByteArray data;
-    if (!QelEncodeImage(Type, Bits, Width, Height, Stride, Quality, data, Error)) return false;
-    if (!Items.isEmpty() && (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff)) {
-        // The items go into the encoded file in memory; when they cannot,
+    const int32_t xDpi = Metadata.HorizontalResolution, yDpi = Metadata.VerticalResolution;
+    if (!QelEncodeImage(Type, Bits, Width, Height, Stride, Quality, data, Error, xDpi, yDpi)) return false;
+    if (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff || Type == TQelImageFileType::Png) {
+        TQelImageMetadata metadata = Metadata;
+        SetResolutionItems(metadata.Items, xDpi, yDpi, Type == TQelImageFileType::Tiff);
+        // The metadata goes into the encoded file in memory; when it cannot,
         // the data is left as encoded and the picture is still worth saving.
         QString why;
-        QelWritePropertyItems(data, Items, why);
+        if (!metadata.Items.isEmpty() || !metadata.Xmp.isEmpty() || !metadata.Iptc.isEmpty())
+            QelWriteImageMetadata(data, metadata, why);
     }
     return QelWriteFileAtomically(FileName, data, Error);
 }

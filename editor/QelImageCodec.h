@@ -45,13 +45,18 @@ public:
 
     // Writes the whole image into Width() x Height() rows of 24-bit B, G, R
     // at Stride bytes apart. Transparent pixels are laid over white; an
-    // EXIF orientation is not applied. False, with LastError, for a damaged
+    // orientation tag is not applied. False, with LastError, for a damaged
     // or truncated file; the rows may then hold part of the image.
     bool Decode(uint8_t* Bits, int32_t Stride);
     // The image scaled to exactly Width x Height, as a 24-bit QImage.
     bool DecodeScaled(int32_t Width, int32_t Height, QImage& Image);
     // The file's property items; false when it has none that can be read.
     bool ReadPropertyItems(TQelPropertyItems& Items) const;
+    // Its items, colour profile, XMP and IPTC (QelReadImageMetadata).
+    bool ReadMetadata(TQelImageMetadata& Metadata) const;
+    // How many pages (directories) a TIFF file holds; 1 for other files.
+    // Only the first is read.
+    int32_t PageCount() const { return FPageCount; }
 
 private:
     bool Fail(const QString& Text);
@@ -64,6 +69,7 @@ private:
     TQelImageFileType FType = TQelImageFileType::None;
     int32_t FWidth = 0;
     int32_t FHeight = 0;
+    int32_t FPageCount = 0;
     // JPEG: the file is CMYK (or YCCK), and its inks are stored inverted as
     // an Adobe marker says.
     bool FCmyk = false;
@@ -73,13 +79,16 @@ private:
 
 // Encodes Width x Height rows of 24-bit B, G, R (Stride bytes apart) as a
 // JPEG (4:2:0 at Quality, limited to 1..100), TIFF (RGB, LZW), PNG or BMP
-// (24-bit). False, with Error, when the encoder fails.
+// (24-bit), with XDpi x YDpi dots per inch in the format's own fields when
+// both are above 0. False, with Error, when the encoder fails.
 bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride,
-                    int32_t Quality, QByteArray& Output, QString& Error);
+                    int32_t Quality, QByteArray& Output, QString& Error, int32_t XDpi = 0, int32_t YDpi = 0);
 
-// Encodes as above, adds Items to JPEG and TIFF files, and writes the result
-// under FileName through a temporary file, so that a failure leaves any old
-// file as it was. Items that cannot be written are left out; the pixels are
-// still saved.
+// Encodes as above with the metadata's resolution, adds its items, colour
+// profile, XMP and IPTC to JPEG, TIFF and PNG files (a TIFF's resolution
+// items, and those a JPEG's or PNG's EXIF data has, are made to agree with
+// the resolution), and writes the result under FileName through a temporary
+// file, so that a failure leaves any old file as it was. Metadata that
+// cannot be written is left out; the pixels are still saved.
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
-                  int32_t Height, int32_t Stride, int32_t Quality, const TQelPropertyItems& Items, QString& Error);
+                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error);

@@ -37,6 +37,19 @@ bool IsLayoutTag(uint32_t Id) {
     }
 }
 
+// Tags of the main directory that a save writes from elsewhere: a TIFF's
+// XMP packet, its IPTC records (alone or among Photoshop's resources) and
+// its colour profile.
+bool IsCarriedApart(uint32_t Id) { return Id == 700 || Id == 33723 || Id == 34377 || Id == PropertyTagICCProfile; }
+
+QByteArray ValueBytes(const Exiv2::Exifdatum& Datum) {
+    const long size = Datum.size();
+    if (size <= 0) return QByteArray();
+    QByteArray bytes(size, Qt::Uninitialized);
+    if (Datum.copy(reinterpret_cast<Exiv2::byte*>(bytes.data()), Exiv2::littleEndian) != size) return QByteArray();
+    return bytes;
+}
+
 const std::set<uint16_t>& PhotoTags() {
     static const std::set<uint16_t> tags = [] {
         std::set<uint16_t> result;
@@ -59,7 +72,16 @@ const char* GroupOf(uint32_t Id) {
 }  // namespace
 
 bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items) {
-    Items.clear();
+    TQelImageMetadata metadata;
+    const bool read = QelReadImageMetadata(FileData, metadata);
+    Items = std::move(metadata.Items);
+    return read;
+}
+
+bool QelReadImageMetadata(const QByteArray& FileData, TQelImageMetadata& Metadata) {
+    Metadata.Items.clear();
+    Metadata.Xmp.clear();
+    Metadata.Iptc.clear();
     if (FileData.isEmpty()) return false;
     InitExiv2();
     try {
@@ -69,12 +91,18 @@ bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items) 
         image->readMetadata();
         const Exiv2::ExifData& exif = image->exifData();
         TQelPropertyItems items;
+        QByteArray profileTag;
         for (const Exiv2::Exifdatum& d : exif) {
             const std::string group = d.groupName();
             const bool main = group == "Image", gps = group == "GPSInfo";
             if (!main && !gps && group != "Photo") continue;
             // A main-directory tag below 32 would come back as a GPS tag.
             if (main && d.tag() < 0x20) continue;
+            // A TIFF's XMP and IPTC tags are carried as XMP and IPTC.
+            if (main && IsCarriedApart(d.tag())) {
+                if (d.tag() == PropertyTagICCProfile) profileTag = ValueBytes(d);
+                continue;
+            }
             const int type = int(d.typeId());
             if (type < 1 || type > 12) continue;
             const long size = d.size();
@@ -89,22 +117,53 @@ bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items) 
             }
             items.append(std::move(item));
         }
-        Items = std::move(items);
+        QByteArray profile = profileTag;
+        if (image->iccProfileDefined()) {
+            const Exiv2::DataBuf* icc = image->iccProfile();
+            if (icc && icc->pData_ && icc->size_ > 0)
+                profile = QByteArray(reinterpret_cast<const char*>(icc->pData_), qsizetype(icc->size_));
+        }
+        if (!profile.isEmpty()) items.append(TQelPropertyItem{PropertyTagICCProfile, 7, profile});
+        QByteArray xmp = QByteArray::fromStdString(image->xmpPacket());
+        QByteArray iptc;
+        if (!image->iptcData().empty()) {
+            const Exiv2::DataBuf encoded = Exiv2::IptcParser::encode(image->iptcData());
+            if (encoded.pData_ && encoded.size_ > 0)
+                iptc = QByteArray(reinterpret_cast<const char*>(encoded.pData_), qsizetype(encoded.size_));
+        }
+        Metadata.Items = std::move(items);
+        Metadata.Xmp = std::move(xmp);
+        Metadata.Iptc = std::move(iptc);
         return true;
     } catch (...) {
         // Exiv2 reports damaged files by throwing; such a file has no items.
-        Items.clear();
+        Metadata.Items.clear();
+        Metadata.Xmp.clear();
+        Metadata.Iptc.clear();
         return false;
     }
 }
 
 bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items, QString& Error) {
+    TQelImageMetadata metadata;
+    metadata.Items = Items;
+    return QelWriteImageMetadata(FileData, metadata, Error);
+}
+
+bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error) {
     Error.clear();
     InitExiv2();
     try {
         Exiv2::ExifData exif;
-        for (const TQelPropertyItem& item : Items) {
-            if (IsLayoutTag(item.Id) || item.Id > 0xffff || item.Type < 1 || item.Type > 12) continue;
+        QByteArray profile;
+        for (const TQelPropertyItem& item : Metadata.Items) {
+            if (item.Id == PropertyTagICCProfile) {
+                profile = item.Value;
+                continue;
+            }
+            if (IsLayoutTag(item.Id) || IsCarriedApart(item.Id) || item.Id > 0xffff || item.Type < 1 ||
+                item.Type > 12)
+                continue;
             try {
                 const Exiv2::ExifKey key(uint16_t(item.Id), GroupOf(item.Id));
                 auto value = Exiv2::Value::create(Exiv2::TypeId(item.Type));
@@ -125,6 +184,29 @@ bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items,
         }
         image->readMetadata();
         image->setExifData(exif);
+        if (!profile.isEmpty()) {
+            Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(profile.constData()), long(profile.size()));
+            // Carried as the file had it, whether or not it looks valid.
+            image->setIccProfile(icc, false);
+        }
+        if (!Metadata.Xmp.isEmpty()) {
+            try {
+                // The packet as it was, not as the toolkit would write it.
+                image->setXmpPacket(Metadata.Xmp.toStdString());
+                image->writeXmpFromPacket(true);
+            } catch (...) {
+                // A packet that cannot be parsed is left out.
+                image->clearXmpPacket();
+                image->clearXmpData();
+                image->writeXmpFromPacket(false);
+            }
+        }
+        if (!Metadata.Iptc.isEmpty()) {
+            Exiv2::IptcData iptc;
+            if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(Metadata.Iptc.constData()),
+                                          uint32_t(Metadata.Iptc.size())) == 0)
+                image->setIptcData(iptc);
+        }
         image->writeMetadata();
 
         Exiv2::BasicIo& io = image->io();
@@ -150,6 +232,117 @@ bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items,
         Error = QStringLiteral("The property items cannot be written.");
         return false;
     }
+}
+
+// --- Orientation ----------------------------------------------------------------
+
+bool QelResetOrientationItem(TQelPropertyItems& Items) {
+    bool found = false;
+    for (TQelPropertyItem& item : Items) {
+        if (item.Id != PropertyTagOrientation) continue;
+        item.Type = 3;
+        item.Value = QByteArray("\x01\x00", 2);
+        found = true;
+    }
+    return found;
+}
+
+bool QelResetXmpOrientation(QByteArray& Packet) {
+    static const QByteArray name("tiff:Orientation");
+    bool found = false;
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    for (qsizetype at = Packet.indexOf(name); at >= 0; at = Packet.indexOf(name, at + 1)) {
+        qsizetype i = at + name.size();
+        const qsizetype n = Packet.size();
+        while (i < n && isSpace(Packet[i])) ++i;
+        if (i >= n) break;
+        qsizetype digit = -1;
+        if (Packet[i] == '=') {
+            // An attribute: tiff:Orientation="6"
+            ++i;
+            while (i < n && isSpace(Packet[i])) ++i;
+            if (i + 2 < n && (Packet[i] == '"' || Packet[i] == '\'') && Packet[i + 2] == Packet[i]) digit = i + 1;
+        } else if (Packet[i] == '>') {
+            // An element: <tiff:Orientation>6</tiff:Orientation>
+            if (i + 2 < n && Packet[i + 2] == '<') digit = i + 1;
+        }
+        if (digit >= 0 && Packet[digit] >= '1' && Packet[digit] <= '8') {
+            Packet[digit] = '1';
+            found = true;
+        }
+    }
+    return found;
+}
+
+namespace {
+
+uint16_t Read16(const uint8_t* p, bool big) { return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]); }
+uint32_t Read32(const uint8_t* p, bool big) {
+    return big ? uint32_t(Read16(p, true)) << 16 | Read16(p + 2, true) : uint32_t(Read16(p + 2, false)) << 16 | Read16(p, false);
+}
+
+// The orientation entry of the main directory of the TIFF structure in
+// Data[0, Size), set to 1 in place; every offset is checked.
+bool ResetExifOrientation(uint8_t* Data, int64_t Size) {
+    if (Size < 8) return false;
+    const bool big = Data[0] == 'M' && Data[1] == 'M';
+    if (!big && !(Data[0] == 'I' && Data[1] == 'I')) return false;
+    if (Read16(Data + 2, big) != 42) return false;
+    const int64_t ifd = Read32(Data + 4, big);
+    if (ifd < 8 || ifd + 2 > Size) return false;
+    const int64_t count = Read16(Data + ifd, big);
+    bool found = false;
+    for (int64_t k = 0; k < count; ++k) {
+        uint8_t* entry = Data + ifd + 2 + 12 * k;
+        if (ifd + 2 + 12 * (k + 1) > Size) break;
+        if (Read16(entry, big) != PropertyTagOrientation || Read16(entry + 2, big) != 3 || Read32(entry + 4, big) != 1)
+            continue;
+        entry[8] = big ? 0 : 1;
+        entry[9] = big ? 1 : 0;
+        found = true;
+    }
+    return found;
+}
+
+}  // namespace
+
+bool QelResetJpegOrientation(QByteArray& Jpeg) {
+    static const QByteArray xmpName("http://ns.adobe.com/xap/1.0/", 29);
+    const int64_t n = Jpeg.size();
+    if (n < 4 || uint8_t(Jpeg[0]) != 0xFF || uint8_t(Jpeg[1]) != 0xD8) return false;
+    auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
+    bool found = false;
+    for (int64_t i = 2; i + 4 <= n && d[i] == 0xFF;) {
+        const uint8_t marker = d[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        // Only the segments before the first scan carry metadata.
+        if (marker == 0xDA || marker == 0xD9) break;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        const int64_t length = int64_t(d[i + 2]) << 8 | d[i + 3];
+        if (length < 2 || i + 2 + length > n) break;
+        const int64_t body = i + 4, bodySize = length - 2;
+        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(d + body, "Exif\0\0", 6) == 0) {
+            found = ResetExifOrientation(d + body + 6, bodySize - 6) || found;
+        } else if (marker == 0xE1 && bodySize > xmpName.size() &&
+                   std::memcmp(d + body, xmpName.constData(), size_t(xmpName.size())) == 0) {
+            const qsizetype start = qsizetype(body + xmpName.size());
+            QByteArray packet = Jpeg.mid(start, qsizetype(bodySize) - xmpName.size());
+            if (QelResetXmpOrientation(packet)) {
+                // Same length: the segment stays where and as long as it was.
+                d = reinterpret_cast<uint8_t*>(Jpeg.data());
+                std::memcpy(d + start, packet.constData(), size_t(packet.size()));
+                found = true;
+            }
+        }
+        i += 2 + length;
+    }
+    return found;
 }
 
 QString QelPropertyItemText(const char* Value, size_t Length) {

@@ -1,6 +1,7 @@
-// The property items of an image file (EXIF and GPS tags of the main
-// image), read from and written into encoded files in memory. Safe to use
-// from any thread.
+// What an image file carries besides its pixels: the property items (EXIF
+// and GPS tags of the main image, and the colour profile), the XMP packet
+// and the IPTC records, read from and written into encoded files in memory.
+// Safe to use from any thread.
 #pragma once
 
 #include <QByteArray>
@@ -24,12 +25,35 @@ using TQelPropertyItems = QList<TQelPropertyItem>;
 constexpr uint32_t PropertyTagMake = 271;
 constexpr uint32_t PropertyTagModel = 272;
 constexpr uint32_t PropertyTagDateTime = 306;
+constexpr uint32_t PropertyTagOrientation = 274;
+constexpr uint32_t PropertyTagXResolution = 282;
+constexpr uint32_t PropertyTagYResolution = 283;
+constexpr uint32_t PropertyTagResolutionUnit = 296;
+// The colour profile travels as an item of its own, whichever way the file
+// stores it (a TIFF tag, JPEG APP2 markers, a PNG chunk).
+constexpr uint32_t PropertyTagICCProfile = 34675;
+
+// Everything a save writes back besides the pixels.
+struct TQelImageMetadata {
+    TQelPropertyItems Items = {};
+    // The XMP packet as the file had it, and the IPTC records encoded as
+    // IPTC-IIM datasets; empty when the file had none.
+    QByteArray Xmp = {};
+    QByteArray Iptc = {};
+    // Dots per inch; 0 leaves the encoder's default.
+    int32_t HorizontalResolution = 0;
+    int32_t VerticalResolution = 0;
+};
 
 // The items of the main image's directory, its EXIF directory and its GPS
 // directory, in file order. The preview image's own tags are not read, and
 // neither are maker notes that the reader takes apart. False (with Items
 // empty) when the data is no image that carries such tags or is damaged.
 bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items);
+// The items as above (the colour profile among them), the XMP packet and the
+// IPTC records; the resolution is left as it is. False, with all of it
+// empty, as above.
+bool QelReadImageMetadata(const QByteArray& FileData, TQelImageMetadata& Metadata);
 
 // Puts Items into the encoded JPEG or TIFF image in FileData, replacing the
 // tags it has. Tags that describe the file's own layout (sizes, strips,
@@ -37,6 +61,20 @@ bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items);
 // writer cannot take is left out. False, with FileData unchanged and Error
 // set, when the tags cannot be written at all.
 bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items, QString& Error);
+// The same for JPEG, TIFF and PNG, with the colour profile, XMP and IPTC
+// of Metadata besides. A part the writer cannot take (an XMP packet it
+// cannot parse) is left out and the rest written.
+bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error);
+
+// For pixels that were turned or flipped: the orientation a viewer is told
+// becomes 1 (as stored). In Items the orientation item; in an XMP packet its
+// tiff:Orientation, changed in place so every other byte stays; in a JPEG
+// file the orientation of its EXIF and XMP markers, also in place. Each
+// answers whether it found an orientation to change; damaged data is left
+// as it is.
+bool QelResetOrientationItem(TQelPropertyItems& Items);
+bool QelResetXmpOrientation(QByteArray& Packet);
+bool QelResetJpegOrientation(QByteArray& Jpeg);
 
 // The text of an ASCII value: at most Length bytes, ending at the first NUL.
 // UTF-8 when the bytes are valid UTF-8, else Latin-1.

@@ -55,7 +55,8 @@ public:
     void GetSaveFormats(TQelFileFormatArray& formats) const override { formats = FRows.mid(0, 4); }
     bool Load(TQelDocument&, const QString& name, int32_t& formatId) override {
         ++Loads;
-        if (!ReadFile(name).startsWith("IMAGE")) return false;
+        FLoadFailed = !ReadFile(name).startsWith("IMAGE");
+        if (FLoadFailed) return false;
         const QString suffix = QFileInfo(name).suffix().toLower();
         formatId = suffix == "jpg" ? 0 : suffix == "tif" ? 1 : suffix == "png" ? 2 : suffix == "bmp" ? 3 : 4;
         return true;
@@ -67,7 +68,7 @@ public:
         return true;
     }
     bool CanSave(int32_t) override { return true; }
-    QString LastError() const override { return SaveAnswer ? QString() : Reason; }
+    QString LastError() const override { return FLoadFailed ? LoadReason : SaveAnswer ? QString() : Reason; }
 
     TQelFileFormatArray FRows;
     int Loads = 0;
@@ -75,6 +76,9 @@ public:
     bool SaveAnswer = true;
     // Why a refused save failed; empty stands for the user's cancel.
     QString Reason;
+    // Why a file that is no "IMAGE" cannot be opened; empty: no reason known.
+    QString LoadReason;
+    bool FLoadFailed = false;
 };
 
 // Behaves like the image view: it listens to its document and leaves the
@@ -443,11 +447,13 @@ TEST_F(TEditorTest, FailedOpenReportsAndLeavesNoDocument) {
     ASSERT_NE(Open("a.jpg"), nullptr);
     WriteFile(Path("bad.jpg"), "not an image");
     Answers = {IDOK};
+    // The formats' reason goes under the sentence that names the file.
+    Editor->Formats.LoadReason = "The file holds no image.";
     TQelDocument* document = nullptr;
     EXPECT_FALSE(Editor->OpenDocument(Path("bad.jpg"), document, true));
     EXPECT_EQ(document, nullptr);
     ASSERT_EQ(Boxes.size(), 1);
-    EXPECT_EQ(Boxes[0].Text, "Could not open " + Path("bad.jpg") + ".");
+    EXPECT_EQ(Boxes[0].Text, "Could not open " + Path("bad.jpg") + ".\nThe file holds no image.");
     EXPECT_EQ(Boxes[0].Flags, MB_ICONERROR);
     // The previous document was closed first.
     EXPECT_EQ(Editor->GetActiveDocument(), nullptr);

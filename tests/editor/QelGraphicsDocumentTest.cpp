@@ -450,7 +450,7 @@ TEST(GraphicsProperties, ItemsSurviveASaveWithoutTheThumbnail) {
     FillPattern(pixels, 32, 32, 5);
     QString error;
     ASSERT_TRUE(QelSaveImage(target, TQelImageFileType::Jpeg, pixels.GetPixels()->Bits, 32, 32,
-                             pixels.GetPixels()->Stride, 90, items, error))
+                             pixels.GetPixels()->Stride, 90, {items}, error))
         << error.toStdString();
     TQelImageDecoder saved;
     ASSERT_TRUE(saved.Open(target));

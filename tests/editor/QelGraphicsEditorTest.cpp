@@ -251,7 +251,8 @@ TEST_F(TGraphicsEditorTest, ACancelledSaveQuestionKeepsThePlaceInTheFolder) {
     Answers = {IDNO, IDOK};
     Editor->NextImageClick(nullptr);
     ASSERT_EQ(Boxes.size(), 3);
-    EXPECT_EQ(Boxes[2].Text, "Could not open " + Path("photos/c.png") + ".");
+    EXPECT_EQ(Boxes[2].Text,
+              "Could not open " + Path("photos/c.png") + ".\nThe file holds no image that can be read.");
     EXPECT_EQ(Editor->FolderIndex, 2);
     Editor->NextImageClick(nullptr);
     ASSERT_NE(Editor->GetActiveDocument(), nullptr);

@@ -86,7 +86,7 @@ TEST(ImageMetadataTest, SavedJpegsAndTiffsKeepTheItems) {
     const TQelPixelBuffer picture = Picture(20, 10);
     for (auto [type, name] : {std::pair(TQelImageFileType::Jpeg, "out.jpg"), std::pair(TQelImageFileType::Tiff, "out.tif")}) {
         QString error;
-        ASSERT_TRUE(QelSaveImage(dir.filePath(name), type, picture.Bits, 20, 10, picture.Stride, 90, items, error))
+        ASSERT_TRUE(QelSaveImage(dir.filePath(name), type, picture.Bits, 20, 10, picture.Stride, 90, {items}, error))
             << name << ": " << error.toStdString();
         const QByteArray file = ReadFile(dir.filePath(name));
         EXPECT_EQ(ExivValue(file, "Exif.Image.Make"), "Cam") << name;
@@ -116,7 +116,7 @@ TEST(ImageMetadataTest, SavedJpegsAndTiffsKeepTheItems) {
     EXPECT_FALSE(QelWritePropertyItems(bmp, items, error));
     EXPECT_EQ(bmp, before);
     EXPECT_TRUE(QelSaveImage(dir.filePath("out.bmp"), TQelImageFileType::Bmp, picture.Bits, 20, 10, picture.Stride, 0,
-                             items, error));
+                             {items}, error));
 }
 
 TEST(ImageMetadataTest, ItemTextStopsAtItsLengthOrItsFirstNul) {
