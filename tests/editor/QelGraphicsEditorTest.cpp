@@ -15,6 +15,7 @@
 #include "FileDialogAnswer.h"
 #include "ScriptedMessageBoxes.h"
 #include "GraphicsTestSupport.h"
+#include "ImageFileSamples.h"
 #include "QelDemoPlayback.h"
 #include "QelDemoScript.h"
 #include "QelForms.h"
@@ -275,6 +276,29 @@ TEST_F(TGraphicsEditorTest, ASaveAsThatCannotWriteSaysWhy) {
     EXPECT_EQ(Boxes[0].Flags, MB_ICONERROR);
     EXPECT_EQ(document->FileName, Path("p.png"));
     EXPECT_FALSE(document->Clean());
+}
+
+TEST_F(TGraphicsEditorTest, AMultiPageTiffSaysWhatOpensAndWhatASaveWrites) {
+    samples::TTiffPage page{6, 4, 3, 8, std::vector<uint16_t>(6 * 4 * 3, 77)};
+    ASSERT_TRUE(samples::WriteTiff(Path("three.tif"), {page, page, page}));
+    Answers = {IDOK};
+    TQelGraphicsDocument* document = Open(Path("three.tif"));
+    ASSERT_NE(document, nullptr);
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0].Text, "This TIFF file holds 3 pages. Only the first page is opened and edited, and saving "
+                             "writes that page alone: the other pages are not kept.");
+    EXPECT_EQ(Boxes[0].Flags, MB_ICONINFORMATION);
+    EXPECT_EQ(Editor->GetActiveDocument(), document);
+    // As it said: the saved file is the first page alone.
+    ASSERT_TRUE(document->SaveAs(Path("three.tif"), 1));
+    TQelImageDecoder saved;
+    ASSERT_TRUE(saved.Open(Path("three.tif")));
+    EXPECT_EQ(saved.PageCount(), 1);
+    EXPECT_EQ(saved.Width(), 6);
+
+    // A one-page file opens without a word.
+    Open(Path("three.tif"));
+    EXPECT_EQ(Boxes.size(), 1);
 }
 
 TEST_F(TGraphicsEditorTest, UndoAndRedoStepAroundTheActiveTool) {

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include <exiv2/exiv2.hpp>
@@ -424,6 +426,283 @@ TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
               TExchangeReadResult::Read);
     EXPECT_TRUE(SameRows(back, *document->GetPixels()));
     EXPECT_EQ(Formats.Asked, 0);
+}
+
+// --- What a photo carries besides its pixels ---------------------------------------------
+
+// A made-up colour profile: its size up front and "acsp" where every
+// profile has it, the rest bytes no writer could make up.
+QByteArray Profile() {
+    QByteArray profile(300, '\0');
+    for (int i = 0; i < profile.size(); ++i) profile[i] = char(i * 7);
+    qToBigEndian<uint32_t>(300, profile.data());
+    std::memcpy(profile.data() + 36, "acsp", 4);
+    return profile;
+}
+
+// Writes a colour profile, XMP (a title; an orientation when given) and IPTC
+// (a caption and a keyword) into the file with Exiv2, and with Orientation
+// the same EXIF orientation, big-endian as some cameras write it.
+void AddMetadata(const QString& path, const char* orientation = nullptr) {
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    QByteArray profile = Profile();
+    Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(profile.constData()), long(profile.size()));
+    image->setIccProfile(icc);
+    image->xmpData()["Xmp.dc.title"] = "lang=x-default Portrait";
+    image->iptcData()["Iptc.Application2.Caption"] = "A caption";
+    image->iptcData()["Iptc.Application2.Keywords"] = "studio";
+    if (orientation) {
+        image->xmpData()["Xmp.tiff.Orientation"] = orientation;
+        image->exifData()["Exif.Image.Orientation"] = uint16_t(std::atoi(orientation));
+        image->setByteOrder(Exiv2::bigEndian);
+    }
+    image->writeMetadata();
+}
+
+// What Exiv2 reads back from a saved file.
+struct TCarried {
+    QByteArray Profile;
+    std::string Title, Caption, Keywords, XmpOrientation, ExifOrientation;
+};
+
+TCarried Carried(const QString& path) {
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    TCarried c;
+    if (image->iccProfileDefined())
+        c.Profile = QByteArray(reinterpret_cast<const char*>(image->iccProfile()->pData_), image->iccProfile()->size_);
+    auto xmp = [&](const char* key) {
+        const auto found = image->xmpData().findKey(Exiv2::XmpKey(key));
+        return found == image->xmpData().end() ? std::string() : found->toString();
+    };
+    auto iptc = [&](const char* key) {
+        const auto found = image->iptcData().findKey(Exiv2::IptcKey(key));
+        return found == image->iptcData().end() ? std::string() : found->toString();
+    };
+    c.Title = xmp("Xmp.dc.title");
+    c.XmpOrientation = xmp("Xmp.tiff.Orientation");
+    c.Caption = iptc("Iptc.Application2.Caption");
+    c.Keywords = iptc("Iptc.Application2.Keywords");
+    const auto exif = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (exif != image->exifData().end()) c.ExifOrientation = exif->toString();
+    return c;
+}
+
+// The application segments of a JPEG, one after the other.
+QByteArray AppSegments(const QByteArray& jpeg) {
+    QByteArray result;
+    for (qsizetype i = 2; i + 4 <= jpeg.size() && uint8_t(jpeg[i]) == 0xFF;) {
+        const uint8_t marker = uint8_t(jpeg[i + 1]);
+        if (marker == 0xDA) break;
+        const qsizetype length = qFromBigEndian<uint16_t>(jpeg.constData() + i + 2);
+        if (marker >= 0xE0 && marker <= 0xEF) result += jpeg.mid(i, length + 2);
+        i += length + 2;
+    }
+    return result;
+}
+
+// A TIFF tag of the first page as libtiff reads it; -1 when absent.
+double TiffField(const QString& path, uint32_t tag) {
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!t) return -2;
+    double value = -1;
+    if (tag == TIFFTAG_XRESOLUTION || tag == TIFFTAG_YRESOLUTION) {
+        float f = 0;
+        if (TIFFGetField(t, tag, &f)) value = f;
+    } else {
+        uint16_t s = 0;
+        if (TIFFGetField(t, tag, &s)) value = s;
+    }
+    TIFFClose(t);
+    return value;
+}
+
+int TiffPages(const QString& path) {
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!t) return -1;
+    const int pages = int(TIFFNumberOfDirectories(t));
+    TIFFClose(t);
+    return pages;
+}
+
+// A 8 x 6 RGB TIFF with the given resolution and orientation tags.
+bool WriteTaggedTiff(const QString& path, float xDpi, float yDpi, uint16_t orientation = ORIENTATION_TOPLEFT) {
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!t) return false;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 8u);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 6u);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+    if (xDpi > 0) {
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, xDpi);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, yDpi);
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
+    bool ok = true;
+    for (uint32_t y = 0; y < 6 && ok; ++y) {
+        // Each row its own red value, so rows that moved show.
+        uint8_t row[24] = {};
+        for (int x = 0; x < 8; ++x) row[x * 3] = uint8_t(y * 40);
+        ok = TIFFWriteScanline(t, row, y, 0) >= 0;
+    }
+    TIFFClose(t);
+    return ok;
+}
+
+TEST_F(GraphicsFormatsTest, EncoderSavesKeepTheProfileXmpAndIptcOfEveryFormat) {
+    QImage png(12, 8, QImage::Format_RGB888);
+    png.fill(QColor(90, 120, 150));
+    const QString sources[] = {Write("in.jpg", Jpeg(Picture(12, 8), 90, 0, TJSAMP_420)),
+                               Write("in.png", Encoded(png, "png")), Path("in.tif")};
+    ASSERT_TRUE(WriteTaggedTiff(Path("in.tif"), 0, 0));
+    for (const QString& source : sources) {
+        AddMetadata(source);
+        int32_t id = 0;
+        auto document = Loaded(source, id);
+        ASSERT_TRUE(document) << Formats.LastError().toStdString();
+        for (int32_t format : {0, 1, 2}) {
+            const QString target = Path(QStringLiteral("out%1%2").arg(format).arg(QFileInfo(source).fileName()));
+            ASSERT_TRUE(Formats.Save(*document, target, format)) << Formats.LastError().toStdString();
+            const TCarried c = Carried(target);
+            const std::string what = source.toStdString() + " as format " + std::to_string(format);
+            EXPECT_EQ(c.Profile, Profile()) << what;
+            EXPECT_EQ(c.Title, "lang=\"x-default\" Portrait") << what;
+            EXPECT_EQ(c.Caption, "A caption") << what;
+            EXPECT_EQ(c.Keywords, "studio") << what;
+            // Still a picture every reader opens, of the document's size.
+            TQelImageDecoder decoder;
+            ASSERT_TRUE(decoder.Open(target)) << what << ": " << decoder.LastError().toStdString();
+            EXPECT_EQ(decoder.Width(), document->GetPixels()->Width) << what;
+            if (format == 1) {
+                EXPECT_EQ(TiffPages(target), 1) << what;
+            }
+        }
+    }
+}
+
+TEST_F(GraphicsFormatsTest, TheFilesResolutionIsWrittenIntoEverySave) {
+    // 300 x 200 dpi, so that crossed axes show.
+    ASSERT_TRUE(WriteTaggedTiff(Path("in.tif"), 300, 200));
+    QImage png(8, 6, QImage::Format_RGB888);
+    png.fill(Qt::gray);
+    png.setDotsPerMeterX(11811);
+    png.setDotsPerMeterY(7874);
+    Write("in.png", Encoded(png, "png"));
+    for (const QString& source : {Path("in.tif"), Path("in.png")}) {
+        int32_t id = 0;
+        auto document = Loaded(source, id);
+        ASSERT_TRUE(document);
+        EXPECT_EQ(document->Properties.HorizontalResolution, 300);
+        EXPECT_EQ(document->Properties.VerticalResolution, 200);
+
+        ASSERT_TRUE(Formats.Save(*document, Path("out.tif"), 1));
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_XRESOLUTION), 300) << source.toStdString();
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_YRESOLUTION), 200) << source.toStdString();
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_RESOLUTIONUNIT), RESUNIT_INCH) << source.toStdString();
+        for (const char* name : {"out.png", "out.bmp"}) {
+            ASSERT_TRUE(Formats.Save(*document, Path(name), QByteArray(name).endsWith("png") ? 2 : 3));
+            const QImage back(Path(name));
+            EXPECT_EQ(back.dotsPerMeterX(), 11811) << name;
+            EXPECT_EQ(back.dotsPerMeterY(), 7874) << name;
+        }
+        // JFIF density in dots per inch.
+        ASSERT_TRUE(Formats.Save(*document, Path("out.jpg"), 0));
+        const QByteArray jpeg = ReadFile(Path("out.jpg"));
+        const qsizetype app0 = FindMarker(jpeg, 0xE0);
+        ASSERT_GT(app0, 0);
+        EXPECT_EQ(jpeg.mid(app0 + 4, 5), QByteArray("JFIF", 5));
+        EXPECT_EQ(uint8_t(jpeg[app0 + 11]), 1);
+        EXPECT_EQ(qFromBigEndian<uint16_t>(jpeg.constData() + app0 + 12), 300);
+        EXPECT_EQ(qFromBigEndian<uint16_t>(jpeg.constData() + app0 + 14), 200);
+    }
+}
+
+TEST_F(GraphicsFormatsTest, TheOrientationWrittenMatchesThePixelsOnEveryPath) {
+    const QString in = Write("portrait.jpg", Jpeg(Picture(32, 16), 90, 0, TJSAMP_420));
+    AddMetadata(in, "6");
+    int32_t id = 0;
+    {
+        // The lossless session: untouched, turned there and back, turned,
+        // mirrored.
+        TSessionFactory factory;
+        auto save = [&](const char* name, const std::function<void(TQelGraphicsDocument&)>& edit) {
+            auto document = Loaded(in, id);
+            EXPECT_TRUE(document && document->JpegSession && document->JpegSession->IsOpen());
+            if (!document) return TCarried();
+            edit(*document);
+            EXPECT_TRUE(Formats.Save(*document, Path(name), 0)) << Formats.LastError().toStdString();
+            EXPECT_EQ(Formats.Asked, 0);
+            return Carried(Path(name));
+        };
+        TCarried c = save("same.jpg", [](TQelGraphicsDocument&) {});
+        EXPECT_EQ(c.ExifOrientation, "6");
+        EXPECT_EQ(c.XmpOrientation, "6");
+        c = save("back.jpg", [](TQelGraphicsDocument& d) {
+            d.RotateLeft();
+            d.RotateRight();
+        });
+        EXPECT_EQ(c.ExifOrientation, "6");
+        c = save("upright.jpg", [](TQelGraphicsDocument& d) { d.RotateRight(); });
+        EXPECT_EQ(c.ExifOrientation, "1");
+        EXPECT_EQ(c.XmpOrientation, "1");
+        // The rest of the markers came along unchanged.
+        EXPECT_EQ(c.Profile, Profile());
+        EXPECT_EQ(c.Caption, "A caption");
+        const QByteArray kept = AppSegments(ReadFile(Path("same.jpg"))), turned = AppSegments(ReadFile(Path("upright.jpg")));
+        ASSERT_EQ(turned.size(), kept.size());
+        int differing = 0;
+        for (qsizetype i = 0; i < kept.size(); ++i) differing += kept[i] != turned[i];
+        EXPECT_EQ(differing, 2);  // the EXIF and the XMP orientation
+        c = save("mirrored.jpg", [](TQelGraphicsDocument& d) { d.FlipHorizontal(); });
+        EXPECT_EQ(c.ExifOrientation, "1");
+    }
+    // The encoders: untouched keeps the tag, turned says 1.
+    auto document = Loaded(in, id);
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(Formats.Save(*document, Path("encoded.jpg"), 0));
+    EXPECT_EQ(Carried(Path("encoded.jpg")).ExifOrientation, "6");
+    document->FlipVertical();
+    for (auto [name, format] : {std::pair("turned.jpg", 0), std::pair("turned.tif", 1), std::pair("turned.png", 2)}) {
+        ASSERT_TRUE(Formats.Save(*document, Path(name), format)) << name;
+        const TCarried c = Carried(Path(name));
+        EXPECT_EQ(c.XmpOrientation, "1") << name;
+        if (format != 2) {
+            EXPECT_EQ(c.ExifOrientation, "1") << name;
+        }
+    }
+    EXPECT_EQ(TiffField(Path("turned.tif"), TIFFTAG_ORIENTATION), ORIENTATION_TOPLEFT);
+}
+
+TEST_F(GraphicsFormatsTest, ATiffIsReadAsStoredSoItsOrientationStillHoldsWhenSaved) {
+    // Stored bottom row first: before, the rows were turned upright on
+    // reading and saved with the tag that turns them once more.
+    ASSERT_TRUE(WriteTaggedTiff(Path("in.tif"), 0, 0, ORIENTATION_BOTLEFT));
+    int32_t id = 0;
+    auto document = Loaded(Path("in.tif"), id);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->GetPixels()->PixelAddress(0, 0)[2], 0);
+    EXPECT_EQ(document->GetPixels()->PixelAddress(0, 5)[2], 200);
+    ASSERT_TRUE(Formats.Save(*document, Path("out.tif"), 1));
+    EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_ORIENTATION), ORIENTATION_BOTLEFT);
+    document = Loaded(Path("out.tif"), id);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->GetPixels()->PixelAddress(0, 5)[2], 200);
+}
+
+TEST_F(GraphicsFormatsTest, OnlyAMultiPageTiffBringsANotice) {
+    TTiffPage page{6, 4, 3, 8, std::vector<uint16_t>(6 * 4 * 3, 77)};
+    ASSERT_TRUE(WriteTiff(Path("three.tif"), {page, page, page}));
+    ASSERT_TRUE(WriteTiff(Path("one.tif"), {page}));
+    TQelLocalizer localizer(QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033);
+    int32_t id = 0;
+    ASSERT_TRUE(Loaded(Path("three.tif"), id));
+    EXPECT_TRUE(Formats.LoadNotice().contains("3 pages")) << Formats.LoadNotice().toStdString();
+    ASSERT_TRUE(Loaded(Path("one.tif"), id));
+    EXPECT_EQ(Formats.LoadNotice(), "");
 }
 
 // --- The open dialog's description and preview --------------------------------------

@@ -1,5 +1,7 @@
-// Property items: read them from any bytes, then write what was read into a
-// small JPEG and read it back, as saving a photo with its tags does.
+// Metadata: read the items, colour profile, XMP and IPTC from any bytes, then
+// write what was read into a small JPEG and read it back, as saving a photo
+// with its metadata does; and set the orientation of any bytes taken as a
+// JPEG or an XMP packet to 1 in place, as saving a turned photo does.
 #include <QByteArray>
 #include <QString>
 
@@ -30,15 +32,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     static const QByteArray jpeg = SmallJpeg();
-    TQelPropertyItems items;
-    if (!QelReadPropertyItems(QByteArray(reinterpret_cast<const char*>(Data), qsizetype(Size)), items)) return 0;
-    for (const TQelPropertyItem& item : items)
+    const QByteArray input(reinterpret_cast<const char*>(Data), qsizetype(Size));
+    {
+        QByteArray retagged = input;
+        QelResetJpegOrientation(retagged);
+        if (retagged.size() != input.size()) __builtin_trap();
+        QByteArray packet = input;
+        QelResetXmpOrientation(packet);
+        if (packet.size() != input.size()) __builtin_trap();
+    }
+    TQelImageMetadata metadata;
+    if (!QelReadImageMetadata(input, metadata)) return 0;
+    for (const TQelPropertyItem& item : metadata.Items)
         if (item.Type == 2) (void)QelPropertyItemText(item.Value.constData(), size_t(item.Value.size()));
+    QelResetOrientationItem(metadata.Items);
     QByteArray target = jpeg;
     QString error;
-    if (QelWritePropertyItems(target, items, error)) {
-        TQelPropertyItems again;
-        QelReadPropertyItems(target, again);
+    if (QelWriteImageMetadata(target, metadata, error)) {
+        TQelImageMetadata again;
+        QelReadImageMetadata(target, again);
     }
     return 0;
 }
