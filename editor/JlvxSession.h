@@ -10,7 +10,9 @@
 // sampling. Where the grid has shifted, every block is encoded anew. When the
 // caller names the rectangles it changed, only the blocks they meet are
 // compared, each against a decode of just the file's blocks around it; the
-// file written is the same as after comparing every block.
+// file written is the same as after comparing every block. The file's
+// markers go along; when the image was turned or flipped, the orientation
+// their EXIF and XMP state is set to 1 in place, every other byte kept.
 //
 // A file whose quantisation tables no encoder can divide by (a 0 entry) is
 // refused at Open, so that it goes through the normal decoder and encoder.
