@@ -730,6 +730,11 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
     if (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff || Type == TQelImageFileType::Png) {
         TQelImageMetadata metadata = Metadata;
         SetResolutionItems(metadata.Items, xDpi, yDpi, Type == TQelImageFileType::Tiff);
+        // The pixels written are RGB: a profile of other inks (a CMYK
+        // photo's, a grey one's) would make viewers misread every colour.
+        metadata.Items.removeIf([](const TQelPropertyItem& item) {
+            return item.Id == PropertyTagICCProfile && (item.Value.size() < 20 || item.Value.mid(16, 4) != "RGB ");
+        });
         // The metadata goes into the encoded file in memory; when it cannot,
         // the data is left as encoded and the picture is still worth saving.
         QString why;

@@ -85,7 +85,7 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
                     int32_t Quality, QByteArray& Output, QString& Error, int32_t XDpi = 0, int32_t YDpi = 0);
 
 // Encodes as above with the metadata's resolution, adds its items, colour
-// profile, XMP and IPTC to JPEG, TIFF and PNG files (a TIFF's resolution
+// profile (when it is one for RGB), XMP and IPTC to JPEG, TIFF and PNG files (a TIFF's resolution
 // items, and those a JPEG's or PNG's EXIF data has, are made to agree with
 // the resolution), and writes the result under FileName through a temporary
 // file, so that a failure leaves any old file as it was. Metadata that

@@ -430,12 +430,14 @@ TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
 
 // --- What a photo carries besides its pixels ---------------------------------------------
 
-// A made-up colour profile: its size up front and "acsp" where every
-// profile has it, the rest bytes no writer could make up.
-QByteArray Profile() {
+// A made-up colour profile for Space: its size up front, its colour space
+// and "acsp" where every profile has them, the rest bytes no writer could
+// make up.
+QByteArray Profile(const char* space = "RGB ") {
     QByteArray profile(300, '\0');
     for (int i = 0; i < profile.size(); ++i) profile[i] = char(i * 7);
     qToBigEndian<uint32_t>(300, profile.data());
+    std::memcpy(profile.data() + 16, space, 4);
     std::memcpy(profile.data() + 36, "acsp", 4);
     return profile;
 }
@@ -443,10 +445,10 @@ QByteArray Profile() {
 // Writes a colour profile, XMP (a title; an orientation when given) and IPTC
 // (a caption and a keyword) into the file with Exiv2, and with Orientation
 // the same EXIF orientation, big-endian as some cameras write it.
-void AddMetadata(const QString& path, const char* orientation = nullptr) {
+void AddMetadata(const QString& path, const char* orientation = nullptr, const char* space = "RGB ") {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
-    QByteArray profile = Profile();
+    QByteArray profile = Profile(space);
     Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(profile.constData()), long(profile.size()));
     image->setIccProfile(icc);
     image->xmpData()["Xmp.dc.title"] = "lang=x-default Portrait";
@@ -581,6 +583,22 @@ TEST_F(GraphicsFormatsTest, EncoderSavesKeepTheProfileXmpAndIptcOfEveryFormat) {
                 EXPECT_EQ(TiffPages(target), 1) << what;
             }
         }
+    }
+}
+
+TEST_F(GraphicsFormatsTest, AProfileForOtherInksIsNotAttachedToRgbPixels) {
+    // A CMYK photo is saved as RGB: its profile would misdescribe every
+    // pixel; its XMP and IPTC still come along.
+    const QString in = Write("inks.jpg", CmykJpeg(8, 8, std::vector<uint8_t>(8 * 8 * 4, 40)));
+    AddMetadata(in, nullptr, "CMYK");
+    int32_t id = 0;
+    auto document = Loaded(in, id);
+    ASSERT_TRUE(document);
+    for (auto [name, format] : {std::pair("rgb.jpg", 0), std::pair("rgb.tif", 1), std::pair("rgb.png", 2)}) {
+        ASSERT_TRUE(Formats.Save(*document, Path(name), format)) << name;
+        const TCarried c = Carried(Path(name));
+        EXPECT_TRUE(c.Profile.isEmpty()) << name;
+        EXPECT_EQ(c.Caption, "A caption") << name;
     }
 }
 
