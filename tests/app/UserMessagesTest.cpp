@@ -108,7 +108,10 @@ TEST_F(UserMessagesTest, ATutorialThatCannotGoOnSaysWhyInTheUsersLanguage) {
     // The editor says which file; the tutorial, that it cannot go on.
     const QStringList missing = Play("ImageOpen \"missing.jpg\"");
     ASSERT_EQ(missing.size(), 2);
-    EXPECT_TRUE(missing[0].endsWith("missing.jpg konnte nicht geöffnet werden.")) << missing[0].toStdString();
+    // The sentence, and under it the English detail of why.
+    EXPECT_TRUE(missing[0].section(u'\n', 0, 0).endsWith("missing.jpg konnte nicht geöffnet werden."))
+        << missing[0].toStdString();
+    EXPECT_TRUE(missing[0].section(u'\n', 1).contains("does not exist")) << missing[0].toStdString();
     EXPECT_EQ(missing[1], "Die Datei kann nicht geöffnet werden.\nImageOpen \"missing.jpg\"");
 
     // A script file that cannot be read at all.
