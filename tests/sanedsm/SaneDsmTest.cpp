@@ -162,7 +162,7 @@ TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
 }
 
 // What the user is to be told rests on the condition code: a jam, no
-// memory, a refusal, and a scan task that threw on the SANE thread.
+// memory, a refusal, a busy device, and a scan task that threw on the SANE thread.
 TEST_F(SaneDsm, FailedScansReportTheirCauseAsAConditionCode) {
     ASSERT_NE(controls.FailNextScan, nullptr);
     struct Case {
@@ -170,7 +170,8 @@ TEST_F(SaneDsm, FailedScansReportTheirCauseAsAConditionCode) {
         uint16_t code;
     };
     for (const Case c : {Case{"SANE_STATUS_JAMMED", TWCC_PAPERJAM}, Case{"SANE_STATUS_NO_MEM", TWCC_LOWMEMORY},
-                         Case{"SANE_STATUS_ACCESS_DENIED", TWCC_DENIED}, Case{nullptr, TWCC_LOWMEMORY}}) {
+                         Case{"SANE_STATUS_ACCESS_DENIED", TWCC_DENIED},
+                         Case{"SANE_STATUS_DEVICE_BUSY", TWCC_CHECKDEVICEONLINE}, Case{nullptr, TWCC_LOWMEMORY}}) {
         const char* what = c.readStatus ? c.readStatus : "thrown";
         controls.SetDeviceOption("", "");
         if (c.readStatus) controls.SetDeviceOption("read-return-value", c.readStatus);
