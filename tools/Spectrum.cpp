@@ -24,10 +24,13 @@ constexpr int32_t After = 9;
 // its column sums cost little.
 constexpr int32_t MinBandRows = 64;
 
-// The mean S / n is taken as one single-precision division. It equals the
-// float nearest to S times the extended-precision 1 / n: S has 24 bits, so
-// S / n is never closer to a halfway point between floats than 2^-25 / n
-// of itself, far more than either product errs.
+// The mean S / n is the single-precision division, exact-rounded. It equals
+// the float nearest to S times the double-precision 1 / n: S has 24 bits,
+// so S / n is never closer to a halfway point between floats than 2^-25 / n
+// of itself, far more than the product errs (2^-52 of itself). The same
+// holds for a running sum along a row (a float) over 18: a float times
+// 2^k over 18 is never within 2^-24 / 18 of a halfway point. So the
+// divisions of the row loops are such products, which are far cheaper.
 
 // What one thread works with: the running column sums of the band's row,
 // the column means of two rows and the running sums along them, three
@@ -64,22 +67,23 @@ void ShiftRow(int32_t* Sums, const uint8_t* Out, const uint8_t* In, int32_t Widt
     }
 }
 
-// The two loops of divisions, also built for wider vector units where the
-// processor has them; a division is exact-rounded on every unit, so the
-// values are the same.
+// The two loops of divisions, as products with the reciprocal (see above),
+// also built for wider vector units where the processor has them; every
+// unit rounds the same, so the values are the same.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QEL_DIVISION_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define QEL_DIVISION_CLONES
 #endif
 
-QEL_DIVISION_CLONES void ColumnMeans(const int32_t* Sums, float* Means, int32_t Count, float N) {
-    for (int32_t i = 0; i < Count; ++i) Means[i] = float(Sums[i]) / N;
+QEL_DIVISION_CLONES void ColumnMeans(const int32_t* Sums, float* Means, int32_t Count, int32_t N) {
+    const double r = 1.0 / N;
+    for (int32_t i = 0; i < Count; ++i) Means[i] = float(double(Sums[i]) * r);
 }
 
-QEL_DIVISION_CLONES void PixelsLessMeans(const uint8_t* Pixels, const float* Along, float* Detail, int32_t Count,
-                                         float N) {
-    for (int32_t i = 0; i < Count; ++i) Detail[i] = float(Pixels[i]) - Along[i] / N;
+QEL_DIVISION_CLONES void PixelsLessMeans(const uint8_t* Pixels, const float* Along, float* Detail, int32_t Count) {
+    constexpr double r = 1.0 / (Before + After + 1);
+    for (int32_t i = 0; i < Count; ++i) Detail[i] = float(Pixels[i]) - float(double(Along[i]) * r);
 }
 
 // Detail of R rows (1 or 2) from their column means: the running sum along
@@ -145,7 +149,7 @@ void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* 
             const uint8_t* pixels = Pixels[r];
             float* detail = Detail[r];
             if constexpr (Bpp == 3) {
-                PixelsLessMeans(pixels + 3 * from, along + 3 * from, detail + 3 * from, 3 * (inner1 - from), d);
+                PixelsLessMeans(pixels + 3 * from, along + 3 * from, detail + 3 * from, 3 * (inner1 - from));
             } else {
                 for (int32_t i = from; i < inner1; ++i)
                     for (int c = 0; c < 3; ++c)
@@ -182,8 +186,7 @@ void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, 
                 for (int32_t x = 0; x < w; ++x)
                     for (int c = 0; c < 3; ++c) sums[3 * x + c] -= row(y - After)[ptrdiff_t(x) * Bpp + c];
         }
-        const float n = float(std::min(h - 1, y + After) - std::max(0, y - Before) + 1);
-        ColumnMeans(sums, means, w * 3, n);
+        ColumnMeans(sums, means, w * 3, std::min(h - 1, y + After) - std::max(0, y - Before) + 1);
     };
     int32_t y = Y0;
     for (; y + 1 < Y1; y += 2) {

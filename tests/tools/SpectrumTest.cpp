@@ -108,10 +108,23 @@ TEST(DetailLayer, BitIdenticalToTheColumnByColumnAlgorithmOnRandomImages) {
 }
 
 TEST(DetailLayer, SingleDivisionEqualsTheExtendedReciprocalForEveryColumnSum) {
-    // The column sums are whole numbers up to 18 * 255 over 1 to 18 rows.
+    // The column sums are whole numbers up to 18 * 255 over 1 to 18 rows;
+    // the layer multiplies by the double-precision reciprocal.
     for (int n = 1; n <= 18; ++n)
-        for (int s = 0; s <= 18 * 255; ++s)
+        for (int s = 0; s <= 18 * 255; ++s) {
             ASSERT_EQ(float(s) / float(n), float(float(s) * (1.0L / n))) << s << " / " << n;
+            ASSERT_EQ(float(s) / float(n), float(double(s) * (1.0 / n))) << s << " / " << n;
+        }
+    // A running sum along a row is any float up to 18 * 255 (every 61st
+    // pattern, and the ends): over 18 the product rounds as the division.
+    const float top = 18 * 255;
+    uint32_t last = 0;
+    std::memcpy(&last, &top, 4);
+    for (uint32_t bits = 0; bits <= last; bits += bits < last - 61 ? 61 : 1) {
+        float a = 0;
+        std::memcpy(&a, &bits, 4);
+        ASSERT_EQ(a / 18.0f, float(double(a) * (1.0 / 18))) << a;
+    }
 }
 
 TEST(DetailLayer, EdgesUniformImagesAndRebuilds) {
