@@ -6,15 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "OrloTWAINFix.h"
+#include "TwnBlockSupport.h"
 
 namespace {
-
-TW_HANDLE Block(const std::vector<uint8_t>& bytes) {
-    TW_HANDLE h = TwnGlobal::alloc(bytes.size());
-    std::memcpy(TwnGlobal::lock(h), bytes.data(), bytes.size());
-    TwnGlobal::unlock(h);
-    return h;
-}
 
 std::vector<uint8_t> Bytes(TW_HANDLE h) {
     const auto* p = static_cast<const uint8_t*>(TwnGlobal::lock(h));
@@ -41,7 +35,7 @@ TEST(TwnFix32, ConvertsBothWaysWithFourDecimals) {
 TEST(TwnContainer, EnumerationFromTheSourceReadsAndSendsBack) {
     // UINT16, 3 items, current 1, default 0, items 0, 1, 3.
     const std::vector<uint8_t> raw{4, 0, 3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 3, 0};
-    TW_HANDLE h = Block(raw);
+    TW_HANDLE h = TwnBlockOf(raw);
     TTwnContainer c;
     ASSERT_TRUE(c.ReadFromSource(ICAP_PIXELTYPE, TWON_ENUMERATION, h));
     TwnGlobal::free(h);
@@ -63,31 +57,31 @@ TEST(TwnContainer, EnumerationFromTheSourceReadsAndSendsBack) {
 
 TEST(TwnContainer, HostileBlocksAreRefusedOrBounded) {
     // An array claiming 0x7FFFFFFF items in a 10-byte block.
-    TW_HANDLE h = Block({4, 0, 0xff, 0xff, 0xff, 0x7f, 1, 0, 2, 0});
+    TW_HANDLE h = TwnBlockOf({4, 0, 0xff, 0xff, 0xff, 0x7f, 1, 0, 2, 0});
     TTwnContainer c;
     EXPECT_FALSE(c.ReadFromSource(CAP_SUPPORTEDCAPS, TWON_ARRAY, h));
     TwnGlobal::free(h);
     // An enumeration whose current index is past its items.
-    h = Block({4, 0, 3, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0, 5, 0, 6, 0, 7, 0});
+    h = TwnBlockOf({4, 0, 3, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0, 5, 0, 6, 0, 7, 0});
     ASSERT_TRUE(c.ReadFromSource(ICAP_PIXELTYPE, TWON_ENUMERATION, h));
     TwnGlobal::free(h);
     EXPECT_EQ(TwnValueToInt(c.CurrentValue()), -1);
     EXPECT_EQ(c.ItemCount(), 3);
     // Unknown container and item types.
-    h = Block({4, 0, 1, 0, 0, 0});
+    h = TwnBlockOf({4, 0, 1, 0, 0, 0});
     EXPECT_FALSE(c.ReadFromSource(ICAP_PIXELTYPE, 9, h));
     TwnGlobal::free(h);
-    h = Block({77, 0, 1, 0, 0, 0});
+    h = TwnBlockOf({77, 0, 1, 0, 0, 0});
     EXPECT_FALSE(c.ReadFromSource(ICAP_PIXELTYPE, TWON_ONEVALUE, h));
     TwnGlobal::free(h);
     // A block shorter than its item.
-    h = Block({TWTY_FRAME, 0, 1, 2});
+    h = TwnBlockOf({TWTY_FRAME, 0, 1, 2});
     EXPECT_FALSE(c.ReadFromSource(ICAP_FRAMES, TWON_ONEVALUE, h));
     TwnGlobal::free(h);
 }
 
 TEST(TwnContainer, RangeClampsAndSnapsHalvesToEven) {
-    TW_HANDLE h = Block({TWTY_INT32, 0, 0, 0, 0, 0, 100, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    TW_HANDLE h = TwnBlockOf({TWTY_INT32, 0, 0, 0, 0, 0, 100, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     TTwnContainer c;
     ASSERT_TRUE(c.ReadFromSource(CAP_XFERCOUNT, TWON_RANGE, h));
     TwnGlobal::free(h);
@@ -106,7 +100,7 @@ TEST(TwnContainer, Fix32StepThatReadsAsZeroDoesNotDivide) {
     for (uint32_t v : {FixToBits(FloatToFix(0)), FixToBits(FloatToFix(10)), FixToBits(TW_FIX32{0, 1}),
                        FixToBits(FloatToFix(0)), FixToBits(FloatToFix(0))})
         for (int i = 0; i < 4; ++i) raw.push_back(uint8_t(v >> (8 * i)));
-    TW_HANDLE h = Block(raw);
+    TW_HANDLE h = TwnBlockOf(raw);
     TTwnContainer c;
     ASSERT_TRUE(c.ReadFromSource(ICAP_XRESOLUTION, TWON_RANGE, h));
     TwnGlobal::free(h);
@@ -126,7 +120,7 @@ TEST(TwnContainer, DoublesBeyondSixtyFourBitsAreHeldAtTheLimit) {
     c.SetCurrentValue(1e30);
     EXPECT_EQ(TwnValueToInt(c.CurrentValue()), -1);  // INT64_MAX cut to 16 bits
     // A range clamps far values and keeps its current value for NaN.
-    TW_HANDLE h = Block({TWTY_INT32, 0, 0, 0, 0, 0, 100, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0});
+    TW_HANDLE h = TwnBlockOf({TWTY_INT32, 0, 0, 0, 0, 0, 100, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0});
     TTwnContainer r;
     ASSERT_TRUE(r.ReadFromSource(CAP_XFERCOUNT, TWON_RANGE, h));
     TwnGlobal::free(h);

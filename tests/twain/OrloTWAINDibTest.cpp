@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "WatchedFifo.h"
+#include "TwnBlockSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define DIB_TEST_ASAN 1
@@ -23,13 +24,6 @@
 #endif
 
 namespace {
-
-TW_HANDLE Block(const std::vector<uint8_t>& bytes) {
-    TW_HANDLE h = TwnGlobal::alloc(bytes.size());
-    std::memcpy(TwnGlobal::lock(h), bytes.data(), bytes.size());
-    TwnGlobal::unlock(h);
-    return h;
-}
 
 // A 4-bit DIB of 4 x 1 pixels with a colour table of `entries` colours
 // (biClrUsed as given), pixels 0, 1, 2, 1.
@@ -61,7 +55,7 @@ TEST(TwnDib, ShortColourTablesAreReadAtTheirLengthByBothReaders) {
     // Three entries of a possible sixteen: the rows follow right behind them.
     const std::vector<uint8_t> packed = FourBitDib(3, 3);
     const std::vector<uint8_t> file = WithFileHeader(packed, 3);
-    TwnDibSection* fromPacked = TwnDibFromPackedDib(Block(packed));
+    TwnDibSection* fromPacked = TwnDibFromPackedDib(TwnBlockOf(packed));
     TwnDibSection* fromFile = TwnDibFromBmpBytes(file.data(), file.size());
     for (TwnDibSection* dib : {fromPacked, fromFile}) {
         ASSERT_NE(dib, nullptr);
@@ -75,13 +69,13 @@ TEST(TwnDib, ShortColourTablesAreReadAtTheirLengthByBothReaders) {
     }
     // 0 is the full table; more entries than four bits can index is refused.
     const std::vector<uint8_t> full = FourBitDib(0, 16);
-    TwnDibSection* dib = TwnDibFromPackedDib(Block(full));
+    TwnDibSection* dib = TwnDibFromPackedDib(TwnBlockOf(full));
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(dib->info.size(), 40u + 64u);
     EXPECT_EQ(dib->bits[1], 0x21);
     TwnFreeImage(dib);
     const std::vector<uint8_t> tooMany = FourBitDib(17, 17);
-    EXPECT_EQ(TwnDibFromPackedDib(Block(tooMany)), nullptr);
+    EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(tooMany)), nullptr);
     const std::vector<uint8_t> tooManyFile = WithFileHeader(tooMany, 17);
     EXPECT_EQ(TwnDibFromBmpBytes(tooManyFile.data(), tooManyFile.size()), nullptr);
 }
@@ -99,8 +93,8 @@ TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
     // The same refusal for a block one byte short of a sound DIB.
     std::vector<uint8_t> shortDib = FourBitDib(3, 3);
     shortDib.pop_back();
-    EXPECT_EQ(TwnDibFromPackedDib(Block(shortDib)), nullptr);
-    EXPECT_EQ(TwnDibFromPackedDib(Block(HugeClaim())), nullptr);
+    EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(shortDib)), nullptr);
+    EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(HugeClaim())), nullptr);
 #ifndef DIB_TEST_ASAN
     // In a child whose address space leaves no room for the claimed rows,
     // an allocation of them would end the child by an uncaught bad_alloc.
@@ -118,7 +112,7 @@ TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
             std::free(probe);
             _exit(4);
         }
-        _exit(TwnDibFromPackedDib(Block(HugeClaim())) == nullptr ? 0 : 2);
+        _exit(TwnDibFromPackedDib(TwnBlockOf(HugeClaim())) == nullptr ? 0 : 2);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
