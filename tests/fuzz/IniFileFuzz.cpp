@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         }
     }
     for (std::string_view section : {"", "Info", "Script", "1033"}) {
-        (void)ini.SectionExists(section);
+        (void)ini.ReadSection(section);
         (void)ini.ReadString(section, "LangId", "0");
     }
     return 0;
