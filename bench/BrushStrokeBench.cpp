@@ -6,6 +6,7 @@
 // against the last 50). "LargeOverSmall" runs both documents in one run and
 // reports the ratios.
 #include "BenchSupport.h"
+#include "BenchToolScene.h"
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -30,22 +31,6 @@ constexpr int ViewHeight = 600;
 constexpr int DabCount = 200;
 constexpr int EdgeCount = 50;
 
-class TBenchFormats : public TQelDocumentFormats {
-public:
-    int32_t Count() const override { return 0; }
-    const TQelFileFormatInfo* Items(int32_t) const override { return nullptr; }
-    bool Load(TQelDocument&, const QString&, int32_t&) override { return false; }
-    bool Save(TQelDocument&, const QString&, int32_t) override { return false; }
-    bool CanSave(int32_t) override { return false; }
-};
-
-class TBenchEditor : public TQelEditor {
-public:
-    TQelDocumentFormats* GetFormats() override { return &Formats; }
-    std::unique_ptr<TQelDocument> CreateDocument() override { return std::make_unique<TQelGraphicsDocument>(this); }
-    TBenchFormats Formats;
-};
-
 // The brush as a make-up tool uses it: one colour over the unchanged image
 // with the stroke's coverage.
 class TStrokeBrush : public TQelBrushTool {
@@ -65,31 +50,14 @@ struct TStrokeTimes {
     double Last = 0;
 };
 
-class TStrokeScene {
+class TStrokeScene : public TQelBenchToolScene {
 public:
     bool Make(int32_t w, int32_t h) {
-        Document = std::make_unique<TQelGraphicsDocument>(&Editor);
-        if (!Document->Image.SetSize(w, h, QelFormatBGR24)) return false;
-        TQelPixels* p = Document->GetPixels();
-        for (int32_t y = 0; y < h; ++y) {
-            uint8_t* row = p->PixelAddress(0, y);
-            for (int32_t x = 0; x < w; ++x) {
-                row[3 * x] = uint8_t(x);
-                row[3 * x + 1] = uint8_t(y);
-                row[3 * x + 2] = uint8_t(x + y);
-            }
-        }
-        Document->SyncBackup();
-        View = qobject_cast<TQelGraphicsView*>(Document->GetView());
-        View->setParent(&Host);
-        View->setGeometry(0, 0, ViewWidth, ViewHeight);
-        View->DocumentObject->UpdateBounds();
-        View->DocumentObject->SetVisible(true);
-        Host.resize(ViewWidth, ViewHeight);
-        Host.show();
-        View->show();
-        QApplication::processEvents();
-        View->ActualSize();
+        if (!MakeDocument(w, h, [](int32_t x, int32_t y, uint8_t* p) {
+                p[0] = uint8_t(x);
+                p[1] = uint8_t(y);
+                p[2] = uint8_t(x + y);
+            }, ViewWidth, ViewHeight)) return false;
         Brush = TQelApplication::Instance()->CreateComponent<TStrokeBrush>();
         Brush->SetSize(100);
         Brush->CreateControl(View);
@@ -136,16 +104,6 @@ public:
     }
 
 private:
-    void Mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QWidget* client = View->viewport();
-        QMouseEvent e(type, QPointF(pos), client->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
-        QApplication::sendEvent(client, &e);
-    }
-
-    QWidget Host;
-    TBenchEditor Editor;
-    std::unique_ptr<TQelGraphicsDocument> Document;
-    TQelGraphicsView* View = nullptr;
     TStrokeBrush* Brush = nullptr;
 };
 

@@ -4,6 +4,7 @@
 // "LargeOverSmall" strokes both alternately in one run and reports the ratio
 // (target: at most 1.5).
 #include "BenchSupport.h"
+#include "BenchToolScene.h"
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -21,47 +22,14 @@ namespace {
 
 constexpr int DabCount = 20;
 
-class TBenchFormats : public TQelDocumentFormats {
-public:
-    int32_t Count() const override { return 0; }
-    const TQelFileFormatInfo* Items(int32_t) const override { return nullptr; }
-    bool Load(TQelDocument&, const QString&, int32_t&) override { return false; }
-    bool Save(TQelDocument&, const QString&, int32_t) override { return false; }
-    bool CanSave(int32_t) override { return false; }
-};
-
-class TBenchEditor : public TQelEditor {
-public:
-    TQelDocumentFormats* GetFormats() override { return &Formats; }
-    std::unique_ptr<TQelDocument> CreateDocument() override { return std::make_unique<TQelGraphicsDocument>(this); }
-    TBenchFormats Formats;
-};
-
-class TWandScene {
+class TWandScene : public TQelBenchToolScene {
 public:
     bool Make(int32_t w, int32_t h) {
-        Document = std::make_unique<TQelGraphicsDocument>(&Editor);
-        if (!Document->Image.SetSize(w, h, QelFormatBGR24)) return false;
-        TQelPixels* p = Document->GetPixels();
-        for (int32_t y = 0; y < h; ++y) {
-            uint8_t* row = p->PixelAddress(0, y);
-            for (int32_t x = 0; x < w; ++x) {
-                row[3 * x] = uint8_t(120 + (x * 7 + y * 3) % 40);
-                row[3 * x + 1] = uint8_t(140 + (x * 5 + y) % 30);
-                row[3 * x + 2] = uint8_t(180 + (x + y * 11) % 20);
-            }
-        }
-        Document->SyncBackup();
-        View = qobject_cast<TQelGraphicsView*>(Document->GetView());
-        View->setParent(&Host);
-        View->setGeometry(0, 0, 800, 600);
-        View->DocumentObject->UpdateBounds();
-        View->DocumentObject->SetVisible(true);
-        Host.resize(800, 600);
-        Host.show();
-        View->show();
-        QApplication::processEvents();
-        View->ActualSize();
+        if (!MakeDocument(w, h, [](int32_t x, int32_t y, uint8_t* p) {
+                p[0] = uint8_t(120 + (x * 7 + y * 3) % 40);
+                p[1] = uint8_t(140 + (x * 5 + y) % 30);
+                p[2] = uint8_t(180 + (x + y * 11) % 20);
+            })) return false;
         Wand = TQelApplication::Instance()->CreateComponent<TQelImperfectionWandTool>();
         Wand->SetMode(TQelImperfectionWandTool::ModeBoth);
         Wand->SetSize(60);
@@ -95,16 +63,6 @@ public:
 
 private:
     static QPoint Dab(int i) { return QPoint(100 + i * 25, 300); }
-    void Mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QWidget* client = View->viewport();
-        QMouseEvent e(type, QPointF(pos), client->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
-        QApplication::sendEvent(client, &e);
-    }
-
-    QWidget Host;
-    TBenchEditor Editor;
-    std::unique_ptr<TQelGraphicsDocument> Document;
-    TQelGraphicsView* View = nullptr;
     TQelImperfectionWandTool* Wand = nullptr;
 };
 
