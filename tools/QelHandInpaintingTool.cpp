@@ -83,7 +83,7 @@ void CopyPreview(QImage& Picture, const TQelPixels& Buffer, const TQelPoint& Ori
 
 // --- Life cycle ----------------------------------------------------------------------
 
-TQelHandInpaintingTool::TQelHandInpaintingTool() : TQelBrushTool() {
+TQelHandInpaintingTool::TQelHandInpaintingTool() : TQelFramed() {
     Name = "HandInpainting";
     MinSize = 10;
     Size = 25;
@@ -103,9 +103,8 @@ TQelHandInpaintingTool::~TQelHandInpaintingTool() {
 
 void TQelHandInpaintingTool::Create() {
     TQelBrushTool::Create();
-    TQelHandInpaintingFrame* frame = nullptr;
-    if (ToolPanelModule) {
-        ToolPanelModule->CreateToolFrame(frame);
+    TQelHandInpaintingFrame* frame = AddFrame(FFrame);
+    if (frame) {
         ToolPanelModule->SetPanelWidth(PanelWidth);
     } else {
         // Without a panel the tool keeps its frame itself.
@@ -120,9 +119,7 @@ void TQelHandInpaintingTool::Create() {
     SetLongDefect(LongDefect);
     SetAutoReflection(AutoReflection);
     SetReflectionDirection(ReflectionDirection);
-    QAction* button = nullptr;
-    QelAddToolButton(this, button, QStringLiteral("Hand Inpainting"));
-    Button = button;
+    AddButton(QStringLiteral("Hand Inpainting"));
     UpdatePreviewSize();
     ShowPreviews();
 }
@@ -135,10 +132,7 @@ void TQelHandInpaintingTool::RegisterDemoTargets() {
 void TQelHandInpaintingTool::Localize() {
     TQelBrushTool::Localize();
     const QString title = QelText(TextTitle, QStringLiteral("Hand Inpainting"));
-    if (Button) {
-        Button->setText(title);
-        Button->setToolTip(title);
-    }
+    SetButtonCaption(title);
     TQelHandInpaintingFrame* f = FFrame;
     if (!f) return;
     f->TitleLabel->setText(title);
@@ -171,17 +165,6 @@ void TQelHandInpaintingTool::UpdateControls() {
                        static_cast<QWidget*>(f->AutoReflectionTBXCheckBox)})
         QelSetEnabled(w, enabled);
     SetVisibleIfChanged(f->OptionsPanel, OptionsVisible);
-}
-
-void TQelHandInpaintingTool::Activate() {
-    TQelBrushTool::Activate();
-    if (ToolPanelModule && FFrame && !FOwnsFrame) ToolPanelModule->BringToFront(FFrame);
-}
-
-void TQelHandInpaintingTool::SetAvailable(bool Value) {
-    if (FFrame) FFrame->setVisible(Value);
-    if (Button) Button->setVisible(Value);
-    TQelBrushTool::SetAvailable(Value);
 }
 
 void TQelHandInpaintingTool::DocumentOpened(TQelGraphicsDocument* Document) {
@@ -529,5 +512,5 @@ void TQelHandInpaintingTool::GetCommandPoint(TQelDemoPlayback* Playback, const T
                 return;
             }
     }
-    TQelBrushTool::GetCommandPoint(Playback, Params, Point, Handled);
+    TQelFramed::GetCommandPoint(Playback, Params, Point, Handled);
 }

@@ -14,10 +14,11 @@
 #include "AreaCorrelator.h"
 #include "QelDrawTools.h"
 #include "QelHandInpaintingFrame.h"
+#include "QelToolFrameParts.h"
 
 class QAction;
 
-class TQelHandInpaintingTool : public TQelBrushTool {
+class TQelHandInpaintingTool : public TQelFramed<TQelBrushTool> {
     Q_OBJECT
 public:
     // The widths the previews are laid out for: the target preview alone,
@@ -33,7 +34,6 @@ public:
     void Create() override;
     void Localize() override;
     void UpdateControls() override;
-    void Activate() override;
     void DocumentOpened(TQelGraphicsDocument* Document) override;
     // Keeps a pending patch in the image as an undo step; the tool stays
     // pending, so a close the user cancels keeps the patch undoable.
@@ -41,7 +41,6 @@ public:
     void SetSize(int32_t Value) override;
     void BuildMask() override;
     void PaintRect(const TQelRect& Rect) override;
-    void SetAvailable(bool Value) override;
     void RegisterDemoTargets() override;
     void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
                         TQelDemoScriptUserAction* Action, bool& Handled) override;
@@ -88,7 +87,6 @@ public:
     TQelHandInpaintingFrame* Frame() const { return FFrame; }
     TAreaCorrelator* Engine() const { return FEngine.get(); }
 
-    QPointer<QAction> Button;
     uint8_t ReflectionDirection = 0;
     int32_t AdjustmentKind = TAreaCorrelator::KindPerChannel;
     bool AutoReflection = true;
