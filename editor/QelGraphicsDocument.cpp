@@ -34,28 +34,21 @@ bool HeaderResolution(TQelImageFileType Type, const QByteArray& Data, double& X,
     const auto* d = reinterpret_cast<const uint8_t*>(Data.constData());
     const int64_t n = Data.size();
     switch (Type) {
-    case TQelImageFileType::Jpeg:
+    case TQelImageFileType::Jpeg: {
         // The segments before the scan; JFIF density in APP0.
-        for (int64_t i = 2; i + 4 <= n && d[i] == 0xFF;) {
-            const uint8_t marker = d[i + 1];
-            if (marker == 0xFF) {
-                ++i;
-                continue;
-            }
-            if (marker == 0xDA || marker == 0xD9) break;
-            const int64_t length = BigEndian16(d + i + 2);
-            if (length < 2 || i + 2 + length > n) break;
-            if (marker == 0xE0 && length >= 16 && std::memcmp(d + i + 4, "JFIF", 5) == 0) {
-                const uint8_t units = d[i + 11];
-                const double x = BigEndian16(d + i + 12), y = BigEndian16(d + i + 14);
-                if ((units != 1 && units != 2) || x == 0 || y == 0) return false;
-                X = units == 1 ? x : x * 2.54;
-                Y = units == 1 ? y : y * 2.54;
-                return true;
-            }
-            i += 2 + length;
-        }
-        return false;
+        bool stated = false;
+        QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
+            if (marker != 0xE0 || length < 16 || std::memcmp(d + i + 4, "JFIF", 5) != 0) return true;
+            const uint8_t units = d[i + 11];
+            const double x = BigEndian16(d + i + 12), y = BigEndian16(d + i + 14);
+            if ((units != 1 && units != 2) || x == 0 || y == 0) return false;
+            X = units == 1 ? x : x * 2.54;
+            Y = units == 1 ? y : y * 2.54;
+            stated = true;
+            return false;
+        });
+        return stated;
+    }
     case TQelImageFileType::Png:
         for (int64_t i = 8; i + 12 <= n;) {
             const int64_t length = BigEndian32(d + i);

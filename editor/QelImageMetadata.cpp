@@ -312,20 +312,7 @@ bool QelResetJpegOrientation(QByteArray& Jpeg) {
     if (n < 4 || uint8_t(Jpeg[0]) != 0xFF || uint8_t(Jpeg[1]) != 0xD8) return false;
     auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
     bool found = false;
-    for (int64_t i = 2; i + 4 <= n && d[i] == 0xFF;) {
-        const uint8_t marker = d[i + 1];
-        if (marker == 0xFF) {
-            ++i;
-            continue;
-        }
-        // Only the segments before the first scan carry metadata.
-        if (marker == 0xDA || marker == 0xD9) break;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            i += 2;
-            continue;
-        }
-        const int64_t length = int64_t(d[i + 2]) << 8 | d[i + 3];
-        if (length < 2 || i + 2 + length > n) break;
+    QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
         const int64_t body = i + 4, bodySize = length - 2;
         if (marker == 0xE1 && bodySize >= 6 && std::memcmp(d + body, "Exif\0\0", 6) == 0) {
             found = ResetExifOrientation(d + body + 6, bodySize - 6) || found;
@@ -340,8 +327,8 @@ bool QelResetJpegOrientation(QByteArray& Jpeg) {
                 found = true;
             }
         }
-        i += 2 + length;
-    }
+        return true;
+    });
     return found;
 }
 

@@ -66,6 +66,31 @@ bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items,
 // cannot parse) is left out and the rest written.
 bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error);
 
+// Calls Visit(Marker, Offset, Length) for each segment before the first
+// scan of the JPEG in Data[0 .. Size) (Offset: of the segment's 0xFF;
+// Length: its length field, at least 2, the segment wholly inside the data),
+// until Visit answers false. Standalone markers are passed over; a damaged
+// segment ends the walk.
+template <class TVisit>
+void QelForEachJpegSegment(const uint8_t* Data, int64_t Size, TVisit&& Visit) {
+    for (int64_t i = 2; i + 4 <= Size && Data[i] == 0xFF;) {
+        const uint8_t marker = Data[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        const int64_t length = int64_t(Data[i + 2]) << 8 | Data[i + 3];
+        if (length < 2 || i + 2 + length > Size) return;
+        if (!Visit(marker, i, length)) return;
+        i += 2 + length;
+    }
+}
+
 // For pixels that were turned or flipped: the orientation a viewer is told
 // becomes 1 (as stored). In Items the orientation item; in an XMP packet its
 // tiff:Orientation, changed in place so every other byte stays; in a JPEG
