@@ -1383,6 +1383,8 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
             if (turned) {
                 retagged = QByteArray(output.constData(), output.size());
                 QelResetJpegOrientation(retagged);
+                // A quarter turn also swaps the axes the resolution is stated for.
+                if (Transposed()) QelSwapJpegResolution(retagged);
             }
             return QelWriteFileAtomically(FileName, turned ? retagged : output, error) ? true : Fail(error);
         });

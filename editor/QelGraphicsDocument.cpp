@@ -185,6 +185,8 @@ void TQelGraphicsDocumentProperties::NoteTurn(int32_t A, int32_t B, int32_t C, i
     FTurn[1] = A * t[1] + B * t[3];
     FTurn[2] = C * t[0] + D * t[2];
     FTurn[3] = C * t[1] + D * t[3];
+    // A quarter turn: the rows are the old columns, so are their dots per inch.
+    if (A == 0) std::swap(HorizontalResolution, VerticalResolution);
 }
 
 void TQelGraphicsDocumentProperties::RemoveThumbnailTags() {

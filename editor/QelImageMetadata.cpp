@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -304,6 +305,31 @@ bool ResetExifOrientation(uint8_t* Data, int64_t Size) {
     return found;
 }
 
+// The values of the XResolution and YResolution entries of the main
+// directory of the TIFF structure in Data[0, Size) swapped in place: each
+// entry's rational lies elsewhere, so their offsets change places.
+bool SwapExifResolution(uint8_t* Data, int64_t Size) {
+    if (Size < 8) return false;
+    const bool big = Data[0] == 'M' && Data[1] == 'M';
+    if (!big && !(Data[0] == 'I' && Data[1] == 'I')) return false;
+    if (Read16(Data + 2, big) != 42) return false;
+    const int64_t ifd = Read32(Data + 4, big);
+    if (ifd < 8 || ifd + 2 > Size) return false;
+    const int64_t count = Read16(Data + ifd, big);
+    uint8_t* x = nullptr;
+    uint8_t* y = nullptr;
+    for (int64_t k = 0; k < count && ifd + 2 + 12 * (k + 1) <= Size; ++k) {
+        uint8_t* entry = Data + ifd + 2 + 12 * k;
+        // One RATIONAL each, the only form the tags take.
+        if (Read16(entry + 2, big) != 5 || Read32(entry + 4, big) != 1) continue;
+        if (Read16(entry, big) == PropertyTagXResolution) x = entry;
+        if (Read16(entry, big) == PropertyTagYResolution) y = entry;
+    }
+    if (!x || !y) return false;
+    std::swap_ranges(x + 8, x + 12, y + 8);
+    return true;
+}
+
 }  // namespace
 
 bool QelResetJpegOrientation(QByteArray& Jpeg) {
@@ -326,6 +352,24 @@ bool QelResetJpegOrientation(QByteArray& Jpeg) {
                 std::memcpy(d + start, packet.constData(), size_t(packet.size()));
                 found = true;
             }
+        }
+        return true;
+    });
+    return found;
+}
+
+bool QelSwapJpegResolution(QByteArray& Jpeg) {
+    const int64_t n = Jpeg.size();
+    if (n < 4 || uint8_t(Jpeg[0]) != 0xFF || uint8_t(Jpeg[1]) != 0xD8) return false;
+    auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
+    bool found = false;
+    QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
+        const int64_t body = i + 4, bodySize = length - 2;
+        if (marker == 0xE0 && bodySize >= 14 && std::memcmp(d + body, "JFIF", 5) == 0) {
+            std::swap_ranges(d + body + 8, d + body + 10, d + body + 10);
+            found = true;
+        } else if (marker == 0xE1 && bodySize >= 6 && std::memcmp(d + body, "Exif\0\0", 6) == 0) {
+            found = SwapExifResolution(d + body + 6, bodySize - 6) || found;
         }
         return true;
     });

@@ -101,6 +101,11 @@ bool QelResetOrientationItem(TQelPropertyItems& Items);
 bool QelResetXmpOrientation(QByteArray& Packet);
 bool QelResetJpegOrientation(QByteArray& Jpeg);
 
+// For pixels given a quarter turn: the horizontal and vertical resolution
+// change places, in a JPEG file's JFIF density and its EXIF resolution
+// entries, in place. Answers whether it found a resolution to swap.
+bool QelSwapJpegResolution(QByteArray& Jpeg);
+
 // The text of an ASCII value: at most Length bytes, ending at the first NUL.
 // UTF-8 when the bytes are valid UTF-8, else Latin-1.
 QString QelPropertyItemText(const char* Value, size_t Length);

@@ -639,6 +639,52 @@ TEST_F(GraphicsFormatsTest, TheFilesResolutionIsWrittenIntoEverySave) {
     }
 }
 
+// After a quarter turn the rows are the old columns: a 300 x 200 dpi photo
+// is 200 x 300 dpi, on the encoders' path and in the session's copied
+// JFIF density and EXIF resolution alike.
+TEST_F(GraphicsFormatsTest, AQuarterTurnSwapsTheResolutionOnEveryPath) {
+    int32_t id = 0;
+    ASSERT_TRUE(WriteTaggedTiff(Path("in.tif"), 300, 200));
+    auto document = Loaded(Path("in.tif"), id);
+    ASSERT_TRUE(document);
+    document->RotateRight();
+    ASSERT_TRUE(Formats.Save(*document, Path("out.tif"), 1));
+    EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_XRESOLUTION), 200);
+    EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_YRESOLUTION), 300);
+    document->FlipHorizontal();  // a flip keeps the axes
+    EXPECT_EQ(document->Properties.HorizontalResolution, 200);
+
+    QByteArray jpeg = Jpeg(Picture(32, 16), 90, 0, TJSAMP_420);
+    const qsizetype app0 = FindMarker(jpeg, 0xE0);
+    ASSERT_GT(app0, 0);
+    jpeg[app0 + 11] = 1;  // dots per inch
+    qToBigEndian<uint16_t>(300, jpeg.data() + app0 + 12);
+    qToBigEndian<uint16_t>(200, jpeg.data() + app0 + 14);
+    const QString in = Write("dense.jpg", jpeg);
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(in).toStdString());
+        image->readMetadata();
+        image->exifData()["Exif.Image.XResolution"] = Exiv2::URational(300, 1);
+        image->exifData()["Exif.Image.YResolution"] = Exiv2::URational(200, 1);
+        image->writeMetadata();
+    }
+    TSessionFactory factory;
+    document = Loaded(in, id);
+    ASSERT_TRUE(document && document->JpegSession && document->JpegSession->IsOpen());
+    document->RotateLeft();
+    ASSERT_TRUE(Formats.Save(*document, Path("turned.jpg"), 0)) << Formats.LastError().toStdString();
+    EXPECT_EQ(Formats.Asked, 0);
+    const QByteArray saved = ReadFile(Path("turned.jpg"));
+    const qsizetype out0 = FindMarker(saved, 0xE0);
+    ASSERT_GT(out0, 0);
+    EXPECT_EQ(qFromBigEndian<uint16_t>(saved.constData() + out0 + 12), 200);
+    EXPECT_EQ(qFromBigEndian<uint16_t>(saved.constData() + out0 + 14), 300);
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(Path("turned.jpg")).toStdString());
+    image->readMetadata();
+    EXPECT_EQ(image->exifData()["Exif.Image.XResolution"].toString(), "200/1");
+    EXPECT_EQ(image->exifData()["Exif.Image.YResolution"].toString(), "300/1");
+}
+
 TEST_F(GraphicsFormatsTest, TheOrientationWrittenMatchesThePixelsOnEveryPath) {
     const QString in = Write("portrait.jpg", Jpeg(Picture(32, 16), 90, 0, TJSAMP_420));
     AddMetadata(in, "6");

@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     {
         QByteArray retagged = input;
         QelResetJpegOrientation(retagged);
+        QelSwapJpegResolution(retagged);
         if (retagged.size() != input.size()) __builtin_trap();
         QByteArray packet = input;
         QelResetXmpOrientation(packet);
