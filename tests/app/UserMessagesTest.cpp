@@ -1,6 +1,4 @@
-// Messages a user reads whole, in the whole program with the shipped language
-// files and German chosen: an error that reaches the event loop and a
-// tutorial that cannot go on must not come out in English.
+// The whole program with the shipped language files and German chosen.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -24,9 +22,10 @@ protected:
     void SetUp() override {
         qputenv("VISARA_PROGRAM_DIR", VISARA_SOURCE_DIR "/data");
         Previous = QelSetMessageBoxHook([this](const QString& text, const QString& caption, uint32_t flags) {
-            if ((flags & MB_ICONMASK) != MB_ICONERROR) return (flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
-            Errors << text;
-            Captions << caption;
+            if ((flags & MB_ICONMASK) == MB_ICONERROR) {
+                Errors << text;
+                Captions << caption;
+            }
             return (flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
         });
         App.SetTitle(QStringLiteral("Visara"));
@@ -41,10 +40,9 @@ protected:
         qunsetenv("VISARA_PROGRAM_DIR");
     }
 
-    // What the user is shown when Throw runs in idle time.
+    // The one error shown when Throw runs in idle time.
     QString ShownFor(const std::function<void()>& Throw) {
         Errors.clear();
-        Captions.clear();
         const TQelMethod handler(this, 1, Throw);
         App.AddIdleHandler(handler);
         App.DoIdle();
@@ -67,7 +65,6 @@ protected:
         EXPECT_TRUE(DemoModule->PlayDemo(QStringLiteral("Broken")));
         for (int ticks = 0; playback->Tick() && ticks < 1000; ++ticks) now += 20;
         EXPECT_FALSE(playback->IsPlaying());
-        // The playback's own errors come under the tutorials' caption.
         EXPECT_EQ(Captions.value(Captions.size() - 1), QStringLiteral("Lernprogramme"));
         return Errors;
     }
@@ -84,17 +81,16 @@ protected:
 }  // namespace
 
 TEST_F(UserMessagesTest, AnErrorThatReachesTheEventLoopIsToldInTheUsersLanguage) {
-    // Out of memory: the sentence, and the English detail for support.
+    // The sentence, and the English detail for support.
     EXPECT_EQ(ShownFor([] { throw EQelOutOfMemory("Not enough memory for a mask of 9 x 9 pixels"); }),
               "Der Arbeitsspeicher reicht für diesen Schritt nicht aus.\n"
               "Not enough memory for a mask of 9 x 9 pixels");
     EXPECT_EQ(ShownFor([] { throw std::bad_alloc(); }), "Der Arbeitsspeicher reicht für diesen Schritt nicht aus.");
     EXPECT_EQ(ShownFor([] { throw EQelProgramError("No command to add to the history"); }),
               "Ein interner Fehler hat diesen Schritt abgebrochen.\nNo command to add to the history");
-    // A foreign exception is no text of ours either.
     EXPECT_EQ(ShownFor([] { throw std::out_of_range("vector::_M_range_check"); }),
               "Ein interner Fehler hat diesen Schritt abgebrochen.\nvector::_M_range_check");
-    // An EQelError carries a text already meant for the user.
+    // Already meant for the user.
     EXPECT_EQ(ShownFor([] { throw EQelError("Schon übersetzt."); }), "Schon übersetzt.");
 }
 
@@ -105,16 +101,14 @@ TEST_F(UserMessagesTest, ATutorialThatCannotGoOnSaysWhyInTheUsersLanguage) {
     EXPECT_EQ(Play("Pause 0.5.5"), QStringList{"\"0.5.5\" ist keine gültige Gleitkommazahl.\nPause 0.5.5"});
     EXPECT_EQ(Play("MouseCurvedMove NoSuchElement"),
               QStringList{"Ungültige Argumente.\nMouseCurvedMove NoSuchElement"});
-    // The editor says which file; the tutorial, that it cannot go on.
+    // The editor says which file and why; the tutorial, that it cannot go on.
     const QStringList missing = Play("ImageOpen \"missing.jpg\"");
     ASSERT_EQ(missing.size(), 2);
-    // The sentence, and under it the English detail of why.
     EXPECT_TRUE(missing[0].section(u'\n', 0, 0).endsWith("missing.jpg konnte nicht geöffnet werden."))
         << missing[0].toStdString();
     EXPECT_TRUE(missing[0].section(u'\n', 1).contains("does not exist")) << missing[0].toStdString();
     EXPECT_EQ(missing[1], "Die Datei kann nicht geöffnet werden.\nImageOpen \"missing.jpg\"");
 
-    // A script file that cannot be read at all.
     QFile huge(Folder.filePath(QStringLiteral("Huge.dsc")));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
     ASSERT_TRUE(huge.resize(16 * 1024 * 1024 + 1));

@@ -430,9 +430,7 @@ TEST_F(GraphicsFormatsTest, ExchangeFilesLoadAndTakeTheWholeGrownImageBack) {
 
 // --- What a photo carries besides its pixels ---------------------------------------------
 
-// A made-up colour profile for Space: its size up front, its colour space
-// and "acsp" where every profile has them, the rest bytes no writer could
-// make up.
+// A made-up colour profile for Space, with no bytes a writer could make up.
 QByteArray Profile(const char* space = "RGB ") {
     QByteArray profile(300, '\0');
     for (int i = 0; i < profile.size(); ++i) profile[i] = char(i * 7);
@@ -442,9 +440,8 @@ QByteArray Profile(const char* space = "RGB ") {
     return profile;
 }
 
-// Writes a colour profile, XMP (a title; an orientation when given) and IPTC
-// (a caption and a keyword) into the file with Exiv2, and with Orientation
-// the same EXIF orientation, big-endian as some cameras write it.
+// A profile, an XMP title, an IPTC caption and keyword; with Orientation
+// also XMP and big-endian EXIF orientations, as some cameras write them.
 void AddMetadata(const QString& path, const char* orientation = nullptr, const char* space = "RGB ") {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
@@ -468,26 +465,21 @@ struct TCarried {
     std::string Title, Caption, Keywords, XmpOrientation, ExifOrientation;
 };
 
+template <class Key, class Data> std::string Found(Data& data, const char* key) {
+    const auto found = data.findKey(Key(key));
+    return found == data.end() ? std::string() : found->toString();
+}
+
 TCarried Carried(const QString& path) {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
-    TCarried c;
+    TCarried c{QByteArray(), Found<Exiv2::XmpKey>(image->xmpData(), "Xmp.dc.title"),
+               Found<Exiv2::IptcKey>(image->iptcData(), "Iptc.Application2.Caption"),
+               Found<Exiv2::IptcKey>(image->iptcData(), "Iptc.Application2.Keywords"),
+               Found<Exiv2::XmpKey>(image->xmpData(), "Xmp.tiff.Orientation"),
+               Found<Exiv2::ExifKey>(image->exifData(), "Exif.Image.Orientation")};
     if (image->iccProfileDefined())
         c.Profile = QByteArray(reinterpret_cast<const char*>(image->iccProfile()->pData_), image->iccProfile()->size_);
-    auto xmp = [&](const char* key) {
-        const auto found = image->xmpData().findKey(Exiv2::XmpKey(key));
-        return found == image->xmpData().end() ? std::string() : found->toString();
-    };
-    auto iptc = [&](const char* key) {
-        const auto found = image->iptcData().findKey(Exiv2::IptcKey(key));
-        return found == image->iptcData().end() ? std::string() : found->toString();
-    };
-    c.Title = xmp("Xmp.dc.title");
-    c.XmpOrientation = xmp("Xmp.tiff.Orientation");
-    c.Caption = iptc("Iptc.Application2.Caption");
-    c.Keywords = iptc("Iptc.Application2.Keywords");
-    const auto exif = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-    if (exif != image->exifData().end()) c.ExifOrientation = exif->toString();
     return c;
 }
 
@@ -520,14 +512,6 @@ double TiffField(const QString& path, uint32_t tag) {
     return value;
 }
 
-int TiffPages(const QString& path) {
-    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    if (!t) return -1;
-    const int pages = int(TIFFNumberOfDirectories(t));
-    TIFFClose(t);
-    return pages;
-}
-
 // A 8 x 6 RGB TIFF with the given resolution and orientation tags.
 bool WriteTaggedTiff(const QString& path, float xDpi, float yDpi, uint16_t orientation = ORIENTATION_TOPLEFT) {
     TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -546,8 +530,7 @@ bool WriteTaggedTiff(const QString& path, float xDpi, float yDpi, uint16_t orien
     }
     bool ok = true;
     for (uint32_t y = 0; y < 6 && ok; ++y) {
-        // Each row its own red value, so rows that moved show.
-        uint8_t row[24] = {};
+        uint8_t row[24] = {};  // each row its own red, so rows that moved show
         for (int x = 0; x < 8; ++x) row[x * 3] = uint8_t(y * 40);
         ok = TIFFWriteScanline(t, row, y, 0) >= 0;
     }
@@ -579,16 +562,13 @@ TEST_F(GraphicsFormatsTest, EncoderSavesKeepTheProfileXmpAndIptcOfEveryFormat) {
             TQelImageDecoder decoder;
             ASSERT_TRUE(decoder.Open(target)) << what << ": " << decoder.LastError().toStdString();
             EXPECT_EQ(decoder.Width(), document->GetPixels()->Width) << what;
-            if (format == 1) {
-                EXPECT_EQ(TiffPages(target), 1) << what;
-            }
+            EXPECT_EQ(decoder.PageCount(), 1) << what;
         }
     }
 }
 
+// A CMYK profile would misdescribe every RGB pixel; the IPTC still comes along.
 TEST_F(GraphicsFormatsTest, AProfileForOtherInksIsNotAttachedToRgbPixels) {
-    // A CMYK photo is saved as RGB: its profile would misdescribe every
-    // pixel; its XMP and IPTC still come along.
     const QString in = Write("inks.jpg", CmykJpeg(8, 8, std::vector<uint8_t>(8 * 8 * 4, 40)));
     AddMetadata(in, nullptr, "CMYK");
     int32_t id = 0;
@@ -617,31 +597,29 @@ TEST_F(GraphicsFormatsTest, TheFilesResolutionIsWrittenIntoEverySave) {
         EXPECT_EQ(document->Properties.HorizontalResolution, 300);
         EXPECT_EQ(document->Properties.VerticalResolution, 200);
 
+        SCOPED_TRACE(source.toStdString());
         ASSERT_TRUE(Formats.Save(*document, Path("out.tif"), 1));
-        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_XRESOLUTION), 300) << source.toStdString();
-        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_YRESOLUTION), 200) << source.toStdString();
-        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_RESOLUTIONUNIT), RESUNIT_INCH) << source.toStdString();
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_XRESOLUTION), 300);
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_YRESOLUTION), 200);
+        EXPECT_EQ(TiffField(Path("out.tif"), TIFFTAG_RESOLUTIONUNIT), RESUNIT_INCH);
         for (const char* name : {"out.png", "out.bmp"}) {
             ASSERT_TRUE(Formats.Save(*document, Path(name), QByteArray(name).endsWith("png") ? 2 : 3));
-            const QImage back(Path(name));
-            EXPECT_EQ(back.dotsPerMeterX(), 11811) << name;
-            EXPECT_EQ(back.dotsPerMeterY(), 7874) << name;
+            EXPECT_EQ(QImage(Path(name)).dotsPerMeterX(), 11811) << name;
+            EXPECT_EQ(QImage(Path(name)).dotsPerMeterY(), 7874) << name;
         }
         // JFIF density in dots per inch.
         ASSERT_TRUE(Formats.Save(*document, Path("out.jpg"), 0));
         const QByteArray jpeg = ReadFile(Path("out.jpg"));
         const qsizetype app0 = FindMarker(jpeg, 0xE0);
         ASSERT_GT(app0, 0);
-        EXPECT_EQ(jpeg.mid(app0 + 4, 5), QByteArray("JFIF", 5));
         EXPECT_EQ(uint8_t(jpeg[app0 + 11]), 1);
         EXPECT_EQ(qFromBigEndian<uint16_t>(jpeg.constData() + app0 + 12), 300);
         EXPECT_EQ(qFromBigEndian<uint16_t>(jpeg.constData() + app0 + 14), 200);
     }
 }
 
-// After a quarter turn the rows are the old columns: a 300 x 200 dpi photo
-// is 200 x 300 dpi, on the encoders' path and in the session's copied
-// JFIF density and EXIF resolution alike.
+// Turned a quarter, a 300 x 200 dpi photo is 200 x 300 dpi: encoded, and in
+// the JFIF density and EXIF resolution a lossless save copies.
 TEST_F(GraphicsFormatsTest, AQuarterTurnSwapsTheResolutionOnEveryPath) {
     int32_t id = 0;
     ASSERT_TRUE(WriteTaggedTiff(Path("in.tif"), 300, 200));
@@ -690,8 +668,6 @@ TEST_F(GraphicsFormatsTest, TheOrientationWrittenMatchesThePixelsOnEveryPath) {
     AddMetadata(in, "6");
     int32_t id = 0;
     {
-        // The lossless session: untouched, turned there and back, turned,
-        // mirrored.
         TSessionFactory factory;
         auto save = [&](const char* name, const std::function<void(TQelGraphicsDocument&)>& edit) {
             auto document = Loaded(in, id);

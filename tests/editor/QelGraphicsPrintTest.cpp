@@ -43,6 +43,16 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     QStringList FolderFiles() { return QDir(Folder.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    // The print dialog of a large picture, printing to the PDF file Pdf.
+    std::unique_ptr<TQelGraphicsPrintForm> PdfForm(const QString& pdf) {
+        TQelGraphicsDocument* document = OpenPicture(2000, 1500);
+        EXPECT_TRUE(document);
+        QelPrinter().setOutputFormat(QPrinter::PdfFormat);
+        QelPrinter().setOutputFileName(pdf);
+        std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
+        form->SetDocument(document);
+        return form;
+    }
     TQelGraphicsDocument* OpenPicture(int w, int h) {
         QImage image(w, h, QImage::Format_RGB888);
         image.fill(QColor(200, 40, 40));
@@ -206,28 +216,21 @@ TEST_F(TGraphicsPrintTest, TheDialogSpeaksTheChosenLanguage) {
 }
 
 TEST_F(TGraphicsPrintTest, PrintingToAFileReplacesItWithAWholeDocument) {
-    TQelGraphicsDocument* document = OpenPicture(2000, 1500);
-    ASSERT_TRUE(document);
-    TQelPrinter& printer = QelPrinter();
     const QString pdf = Folder.filePath("out.pdf");
     WriteAll(pdf, QByteArray(20022, 'o'));
     ASSERT_EQ(::chmod(QFile::encodeName(pdf).constData(), 0640), 0);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(pdf);
-    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
-    form->SetDocument(document);
+    auto form = PdfForm(pdf);
     ASSERT_TRUE(form->PrintImage()) << form->PrintError().toStdString();
 
     const QByteArray bytes = ReadAll(pdf);
     EXPECT_TRUE(bytes.startsWith("%PDF-"));
     EXPECT_TRUE(bytes.trimmed().endsWith("%%EOF"));
     EXPECT_TRUE(QelPdfFileComplete(pdf));
-    // The old file's permissions, the printer still names the chosen file,
-    // and nothing is left beside it.
+    // The old file's permissions and name, and nothing left beside it.
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(pdf).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_EQ(printer.outputFileName(), pdf);
+    EXPECT_EQ(QelPrinter().outputFileName(), pdf);
     EXPECT_EQ(FolderFiles(), QStringList({"out.pdf", "print.png"}));
 
     // A document cut anywhere, or pointing its table elsewhere, is not whole.
@@ -245,18 +248,12 @@ TEST_F(TGraphicsPrintTest, PrintingToAFileReplacesItWithAWholeDocument) {
 
 TEST_F(TGraphicsPrintTest, PrintingToAFileOnAFullDiskKeepsTheOldFileAndSaysSo) {
     if (!QelOnSmallFileSystem(Folder.path())) return;
-    TQelGraphicsDocument* document = OpenPicture(2000, 1500);
-    ASSERT_TRUE(document);
-    TQelPrinter& printer = QelPrinter();
     const QString pdf = Folder.filePath("out.pdf");
     QByteArray old(20022, '\0');
     for (qsizetype i = 0; i < old.size(); ++i) old[i] = char(i * 13 + 5);
     WriteAll(pdf, old);
+    auto form = PdfForm(pdf);
     QelFillFileSystem(Folder.path());
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(pdf);
-    std::unique_ptr<TQelGraphicsPrintForm> form(QelCreateForm<TQelGraphicsPrintForm>(nullptr));
-    form->SetDocument(document);
 
     TScriptedMessageBoxes boxes;
     boxes.Answers = {IDOK};
@@ -267,5 +264,5 @@ TEST_F(TGraphicsPrintTest, PrintingToAFileOnAFullDiskKeepsTheOldFileAndSaysSo) {
     EXPECT_NE(form->result(), QDialog::Accepted);
     EXPECT_TRUE(ReadAll(pdf) == old);
     EXPECT_EQ(FolderFiles(), QStringList({"filler", "out.pdf", "print.png"}));
-    EXPECT_EQ(printer.outputFileName(), pdf);
+    EXPECT_EQ(QelPrinter().outputFileName(), pdf);
 }

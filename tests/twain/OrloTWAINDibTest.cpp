@@ -28,13 +28,7 @@ namespace {
 // A 4-bit DIB of 4 x 1 pixels with a colour table of `entries` colours
 // (biClrUsed as given), pixels 0, 1, 2, 1.
 std::vector<uint8_t> FourBitDib(uint32_t clrUsed, uint32_t entries) {
-    TwnBitmapInfoHeader bi{};
-    bi.biSize = 40;
-    bi.biWidth = 4;
-    bi.biHeight = 1;
-    bi.biPlanes = 1;
-    bi.biBitCount = 4;
-    bi.biClrUsed = clrUsed;
+    const TwnBitmapInfoHeader bi{40, 4, 1, 1, 4, 0, 0, 0, 0, clrUsed, 0};
     std::vector<uint8_t> out(40);
     std::memcpy(out.data(), &bi, 40);
     for (uint32_t i = 0; i < entries; ++i)
@@ -68,8 +62,7 @@ TEST(TwnDib, ShortColourTablesAreReadAtTheirLengthByBothReaders) {
         TwnFreeImage(dib);
     }
     // 0 is the full table; more entries than four bits can index is refused.
-    const std::vector<uint8_t> full = FourBitDib(0, 16);
-    TwnDibSection* dib = TwnDibFromPackedDib(TwnBlockOf(full));
+    TwnDibSection* dib = TwnDibFromPackedDib(TwnBlockOf(FourBitDib(0, 16)));
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(dib->info.size(), 40u + 64u);
     EXPECT_EQ(dib->bits[1], 0x21);
@@ -80,8 +73,7 @@ TEST(TwnDib, ShortColourTablesAreReadAtTheirLengthByBothReaders) {
     EXPECT_EQ(TwnDibFromBmpBytes(tooManyFile.data(), tooManyFile.size()), nullptr);
 }
 
-// A core header that claims 65024 x 58270 pixels at 1 bit in a 32-byte
-// block: about 470 MB of rows that are not there.
+// A core header claiming 65024 x 58270 pixels at 1 bit (470 MB) in 32 bytes.
 std::vector<uint8_t> HugeClaim() {
     TwnBitmapCoreHeader core{12, 65024, 58270, 1, 1};
     std::vector<uint8_t> out(32, 0);
@@ -90,15 +82,13 @@ std::vector<uint8_t> HugeClaim() {
 }
 
 TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
-    // The same refusal for a block one byte short of a sound DIB.
     std::vector<uint8_t> shortDib = FourBitDib(3, 3);
     shortDib.pop_back();
     EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(shortDib)), nullptr);
     EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(HugeClaim())), nullptr);
 #ifndef DIB_TEST_ASAN
-    // In a child whose address space leaves no room for the claimed rows,
-    // an allocation of them would end the child by an uncaught bad_alloc.
-    // (AddressSanitizer's shadow memory rules such a limit out there.)
+    // In a child with no address space for the claimed rows an allocation
+    // of them ends it (AddressSanitizer's shadow memory rules the limit out).
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -107,7 +97,6 @@ TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
         const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
         const rlimit limit{room, room};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
-        // The limit holds: an allocation of the claimed size fails here.
         if (void* probe = std::malloc(470u << 20)) {
             std::free(probe);
             _exit(4);

@@ -9,8 +9,7 @@
 
 namespace {
 
-// The turns as they were written pixel by pixel, the reference the tiled
-// ones must match byte for byte.
+// The turns as they were written pixel by pixel.
 void ReferenceTurn(const TQelPixels& from, TQelPixels& to, TQelPixelTurn turn) {
     const int32_t w = from.Width, h = from.Height;
     for (int32_t y = 0; y < h; ++y) {
@@ -42,9 +41,8 @@ struct TThreads {
 
 }  // namespace
 
-// Odd sizes: one pixel, one row, one column, sizes off the tile grid and
-// rows with padding (3 * width not a multiple of 4), on one thread and on
-// several (the larger sizes split into pieces).
+// One pixel, row or column, sizes off the tile grid, padded rows; on one
+// thread and on several (the larger sizes split into pieces).
 TEST(QelTurnPixels, EveryTurnMatchesThePixelByPixelTurnByteForByte) {
     const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 37}, {37, 1}, {64, 64}, {65, 63},
                                                  {130, 67}, {1025, 515}, {3, 2000}};
