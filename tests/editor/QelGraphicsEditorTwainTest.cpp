@@ -142,8 +142,7 @@ TEST_F(TGraphicsEditorTwainTest, ACancelledTransferOpensNothingAndAsksNothing) {
     EXPECT_EQ(Dsm->Calls(DAT_PENDINGXFERS, MSG_ENDXFER).size(), 1u);
 }
 
-// Failed imports: one message each, in the user's words, with the codes
-// for support; the session ends and the menus come back.
+// One message for each failed import, with the codes for support.
 TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
     struct TCase {
         uint16_t Dat, Msg, Condition;
@@ -168,8 +167,7 @@ TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
         EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
     }
 
-    // A look at the Import list while the source's dialog is up does not
-    // make the jam that follows go unsaid.
+    // A look at the Import list during the source's dialog keeps the jam said.
     FailOn(DAT_IMAGEFILEXFER, MSG_GET, TWCC_PAPERJAM);
     Dsm->xferReadyOnEnable = false;
     Scripted.Boxes.clear();
@@ -206,8 +204,7 @@ TEST_F(TGraphicsEditorTwainTest, ATransferThatLeavesNoImageIsReportedAndListingI
     EXPECT_EQ(Dsm->Calls(DAT_SETUPFILEXFER, MSG_SET).size(), setups);
     Editor->Import->Twain->SetFilename(QString());
 
-    // A manager that does not open: the list is empty without a word, an
-    // import says the source could not be opened.
+    // A manager that does not open: an empty list without a word; an import says so.
     Scripted.Boxes.clear();
     Dsm->openDsmRc = TWRC_FAILURE;
     Dsm->conditionCode = TWCC_BUMMER;
@@ -236,8 +233,7 @@ TEST_F(TGraphicsEditorTwainTest, AJamInASaneDeviceIsReported) {
     EXPECT_TRUE(FirstBox().startsWith(QelText(1040))) << FirstBox().toStdString();
     EXPECT_TRUE(FirstBox().contains(QStringLiteral("TWCC %1,").arg(TWCC_PAPERJAM)));
     EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
-    // The jam cleared (the backend keeps its options across openings), the
-    // next import brings the scan.
+    // The jam cleared (the backend keeps options across openings): the scan comes.
     controls.SetDeviceOption("", "");
     controls.SetDeviceOption("read-return-value", "Default");
     controls.SetDeviceOption("enable-test-options", "false");

@@ -161,8 +161,7 @@ TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
     }
 }
 
-// What the user is to be told rests on the condition code: a jam, no
-// memory, a refusal, a busy device, and a scan task that threw on the SANE thread.
+// What the user is told rests on the condition code, also for a scan task that threw.
 TEST_F(SaneDsm, FailedScansReportTheirCauseAsAConditionCode) {
     ASSERT_NE(controls.FailNextScan, nullptr);
     struct Case {
@@ -210,10 +209,8 @@ TEST_F(SaneDsm, DocumentFeederCountsItsPagesDownToNothing) {
     for (size_t i = 0; i + 1 < counts.size(); ++i) EXPECT_GT(counts[i], 0);
 }
 
-// A device search that takes seconds (the backend's own delay) never holds
-// up a list request: it answers with what has been found, and the device
-// is listed once the search ends. Run in a process of its own, whose SANE
-// knows only the slow backend.
+// A slow device search never holds up a list request. In a process of its
+// own, whose SANE knows only the slow backend.
 TEST(SaneSlowSearch, AListRequestAnswersAtOnceAndTheDeviceFollows) {
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());

@@ -67,8 +67,7 @@ TEST_F(CropToolTest, DrawingMovingAndResizingStayInsideTheWorkRectangle) {
     EXPECT_EQ(Control()->CropRect, TQelRect(10, 5, 30, 20));
     EXPECT_EQ(Control()->State, TQelCropToolControl::StateShown);
 
-    // Hit codes and their cursors, asked as the view asks any of its
-    // objects: through the base class.
+    // Hit codes and their cursors, asked through the base as the view asks.
     const TQelRect d = View()->MapMode().LogicalToDeviceRect(Control()->CropRect);
     const TQelViewObject& object = *Control();
     const TQelMapMode& map = View()->MapMode();
@@ -76,8 +75,7 @@ TEST_F(CropToolTest, DrawingMovingAndResizingStayInsideTheWorkRectangle) {
     EXPECT_EQ(object.HitTest(map, {(d.Left + d.Right) / 2, d.Bottom + 4}, 0), TQelCropToolControl::HitBottom);
     EXPECT_EQ(object.HitTest(map, {d.Right - 5, d.Top + 5}, 0), TQelCropToolControl::HitInside);
     EXPECT_EQ(object.HitTest(map, {d.Right + 5, d.Top}, 0), TQelCropToolControl::HitOutside);
-    // The control's bounds are not the crop rectangle: a point outside the
-    // rectangle is no hit, and a tolerance only reaches as far as it says.
+    // Outside the crop rectangle is no hit; a tolerance reaches as far as it says.
     EXPECT_EQ(object.HitTest(map, {d.Right + 5, (d.Top + d.Bottom) / 2}, 0), TQelCropToolControl::HitOutside);
     EXPECT_EQ(object.HitTest(map, {d.Right + 5, (d.Top + d.Bottom) / 2}, 6), 2);
     EXPECT_EQ(object.HitTest(map, {d.Right + 7, (d.Top + d.Bottom) / 2}, 6), TQelCropToolControl::HitOutside);

@@ -152,8 +152,7 @@ TEST_F(DemonstrationFormTest, ThumbnailsAreFittedCentredAndFramed) {
     EXPECT_EQ(t.pixel(40, 32), qRgb(255, 255, 255));
     EXPECT_EQ(t.pixel(32, 0), frame);
 
-    // A FIFO named like the picture is never waited on, and a picture
-    // file past the limit is not read: both show the stored picture.
+    // A FIFO is never waited on, a file past the limit never read: the stored picture shows.
     {
         TWatchedFifo fifo(Path("pipe.png"));
         ASSERT_TRUE(fifo.Made);

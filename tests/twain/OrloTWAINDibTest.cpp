@@ -73,19 +73,11 @@ TEST(TwnDib, ShortColourTablesAreReadAtTheirLengthByBothReaders) {
     EXPECT_EQ(TwnDibFromBmpBytes(tooManyFile.data(), tooManyFile.size()), nullptr);
 }
 
-// A core header claiming 65024 x 58270 pixels at 1 bit (470 MB) in 32 bytes.
-std::vector<uint8_t> HugeClaim() {
-    TwnBitmapCoreHeader core{12, 65024, 58270, 1, 1};
-    std::vector<uint8_t> out(32, 0);
-    std::memcpy(out.data(), &core, sizeof core);
-    return out;
-}
-
 TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
     std::vector<uint8_t> shortDib = FourBitDib(3, 3);
     shortDib.pop_back();
     EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(shortDib)), nullptr);
-    EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(HugeClaim())), nullptr);
+    EXPECT_EQ(TwnDibFromPackedDib(TwnBlockOf(TwnHugeClaim())), nullptr);
 #ifndef DIB_TEST_ASAN
     // In a child with no address space for the claimed rows an allocation
     // of them ends it (AddressSanitizer's shadow memory rules the limit out).
@@ -101,7 +93,7 @@ TEST(TwnDib, APackedDibLongerThanItsBlockIsRefusedBeforeAnythingIsAllocated) {
             std::free(probe);
             _exit(4);
         }
-        _exit(TwnDibFromPackedDib(TwnBlockOf(HugeClaim())) == nullptr ? 0 : 2);
+        _exit(TwnDibFromPackedDib(TwnBlockOf(TwnHugeClaim())) == nullptr ? 0 : 2);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

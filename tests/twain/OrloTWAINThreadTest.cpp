@@ -11,6 +11,7 @@
 
 #include "OrloTWAINFix.h"
 #include "TwainTestSupport.h"
+#include "TwnBlockSupport.h"
 
 namespace {
 
@@ -461,10 +462,7 @@ TEST_F(TwainTransfers, HostileImagesEndInNothingAndTheSessionCloses) {
 }
 
 TEST_F(TwainTransfers, ANativeDibLongerThanItsBlockIsReportedAsAFailure) {
-    // A core header claiming 65024 x 58270 pixels at 1 bit, in 32 bytes.
-    dsm->nativeDib.assign(32, 0);
-    const TwnBitmapCoreHeader core{12, 65024, 58270, 1, 1};
-    std::memcpy(dsm->nativeDib.data(), &core, sizeof core);
+    dsm->nativeDib = TwnHugeClaim();
     TOrloTWAIN t(nullptr);
     t.SetDIBHandleType(THDT_DIBSEC);
     TwainRecorder rec;

@@ -189,9 +189,8 @@ TEST(QelPixelBuffer, ViewsAndMovesShareTheLayout) {
     EXPECT_TRUE(PixelIs(b, 7, 7, 4, 5, 6));
 }
 
-// Rows of the byte count a copy needs (a turned image fits the rows of the
-// one before) are written over, and the padding the new shape leaves is zero
-// again, as in fresh rows.
+// Rows of the byte count a copy needs (a turned image's) are reused, and the
+// padding the new shape leaves is zero again, as in fresh rows.
 TEST(QelPixelBuffer, AssignCopyReusesRowsOfTheSameSizeWithZeroPadding) {
     TQelPixelBuffer source, copy;
     source.Allocate(QelFormatBGR24, TQelRect(0, 0, 5, 8));  // stride 16, 128 bytes

@@ -32,8 +32,7 @@ TEST(QelLargeMemory, RefusesWhatCannotBeHadWithoutThrowing) {
     EXPECT_EQ(rows[(size_t(2) << 20) - 1], 0.0f);
 }
 
-// The buffer freed last comes back for an overwrite of its size, never for
-// zeroed bytes: those are zero even right after a buffer was dirtied.
+// The buffer freed last comes back for an overwrite of its size, never zeroed.
 TEST(QelLargeMemory, AnOverwriteTakesTheLastFreedBufferZeroedBytesNever) {
     const size_t bytes = size_t(6) << 20;
     auto* first = static_cast<uint8_t*>(QelAllocateLarge(bytes));

@@ -18,8 +18,7 @@ struct TThreadCount {
 
 }  // namespace
 
-// Every piece exactly once, each on a slot below the thread count, for more
-// threads than pieces, one thread, and none to do.
+// Every piece once, on a slot below the count; more threads than pieces, or none.
 TEST(QelParallel, EveryPieceOnceOnASlotOfItsOwn) {
     for (const int64_t pieces : {int64_t(0), int64_t(1), int64_t(3), int64_t(1000)})
         for (const int32_t threads : {1, 4, 16}) {
@@ -50,8 +49,7 @@ TEST(QelParallel, ProgramCountIsChosenOnceAndReplaceable) {
     EXPECT_EQ(QelThreadCount(), chosen);
 }
 
-// Idle runs on the calling thread only, until the helpers are done; what the
-// calling thread raises comes out after the helpers stopped.
+// Idle runs on the caller only; the caller's exception comes after the helpers stopped.
 TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<int32_t> finished{0};
