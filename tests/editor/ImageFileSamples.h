@@ -222,6 +222,8 @@ struct TTiffPage {
     int Samples = 3;         // 1 grey, 3 RGB, 4 RGBA (unassociated alpha)
     int Bits = 8;            // 8 or 16
     std::vector<uint16_t> Values;  // Width * Height * Samples, top row first
+    float XDpi = 0, YDpi = 0;      // no resolution tags when 0
+    uint16_t Orientation = 0;      // no orientation tag when 0
 };
 
 // Writes the pages through libtiff into a file; true on success.
@@ -243,6 +245,12 @@ inline bool WriteTiff(const QString& path, const QList<TTiffPage>& pages, uint16
             TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
         }
         if (pages.size() > 1) TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        if (p.Orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.Orientation);
+        if (p.XDpi > 0) {
+            TIFFSetField(t, TIFFTAG_XRESOLUTION, p.XDpi);
+            TIFFSetField(t, TIFFTAG_YRESOLUTION, p.YDpi);
+            TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        }
         const size_t rowValues = size_t(p.Width) * size_t(p.Samples);
         std::vector<uint8_t> row(rowValues * size_t(p.Bits / 8));
         for (int32_t y = 0; y < p.Height && ok; ++y) {

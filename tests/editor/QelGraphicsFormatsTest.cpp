@@ -521,30 +521,11 @@ double TiffField(const QString& path, uint32_t tag) {
     return value;
 }
 
-// A 8 x 6 RGB TIFF with the given resolution and orientation tags.
+// An 8 x 6 RGB TIFF, each row its own red so that rows that moved show.
 bool WriteTaggedTiff(const QString& path, float xDpi, float yDpi, uint16_t orientation = ORIENTATION_TOPLEFT) {
-    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!t) return false;
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 8u);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 6u);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
-    if (xDpi > 0) {
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, xDpi);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, yDpi);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    }
-    bool ok = true;
-    for (uint32_t y = 0; y < 6 && ok; ++y) {
-        uint8_t row[24] = {};  // each row its own red, so rows that moved show
-        for (int x = 0; x < 8; ++x) row[x * 3] = uint8_t(y * 40);
-        ok = TIFFWriteScanline(t, row, y, 0) >= 0;
-    }
-    TIFFClose(t);
-    return ok;
+    TTiffPage page{8, 6, 3, 8, std::vector<uint16_t>(8 * 6 * 3, 0), xDpi, yDpi, orientation};
+    for (size_t i = 0; i < page.Values.size(); i += 3) page.Values[i] = uint16_t(i / 24 * 40);
+    return WriteTiff(path, {page});
 }
 
 TEST_F(GraphicsFormatsTest, EncoderSavesKeepTheProfileXmpAndIptcOfEveryFormat) {
