@@ -282,9 +282,11 @@ uint32_t Read32(const uint8_t* p, bool big) {
     return big ? uint32_t(Read16(p, true)) << 16 | Read16(p + 2, true) : uint32_t(Read16(p + 2, false)) << 16 | Read16(p, false);
 }
 
-// The orientation entry of the main directory of the TIFF structure in
-// Data[0, Size), set to 1 in place; every offset is checked.
-bool ResetExifOrientation(uint8_t* Data, int64_t Size) {
+// Visit(Entry, Big) for each whole 12-byte entry of the main directory of
+// the TIFF structure in Data[0, Size); every offset is checked. False when
+// there is no such directory.
+template <class TVisit>
+bool ForEachMainEntry(uint8_t* Data, int64_t Size, TVisit&& Visit) {
     if (Size < 8) return false;
     const bool big = Data[0] == 'M' && Data[1] == 'M';
     if (!big && !(Data[0] == 'I' && Data[1] == 'I')) return false;
@@ -292,39 +294,34 @@ bool ResetExifOrientation(uint8_t* Data, int64_t Size) {
     const int64_t ifd = Read32(Data + 4, big);
     if (ifd < 8 || ifd + 2 > Size) return false;
     const int64_t count = Read16(Data + ifd, big);
+    for (int64_t k = 0; k < count && ifd + 2 + 12 * (k + 1) <= Size; ++k) Visit(Data + ifd + 2 + 12 * k, big);
+    return true;
+}
+
+// The orientation entry of the main directory set to 1 in place.
+bool ResetExifOrientation(uint8_t* Data, int64_t Size) {
     bool found = false;
-    for (int64_t k = 0; k < count; ++k) {
-        uint8_t* entry = Data + ifd + 2 + 12 * k;
-        if (ifd + 2 + 12 * (k + 1) > Size) break;
+    ForEachMainEntry(Data, Size, [&](uint8_t* entry, bool big) {
         if (Read16(entry, big) != PropertyTagOrientation || Read16(entry + 2, big) != 3 || Read32(entry + 4, big) != 1)
-            continue;
+            return;
         entry[8] = big ? 0 : 1;
         entry[9] = big ? 1 : 0;
         found = true;
-    }
+    });
     return found;
 }
 
-// The values of the XResolution and YResolution entries of the main
-// directory of the TIFF structure in Data[0, Size) swapped in place: each
-// entry's rational lies elsewhere, so their offsets change places.
+// The values of the main directory's XResolution and YResolution swapped in
+// place: each entry's rational lies elsewhere, so their offsets change places.
 bool SwapExifResolution(uint8_t* Data, int64_t Size) {
-    if (Size < 8) return false;
-    const bool big = Data[0] == 'M' && Data[1] == 'M';
-    if (!big && !(Data[0] == 'I' && Data[1] == 'I')) return false;
-    if (Read16(Data + 2, big) != 42) return false;
-    const int64_t ifd = Read32(Data + 4, big);
-    if (ifd < 8 || ifd + 2 > Size) return false;
-    const int64_t count = Read16(Data + ifd, big);
     uint8_t* x = nullptr;
     uint8_t* y = nullptr;
-    for (int64_t k = 0; k < count && ifd + 2 + 12 * (k + 1) <= Size; ++k) {
-        uint8_t* entry = Data + ifd + 2 + 12 * k;
+    ForEachMainEntry(Data, Size, [&](uint8_t* entry, bool big) {
         // One RATIONAL each, the only form the tags take.
-        if (Read16(entry + 2, big) != 5 || Read32(entry + 4, big) != 1) continue;
+        if (Read16(entry + 2, big) != 5 || Read32(entry + 4, big) != 1) return;
         if (Read16(entry, big) == PropertyTagXResolution) x = entry;
         if (Read16(entry, big) == PropertyTagYResolution) y = entry;
-    }
+    });
     if (!x || !y) return false;
     std::swap_ranges(x + 8, x + 12, y + 8);
     return true;
