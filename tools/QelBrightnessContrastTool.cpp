@@ -313,7 +313,6 @@ void TQelBrightnessContrastTool::DocumentOpened(TQelGraphicsDocument*) {
 
 void TQelBrightnessContrastTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
-        hooks->RegisterComponent(Name, Button);
         const QPointer<TQelBrightnessContrastFrame> frame = Frame;
         if (Frame) {
             hooks->RegisterComponent(Name + "AutoCorrection", Frame->AutoCorrectionButton);

@@ -424,7 +424,6 @@ void TQelCropTool::UpdateControls() {
 void TQelCropTool::RegisterDemoTargets() {
     TQelDemoHooks* hooks = TQelDemoHooks::Instance();
     if (hooks) {
-        hooks->RegisterComponent(Name, Button);
         if (Frame) {
             hooks->RegisterComponent(Name + "Perform", Frame->CropButton);
             hooks->RegisterComponent(Name + "Cancel", Frame->CancelButton);

@@ -124,10 +124,6 @@ void TQelHandInpaintingTool::Create() {
     ShowPreviews();
 }
 
-void TQelHandInpaintingTool::RegisterDemoTargets() {
-    TQelBrushTool::RegisterDemoTargets();
-    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance(); hooks && Button) hooks->RegisterComponent(Name, Button);
-}
 
 void TQelHandInpaintingTool::Localize() {
     TQelBrushTool::Localize();

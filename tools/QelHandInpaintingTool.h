@@ -41,7 +41,6 @@ public:
     void SetSize(int32_t Value) override;
     void BuildMask() override;
     void PaintRect(const TQelRect& Rect) override;
-    void RegisterDemoTargets() override;
     void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
                         TQelDemoScriptUserAction* Action, bool& Handled) override;
     void GetCommandPoint(TQelDemoPlayback* Playback, const TQelDemoScriptParams& Params, QPoint& Point,

@@ -130,7 +130,6 @@ void TQelImperfectionWandTool::UpdateControls() { UpdateButton(); }
 
 void TQelImperfectionWandTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
-        hooks->RegisterComponent(Name, Button);
         if (Frame) {
             hooks->RegisterComponent(Name + "DarkMode", Frame->DarkModeRadioButton);
             hooks->RegisterComponent(Name + "LightMode", Frame->LightModeRadioButton);
@@ -140,7 +139,7 @@ void TQelImperfectionWandTool::RegisterDemoTargets() {
             hooks->RegisterIntCommand(Name + ModeWords[mode], mode, [this](int32_t v) { SetMode(v); });
         QelRegisterShowOptions(Name, Frame, [this](bool v) { SetShowOptions(v); });
     }
-    TQelCustomBlurBrushTool::RegisterDemoTargets();
+    TQelFramed::RegisterDemoTargets();
 }
 
 void TQelImperfectionWandTool::SetMode(int32_t Value) {

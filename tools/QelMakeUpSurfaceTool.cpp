@@ -188,10 +188,9 @@ void TQelMakeUpSurfaceTool::UpdateControls() {
 }
 
 void TQelMakeUpSurfaceTool::RegisterDemoTargets() {
-    TQelCustomBlurBrushTool::RegisterDemoTargets();
+    TQelFramed::RegisterDemoTargets();
     TQelDemoHooks* hooks = TQelDemoHooks::Instance();
     if (!hooks || !Frame) return;
-    hooks->RegisterComponent(Name, Button.data());
     hooks->RegisterComponent(Name + "ColorSelector", Frame->ColorSelectorTntSpeedButton);
     hooks->RegisterComponent(Name + "Color", Frame->ColorTntPaintBox);
     hooks->RegisterComponent(Name + "Brightness", Frame->BrightnessTrackBar);

@@ -326,7 +326,6 @@ void TQelResizeTool::Activate() {
 
 void TQelResizeTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
-        hooks->RegisterComponent(Name, Button);
         if (Frame) {
             hooks->RegisterComponent(Name + "Width", Frame->WidthEdit);
             hooks->RegisterComponent(Name + "Height", Frame->HeightEdit);

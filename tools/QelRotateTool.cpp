@@ -384,7 +384,6 @@ void TQelRotateTool::Activate() {
 
 void TQelRotateTool::RegisterDemoTargets() {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) {
-        hooks->RegisterComponent(Name, Button);
         const QPointer<TQelRotateFrame> frame = Frame;
         if (Frame) {
             hooks->RegisterComponent(Name + "View", Frame->ThumbnailView);

@@ -157,6 +157,10 @@ void QelBringFrameToFront(TQelFrame* Frame) {
     if (ToolPanelModule && Frame) ToolPanelModule->BringToFront(Frame);
 }
 
+void QelRegisterToolButton(const QByteArray& Name, QAction* Button) {
+    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) hooks->RegisterComponent(Name, Button);
+}
+
 void QelSetEnabled(QWidget* Widget, bool Value) {
     // The widget's own state: a disabled parent does not count.
     if (Widget && Widget->testAttribute(Qt::WA_ForceDisabled) == Value) Widget->setEnabled(Value);

@@ -62,6 +62,8 @@ bool QelUpdateToolButton(TQelGraphicsTool* Tool, QAction* Button, TQelFrame* Fra
 void QelShowToolControls(QAction* Button, TQelFrame* Frame, bool Visible);
 // Frame to the front of the tool panel.
 void QelBringFrameToFront(TQelFrame* Frame);
+// Button as the tutorials' element Name.
+void QelRegisterToolButton(const QByteArray& Name, QAction* Button);
 
 // A tool with a button and an options frame in the tool panel, over the
 // tool base it extends (the graphics tool or a brush tool).
@@ -86,6 +88,11 @@ public:
     void Activate() override {
         Base::Activate();
         QelBringFrameToFront(FFrame);
+    }
+    // The button is the tutorials' element named like the tool.
+    void RegisterDemoTargets() override {
+        QelRegisterToolButton(this->Name, Button);
+        Base::RegisterDemoTargets();
     }
 
     // Records the tool's name followed by Words.

@@ -86,9 +86,8 @@ void TQelUndoBrushTool::UpdateControls() {
 }
 
 void TQelUndoBrushTool::RegisterDemoTargets() {
-    if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) hooks->RegisterComponent(Name, Button);
     if (Frame) QelRegisterShowOptions(Name, Frame, [this](bool v) { SetShowOptions(v); });
-    TQelBrushTool::RegisterDemoTargets();
+    TQelFramed::RegisterDemoTargets();
 }
 
 void TQelUndoBrushTool::SetShowOptions(bool Value) {
