@@ -142,13 +142,11 @@ void TQelHandInpaintingTool::Localize() {
 
 void TQelHandInpaintingTool::UpdateControls() {
     TQelBrushTool::UpdateControls();
-    const bool current = GraphicsEditor && GraphicsEditor->ActiveTool == this;
-    const bool canModify = GraphicsEditor && GraphicsEditor->CanToolModify(this);
-    QelSetChecked(Button, current);
-    QelSetEnabled(Button, canModify);
+    // The button as every framed tool's; the frame's parts are set one by
+    // one below, so the frame is not handed over.
+    const bool enabled = QelUpdateToolButton(this, Button, nullptr);
     TQelHandInpaintingFrame* f = FFrame;
     if (!f) return;
-    const bool enabled = current && canModify;
     QelSetEnabled(f, enabled);
     QelSetEnabled(f->TitleLabel, enabled);
     f->SizeLabel->setText(QelText(TextSize, QStringLiteral("Size")) + QStringLiteral(": ") + QString::number(Size));
