@@ -37,10 +37,10 @@ bool HeaderResolution(TQelImageFileType Type, const QByteArray& Data, double& X,
     case TQelImageFileType::Jpeg: {
         // The segments before the scan; JFIF density in APP0.
         bool stated = false;
-        QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
-            if (marker != 0xE0 || length < 16 || std::memcmp(d + i + 4, "JFIF", 5) != 0) return true;
-            const uint8_t units = d[i + 11];
-            const double x = BigEndian16(d + i + 12), y = BigEndian16(d + i + 14);
+        QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t body, int64_t bodySize) {
+            if (marker != 0xE0 || bodySize < 14 || std::memcmp(d + body, "JFIF", 5) != 0) return true;
+            const uint8_t units = d[body + 7];
+            const double x = BigEndian16(d + body + 8), y = BigEndian16(d + body + 10);
             if ((units != 1 && units != 2) || x == 0 || y == 0) return false;
             X = units == 1 ? x : x * 2.54;
             Y = units == 1 ? y : y * 2.54;

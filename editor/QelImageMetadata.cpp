@@ -282,6 +282,11 @@ uint32_t Read32(const uint8_t* p, bool big) {
     return big ? uint32_t(Read16(p, true)) << 16 | Read16(p + 2, true) : uint32_t(Read16(p + 2, false)) << 16 | Read16(p, false);
 }
 
+// An APP1 segment body holding EXIF: "Exif", two zeros, a TIFF structure.
+bool IsExif(uint8_t Marker, const uint8_t* Body, int64_t BodySize) {
+    return Marker == 0xE1 && BodySize >= 6 && std::memcmp(Body, "Exif\0\0", 6) == 0;
+}
+
 // Visit(Entry, Big) for each whole 12-byte entry of the main directory of
 // the TIFF structure in Data[0, Size); every offset is checked. False when
 // there is no such directory.
@@ -331,13 +336,10 @@ bool SwapExifResolution(uint8_t* Data, int64_t Size) {
 
 bool QelResetJpegOrientation(QByteArray& Jpeg) {
     static const QByteArray xmpName("http://ns.adobe.com/xap/1.0/", 29);
-    const int64_t n = Jpeg.size();
-    if (n < 4 || uint8_t(Jpeg[0]) != 0xFF || uint8_t(Jpeg[1]) != 0xD8) return false;
     auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
     bool found = false;
-    QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
-        const int64_t body = i + 4, bodySize = length - 2;
-        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(d + body, "Exif\0\0", 6) == 0) {
+    QelForEachJpegSegment(d, Jpeg.size(), [&](uint8_t marker, int64_t body, int64_t bodySize) {
+        if (IsExif(marker, d + body, bodySize)) {
             found = ResetExifOrientation(d + body + 6, bodySize - 6) || found;
         } else if (marker == 0xE1 && bodySize > xmpName.size() &&
                    std::memcmp(d + body, xmpName.constData(), size_t(xmpName.size())) == 0) {
@@ -356,16 +358,13 @@ bool QelResetJpegOrientation(QByteArray& Jpeg) {
 }
 
 bool QelSwapJpegResolution(QByteArray& Jpeg) {
-    const int64_t n = Jpeg.size();
-    if (n < 4 || uint8_t(Jpeg[0]) != 0xFF || uint8_t(Jpeg[1]) != 0xD8) return false;
     auto* d = reinterpret_cast<uint8_t*>(Jpeg.data());
     bool found = false;
-    QelForEachJpegSegment(d, n, [&](uint8_t marker, int64_t i, int64_t length) {
-        const int64_t body = i + 4, bodySize = length - 2;
+    QelForEachJpegSegment(d, Jpeg.size(), [&](uint8_t marker, int64_t body, int64_t bodySize) {
         if (marker == 0xE0 && bodySize >= 14 && std::memcmp(d + body, "JFIF", 5) == 0) {
             std::swap_ranges(d + body + 8, d + body + 10, d + body + 10);
             found = true;
-        } else if (marker == 0xE1 && bodySize >= 6 && std::memcmp(d + body, "Exif\0\0", 6) == 0) {
+        } else if (IsExif(marker, d + body, bodySize)) {
             found = SwapExifResolution(d + body + 6, bodySize - 6) || found;
         }
         return true;

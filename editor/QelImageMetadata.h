@@ -66,13 +66,14 @@ bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items,
 // cannot parse) is left out and the rest written.
 bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error);
 
-// Calls Visit(Marker, Offset, Length) for each segment before the first
-// scan of the JPEG in Data[0 .. Size) (Offset: of the segment's 0xFF;
-// Length: its length field, at least 2, the segment wholly inside the data),
-// until Visit answers false. Standalone markers are passed over; a damaged
-// segment ends the walk.
+// Calls Visit(Marker, Body, BodySize) for each segment before the first
+// scan of the JPEG in Data[0 .. Size) (Body: the offset of the bytes after
+// its length field; the segment lies wholly inside the data), until Visit
+// answers false. Data that does not start as a JPEG has no segments;
+// standalone markers are passed over; a damaged segment ends the walk.
 template <class TVisit>
 void QelForEachJpegSegment(const uint8_t* Data, int64_t Size, TVisit&& Visit) {
+    if (Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8) return;
     for (int64_t i = 2; i + 4 <= Size && Data[i] == 0xFF;) {
         const uint8_t marker = Data[i + 1];
         if (marker == 0xFF) {
@@ -86,7 +87,7 @@ void QelForEachJpegSegment(const uint8_t* Data, int64_t Size, TVisit&& Visit) {
         }
         const int64_t length = int64_t(Data[i + 2]) << 8 | Data[i + 3];
         if (length < 2 || i + 2 + length > Size) return;
-        if (!Visit(marker, i, length)) return;
+        if (!Visit(marker, i + 4, length - 2)) return;
         i += 2 + length;
     }
 }
