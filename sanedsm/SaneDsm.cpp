@@ -681,7 +681,9 @@ uint16_t TSaneDsm::Entry(TW_IDENTITY*, TW_IDENTITY*, uint32_t DG, uint16_t DAT, 
         if (MSG == MSG_OPENDSM) {
             if (FDsmOpen) return Fail(TWCC_SEQERROR);
             FDsmOpen = true;
-            TSaneDevices::Instance().StartSearch();  // libsane comes up on its own thread
+            // libsane comes up on its own thread, and the first device list request
+            // finds the search under way.
+            TSaneDevices::Instance().StartSearch();
             return TWRC_SUCCESS;
         }
         if (MSG == MSG_CLOSEDSM) {
@@ -793,11 +795,3 @@ SANEDSM_EXPORT int SaneDsm_WaitForDevices(int milliseconds) {
 
 // For tests: the next scan fails on the SANE thread as if memory ran out.
 SANEDSM_EXPORT void SaneDsm_FailNextScan() { Dsm().FailNextScan.store(true); }
-
-namespace {
-
-// The device search starts as the library is loaded, so that the first
-// look at the device list finds it under way or done.
-__attribute__((constructor)) void StartDeviceSearch() { TSaneDevices::Instance().StartSearch(); }
-
-}  // namespace

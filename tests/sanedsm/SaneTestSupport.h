@@ -64,7 +64,7 @@ inline std::pair<int, int> SaneReportedSize(const QString& device, const QString
 }
 
 // Points the component at the SANE manager and waits for its device search
-// (which the manager runs in the background from the moment it is loaded);
+// (which the manager runs in the background);
 // skips when SANE or its test backend is missing.
 #define SANE_TEST_SETUP(controls)                                                       \
     do {                                                                                \
