@@ -9,17 +9,10 @@
 
 namespace {
 
-constexpr uint64_t Piece = 32768;
 // A transfer file holds the bits and at most a header, a table and a gap.
 constexpr qint64 MaxBmpFileBytes = qint64(TwnMaxImageBytes) + (qint64(1) << 20);
 
 bool ValidDepth(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32; }
-
-// Copies n bytes in pieces of at most 32 KiB.
-void CopyPieces(uint8_t* dst, const uint8_t* src, uint64_t n) {
-    for (uint64_t off = 0; off < n; off += Piece)
-        std::memcpy(dst + off, src + off, size_t(std::min<uint64_t>(Piece, n - off)));
-}
 
 }  // namespace
 
@@ -168,7 +161,7 @@ TwnDibSection* TwnDibFromPackedDib(TW_HANDLE block) {
             q[2] = e[2];
         }
         dib->bits.resize(size_t(l.imageBytes));
-        CopyPieces(dib->bits.data(), p + l.bitsAt, l.imageBytes);
+        std::memcpy(dib->bits.data(), p + l.bitsAt, size_t(l.imageBytes));
         return dib.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -203,7 +196,7 @@ TwnDibSection* TwnDibFromBmpBytes(const uint8_t* data, uint64_t size) {
         std::memcpy(dib->info.data(), &bi, sizeof bi);
         std::memcpy(dib->info.data() + sizeof bi, data + tableAt, 4 * size_t(entries));
         dib->bits.resize(size_t(imageBytes));
-        CopyPieces(dib->bits.data(), data + fh.bfOffBits, imageBytes);
+        std::memcpy(dib->bits.data(), data + fh.bfOffBits, size_t(imageBytes));
         return dib.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -218,7 +211,7 @@ TW_HANDLE TwnGlobalFromBmpBytes(const uint8_t* data, uint64_t size) {
     if (fh.bfType != TwnBmpSignature || fh.bfSize < minimum || fh.bfSize > size) return nullptr;
     TW_HANDLE block = TwnGlobal::alloc(fh.bfSize);
     if (!block) return nullptr;
-    CopyPieces(static_cast<uint8_t*>(TwnGlobal::lock(block)), data + sizeof fh, fh.bfSize - sizeof fh);
+    std::memcpy(TwnGlobal::lock(block), data + sizeof fh, size_t(fh.bfSize - sizeof fh));
     TwnGlobal::unlock(block);
     return block;
 }
