@@ -280,9 +280,7 @@ TEST_F(TwainTransfers, NativeDibGetsAResolutionAndASizeOrPassesThrough) {
     TW_HANDLE given = nullptr;
     dsm->hook = [&](FakeDsmContext& c) -> std::optional<uint16_t> {
         if (c.dat != DAT_IMAGENATIVEXFER) return std::nullopt;
-        given = TwnGlobal::alloc(dsm->nativeDib.size());
-        std::memcpy(TwnGlobal::lock(given), dsm->nativeDib.data(), dsm->nativeDib.size());
-        TwnGlobal::unlock(given);
+        given = TwnBlockOf(dsm->nativeDib);
         *static_cast<TW_HANDLE*>(c.data) = given;
         return TWRC_XFERDONE;
     };
