@@ -367,25 +367,20 @@ QByteArray Rational(uint32_t Numerator) {
     return QByteArray(reinterpret_cast<const char*>(values), sizeof values);
 }
 
-// The resolution items say what the file's own fields say. A TIFF's are its
-// fields, so it always gets them; a JPEG or PNG only where its EXIF data
-// had them.
-void SetResolutionItems(TQelPropertyItems& Items, int32_t XDpi, int32_t YDpi, bool Always) {
+// The resolution items a JPEG's or PNG's EXIF data has say what the file's
+// own fields say. A TIFF's items are its fields, which the encoder writes and
+// the metadata writer keeps, so a TIFF needs none (and adding them would
+// only make every save of one go through the metadata writer).
+void SetResolutionItems(TQelPropertyItems& Items, int32_t XDpi, int32_t YDpi) {
     if (XDpi <= 0 || YDpi <= 0) return;
     const TQelPropertyItem wanted[] = {
         {PropertyTagXResolution, 5, Rational(uint32_t(XDpi))},
         {PropertyTagYResolution, 5, Rational(uint32_t(YDpi))},
         {PropertyTagResolutionUnit, 3, QByteArray("\x02\x00", 2)},
     };
-    for (const TQelPropertyItem& item : wanted) {
-        bool found = false;
+    for (const TQelPropertyItem& item : wanted)
         for (TQelPropertyItem& have : Items)
-            if (have.Id == item.Id) {
-                have = item;
-                found = true;
-            }
-        if (!found && Always) Items.append(item);
-    }
+            if (have.Id == item.Id) have = item;
 }
 
 }  // namespace
@@ -729,7 +724,7 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
     if (!QelEncodeImage(Type, Bits, Width, Height, Stride, Quality, data, Error, xDpi, yDpi)) return false;
     if (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff || Type == TQelImageFileType::Png) {
         TQelImageMetadata metadata = Metadata;
-        SetResolutionItems(metadata.Items, xDpi, yDpi, Type == TQelImageFileType::Tiff);
+        if (Type != TQelImageFileType::Tiff) SetResolutionItems(metadata.Items, xDpi, yDpi);
         // The pixels written are RGB: a profile of other inks (a CMYK
         // photo's, a grey one's) would make viewers misread every colour.
         metadata.Items.removeIf([](const TQelPropertyItem& item) {

@@ -86,8 +86,8 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
 
 // Encodes as above with the metadata's resolution, adds its items, colour
 // profile (when it is one for RGB), XMP and IPTC to JPEG, TIFF and PNG files (a TIFF's resolution
-// items, and those a JPEG's or PNG's EXIF data has, are made to agree with
-// the resolution), and writes the result under FileName through a temporary
+// items are its own fields; those a JPEG's or PNG's EXIF data has are made
+// to agree with the resolution), and writes the result under FileName through a temporary
 // file, so that a failure leaves any old file as it was. Metadata that
 // cannot be written is left out; the pixels are still saved.
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
