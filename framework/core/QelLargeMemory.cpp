@@ -64,26 +64,26 @@ void Unmap(THeader* Header) {
 
 bool Acceptable(size_t Bytes) { return Bytes > 0 && Bytes <= SIZE_MAX - sizeof(THeader) - 2 * HugePage; }
 
-}  // namespace
-
-void* QelAllocateLarge(size_t Bytes, bool Sparse) noexcept {
+// The one way in: the spare is taken once, handed out when Overwrite allows
+// and it fits, else given back before more is taken, so that it never adds
+// to a peak.
+void* Allocate(size_t Bytes, bool Sparse, bool Overwrite) {
     if (!Acceptable(Bytes)) return nullptr;
     if (Bytes >= QelLargeMemoryThreshold) {
-        // Given back before more is taken: the spare never adds to a peak.
-        Unmap(Spare.exchange(nullptr));
+        THeader* spare = Spare.exchange(nullptr);
+        if (Overwrite && spare != nullptr && spare->Length == MappedLength(Bytes)) return spare + 1;
+        Unmap(spare);
         if (!Sparse)
             if (void* p = Mapped(Bytes)) return p;
     }
     return FromHeap(Bytes);
 }
 
-void* QelAllocateLargeForOverwrite(size_t Bytes) noexcept {
-    if (!Acceptable(Bytes) || Bytes < QelLargeMemoryThreshold) return QelAllocateLarge(Bytes);
-    THeader* spare = Spare.exchange(nullptr);
-    if (spare != nullptr && spare->Length == MappedLength(Bytes)) return spare + 1;
-    Unmap(spare);
-    return QelAllocateLarge(Bytes);
-}
+}  // namespace
+
+void* QelAllocateLarge(size_t Bytes, bool Sparse) noexcept { return Allocate(Bytes, Sparse, false); }
+
+void* QelAllocateLargeForOverwrite(size_t Bytes) noexcept { return Allocate(Bytes, false, true); }
 
 void QelFreeLarge(void* Memory) noexcept {
     if (Memory == nullptr) return;
