@@ -205,9 +205,12 @@ bool PaintScaled(QPainter& DC, const TQelPixels& P, const TQelRect& Dest, const 
     return true;
 }
 
-// The rows are of any content until the turn has written them all.
-void TurnOrThrow(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn) {
-    if (!QelTurnPixels(From, To, Turn)) throw std::invalid_argument("The rows cannot be turned.");
+// The fill of a turn or flip: the new rows are of any content until the
+// turn has written them all.
+auto TurnFill(TQelPixelTurn Turn) {
+    return [Turn](TQelLTPixels& To, const TQelLTPixels& From) {
+        if (!QelTurnPixels(From, To, Turn)) throw std::invalid_argument("The rows cannot be turned.");
+    };
 }
 
 }  // namespace
@@ -325,27 +328,19 @@ bool TQelLTBitmap::Rebuild24(int32_t Width, int32_t Height, const Fn& Fill, bool
 }
 
 bool TQelLTBitmap::FlipHorizontal() {
-    return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        TurnOrThrow(from, to, TQelPixelTurn::FlipHorizontal);
-    }, true);
+    return Rebuild24(FHandle.Width, FHandle.Height, TurnFill(TQelPixelTurn::FlipHorizontal), true);
 }
 
 bool TQelLTBitmap::FlipVertical() {
-    return Rebuild24(FHandle.Width, FHandle.Height, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        TurnOrThrow(from, to, TQelPixelTurn::FlipVertical);
-    }, true);
+    return Rebuild24(FHandle.Width, FHandle.Height, TurnFill(TQelPixelTurn::FlipVertical), true);
 }
 
 bool TQelLTBitmap::RotateLeft() {
-    return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        TurnOrThrow(from, to, TQelPixelTurn::Left);
-    }, true);
+    return Rebuild24(FHandle.Height, FHandle.Width, TurnFill(TQelPixelTurn::Left), true);
 }
 
 bool TQelLTBitmap::RotateRight() {
-    return Rebuild24(FHandle.Height, FHandle.Width, [](TQelLTPixels& to, const TQelLTPixels& from) {
-        TurnOrThrow(from, to, TQelPixelTurn::Right);
-    }, true);
+    return Rebuild24(FHandle.Height, FHandle.Width, TurnFill(TQelPixelTurn::Right), true);
 }
 
 bool TQelLTBitmap::Resize(int32_t NewWidth, int32_t NewHeight) {
