@@ -181,7 +181,7 @@ bool TQelPixelBuffer::AssignCopy(const TQelPixels& Source) {
     const size_t rowBytes = size_t(Width) * size_t(BytesPerPixel);
     const size_t padding = size_t(Stride) - rowBytes;
     const int32_t bands = (Height + BandRows - 1) / BandRows;
-    const int32_t threads = QelParallelThreads(int64_t(bytes >> 22), 0);
+    const int32_t threads = QelParallelThreads(int64_t(bytes >> 22));
     QelParallelFor(bands, threads, [&](int64_t b, int32_t) {
         const int32_t y0 = int32_t(b) * BandRows, y1 = std::min(Height, y0 + BandRows);
         for (int32_t y = y0; y < y1; ++y) {
@@ -379,7 +379,8 @@ bool QelTurnPixels(const TQelPixels& From, TQelPixels& To, TQelPixelTurn Turn) {
         }
     };
     const int64_t pixels = int64_t(w) * h;
-    const int32_t threads = QelParallelThreads(std::min<int64_t>(bands, pixels / MinTurnPixelsPerThread));
+    // QelParallelFor keeps the threads within the bands.
+    const int32_t threads = QelParallelThreads(pixels / MinTurnPixelsPerThread);
     QelParallelFor(bands, threads, band);
     return true;
 }
