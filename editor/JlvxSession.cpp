@@ -1320,8 +1320,10 @@ bool TJlvxSession::DecodeFile(uint8_t* Rows, int32_t Stride) {
 }
 
 bool TJlvxSession::DecodeSource(std::unique_ptr<uint8_t[], TQelLargeDeleter>& Rows) {
-    // A whole photo: fresh pages, which the decoder is the first to touch.
-    Rows = QelAllocateLargeArray<uint8_t>(size_t(FSourceWidth) * size_t(FSourceHeight) * 3);
+    // The decoder writes every byte, so the rows a turned image left behind
+    // serve as they are; zeroing them first would be a pass for nothing.
+    const size_t bytes = size_t(FSourceWidth) * size_t(FSourceHeight) * 3;
+    Rows.reset(static_cast<uint8_t*>(QelAllocateLargeForOverwrite(bytes)));
     if (!Rows) throw std::bad_alloc();
     return DecodeFile(Rows.get(), FSourceWidth * 3);
 }
