@@ -1466,8 +1466,9 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
                 compareOnBlocks = nullptr;
             }
         }
-        encoded = int32_t(std::count(changed.begin(), changed.end(), uint8_t(1)));
-        if (compareOnBlocks) encoded = int32_t(candidates);
+        // A comparison left to the merge settles the flags there.
+        encoded = compareOnBlocks ? int32_t(candidates)
+                                  : int32_t(std::count(changed.begin(), changed.end(), uint8_t(1)));
     }
 
     TCompress out;
