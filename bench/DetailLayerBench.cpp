@@ -9,14 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "QelBitmap.h"
+#include "QelParallel.h"
 #include "Spectrum.h"
 
 namespace {
@@ -118,25 +117,20 @@ void BoxBlurBand(const TQelPixels& In, TQelPixels& Out, int32_t Y0, int32_t Y1, 
 
 void BoxBlur(const TQelPixels& In, TQelPixels& Out, int32_t Threads) {
     const int32_t h = In.Height;
-    const int32_t threads = std::clamp(Threads, 1, std::max(1, h / 64));
+    const int32_t threads = QelParallelThreads(h / 64, Threads);
     const int32_t band = std::max(64, h / (threads * 4) + 1);
     const int32_t bands = (h + band - 1) / band;
-    std::atomic<int32_t> next{0};
-    auto run = [&] {
-        std::vector<int32_t> sums(size_t(In.Width) * 3);
-        std::vector<float> means(size_t(In.Width) * 3);
-        for (int32_t b; (b = next.fetch_add(1)) < bands;)
-            BoxBlurBand(In, Out, b * band, std::min(h, (b + 1) * band), sums, means);
-    };
-    std::vector<std::thread> helpers;
-    for (int32_t i = 1; i < threads; ++i) helpers.emplace_back(run);
-    run();
-    for (std::thread& t : helpers) t.join();
+    std::vector<std::vector<int32_t>> sums(size_t(threads), std::vector<int32_t>(size_t(In.Width) * 3));
+    std::vector<std::vector<float>> means(size_t(threads), std::vector<float>(size_t(In.Width) * 3));
+    QelParallelFor(bands, threads, [&](int64_t b, int32_t slot) {
+        BoxBlurBand(In, Out, int32_t(b) * band, std::min(h, int32_t(b + 1) * band), sums[size_t(slot)],
+                    means[size_t(slot)]);
+    });
 }
 
 int32_t ThreadsOf(const benchmark::State& state) {
     const auto n = int32_t(state.range(0));
-    return n > 0 ? n : int32_t(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
+    return n > 0 ? n : QelThreadCount();
 }
 
 void BM_DetailLayerFullBuild(benchmark::State& state) {
