@@ -105,7 +105,10 @@ bool CopyToOriginalAndBackup(TQelGraphicsDocument& Document) {
     constexpr int32_t BandRows = 64;
     const size_t rowBytes = size_t(image->Width) * size_t(image->BytesPerPixel);
     const int32_t bands = (image->Height + BandRows - 1) / BandRows;
-    QelParallelFor(bands, QelParallelThreads(bands), [&](int64_t b, int32_t) {
+    // A thread for every 4 MiB of rows, as the backup's own copy takes: a
+    // small image is copied sooner than threads are started.
+    const int64_t bytes = int64_t(image->Stride) * image->Height;
+    QelParallelFor(bands, QelParallelThreads(bytes >> 22), [&](int64_t b, int32_t) {
         const int32_t y0 = int32_t(b) * BandRows, y1 = std::min(image->Height, y0 + BandRows);
         for (int32_t y = y0; y < y1; ++y) {
             const uint8_t* from = image->PixelAddress(0, y);
