@@ -49,6 +49,13 @@ uint8_t BitsPerPixel(uint32_t Code) {
     return uint8_t(bits);
 }
 
+namespace {
+
+// Whole bytes of a pixel; 0 for a format of fewer than eight bits.
+int32_t BytesPerPixelOf(uint32_t Format) { return (BitsPerPixel(Format) >> 3) & 0x1F; }
+
+}  // namespace
+
 int32_t QelPixelStride(uint32_t Format, int32_t Width) {
     if (Width <= 0) return 0;
     int64_t stride = (int64_t(BitsPerPixel(Format)) * Width + 31) / 32 * 4;
@@ -63,7 +70,7 @@ void TQelPixels::Init(const TQelRect& Rect, uint8_t* NewBits, uint32_t NewFormat
     Width = QelWrapInt32(int64_t(Rect.Right) - Rect.Left);
     Height = QelWrapInt32(int64_t(Rect.Bottom) - Rect.Top);
     Format = NewFormat;
-    BytesPerPixel = (BitsPerPixel(NewFormat) >> 3) & 0x1F;
+    BytesPerPixel = BytesPerPixelOf(NewFormat);
     Stride = NewStride;
     Bits = NewBits;
 }
@@ -90,7 +97,7 @@ TQelPixelBuffer& TQelPixelBuffer::operator=(TQelPixelBuffer&& Other) noexcept {
 
 void TQelPixelBuffer::SetFormat(uint32_t Code) {
     Format = Code;
-    BytesPerPixel = (BitsPerPixel(Code) >> 3) & 0x1F;
+    BytesPerPixel = BytesPerPixelOf(Code);
 }
 
 void TQelPixelBuffer::Allocate(uint32_t Code, const TQelRect& Rect) {
@@ -156,7 +163,7 @@ void TQelPixelBuffer::Release() {
 
 bool TQelPixelBuffer::AssignCopy(const TQelPixels& Source) {
     const int32_t stride = QelPixelStride(Source.Format, Source.Width);
-    const int32_t bpp = (BitsPerPixel(Source.Format) >> 3) & 0x1F;
+    const int32_t bpp = BytesPerPixelOf(Source.Format);
     if (Source.Bits == nullptr || stride <= 0 || Source.Height <= 0 || bpp != Source.BytesPerPixel) {
         Release();
         return false;
