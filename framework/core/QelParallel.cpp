@@ -1,12 +1,13 @@
 #include "QelParallel.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -17,6 +18,159 @@ int32_t FromProcessors() {
 std::atomic<int32_t>& Setting() {
     static std::atomic<int32_t> count{FromProcessors()};
     return count;
+}
+
+// One call's pieces, as the pool's threads see it.
+struct TJob {
+    int64_t Pieces = 0;
+    const std::function<void(int64_t, int32_t)>* Piece = nullptr;
+    std::atomic<int64_t> Next{0};
+    int32_t Helpers = 0;
+    // Seats left for helpers: the helper that takes seat S has slot
+    // Helpers - S + 1.
+    std::atomic<int32_t> Seats{0};
+    // Helpers that sat down and have not yet left.
+    std::atomic<int32_t> Running{0};
+
+    void Work(int32_t Slot) {
+        for (int64_t i; (i = Next.fetch_add(1, std::memory_order_relaxed)) < Pieces;) (*Piece)(i, Slot);
+    }
+};
+
+void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Whether Done came true within about Micro microseconds.
+template <class TDone>
+bool Spin(const TDone& Done, int32_t Micro) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(Micro);
+    for (int32_t i = 0;; ++i) {
+        if (Done()) return true;
+        if ((i & 63) == 63 && std::chrono::steady_clock::now() > end) return false;
+        Pause();
+    }
+}
+
+// Threads that stay for the program's life, so that a call costs a wake-up
+// instead of starting threads: a small edit's work is over in well under a
+// millisecond. A call posts its job on one of a few boards and does the
+// pieces itself as well; it never waits for a helper that has not sat down,
+// so a call while every board is taken, from inside a piece, or while the
+// helpers are busy elsewhere still ends: its caller does what nobody takes.
+class TPool {
+public:
+    // Posts the job for up to Job.Helpers helpers; false when every board
+    // is taken.
+    bool Post(TJob& Job, int32_t& Board) {
+        Grow(Job.Helpers);
+        for (int32_t b = 0; b < Boards; ++b) {
+            TJob* none = nullptr;
+            if (FBoard[b].Job.compare_exchange_strong(none, &Job)) {
+                Board = b;
+                FPosted.fetch_add(1);
+                FPosted.notify_all();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Takes the job off its board and waits for the helpers that sat down
+    // at it; Idle, when given, every 2 ms.
+    void Finish(TJob& Job, int32_t Board, const std::function<void()>& Idle) {
+        TBoard& board = FBoard[Board];
+        board.Job.store(nullptr);
+        // A helper looking at the board has either sat down or gone.
+        while (board.Visitors.load() > 0) Pause();
+        auto done = [&] { return Job.Running.load(std::memory_order_acquire) == 0; };
+        // The helpers are usually about to finish: a sleep would cost more
+        // than the wait.
+        if (Spin(done, 50)) return;
+        auto idled = std::chrono::steady_clock::now();
+        while (!done()) {
+            if (Idle && std::chrono::steady_clock::now() - idled >= std::chrono::milliseconds(2)) {
+                Idle();
+                idled = std::chrono::steady_clock::now();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+
+private:
+    static constexpr int32_t Boards = 4;
+    struct alignas(64) TBoard {
+        std::atomic<TJob*> Job{nullptr};
+        std::atomic<int32_t> Visitors{0};
+    };
+
+    // Starts threads until there are Wanted, as many as the largest thread
+    // count allows, or until none can be started.
+    void Grow(int32_t Wanted) {
+        if (FCount.load(std::memory_order_relaxed) >= Wanted) return;
+        std::lock_guard lock(FGrowing);
+        while (FCount.load() < std::min(Wanted, 64) && !FCannotStart) {
+            try {
+                std::thread([this] { Serve(); }).detach();
+                FCount.fetch_add(1);
+            } catch (const std::system_error&) {
+                FCannotStart = true;
+            }
+        }
+    }
+
+    // Sits down at every posted job that has a seat left, in turn.
+    void Visit() {
+        for (TBoard& board : FBoard) {
+            board.Visitors.fetch_add(1);
+            TJob* job = board.Job.load();
+            int32_t seat = 0;
+            if (job && (seat = job->Seats.fetch_sub(1)) > 0) job->Running.fetch_add(1);
+            board.Visitors.fetch_sub(1);
+            if (seat <= 0) continue;
+            job->Work(job->Helpers - seat + 1);
+            // The caller's frame holds the job: after this it may be gone.
+            job->Running.fetch_sub(1, std::memory_order_release);
+        }
+    }
+
+    void Serve() {
+        for (;;) {
+            const uint32_t seen = FPosted.load();
+            Visit();
+            // A caller often posts again at once (the steps of one
+            // operation): look for a while before going to sleep.
+            if (!Spin([&] { return FPosted.load(std::memory_order_relaxed) != seen; }, 100)) FPosted.wait(seen);
+        }
+    }
+
+    TBoard FBoard[Boards];
+    std::atomic<uint32_t> FPosted{0};
+    std::atomic<int32_t> FCount{0};
+    std::mutex FGrowing;
+    bool FCannotStart = false;
+};
+
+TPool* Pool = nullptr;
+std::once_flag PoolMade;
+
+// A child of fork has none of the pool's threads: it starts a pool of its
+// own and leaves the parent's where it is.
+void ForkChild() {
+    if (Pool) Pool = new TPool;
+}
+
+TPool& ThePool() {
+    std::call_once(PoolMade, [] {
+        // Never destroyed: its threads wait on it until the program ends.
+        Pool = new TPool;
+        pthread_atfork(nullptr, nullptr, ForkChild);
+    });
+    return *Pool;
 }
 
 }  // namespace
@@ -34,43 +188,26 @@ void QelParallelFor(int64_t Pieces, int32_t Threads, const std::function<void(in
                     const std::function<void()>& Idle) {
     if (Pieces <= 0) return;
     const int32_t threads = QelParallelThreads(Pieces, std::max(Threads, 1));
-    std::atomic<int64_t> next{0};
-    std::atomic<int32_t> running{0};
-    auto work = [&](int32_t slot) {
-        for (int64_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < Pieces;) Piece(i, slot);
-    };
-    std::vector<std::thread> helpers;
-    try {
-        helpers.reserve(size_t(threads - 1));
-        for (int32_t slot = 1; slot < threads; ++slot) {
-            running.fetch_add(1);
-            try {
-                helpers.emplace_back([&work, &running, slot]() noexcept {
-                    work(slot);
-                    running.fetch_sub(1, std::memory_order_release);
-                });
-            } catch (const std::system_error&) {
-                running.fetch_sub(1);
-                break;
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        // No room for the list: the caller does it all.
+    TJob job;
+    job.Pieces = Pieces;
+    job.Piece = &Piece;
+    job.Helpers = threads - 1;
+    job.Seats = job.Helpers;
+    TPool* pool = threads > 1 ? &ThePool() : nullptr;
+    int32_t board = -1;
+    if (pool && !pool->Post(job, board)) pool = nullptr;
+    if (!pool) {
+        job.Work(0);
+        return;
     }
-    // What the caller raises comes out once the helpers have stopped: they
+    // What the caller raises comes out once the helpers have left: they
     // use this frame.
-    std::exception_ptr failure;
     try {
-        work(0);
-        if (Idle)
-            while (running.load(std::memory_order_acquire) > 0) {
-                Idle();
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
+        job.Work(0);
+        pool->Finish(job, board, Idle);
     } catch (...) {
-        next.store(Pieces);
-        failure = std::current_exception();
+        job.Next.store(Pieces);
+        pool->Finish(job, board, nullptr);
+        throw;
     }
-    for (std::thread& t : helpers) t.join();
-    if (failure) std::rethrow_exception(failure);
 }

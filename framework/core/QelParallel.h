@@ -1,4 +1,6 @@
 // One way to split a computation over threads for the time of one call.
+// The threads are a pool started at first use and kept, so that a call
+// costs a wake-up rather than starting threads.
 //
 // The rule every caller keeps: a split never changes a result. A piece is
 // computed from its inputs alone, never from what another piece or thread
@@ -7,8 +9,11 @@
 // whichever thread takes which piece.
 //
 // The calling thread takes part (slot 0) and returns only when every piece
-// is done. Pieces run on plain threads: they touch nothing of Qt and must
-// not throw (one that throws ends the program). Only the calling thread
+// is done; it never waits for a helper that has not started, so a call
+// from inside a piece, from several threads at once or in a forked child
+// still ends (its caller then does more of the pieces). Pieces run on plain
+// threads: they touch nothing of Qt and must not throw (one that throws
+// ends the program). Only the calling thread
 // reports progress: in its own pieces and in Idle while the others finish.
 #pragma once
 
@@ -28,8 +33,8 @@ int32_t QelParallelThreads(int64_t Pieces, int32_t Wanted = 0);
 
 // Piece(Index, Slot) for every Index in [0, Pieces), handed out in order to
 // whichever of Threads threads is free; Slot is the thread's number, 0 for
-// the caller. A thread that cannot be started leaves its share to the
-// others. While helpers finish their last pieces, the caller calls Idle
+// the caller, and no two threads have the same slot at once. A helper that
+// cannot be started or is busy leaves its share to the others. While helpers finish their last pieces, the caller calls Idle
 // (when given) every 2 ms.
 void QelParallelFor(int64_t Pieces, int32_t Threads, const std::function<void(int64_t Index, int32_t Slot)>& Piece,
                     const std::function<void()>& Idle = nullptr);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,4 +81,46 @@ TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
     const int32_t after = helpersDone.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     EXPECT_EQ(helpersDone.load(), after);
+}
+
+// Calls from inside pieces, from more threads at once than the helpers
+// serve, and from a forked child all end, with every piece done once and no
+// slot used by two threads at a time.
+TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
+    constexpr int32_t Threads = 6;
+    std::atomic<int64_t> done{0};
+    std::atomic<bool> slotShared{false};
+    auto run = [&](int64_t pieces) {
+        std::atomic<bool> busy[Threads] = {};
+        QelParallelFor(pieces, Threads, [&](int64_t, int32_t slot) {
+            if (busy[slot].exchange(true)) slotShared = true;
+            done.fetch_add(1);
+            busy[slot] = false;
+        });
+    };
+    QelParallelFor(8, 4, [&](int64_t, int32_t) { run(50); });
+    EXPECT_EQ(done.load(), 8 * 50);
+
+    done = 0;
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 10; ++t)
+        callers.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) run(200);
+        });
+    for (std::thread& t : callers) t.join();
+    EXPECT_EQ(done.load(), 10 * 40 * 200);
+    EXPECT_FALSE(slotShared.load());
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20);
+        done = 0;
+        run(300);
+        _exit(done.load() == 300 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child's call did not end";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
