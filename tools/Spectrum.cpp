@@ -20,9 +20,11 @@ namespace {
 constexpr int32_t Before = 8;
 constexpr int32_t After = 9;
 
-// Rows per piece of work: enough that the rows a piece reads ahead to start
-// its column sums cost little.
-constexpr int32_t MinBandRows = 64;
+// The least rows, and pixels, a thread of its own is worth.
+constexpr int32_t MinBandRows = 12;
+constexpr int64_t MinBandPixels = 64 * 1024;
+// Pieces of a whole build need not be higher than this.
+constexpr int32_t FullBandRows = 64;
 
 // The mean S / n is the single-precision division, exact-rounded. It equals
 // the float nearest to S times the double-precision 1 / n: S has 24 bits,
@@ -36,10 +38,31 @@ constexpr int32_t MinBandRows = 64;
 // the column means of two rows and the running sums along them, three
 // channels per pixel.
 struct TWorkspace {
-    std::vector<int32_t> Sums;
-    std::vector<float> Means, Means2;
-    std::vector<float> Along, Along2;
+    // Rows of Width pixels; false when there is no room for them. Every
+    // value is written before it is read, so nothing is cleared.
+    bool Fit(int32_t Width) {
+        const size_t n = size_t(Width) * 3;
+        if (n <= Size) return true;
+        Size = 0;
+        Sums.reset(new (std::nothrow) int32_t[n]);
+        for (std::unique_ptr<float[]>* v : {&Means, &Means2, &Along, &Along2}) v->reset(new (std::nothrow) float[n]);
+        if (!Sums || !Means || !Means2 || !Along || !Along2) return false;
+        Size = n;
+        return true;
+    }
+
+    size_t Size = 0;
+    std::unique_ptr<int32_t[]> Sums;
+    std::unique_ptr<float[]> Means, Means2;
+    std::unique_ptr<float[]> Along, Along2;
 };
+
+// Each thread keeps its workspace from one build to the next: taking it
+// afresh, and faulting its pages in, costs more than a small edit's rows.
+TWorkspace& ThreadWorkspace() {
+    thread_local TWorkspace work;
+    return work;
+}
 
 template <int Bpp>
 void AddRow(int32_t* Sums, const uint8_t* Row, int32_t Width) {
@@ -165,54 +188,87 @@ void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* 
         }
 }
 
-// Rows Y0 .. Y1 - 1 of the layer.
 template <int Bpp>
-void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
-    const int32_t w = Pixels.Width, h = Pixels.Height;
-    int32_t* sums = Work.Sums.data();
-    auto row = [&](int32_t y) { return Pixels.Bits + ptrdiff_t(y) * Pixels.Stride; };
-    std::fill(Work.Sums.begin(), Work.Sums.end(), 0);
-    const int32_t top = std::max(0, Y0 - Before), bottom = std::min(h - 1, Y0 + After);
-    for (int32_t y = top; y <= bottom; ++y) AddRow<Bpp>(sums, row(y), w);
-    // Moves the column sums from row y - 1 to row y and takes row y's means.
-    auto advance = [&](int32_t y, float* means) {
-        if (y > Y0) {
-            const bool out = y - After >= 0, in = y + After < h;
-            if (out && in)
-                ShiftRow<Bpp>(sums, row(y - After), row(y + After), w);
-            else if (in)
-                AddRow<Bpp>(sums, row(y + After), w);
-            else if (out)
-                for (int32_t x = 0; x < w; ++x)
-                    for (int c = 0; c < 3; ++c) sums[3 * x + c] -= row(y - After)[ptrdiff_t(x) * Bpp + c];
-        }
-        ColumnMeans(sums, means, w * 3, std::min(h - 1, y + After) - std::max(0, y - Before) + 1);
-    };
-    int32_t y = Y0;
-    for (; y + 1 < Y1; y += 2) {
-        advance(y, Work.Means.data());
-        advance(y + 1, Work.Means2.data());
-        const float* means[2] = {Work.Means.data(), Work.Means2.data()};
-        const uint8_t* pixels[2] = {row(y), row(y + 1)};
-        float* detail[2] = {Detail + ptrdiff_t(y) * w * 3, Detail + ptrdiff_t(y + 1) * w * 3};
-        float* along[2] = {Work.Along.data(), Work.Along2.data()};
-        DetailRows<Bpp, 2>(means, pixels, detail, along, w);
+void SubtractRow(int32_t* Sums, const uint8_t* Row, int32_t Width) {
+    for (int32_t x = 0; x < Width; ++x, Row += Bpp, Sums += 3) {
+        Sums[0] -= Row[0];
+        Sums[1] -= Row[1];
+        Sums[2] -= Row[2];
     }
-    if (y < Y1) {
-        advance(y, Work.Means.data());
-        const float* means[1] = {Work.Means.data()};
-        const uint8_t* pixels[1] = {row(y)};
-        float* detail[1] = {Detail + ptrdiff_t(y) * w * 3};
-        float* along[1] = {Work.Along.data()};
+}
+
+// The running sums down the columns, row by row from Y0 on: the means of
+// each row's window, for the sums along it.
+template <int Bpp>
+class TColumnSums {
+public:
+    TColumnSums(const TQelPixels& Pixels, int32_t* Sums, int32_t Y0)
+        : FPixels(Pixels), FSums(Sums), FY0(Y0), FWidth(Pixels.Width) {
+        std::fill(FSums, FSums + 3 * FWidth, 0);
+        const int32_t top = std::max(0, Y0 - Before), bottom = std::min(Pixels.Height - 1, Y0 + After);
+        for (int32_t y = top; y <= bottom; ++y) AddRow<Bpp>(FSums, Row(y), FWidth);
+    }
+
+    // Moves the sums from row Y - 1 to row Y (rows come in order) and
+    // writes row Y's means to Means.
+    void Advance(int32_t Y, float* Means) {
+        const int32_t h = FPixels.Height;
+        if (Y > FY0) {
+            const bool out = Y - After >= 0, in = Y + After < h;
+            if (out && in)
+                ShiftRow<Bpp>(FSums, Row(Y - After), Row(Y + After), FWidth);
+            else if (in)
+                AddRow<Bpp>(FSums, Row(Y + After), FWidth);
+            else if (out)
+                SubtractRow<Bpp>(FSums, Row(Y - After), FWidth);
+        }
+        ColumnMeans(FSums, Means, FWidth * 3, std::min(h - 1, Y + After) - std::max(0, Y - Before) + 1);
+    }
+
+private:
+    const uint8_t* Row(int32_t Y) const { return FPixels.Bits + ptrdiff_t(Y) * FPixels.Stride; }
+
+    const TQelPixels& FPixels;
+    int32_t* FSums;
+    int32_t FY0, FWidth;
+};
+
+// Detail rows Y and, when Two, Y + 1 from their means.
+template <int Bpp>
+void DetailOfRows(const TQelPixels& Pixels, float* Detail, int32_t Y, bool Two, const float* Means0,
+                  const float* Means1, TWorkspace& Work) {
+    const int32_t w = Pixels.Width;
+    auto row = [&](int32_t y) { return Pixels.Bits + ptrdiff_t(y) * Pixels.Stride; };
+    float* out0 = Detail + ptrdiff_t(Y) * w * 3;
+    if (Two) {
+        const float* means[2] = {Means0, Means1};
+        const uint8_t* pixels[2] = {row(Y), row(Y + 1)};
+        float* detail[2] = {out0, out0 + ptrdiff_t(w) * 3};
+        float* along[2] = {Work.Along.get(), Work.Along2.get()};
+        DetailRows<Bpp, 2>(means, pixels, detail, along, w);
+    } else {
+        const float* means[1] = {Means0};
+        const uint8_t* pixels[1] = {row(Y)};
+        float* detail[1] = {out0};
+        float* along[1] = {Work.Along.get()};
         DetailRows<Bpp, 1>(means, pixels, detail, along, w);
     }
 }
 
-void BuildRows(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
-    if (Pixels.BytesPerPixel == 3)
-        BuildBand<3>(Pixels, Detail, Y0, Y1, Work);
-    else
-        BuildBand<4>(Pixels, Detail, Y0, Y1, Work);
+// Rows Y0 .. Y1 - 1 of the layer.
+template <int Bpp>
+void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
+    TColumnSums<Bpp> sums(Pixels, Work.Sums.get(), Y0);
+    int32_t y = Y0;
+    for (; y + 1 < Y1; y += 2) {
+        sums.Advance(y, Work.Means.get());
+        sums.Advance(y + 1, Work.Means2.get());
+        DetailOfRows<Bpp>(Pixels, Detail, y, true, Work.Means.get(), Work.Means2.get(), Work);
+    }
+    if (y < Y1) {
+        sums.Advance(y, Work.Means.get());
+        DetailOfRows<Bpp>(Pixels, Detail, y, false, Work.Means.get(), nullptr, Work);
+    }
 }
 
 }  // namespace
@@ -229,33 +285,34 @@ void TQelDetailLayer::Free() {
 
 void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads,
                               const TProgress& Progress) {
-    const int32_t w = Pixels.Width, rows = Y1 - Y0;
+    const int32_t rows = Y1 - Y0;
     if (rows <= 0) return;
-    // As many threads as the rows justify: a band reads the rows above it
-    // again to start its sums, and a small edit's rows are done sooner by
-    // one thread than by several that each start a band.
-    const int32_t threads = QelParallelThreads(rows / MinBandRows, Threads);
-    // Pieces smaller than a thread's share, so that a slow thread does not
-    // hold up the end and the progress meter moves.
-    const int32_t band = std::max(MinBandRows, rows / (threads * 4) + 1);
+    // As many threads as the rows justify. A band reads the rows above it
+    // again to start its sums, which costs about a fifth of its own rows'
+    // time when it is MinBandRows high; a smaller edit is done sooner by
+    // one thread.
+    const int32_t threads =
+        QelParallelThreads(std::min<int64_t>(rows / MinBandRows, int64_t(rows) * Pixels.Width / MinBandPixels), Threads);
+    // Pieces smaller than a thread's share where there are rows enough, so
+    // that a slow thread does not hold up the end and the progress meter
+    // moves.
+    const int32_t band = std::max(std::min(FullBandRows, (rows + threads - 1) / threads), rows / (threads * 4) + 1);
     const int32_t bands = (rows + band - 1) / band;
-
-    std::vector<TWorkspace> work;
-    try {
-        work.resize(size_t(threads));
-        for (TWorkspace& one : work) {
-            one.Sums.resize(size_t(w) * 3);
-            for (std::vector<float>* v : {&one.Means, &one.Means2, &one.Along, &one.Along2}) v->resize(size_t(w) * 3);
-        }
-    } catch (const std::bad_alloc&) {
-        throw EQelOutOfMemory("Not enough memory to build the detail layer");
-    }
 
     float* detail = FDetail.get();
     std::atomic<int32_t> rowsDone{0};
+    std::atomic<bool> noRoom{false};
     auto piece = [&](int64_t b, int32_t slot) {
+        TWorkspace& mine = ThreadWorkspace();
+        if (!mine.Fit(Pixels.Width)) {
+            noRoom = true;
+            return;
+        }
         const int32_t y0 = Y0 + int32_t(b) * band, y1 = std::min(Y1, y0 + band);
-        BuildRows(Pixels, detail, y0, y1, work[size_t(slot)]);
+        if (Pixels.BytesPerPixel == 3)
+            BuildBand<3>(Pixels, detail, y0, y1, mine);
+        else
+            BuildBand<4>(Pixels, detail, y0, y1, mine);
         const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
         if (slot == 0 && Progress) Progress(done, rows);
     };
@@ -264,6 +321,7 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
     std::function<void()> idle;
     if (Progress) idle = [&] { Progress(rowsDone.load(), rows); };
     QelParallelFor(bands, threads, piece, idle);
+    if (noRoom) throw EQelOutOfMemory("Not enough memory to build the detail layer");
     if (Progress) Progress(rows, rows);
 }
 

@@ -206,6 +206,19 @@ TEST(DetailLayer, RebuildingTheRowsAnEditReachesEqualsAWholeBuild) {
         EXPECT_EQ(layer.BuildCount, builds + 1);
         EXPECT_TRUE(SameAsDirect(layer, image)) << r.Top << " .. " << r.Bottom;
     }
+    // On a photo wide enough that a 100-row edit is shared among threads.
+    TQelPixelBuffer wide;
+    FillRandom(wide, QelFormatBGR24, 2400, 240, 23, false);
+    TQelDetailLayer wideLayer;
+    wideLayer.Build(wide, 8);
+    for (const int32_t threads : {8, 0})
+        for (const TQelRect& r : {TQelRect(600, 70, 700, 170), TQelRect(0, 0, 2400, 100), TQelRect(0, 150, 100, 240)}) {
+            for (int32_t y = r.Top; y < r.Bottom; ++y)
+                for (int32_t x = r.Left; x < r.Right; ++x)
+                    for (int c = 0; c < 3; ++c) wide.PixelAddress(x, y)[c] = uint8_t(rng());
+            wideLayer.Rebuild(wide, r.Top, r.Bottom, threads);
+            EXPECT_TRUE(SameAsDirect(wideLayer, wide)) << r.Top << " .. " << r.Bottom << " on " << threads;
+        }
     // A layer of another size is built whole.
     TQelPixelBuffer other;
     FillRandom(other, QelFormatBGR24, 40, 30, 22, false);
