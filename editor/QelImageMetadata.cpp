@@ -10,18 +10,24 @@
 
 #include <exiv2/exiv2.hpp>
 
-namespace {
-
 // Exiv2 sets up its XMP toolkit lazily, which is not safe when two threads
 // read metadata at once (the open dialog's preview thread does); and its
-// warnings about odd files would go to the terminal.
-void InitExiv2() {
+// warnings about odd files would go to the terminal. Its first error binds
+// its message catalogue, which takes the C library's lock of catalogues for
+// writing: a scanner library that cancels a thread of its own inside a
+// message lookup leaves that lock held for reading, and a first error after
+// that would wait for ever. So the catalogue is bound here, once.
+void QelPrepareImageMetadata() {
     static std::once_flag once;
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::XmpParser::initialize();
+        const Exiv2::Error bind(Exiv2::kerGeneralError);
+        static_cast<void>(bind.what());
     });
 }
+
+namespace {
 
 // Tags that describe how a file stores its pixels or where its directories
 // lie: they belong to the file being written, never to the items.
@@ -84,7 +90,7 @@ bool QelReadImageMetadata(const QByteArray& FileData, TQelImageMetadata& Metadat
     Metadata.Xmp.clear();
     Metadata.Iptc.clear();
     if (FileData.isEmpty()) return false;
-    InitExiv2();
+    QelPrepareImageMetadata();
     try {
         auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(FileData.constData()),
                                                long(FileData.size()));
@@ -153,7 +159,7 @@ bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items,
 
 bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error) {
     Error.clear();
-    InitExiv2();
+    QelPrepareImageMetadata();
     try {
         Exiv2::ExifData exif;
         QByteArray profile;

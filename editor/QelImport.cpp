@@ -7,6 +7,7 @@
 
 #include "OrloTWAIN.h"
 #include "QelGraphicsEditor.h"
+#include "QelImageMetadata.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 
@@ -46,6 +47,8 @@ TQelImport::~TQelImport() {
 }
 
 void TQelImport::CreateComponent() {
+    // Before any scanner library runs threads in this process.
+    QelPrepareImageMetadata();
     Twain = new TOrloTWAIN(this);
     Twain->SetOnEnableMenus([this](void* sender) { TwainEnableMenus(sender); });
     Twain->OnDisableMenus = [this](void* sender) { TwainDisableMenus(sender); };
