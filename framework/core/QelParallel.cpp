@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -56,7 +57,7 @@ bool Spin(const TDone& Done, int32_t Micro) {
     }
 }
 
-// Threads that stay for the program's life, so that a call costs a wake-up
+// Threads that stay while calls keep coming, so that a call costs a wake-up
 // instead of starting threads: a small edit's work is over in well under a
 // millisecond. A call posts its job on one of a few boards and does the
 // pieces itself as well; it never waits for a helper that has not sat down,
@@ -67,13 +68,17 @@ public:
     // Posts the job for up to Job.Helpers helpers; false when every board
     // is taken.
     bool Post(TJob& Job, int32_t& Board) {
-        Grow(Job.Helpers);
         for (int32_t b = 0; b < Boards; ++b) {
             TJob* none = nullptr;
             if (FBoard[b].Job.compare_exchange_strong(none, &Job)) {
                 Board = b;
                 FPosted.fetch_add(1);
-                FPosted.notify_all();
+                if (FSleepers.load() > 0) {
+                    { std::lock_guard lock(FSleep); }
+                    FWake.notify_all();
+                }
+                // Threads started now find the job at once.
+                Grow(Job.Helpers);
                 return true;
             }
         }
@@ -109,16 +114,17 @@ private:
     };
 
     // Starts threads until there are Wanted, as many as the largest thread
-    // count allows, or until none can be started.
+    // count allows, or until one cannot be started (the next call tries
+    // again).
     void Grow(int32_t Wanted) {
         if (FCount.load(std::memory_order_relaxed) >= Wanted) return;
         std::lock_guard lock(FGrowing);
-        while (FCount.load() < std::min(Wanted, 64) && !FCannotStart) {
+        while (FCount.load() < std::min(Wanted, 64)) {
             try {
                 std::thread([this] { Serve(); }).detach();
                 FCount.fetch_add(1);
             } catch (const std::system_error&) {
-                FCannotStart = true;
+                return;
             }
         }
     }
@@ -138,21 +144,36 @@ private:
         }
     }
 
+    // Serves until no job came for a while. A caller often posts again at
+    // once (the steps of one operation), so a helper looks for a while
+    // before it sleeps; one that slept long ends, and the next call starts
+    // threads afresh, which the system places on idle processors: woken
+    // all at once after a long sleep, two may land on one processor, where
+    // the second waits a whole time slice.
     void Serve() {
         for (;;) {
             const uint32_t seen = FPosted.load();
             Visit();
-            // A caller often posts again at once (the steps of one
-            // operation): look for a while before going to sleep.
-            if (!Spin([&] { return FPosted.load(std::memory_order_relaxed) != seen; }, 100)) FPosted.wait(seen);
+            if (Spin([&] { return FPosted.load(std::memory_order_relaxed) != seen; }, 100)) continue;
+            std::unique_lock lock(FSleep);
+            FSleepers.fetch_add(1);
+            const bool posted =
+                FWake.wait_for(lock, std::chrono::milliseconds(20), [&] { return FPosted.load() != seen; });
+            FSleepers.fetch_sub(1);
+            if (!posted) {
+                FCount.fetch_sub(1);
+                return;
+            }
         }
     }
 
     TBoard FBoard[Boards];
     std::atomic<uint32_t> FPosted{0};
+    std::mutex FSleep;
+    std::condition_variable FWake;
+    std::atomic<int32_t> FSleepers{0};
     std::atomic<int32_t> FCount{0};
     std::mutex FGrowing;
-    bool FCannotStart = false;
 };
 
 TPool* Pool = nullptr;
@@ -166,7 +187,7 @@ void ForkChild() {
 
 TPool& ThePool() {
     std::call_once(PoolMade, [] {
-        // Never destroyed: its threads wait on it until the program ends.
+        // Never destroyed: its threads may wait on it until the program ends.
         Pool = new TPool;
         pthread_atfork(nullptr, nullptr, ForkChild);
     });

@@ -1,6 +1,6 @@
 // One way to split a computation over threads for the time of one call.
-// The threads are a pool started at first use and kept, so that a call
-// costs a wake-up rather than starting threads.
+// The threads are a pool, started as needed and kept while calls keep
+// coming, so that a call costs a wake-up rather than starting threads.
 //
 // The rule every caller keeps: a split never changes a result. A piece is
 // computed from its inputs alone, never from what another piece or thread

@@ -111,6 +111,15 @@ TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
     EXPECT_EQ(done.load(), 10 * 40 * 200);
     EXPECT_FALSE(slotShared.load());
 
+    // Helpers that ended after a long idle time are started again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::atomic<int32_t> slotsSeen{0};
+    QelParallelFor(8, 4, [&](int64_t, int32_t slot) {
+        slotsSeen.fetch_or(1 << slot);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    EXPECT_NE(slotsSeen.load(), 1) << "the caller did every piece alone";
+
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
