@@ -22,6 +22,8 @@ namespace {
 
 constexpr int32_t Width = 6000;
 constexpr int32_t Height = 4000;
+// A 100 x 100 edit in the middle of the photo.
+const TQelRect SmallEdit(Width / 2, Height / 2, Width / 2 + 100, Height / 2 + 100);
 
 // A photo-like picture: smooth gradients with fine noise on top.
 const TQelPixelBuffer& Photo() {
@@ -155,7 +157,7 @@ void BM_DetailLayerAfterSmallEdit(benchmark::State& state) {
     TQelDetailLayer layer;
     layer.Build(image, threads);
     for (auto _ : state) {
-        layer.Rebuild(image, Height / 2, Height / 2 + 100, threads);
+        layer.Rebuild(image, SmallEdit, threads);
         benchmark::DoNotOptimize(layer.Row(Height / 2));
         benchmark::ClobberMemory();
     }
@@ -219,7 +221,7 @@ void BM_RebuildOverBuild(benchmark::State& state) {
         layer.Build(image, threads);
         full += SecondsSince(t);
         t = Clock::now();
-        layer.Rebuild(image, Height / 2, Height / 2 + 100, threads);
+        layer.Rebuild(image, SmallEdit, threads);
         small += SecondsSince(t);
         benchmark::DoNotOptimize(layer.Row(Height / 2));
     }

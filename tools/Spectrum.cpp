@@ -23,8 +23,10 @@ constexpr int32_t After = 9;
 // The least rows, and pixels, a thread of its own is worth.
 constexpr int32_t MinBandRows = 12;
 constexpr int64_t MinBandPixels = 64 * 1024;
-// Pieces of a whole build need not be higher than this.
+// A thread's share up to this many rows is one piece; the least piece when
+// a share is cut into several.
 constexpr int32_t FullBandRows = 64;
+constexpr int32_t GuidedRows = 16;
 
 // The mean S / n is the single-precision division, exact-rounded. It equals
 // the float nearest to S times the double-precision 1 / n: S has 24 bits,
@@ -94,7 +96,7 @@ void ShiftRow(int32_t* Sums, const uint8_t* Out, const uint8_t* In, int32_t Widt
 // also built for wider vector units where the processor has them; every
 // unit rounds the same, so the values are the same.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QEL_DIVISION_CLONES __attribute__((target_clones("avx2", "default")))
+#define QEL_DIVISION_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define QEL_DIVISION_CLONES
 #endif
@@ -112,10 +114,11 @@ QEL_DIVISION_CLONES void PixelsLessMeans(const uint8_t* Pixels, const float* Alo
 // Detail of R rows (1 or 2) from their column means: the running sum along
 // each row, which starts afresh at x = 0. Two rows go side by side, so that
 // their chains of additions overlap; each row's sums are the same sequence
-// of operations either way.
+// of operations either way. Only columns X0 on are written: the sums run
+// from the left edge all the same, so the values are those of a whole row.
 template <int Bpp, int R>
 void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* const* Detail, float* const* Along,
-                int32_t Width) {
+                int32_t Width, int32_t X0) {
     float s[R][3] = {};
     int32_t n[R];
     const int32_t first = std::min(After, Width - 1);
@@ -125,6 +128,7 @@ void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* 
         n[r] = first + 1;
     }
     auto put = [&](int r, int32_t x) {
+        if (x < X0) return;
         const float d = float(n[r]);
         const uint8_t* p = Pixels[r] + ptrdiff_t(x) * Bpp;
         for (int c = 0; c < 3; ++c) Detail[r][3 * x + c] = float(p[c]) - s[r][c] / d;
@@ -156,7 +160,7 @@ void DetailRows(const float* const* Means, const uint8_t* const* Pixels, float* 
         // The running sums first, a chain of additions; then the divisions,
         // which no longer wait for the chain and go several at a time. The
         // values are the same either way.
-        const int32_t from = x;
+        const int32_t from = std::max(x, std::min(X0, inner1));
         for (; x < inner1; ++x)
             for (int r = 0; r < R; ++r) {
                 const float* out = Means[r] + 3 * (x - After);
@@ -236,7 +240,7 @@ private:
 // Detail rows Y and, when Two, Y + 1 from their means.
 template <int Bpp>
 void DetailOfRows(const TQelPixels& Pixels, float* Detail, int32_t Y, bool Two, const float* Means0,
-                  const float* Means1, TWorkspace& Work) {
+                  const float* Means1, TWorkspace& Work, int32_t X0) {
     const int32_t w = Pixels.Width;
     auto row = [&](int32_t y) { return Pixels.Bits + ptrdiff_t(y) * Pixels.Stride; };
     float* out0 = Detail + ptrdiff_t(Y) * w * 3;
@@ -245,29 +249,29 @@ void DetailOfRows(const TQelPixels& Pixels, float* Detail, int32_t Y, bool Two, 
         const uint8_t* pixels[2] = {row(Y), row(Y + 1)};
         float* detail[2] = {out0, out0 + ptrdiff_t(w) * 3};
         float* along[2] = {Work.Along.get(), Work.Along2.get()};
-        DetailRows<Bpp, 2>(means, pixels, detail, along, w);
+        DetailRows<Bpp, 2>(means, pixels, detail, along, w, X0);
     } else {
         const float* means[1] = {Means0};
         const uint8_t* pixels[1] = {row(Y)};
         float* detail[1] = {out0};
         float* along[1] = {Work.Along.get()};
-        DetailRows<Bpp, 1>(means, pixels, detail, along, w);
+        DetailRows<Bpp, 1>(means, pixels, detail, along, w, X0);
     }
 }
 
-// Rows Y0 .. Y1 - 1 of the layer.
+// Rows Y0 .. Y1 - 1 of the layer, from column X0 on.
 template <int Bpp>
-void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, TWorkspace& Work) {
+void BuildBand(const TQelPixels& Pixels, float* Detail, int32_t Y0, int32_t Y1, int32_t X0, TWorkspace& Work) {
     TColumnSums<Bpp> sums(Pixels, Work.Sums.get(), Y0);
     int32_t y = Y0;
     for (; y + 1 < Y1; y += 2) {
         sums.Advance(y, Work.Means.get());
         sums.Advance(y + 1, Work.Means2.get());
-        DetailOfRows<Bpp>(Pixels, Detail, y, true, Work.Means.get(), Work.Means2.get(), Work);
+        DetailOfRows<Bpp>(Pixels, Detail, y, true, Work.Means.get(), Work.Means2.get(), Work, X0);
     }
     if (y < Y1) {
         sums.Advance(y, Work.Means.get());
-        DetailOfRows<Bpp>(Pixels, Detail, y, false, Work.Means.get(), nullptr, Work);
+        DetailOfRows<Bpp>(Pixels, Detail, y, false, Work.Means.get(), nullptr, Work, X0);
     }
 }
 
@@ -283,7 +287,7 @@ void TQelDetailLayer::Free() {
     FHeight = 0;
 }
 
-void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads,
+void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t X0, int32_t Threads,
                               const TProgress& Progress) {
     const int32_t rows = Y1 - Y0;
     if (rows <= 0) return;
@@ -293,11 +297,22 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
     // one thread.
     const int32_t threads =
         QelParallelThreads(std::min<int64_t>(rows / MinBandRows, int64_t(rows) * Pixels.Width / MinBandPixels), Threads);
-    // Pieces smaller than a thread's share where there are rows enough, so
-    // that a slow thread does not hold up the end and the progress meter
-    // moves.
-    const int32_t band = std::max(std::min(FullBandRows, (rows + threads - 1) / threads), rows / (threads * 4) + 1);
-    const int32_t bands = (rows + band - 1) / band;
+    // A thread's share in one piece when it is small. Otherwise pieces that
+    // shrink as the rows run out (a share of what is left), so that the
+    // threads finish together and none holds up the end, and the progress
+    // meter moves.
+    std::vector<int32_t> starts;
+    const int32_t share = (rows + threads - 1) / threads;
+    try {
+        for (int32_t y = Y0; y < Y1;) {
+            starts.push_back(y);
+            y += share <= FullBandRows ? share : std::max(GuidedRows, (Y1 - y) / (3 * threads));
+        }
+        starts.push_back(Y1);
+    } catch (const std::bad_alloc&) {
+        throw EQelOutOfMemory("Not enough memory to build the detail layer");
+    }
+    const auto bands = int64_t(starts.size()) - 1;
 
     float* detail = FDetail.get();
     std::atomic<int32_t> rowsDone{0};
@@ -308,11 +323,11 @@ void TQelDetailLayer::Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, 
             noRoom = true;
             return;
         }
-        const int32_t y0 = Y0 + int32_t(b) * band, y1 = std::min(Y1, y0 + band);
+        const int32_t y0 = starts[size_t(b)], y1 = std::min(Y1, starts[size_t(b) + 1]);
         if (Pixels.BytesPerPixel == 3)
-            BuildBand<3>(Pixels, detail, y0, y1, mine);
+            BuildBand<3>(Pixels, detail, y0, y1, X0, mine);
         else
-            BuildBand<4>(Pixels, detail, y0, y1, mine);
+            BuildBand<4>(Pixels, detail, y0, y1, X0, mine);
         const int32_t done = rowsDone.fetch_add(y1 - y0) + (y1 - y0);
         if (slot == 0 && Progress) Progress(done, rows);
     };
@@ -348,7 +363,7 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
     }
 
     try {
-        Compute(Pixels, 0, h, Threads, Progress);
+        Compute(Pixels, 0, h, 0, Threads, Progress);
     } catch (...) {
         Free();
         throw;
@@ -356,17 +371,21 @@ void TQelDetailLayer::Build(const TQelPixels& Pixels, int32_t Threads, const TPr
     ++BuildCount;
 }
 
-void TQelDetailLayer::Rebuild(const TQelPixels& Pixels, int32_t Top, int32_t Bottom, int32_t Threads,
+void TQelDetailLayer::Rebuild(const TQelPixels& Pixels, const TQelRect& Changed, int32_t Threads,
                               const TProgress& Progress) {
     if (!Fits(Pixels) || !Pixels.Bits) {
         Build(Pixels, Threads, Progress);
         return;
     }
-    // A changed row reaches the details of the rows whose window holds it.
-    const auto y0 = int32_t(std::clamp<int64_t>(int64_t(Top) - After, 0, FHeight));
-    const auto y1 = int32_t(std::clamp<int64_t>(int64_t(Bottom) + Before, 0, FHeight));
+    // A changed pixel reaches the details of the pixels whose window holds
+    // it: the rows below and above it, and along a row every column from
+    // the window's width before it to the end, where the sum along the row
+    // carries the change's rounding.
+    const auto y0 = int32_t(std::clamp<int64_t>(int64_t(Changed.Top) - After, 0, FHeight));
+    const auto y1 = int32_t(std::clamp<int64_t>(int64_t(Changed.Bottom) + Before, 0, FHeight));
+    const auto x0 = int32_t(std::clamp<int64_t>(int64_t(Changed.Left) - After, 0, FWidth));
     try {
-        Compute(Pixels, y0, y1, Threads, Progress);
+        Compute(Pixels, y0, y1, x0, Threads, Progress);
     } catch (...) {
         Free();
         throw;
@@ -378,6 +397,7 @@ void TQelSpectrum::NoteChange(const TQelRect& Rect) {
     if (Rect.IsEmpty()) return;
     DirtyTop = std::min(DirtyTop, Rect.Top);
     DirtyBottom = std::max(DirtyBottom, Rect.Bottom);
+    DirtyLeft = std::min(DirtyLeft, Rect.Left);
 }
 
 void TQelSpectrum::NoteWholeChange() { WholeChanged = true; }
@@ -400,10 +420,11 @@ void BuildDetailLayer(const TQelPixels& Pixels) {
     if (s.WholeChanged || !s.Layer.Fits(Pixels))
         s.Layer.Build(Pixels, 0, progress);
     else if (s.DirtyTop < s.DirtyBottom)
-        s.Layer.Rebuild(Pixels, s.DirtyTop, s.DirtyBottom, 0, progress);
+        s.Layer.Rebuild(Pixels, TQelRect(s.DirtyLeft, s.DirtyTop, Pixels.Width, s.DirtyBottom), 0, progress);
     s.WholeChanged = false;
     s.DirtyTop = INT32_MAX;
     s.DirtyBottom = INT32_MIN;
+    s.DirtyLeft = INT32_MAX;
     s.Stale = false;
     Spectrum.FailureReported = false;
 }

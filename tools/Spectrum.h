@@ -31,10 +31,11 @@ public:
     // without pixels leaves the layer empty. Raises EQelOutOfMemory when the
     // layer cannot be held; the layer is then empty, never half made.
     void Build(const TQelPixels& Pixels, int32_t Threads = 0, const TProgress& Progress = nullptr);
-    // Rows Top .. Bottom - 1 of Pixels changed since the layer was built:
-    // only the rows whose window reaches them are computed again, with the
-    // same result as a whole build. A layer of another size is built whole.
-    void Rebuild(const TQelPixels& Pixels, int32_t Top, int32_t Bottom, int32_t Threads = 0,
+    // The pixels of Changed changed since the layer was built: only the
+    // rows whose window reaches them are computed again, from the window's
+    // width left of Changed to the right edge, with the same result as a
+    // whole build. A layer of another size is built whole.
+    void Rebuild(const TQelPixels& Pixels, const TQelRect& Changed, int32_t Threads = 0,
                  const TProgress& Progress = nullptr);
     void Free();
 
@@ -52,8 +53,9 @@ public:
     int32_t BuildCount = 0;
 
 private:
-    // Rows Y0 .. Y1 - 1 into the allocated layer.
-    void Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t Threads, const TProgress& Progress);
+    // Rows Y0 .. Y1 - 1, columns X0 on, into the allocated layer.
+    void Compute(const TQelPixels& Pixels, int32_t Y0, int32_t Y1, int32_t X0, int32_t Threads,
+                 const TProgress& Progress);
 
     // 288 MB for a 24-megapixel photo: on huge pages, or its first touch
     // costs more than the build.
@@ -78,6 +80,7 @@ struct TQelSpectrum {
     bool WholeChanged = true;
     int32_t DirtyTop = INT32_MAX;
     int32_t DirtyBottom = INT32_MIN;
+    int32_t DirtyLeft = INT32_MAX;
     // A failed build was reported; the same failure is not reported again
     // until a build succeeds or the image changes.
     bool FailureReported = false;

@@ -40,6 +40,7 @@ protected:
         Spectrum.WholeChanged = true;
         Spectrum.DirtyTop = INT32_MAX;
         Spectrum.DirtyBottom = INT32_MIN;
+        Spectrum.DirtyLeft = INT32_MAX;
         TToolTest::SetUp();
     }
     void TearDown() override {

@@ -193,16 +193,16 @@ TEST(DetailLayer, RebuildingTheRowsAnEditReachesEqualsAWholeBuild) {
     TQelDetailLayer layer;
     layer.Build(image, 3);
     std::mt19937 rng(8);
-    // Edits in the middle, at the top and bottom edges, one row, and a band
-    // wider than a thread's piece.
-    const TQelRect edits[] = {TQelRect(10, 40, 30, 61), TQelRect(0, 0, 150, 3), TQelRect(140, 290, 150, 300),
-                              TQelRect(70, 150, 71, 151), TQelRect(0, 20, 150, 200)};
+    // Edits in the middle, at the top and bottom edges, one pixel, one in
+    // the last column, and a band wider than a thread's piece.
+    const TQelRect edits[] = {TQelRect(10, 40, 30, 61),   TQelRect(0, 0, 150, 3),     TQelRect(140, 290, 150, 300),
+                              TQelRect(70, 150, 71, 151), TQelRect(149, 99, 150, 100), TQelRect(0, 20, 150, 200)};
     for (const TQelRect& r : edits) {
         for (int32_t y = r.Top; y < r.Bottom; ++y)
             for (int32_t x = r.Left; x < r.Right; ++x)
                 for (int c = 0; c < 3; ++c) image.PixelAddress(x, y)[c] = uint8_t(rng());
         const int32_t builds = layer.BuildCount;
-        layer.Rebuild(image, r.Top, r.Bottom, 2);
+        layer.Rebuild(image, r, 2);
         EXPECT_EQ(layer.BuildCount, builds + 1);
         EXPECT_TRUE(SameAsDirect(layer, image)) << r.Top << " .. " << r.Bottom;
     }
@@ -216,12 +216,12 @@ TEST(DetailLayer, RebuildingTheRowsAnEditReachesEqualsAWholeBuild) {
             for (int32_t y = r.Top; y < r.Bottom; ++y)
                 for (int32_t x = r.Left; x < r.Right; ++x)
                     for (int c = 0; c < 3; ++c) wide.PixelAddress(x, y)[c] = uint8_t(rng());
-            wideLayer.Rebuild(wide, r.Top, r.Bottom, threads);
+            wideLayer.Rebuild(wide, r, threads);
             EXPECT_TRUE(SameAsDirect(wideLayer, wide)) << r.Top << " .. " << r.Bottom << " on " << threads;
         }
     // A layer of another size is built whole.
     TQelPixelBuffer other;
     FillRandom(other, QelFormatBGR24, 40, 30, 22, false);
-    layer.Rebuild(other, 5, 6);
+    layer.Rebuild(other, TQelRect(0, 5, 40, 6));
     EXPECT_TRUE(SameAsDirect(layer, other));
 }
