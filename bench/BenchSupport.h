@@ -24,6 +24,17 @@ inline int QelRunBenchmarks(int& argc, char** argv) {
     return 0;
 }
 
+// Two sides timed alternately in one run: the mean time of each per run, in
+// Unit (1e3: milliseconds) under its name, and "ratio", the first over the
+// second. Runs 0 is one run per iteration.
+inline void QelReportSides(benchmark::State& State, const char* First, double FirstSeconds, const char* Second,
+                           double SecondSeconds, double Unit = 1e3, double Runs = 0) {
+    const double n = Runs > 0 ? Runs : double(State.iterations());
+    State.counters[First] = FirstSeconds / n * Unit;
+    State.counters[Second] = SecondSeconds / n * Unit;
+    State.counters["ratio"] = SecondSeconds > 0 ? FirstSeconds / SecondSeconds : 0;
+}
+
 // A photo-like picture, smooth gradients with grain so that the entropy
 // coder has real work, as a 4:2:0 JPEG at quality 90.
 inline QByteArray QelBenchPhotoJpeg(int32_t Width, int32_t Height) {

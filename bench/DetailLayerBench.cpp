@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "QelBitmap.h"
 #include "QelParallel.h"
 #include "Spectrum.h"
@@ -204,10 +205,7 @@ void BM_FirstBuildOverBlur(benchmark::State& state) {
             blur += SecondsSince(t);
         }
     }
-    const double n = double(state.iterations());
-    state.counters["build_ms"] = build / n * 1e3;
-    state.counters["blur_ms"] = blur / n * 1e3;
-    state.counters["ratio"] = blur > 0 ? build / blur : 0;
+    QelReportSides(state, "build_ms", build, "blur_ms", blur);
 }
 
 void BM_RebuildOverBuild(benchmark::State& state) {
@@ -225,10 +223,7 @@ void BM_RebuildOverBuild(benchmark::State& state) {
         small += SecondsSince(t);
         benchmark::DoNotOptimize(layer.Row(Height / 2));
     }
-    const double n = double(state.iterations());
-    state.counters["build_ms"] = full / n * 1e3;
-    state.counters["rebuild_ms"] = small / n * 1e3;
-    state.counters["ratio"] = full > 0 ? small / full : 0;
+    QelReportSides(state, "rebuild_ms", small, "build_ms", full);
 }
 
 }  // namespace

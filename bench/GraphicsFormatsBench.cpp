@@ -120,10 +120,7 @@ void BM_OpenOverDecode(benchmark::State& state) {
         openSeconds += std::chrono::duration<double>(t1 - t0).count();
         decodeSeconds += std::chrono::duration<double>(t2 - t1).count();
     }
-    const double n = double(state.iterations());
-    state.counters["open_ms"] = openSeconds / n * 1e3;
-    state.counters["decode_ms"] = decodeSeconds / n * 1e3;
-    state.counters["ratio"] = decodeSeconds > 0 ? openSeconds / decodeSeconds : 0;
+    QelReportSides(state, "open_ms", openSeconds, "decode_ms", decodeSeconds);
 }
 
 void BM_SaveJpeg6000x4000(benchmark::State& state) {

@@ -135,10 +135,8 @@ void BM_LargeOverSmall(benchmark::State& state) {
         // Only the moves count, not building the photos.
         state.SetIterationTime(timed);
     }
-    const double n = double(state.iterations()) * Moves;
-    state.counters["large_us_per_move"] = largeSeconds / n * 1e6;
-    state.counters["small_us_per_move"] = smallSeconds / n * 1e6;
-    state.counters["ratio"] = smallSeconds > 0 ? largeSeconds / smallSeconds : 0;
+    QelReportSides(state, "large_us_per_move", largeSeconds, "small_us_per_move", smallSeconds, 1e6,
+                   double(state.iterations()) * Moves);
 }
 
 }  // namespace

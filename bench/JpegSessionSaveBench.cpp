@@ -116,10 +116,7 @@ void BM_SaveOverCopy(benchmark::State& state) {
         saveSeconds += std::chrono::duration<double>(t1 - t0).count();
         copySeconds += std::chrono::duration<double>(t2 - t1).count();
     }
-    const double n = double(state.iterations());
-    state.counters["save_ms"] = saveSeconds / n * 1e3;
-    state.counters["copy_ms"] = copySeconds / n * 1e3;
-    state.counters["ratio"] = copySeconds > 0 ? saveSeconds / copySeconds : 0;
+    QelReportSides(state, "save_ms", saveSeconds, "copy_ms", copySeconds);
     state.counters["encoded_mcus"] = opened.Session.LastEncodedMCUs();
 }
 

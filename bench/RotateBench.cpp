@@ -84,10 +84,7 @@ void BM_TurnOverTransform(benchmark::State& state) {
         turnSeconds += std::chrono::duration<double>(t1 - t0).count();
         transformSeconds += std::chrono::duration<double>(t2 - t1).count();
     }
-    const double n = double(state.iterations());
-    state.counters["turn_ms"] = turnSeconds / n * 1e3;
-    state.counters["transform_ms"] = transformSeconds / n * 1e3;
-    state.counters["ratio"] = transformSeconds > 0 ? turnSeconds / transformSeconds : 0;
+    QelReportSides(state, "turn_ms", turnSeconds, "transform_ms", transformSeconds);
 }
 
 }  // namespace

@@ -90,10 +90,7 @@ void BM_BestFitOverOneToOne(benchmark::State& state) {
         largeSeconds += std::chrono::duration<double>(t1 - t0).count();
         smallSeconds += std::chrono::duration<double>(t2 - t1).count();
     }
-    const double n = double(state.iterations());
-    state.counters["best_fit_ms"] = largeSeconds / n * 1e3;
-    state.counters["one_to_one_ms"] = smallSeconds / n * 1e3;
-    state.counters["ratio"] = smallSeconds > 0 ? largeSeconds / smallSeconds : 0;
+    QelReportSides(state, "best_fit_ms", largeSeconds, "one_to_one_ms", smallSeconds);
 }
 
 }  // namespace

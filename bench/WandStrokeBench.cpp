@@ -80,10 +80,7 @@ void BM_WandStrokeLargeOverSmall(benchmark::State& state) {
         if (!large.Undo() || !small.Undo()) state.SkipWithError("the stroke changed nothing");
         state.ResumeTiming();
     }
-    const double n = double(state.iterations());
-    state.counters["large_ms"] = l / n * 1e3;
-    state.counters["small_ms"] = s / n * 1e3;
-    state.counters["ratio"] = s > 0 ? l / s : 0;
+    QelReportSides(state, "large_ms", l, "small_ms", s);
 }
 
 }  // namespace
