@@ -395,12 +395,15 @@ void TQelDetailLayer::Rebuild(const TQelPixels& Pixels, const TQelRect& Changed,
 
 void TQelSpectrum::NoteChange(const TQelRect& Rect) {
     if (Rect.IsEmpty()) return;
-    DirtyTop = std::min(DirtyTop, Rect.Top);
-    DirtyBottom = std::max(DirtyBottom, Rect.Bottom);
-    DirtyLeft = std::min(DirtyLeft, Rect.Left);
+    QelUnionRect(Dirty, Dirty, Rect);
 }
 
 void TQelSpectrum::NoteWholeChange() { WholeChanged = true; }
+
+void TQelSpectrum::ClearChanges() {
+    WholeChanged = false;
+    Dirty = TQelRect();
+}
 
 void BuildDetailLayer(const TQelPixels& Pixels) {
     TProgressMeter* meter = ProgressMeter;
@@ -419,12 +422,9 @@ void BuildDetailLayer(const TQelPixels& Pixels) {
     TQelSpectrum& s = Spectrum;
     if (s.WholeChanged || !s.Layer.Fits(Pixels))
         s.Layer.Build(Pixels, 0, progress);
-    else if (s.DirtyTop < s.DirtyBottom)
-        s.Layer.Rebuild(Pixels, TQelRect(s.DirtyLeft, s.DirtyTop, Pixels.Width, s.DirtyBottom), 0, progress);
-    s.WholeChanged = false;
-    s.DirtyTop = INT32_MAX;
-    s.DirtyBottom = INT32_MIN;
-    s.DirtyLeft = INT32_MAX;
+    else if (!s.Dirty.IsEmpty())
+        s.Layer.Rebuild(Pixels, s.Dirty, 0, progress);
+    s.ClearChanges();
     s.Stale = false;
     Spectrum.FailureReported = false;
 }

@@ -73,14 +73,15 @@ struct TQelSpectrum {
     void NoteChange(const TQelRect& Rect);
     // A change that moved pixels (an opened image, a flip or a turn).
     void NoteWholeChange();
+    // The layer was built for the image as it is now.
+    void ClearChanges();
 
     TQelDetailLayer Layer;
     // The layer must be built again before it is used.
     bool Stale = false;
     bool WholeChanged = true;
-    int32_t DirtyTop = INT32_MAX;
-    int32_t DirtyBottom = INT32_MIN;
-    int32_t DirtyLeft = INT32_MAX;
+    // What the changes since the last build cover; empty when none.
+    TQelRect Dirty;
     // A failed build was reported; the same failure is not reported again
     // until a build succeeds or the image changes.
     bool FailureReported = false;

@@ -37,10 +37,8 @@ protected:
         Spectrum.Layer.MemoryLimit = UINT64_MAX;
         Spectrum.Stale = false;
         Spectrum.FailureReported = false;
+        Spectrum.ClearChanges();
         Spectrum.WholeChanged = true;
-        Spectrum.DirtyTop = INT32_MAX;
-        Spectrum.DirtyBottom = INT32_MIN;
-        Spectrum.DirtyLeft = INT32_MAX;
         TToolTest::SetUp();
     }
     void TearDown() override {
