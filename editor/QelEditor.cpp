@@ -50,10 +50,6 @@ constexpr int ImageRedo = 9;
 // A menu caption shows "&" as the accelerator mark; a literal one is doubled.
 QString EscapeMnemonic(QString Text) { return Text.replace(u'&', QStringLiteral("&&")); }
 
-void SetEnabledIfChanged(QAction* Action, bool Value) {
-    if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
-}
-
 // The extension a name typed without one gets on this row.
 QString DefaultExtension(const TQelFileFormatInfo& Format) {
     auto isExtension = [](const QString& Text) {
@@ -376,18 +372,18 @@ void TQelEditor::AllLoaded() {
 void TQelEditor::UpdateControls() {
     TQelDocument* document = GetActiveDocument();
     const bool hasDocument = document != nullptr;
-    SetEnabledIfChanged(SaveMenuItem, hasDocument && !document->Clean());
-    SetEnabledIfChanged(SaveAsMenuItem, hasDocument);
-    SetEnabledIfChanged(SaveToolButton, hasDocument);
-    SetEnabledIfChanged(CloseMenuItem, hasDocument);
+    QelSetEnabled(SaveMenuItem, hasDocument && !document->Clean());
+    QelSetEnabled(SaveAsMenuItem, hasDocument);
+    QelSetEnabled(SaveToolButton, hasDocument);
+    QelSetEnabled(CloseMenuItem, hasDocument);
     const bool canUndo = CanUndo();
     const bool canRedo = CanRedo();
-    SetEnabledIfChanged(UndoMenuItem, canUndo);
-    SetEnabledIfChanged(UndoAllMenuItem, canUndo);
-    SetEnabledIfChanged(RedoMenuItem, canRedo);
-    SetEnabledIfChanged(RedoAllMenuItem, canRedo);
-    SetEnabledIfChanged(UndoToolButton, canUndo);
-    SetEnabledIfChanged(RedoToolButton, canRedo);
+    QelSetEnabled(UndoMenuItem, canUndo);
+    QelSetEnabled(UndoAllMenuItem, canUndo);
+    QelSetEnabled(RedoMenuItem, canRedo);
+    QelSetEnabled(RedoAllMenuItem, canRedo);
+    QelSetEnabled(UndoToolButton, canUndo);
+    QelSetEnabled(RedoToolButton, canRedo);
 }
 
 bool TQelEditor::eventFilter(QObject* Watched, QEvent* Event) {

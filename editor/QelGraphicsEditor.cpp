@@ -57,10 +57,6 @@ constexpr int32_t TextTutorialCannotOpen = 1209;
 // list.
 const QLatin1String FolderImageExtensions(".JPG;.JPEG;.TIF;.TIFF;.PNG;.BMP;.RLE;.DIB");
 
-void EnableIfChanged(QAction* Action, bool Value) {
-    if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
-}
-
 void SetCaptionAndHint(QAction* Action, const QString& Text) {
     if (!Action) return;
     Action->setText(Text);
@@ -228,9 +224,9 @@ void TQelGraphicsEditor::UpdateControls() {
     const bool canZoom = SaveAsMenuItem && SaveAsMenuItem->isEnabled();
     for (QAction* item : {ZoomInMenuItem, ZoomOutMenuItem, ActualSizeMenuItem, ScaleToBestFitMenuItem, ZoomInButton,
                           ZoomOutButton, ActualSizeButton, ScaleToBestFitButton})
-        EnableIfChanged(item, canZoom);
-    EnableIfChanged(PrevImageButton, !FolderFiles.isEmpty() && FolderIndex > 0);
-    EnableIfChanged(NextImageButton, !FolderFiles.isEmpty() && FolderIndex < FolderFiles.size() - 1);
+        QelSetEnabled(item, canZoom);
+    QelSetEnabled(PrevImageButton, !FolderFiles.isEmpty() && FolderIndex > 0);
+    QelSetEnabled(NextImageButton, !FolderFiles.isEmpty() && FolderIndex < FolderFiles.size() - 1);
 }
 
 TQelDocumentFormats* TQelGraphicsEditor::GetFormats() { return Formats.get(); }

@@ -479,8 +479,7 @@ void TQelGraphicsPrintModule::UpdateControls() {
     const bool plugin = GraphicsEditor && GraphicsEditor->PluginMode;
     const bool enabled = GraphicsEditor && GraphicsEditor->SaveAsMenuItem &&
                          GraphicsEditor->SaveAsMenuItem->isEnabled() && !plugin;
-    for (QAction* a : {PrintMenuItem, PrintToolButton})
-        if (a && a->isEnabled() != enabled) a->setEnabled(enabled);
+    for (QAction* a : {PrintMenuItem, PrintToolButton}) QelSetEnabled(a, enabled);
     if (PrintToolButton && PrintToolButton->isVisible() == plugin) PrintToolButton->setVisible(!plugin);
 }
 

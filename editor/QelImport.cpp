@@ -30,10 +30,6 @@ constexpr int32_t TextSupportDetails = 1047;
 constexpr int TwnRcException = 0x8384;
 constexpr int TwnRcTimeout = 0x8385;
 
-void EnableIfChanged(QAction* Action, bool Value) {
-    if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
-}
-
 QString Hex(uint32_t Value) { return QStringLiteral("0x%1").arg(Value, 4, 16, QLatin1Char('0')); }
 
 }  // namespace
@@ -127,13 +123,13 @@ void TQelImport::Acquire(const QString& SourceName) {
 }
 
 void TQelImport::TwainEnableMenus(void*) {
-    EnableIfChanged(SelectTwainSourceMenuItem, true);
-    EnableIfChanged(AcquireMenuItem, true);
+    QelSetEnabled(SelectTwainSourceMenuItem, true);
+    QelSetEnabled(AcquireMenuItem, true);
 }
 
 void TQelImport::TwainDisableMenus(void*) {
-    EnableIfChanged(SelectTwainSourceMenuItem, false);
-    EnableIfChanged(AcquireMenuItem, false);
+    QelSetEnabled(SelectTwainSourceMenuItem, false);
+    QelSetEnabled(AcquireMenuItem, false);
 }
 
 void TQelImport::TwainImageReady(void*, void*, const TwnBitmapInfoHeader*, void* hImage, const QString& FilePath) {

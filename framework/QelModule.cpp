@@ -1,5 +1,8 @@
 #include "QelModule.h"
 
+#include <QAction>
+#include <QWidget>
+
 #include "QelLocalizer.h"
 
 TQelModule::TQelModule() : QObject(nullptr) {}
@@ -32,4 +35,12 @@ TQelModuleWithControls::~TQelModuleWithControls() {
 void TQelModuleWithControls::Initialize() {
     TQelModule::Initialize();
     AddIdleHandler(TQelMethod(this, &TQelModuleWithControls::UpdateControls));
+}
+
+void QelSetEnabled(QWidget* Widget, bool Value) {
+    if (Widget && Widget->testAttribute(Qt::WA_ForceDisabled) == Value) Widget->setEnabled(Value);
+}
+
+void QelSetEnabled(QAction* Action, bool Value) {
+    if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
 }

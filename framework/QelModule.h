@@ -46,3 +46,11 @@ public:
     virtual void UpdateControls() {}
     void Initialize() override;
 };
+
+class QAction;
+class QWidget;
+
+// Widget and item state, set only when it differs (idle updates run often).
+// A widget's own state counts, not a disabled parent's.
+void QelSetEnabled(QWidget* Widget, bool Value);
+void QelSetEnabled(QAction* Action, bool Value);

@@ -161,14 +161,6 @@ void QelRegisterToolButton(const QByteArray& Name, QAction* Button) {
     if (TQelDemoHooks* hooks = TQelDemoHooks::Instance()) hooks->RegisterComponent(Name, Button);
 }
 
-void QelSetEnabled(QWidget* Widget, bool Value) {
-    // The widget's own state: a disabled parent does not count.
-    if (Widget && Widget->testAttribute(Qt::WA_ForceDisabled) == Value) Widget->setEnabled(Value);
-}
-
-void QelSetEnabled(QAction* Action, bool Value) {
-    if (Action && Action->isEnabled() != Value) Action->setEnabled(Value);
-}
 
 void QelSetChecked(QAction* Action, bool Value) {
     if (Action && Action->isChecked() != Value) Action->setChecked(Value);

@@ -146,9 +146,6 @@ private:
 // The framed tools that are no brush.
 using TQelFramedTool = TQelFramed<TQelGraphicsTool>;
 
-// Widget and item state, set only when it differs (idle updates run often).
-void QelSetEnabled(QWidget* Widget, bool Value);
-void QelSetEnabled(QAction* Action, bool Value);
 void QelSetChecked(QAction* Action, bool Value);
 
 // The hourglass from construction to destruction.

@@ -31,10 +31,6 @@ QIcon EditorImage(int Index) {
     return QIcon(QStringLiteral(":/icons/demo/%1.svg").arg(Index, 2, 10, QLatin1Char('0')));
 }
 
-void SetEnabledIfChanged(QAction* Action, bool Value) {
-    if (Action->isEnabled() != Value) Action->setEnabled(Value);
-}
-
 // The editor's dialogs are Qt's own, so the program stays active and
 // tutorials can drive them.
 QString AskFileName(QWidget* Parent, bool Save) {
@@ -450,13 +446,13 @@ void TQelDemoEditorForm::UpdateControls() {
     const bool playing = playback && playback->IsPlaying();
     const bool recording = playback && playback->IsRecording();
     const bool idle = playback && !playing && !recording;
-    for (QAction* item : {PlayMenuItem, PlayToolButton, RecordMenuItem, RecordToolButton}) SetEnabledIfChanged(item, idle);
-    for (QAction* item : {StopMenuItem, StopToolButton}) SetEnabledIfChanged(item, playing || recording);
+    for (QAction* item : {PlayMenuItem, PlayToolButton, RecordMenuItem, RecordToolButton}) QelSetEnabled(item, idle);
+    for (QAction* item : {StopMenuItem, StopToolButton}) QelSetEnabled(item, playing || recording);
     // Commands that change the sections wait until recording stops: the
     // recorded script replaces the edited one then.
     for (QAction* item : {NewMenuItem, OpenMenuItem, OpenToolButton, AddLanguageMenuItem})
-        SetEnabledIfChanged(item, !recording);
-    SetEnabledIfChanged(DeleteLanguageMenuItem, !recording && CanDeleteSection(SectionsTabControl->currentIndex()));
+        QelSetEnabled(item, !recording);
+    QelSetEnabled(DeleteLanguageMenuItem, !recording && CanDeleteSection(SectionsTabControl->currentIndex()));
     const bool showMessages = playback && playback->ShowMessages;
     if (MessageToolButton->isChecked() != showMessages) {
         const QSignalBlocker blocker(MessageToolButton);

@@ -108,7 +108,7 @@ void TQelDemonstrationModule::UpdateControls() {
     // Also while recording: a tutorial started then would take the place of
     // the script being recorded.
     const bool enabled = !Busy();
-    if (DemoMenuItem && DemoMenuItem->isEnabled() != enabled) DemoMenuItem->setEnabled(enabled);
+    QelSetEnabled(DemoMenuItem, enabled);
 }
 
 // ---- the list and PlayDemo -----------------------------------------------------
