@@ -229,17 +229,9 @@ uint16_t TOrloTWAINQueue::DSMEntry(TW_IDENTITY* origin, TW_IDENTITY* dest, uint3
     FLastRC.store(rc);
     FLastCC.store(cc);
     if (cc != TWCC_SUCCESS && DAT != DAT_STATUS) {
-        TwnMsg m;
-        m.message = TWN_FAILURE;
-        m.failDG = DG;
-        m.failDAT = DAT;
         uint16_t cap = 0;
         if (DAT == DAT_CAPABILITY && data) std::memcpy(&cap, data, sizeof cap);
-        m.failCap = cap;
-        m.failMSG = MSG;
-        m.failRC = rc;
-        m.failCC = cc;
-        FWorker->Post(std::move(m));
+        FWorker->Post(TwnFailureMessage(DG, DAT, cap, MSG, rc, cc));
     }
     return rc;
 }

@@ -37,6 +37,19 @@ enum : uint32_t {
     TWN_DSMCRASHED = TWN_WM_USER + 146,
 };
 
+// The report of a failed call, or of a transfer refused before any call.
+inline TwnMsg TwnFailureMessage(uint32_t DG, uint16_t DAT, uint16_t Cap, uint16_t MSG, uint16_t RC, uint16_t CC) {
+    TwnMsg m;
+    m.message = TWN_FAILURE;
+    m.failDG = DG;
+    m.failDAT = DAT;
+    m.failCap = Cap;
+    m.failMSG = MSG;
+    m.failRC = RC;
+    m.failCC = CC;
+    return m;
+}
+
 // The log settings: only a file name, whose file is deleted whenever it is
 // set. Nothing is ever written.
 class TOrloTWAINLog {

@@ -388,14 +388,7 @@ void TOrloTWAINThread::ImageReady(void* pBmp, const TwnBitmapInfoHeader* info, v
 }
 
 void TOrloTWAINThread::ReportRefusedTransfer(uint16_t DAT, uint16_t conditionCode) {
-    TwnMsg m;
-    m.message = TWN_FAILURE;
-    m.failDG = DG_IMAGE;
-    m.failDAT = DAT;
-    m.failMSG = MSG_GET;
-    m.failRC = TWRC_FAILURE;
-    m.failCC = conditionCode;
-    FQueue.Post(std::move(m));
+    FQueue.Post(TwnFailureMessage(DG_IMAGE, DAT, 0, MSG_GET, TWRC_FAILURE, conditionCode));
 }
 
 void TOrloTWAINThread::EndFailedTransfer(bool closeWhenIdle) {
