@@ -394,6 +394,13 @@ void TQelGraphicsEditor::SetStatusText(TQelGraphicsStatusPanel Panel, const QStr
     if (index >= 0) MainForm->StatusPanels().SetCaption(index, Text);
 }
 
+void TQelGraphicsEditor::RemoveDocument(TQelDocument* Document) {
+    TQelEditor::RemoveDocument(Document);
+    if (GetActiveDocument()) return;
+    using P = TQelGraphicsStatusPanel;
+    for (P panel : {P::X, P::Y, P::W, P::H, P::R, P::G, P::B}) SetStatusText(panel, QString());
+}
+
 // --- tools, undo and redo --------------------------------------------------------
 
 void TQelGraphicsEditor::SetActiveTool(TQelGraphicsTool* Tool) {

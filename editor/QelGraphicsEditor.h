@@ -42,6 +42,8 @@ public:
     void AddToRecentFiles(TQelDocument* Document) override;
     void SetPluginMode(bool Value) override;
     bool OpenDocument(const QString& FileName, TQelDocument*& Document, bool AddToRecent) override;
+    // With the last document gone, the status bar no longer describes it.
+    void RemoveDocument(TQelDocument* Document) override;
     // Not while a modification runs.
     bool CanUndo() override;
     bool CanRedo() override;

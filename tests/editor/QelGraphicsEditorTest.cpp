@@ -249,12 +249,20 @@ TEST_F(TGraphicsEditorTest, ACancelledSaveQuestionKeepsThePlaceInTheFolder) {
 
     // Next is still the next picture; one that fails to open keeps its
     // place, so the one after it comes next.
+    // A turn shows the picture's size in the status bar.
+    document->RotateRight();
+    EXPECT_EQ(MainForm->StatusPanels().Caption(Editor->WStatusPanel), "30");
     Answers = {IDNO, IDOK};
     Editor->NextImageClick(nullptr);
     ASSERT_EQ(Boxes.size(), 3);
     EXPECT_EQ(Boxes[2].Text,
               "Could not open " + Path("photos/c.png") + ".\nThe file holds no image that can be read.");
     EXPECT_EQ(Editor->FolderIndex, 2);
+    // The failed open closed the picture: nothing in the status bar speaks
+    // of it any more.
+    EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+    EXPECT_EQ(MainForm->StatusPanels().Caption(Editor->WStatusPanel), QString());
+    EXPECT_EQ(MainForm->StatusPanels().Caption(Editor->HStatusPanel), QString());
     Editor->NextImageClick(nullptr);
     ASSERT_NE(Editor->GetActiveDocument(), nullptr);
     EXPECT_EQ(Editor->GetActiveDocument()->FileName, Path("photos/d.png"));
