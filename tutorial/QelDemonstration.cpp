@@ -221,7 +221,9 @@ void TQelDemonstrationModule::PlaybackBeforePlay(TQelDemoPlayback* Sender, bool&
     if (yes && (kind & AskMaximizeWindow) && MainForm) MainForm->showMaximized();
 
     if (TQelApplication* app = TQelApplication::Instance()) {
-        FSavedTitle = app->GetTitle();
+        // A tutorial that ended without giving the title back (a handler
+        // that threw) must not leave its name in front of the next one.
+        if (!FTitleSaved) FSavedTitle = app->GetTitle();
         FTitleSaved = true;
         app->SetTitle(FSavedTitle + QStringLiteral(" - ") + Sender->Script().GetTitle());
     }
@@ -254,10 +256,13 @@ void TQelDemonstrationModule::PlaybackFinish(TQelDemoPlayback*) {
 }
 
 void TQelDemonstrationModule::PlaybackError(TQelDemoPlayback* Sender, const QByteArray& Msg, const QByteArray& Line,
-                                            bool&) {
+                                            bool& Stop) {
     // The line is shown as the script's own bytes are meant.
     const bool utf8 = Sender && Sender->Script().Utf8();
     const QString line = utf8 ? QString::fromUtf8(Line)
                               : TQelDemoScript::FromSystemCodePage(std::string_view(Line.constData(), size_t(Line.size())));
     ShowBox(QString::fromUtf8(Msg) + QLatin1Char('\n') + line, MB_OK | MB_ICONERROR);
+    // A tutorial stopped by an error is over: its name leaves the caption,
+    // or the next start would append a second one. The list stays away.
+    if (Stop) RestoreTitle();
 }
