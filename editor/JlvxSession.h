@@ -61,9 +61,8 @@ public:
     void Close() override;
     uint32_t GetBlockSizes() const override;
 
-    // Why the last Open, Decode or Save failed, in English; empty after a
-    // success.
-    const QString& LastError() const { return FLastError; }
+    // Empty after a success.
+    QString LastError() const override { return FLastError; }
 
     // Of the last successful Save: the MCUs encoded from pixels, and all
     // MCUs written (the difference kept their coefficients).

@@ -72,6 +72,9 @@ public:
     virtual void Close() = 0;
     // Block width in the low 16 bits, block height in the high 16 bits.
     virtual uint32_t GetBlockSizes() const = 0;
+    // Why the last Open, Decode or Save failed, in English, for the user
+    // (a full disk, a damaged file); empty when the session does not say.
+    virtual QString LastError() const { return QString(); }
 };
 
 using TJolvexFactory = std::function<int32_t(std::shared_ptr<IJLVX>& Session)>;

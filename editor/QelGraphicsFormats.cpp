@@ -301,8 +301,11 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
             // A failed save keeps the session, so that a retry is lossless
             // again; after a written one, later saves go through the encoder
             // and ask for the quality.
-            if (!session.Save(FileName, options))
-                return Fail(QStringLiteral("The JPEG file \"%1\" could not be written.").arg(FileName));
+            if (!session.Save(FileName, options)) {
+                const QString why = session.LastError();
+                return Fail(why.isEmpty() ? QStringLiteral("The JPEG file \"%1\" could not be written.").arg(FileName)
+                                          : why);
+            }
             session.Close();
             return true;
         }

@@ -398,7 +398,7 @@ bool TQelGraphicsPrintForm::PrintImage() {
     TQelAtomicReplacement file(target);
     if (!target.isEmpty()) {
         if (!file.Begin(FPrintError)) return false;
-        printer.setOutputFileName(file.TemporaryName());
+        printer.setOutputFileName(file.WriterName());
     }
     const auto restore = qScopeGuard([&] {
         if (!target.isEmpty()) printer.setOutputFileName(target);
@@ -408,7 +408,7 @@ bool TQelGraphicsPrintForm::PrintImage() {
     const bool printed = FDocument->Image.Print(painter, PrintRect(), 0, 0);
     if (!painter.end() || !printed) return false;
     if (target.isEmpty()) return true;
-    if (!QelPdfFileComplete(file.TemporaryName())) {
+    if (!QelPdfFileComplete(file.WriterName())) {
         FPrintError =
             QStringLiteral("Cannot write \"%1\": the document could not be written whole; the disk may be full.")
                 .arg(target);

@@ -22,6 +22,7 @@
 #include "QelImageCodec.h"
 #include "QelJPEGOptions.h"
 #include "QelLocalizer.h"
+#include "SmallFileSystem.h"
 
 using namespace samples;
 
@@ -334,6 +335,56 @@ TEST_F(GraphicsFormatsTest, AFailedSessionSaveKeepsTheSessionForALosslessRetry) 
     ASSERT_TRUE(session);
     EXPECT_EQ(session->LastEncodedMCUs(), 0);
     EXPECT_FALSE(session->IsOpen());
+}
+
+// Each way a save can fail to write, on every save path: the reason the
+// file system gave reaches the message, and the old file stays whole.
+TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeepsTheOldFile) {
+    if (!QelOnSmallFileSystem(Dir.path())) return;
+    TSessionFactory factory;
+    // Noise, so that every format's file is larger than the room left below.
+    const TQelPixelBuffer picture = Picture(200, 160);
+    int32_t id = 0;
+    auto lossless = Loaded(Write("photo.jpg", Jpeg(picture, 95, 0, TJSAMP_420)), id);
+    auto plain = Loaded(Write("photo.png", Encoded(QImage(picture.Bits, 200, 160, picture.Stride, QImage::Format_BGR888), "png")), id);
+    ASSERT_TRUE(lossless && plain);
+    ASSERT_TRUE(lossless->JpegSession->IsOpen());
+    struct TPath {
+        const char* Name;
+        TQelGraphicsDocument* Document;
+        int32_t FormatId;
+    } const paths[] = {{"session.jpg", lossless.get(), 0},
+                       {"encoder.jpg", plain.get(), 0},
+                       {"out.png", plain.get(), 2},
+                       {"out.tif", plain.get(), 1},
+                       {"out.bmp", plain.get(), 3}};
+    const QByteArray old = "the old file, kept as it was";
+    for (const TPath& path : paths) Write(path.Name, old);
+    const QStringList files = QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    auto check = [&](const char* what, const QString& reason) {
+        for (const TPath& path : paths) {
+            const QString target = Path(path.Name);
+            EXPECT_FALSE(Formats.Save(*path.Document, target, path.FormatId)) << what << " " << path.Name;
+            EXPECT_EQ(Formats.LastError().toStdString(),
+                      QStringLiteral("Cannot write \"%1\": %2").arg(target, reason).toStdString())
+                << what << " " << path.Name;
+            EXPECT_EQ(ReadFile(target), old) << what << " " << path.Name;
+        }
+        // A failed save keeps the session for a lossless retry.
+        EXPECT_TRUE(lossless->JpegSession->IsOpen()) << what;
+    };
+    // The disk fills partway through the file, then at its first byte.
+    QelFillFileSystem(Dir.path(), 8192);
+    check("partway", "No space left on device");
+    QelFillFileSystem(Dir.path());
+    check("full", "No space left on device");
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), files.size() + 1);
+    ASSERT_TRUE(QFile::remove(Path("filler")));
+    QelSetFileSystemReadOnly(Dir.path(), true);
+    check("read-only", "Read-only file system");
+    QelSetFileSystemReadOnly(Dir.path(), false);
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), files) << "a temporary file was left";
 }
 
 TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameFile) {

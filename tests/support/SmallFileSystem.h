@@ -70,8 +70,9 @@ inline bool QelOnSmallFileSystem(const QString& Folder) {
     return false;
 }
 
-// Writes a file into Folder until its file system has no byte left.
-inline void QelFillFileSystem(const QString& Folder) {
+// Writes a file into Folder until its file system has no byte left; then,
+// for a write that is to fail partway, gives Room bytes back.
+inline void QelFillFileSystem(const QString& Folder, off_t Room = 0) {
     const QByteArray name = (Folder + QStringLiteral("/filler")).toLocal8Bit();
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0) << std::strerror(errno);
@@ -84,6 +85,16 @@ inline void QelFillFileSystem(const QString& Folder) {
             break;
         }
     }
+    if (error == ENOSPC && Room > 0) {
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        if (::ftruncate(fd, size > Room ? size - Room : 0) != 0) error = errno;
+    }
     ::close(fd);
     ASSERT_EQ(error, ENOSPC) << std::strerror(error);
+}
+
+// Makes the small file system over Folder read-only, or writable again.
+inline void QelSetFileSystemReadOnly(const QString& Folder, bool ReadOnly) {
+    const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (ReadOnly ? MS_RDONLY : 0);
+    ASSERT_EQ(::mount(nullptr, Folder.toLocal8Bit().constData(), nullptr, flags, nullptr), 0) << std::strerror(errno);
 }
