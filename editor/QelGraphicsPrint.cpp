@@ -13,7 +13,6 @@
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QScopeGuard>
 #include <QToolBar>
 
 #include <algorithm>
@@ -33,6 +32,7 @@ constexpr int32_t TextPrint = 21;
 constexpr int32_t TextWidth = 505;
 constexpr int32_t TextHeight = 506;
 constexpr int32_t TextPrintFailed = 1129;
+constexpr int32_t TextNoPrinter = 1141;
 constexpr int32_t TextPrinter = 1131;
 constexpr int32_t TextPositionAndSize = 1132;
 constexpr int32_t TextLeft = 1133;
@@ -387,24 +387,24 @@ TQelRect TQelGraphicsPrintForm::PrintRect() const {
 bool TQelGraphicsPrintForm::PrintImage() {
     FPrintError.clear();
     if (!FDocument || FDocument->Image.IsEmpty()) return false;
-    // A PDF printer without a file fails to begin and then stays busy for
-    // good, refusing every later choice of printer or file.
     TQelPrinter& printer = QelPrinter();
     const QString target = printer.outputFileName();
-    if (printer.outputFormat() == QPrinter::PdfFormat && target.isEmpty()) return false;
-    // A file is written beside the chosen one and takes its place only when
-    // whole: the engine does not report a failed write, and opening the
-    // chosen file would empty it at once.
+    if (printer.outputFormat() == QPrinter::PdfFormat && target.isEmpty()) {
+        FPrintError = QelText(TextNoPrinter, QStringLiteral("No printer is chosen. Choose a printer or a PDF file "
+                                                            "with \"Printer...\"."));
+        return false;
+    }
+    const std::unique_ptr<QPrinter> job = printer.NewJob();
+    // A file is printed into a new file of its own, which takes the chosen
+    // one's place only when whole: the engine does not report a failed
+    // write, and opening the chosen file would empty it at once.
     TQelAtomicReplacement file(target);
     if (!target.isEmpty()) {
         if (!file.Begin(FPrintError)) return false;
-        printer.setOutputFileName(file.WriterName());
+        job->setOutputFileName(file.WriterName());
     }
-    const auto restore = qScopeGuard([&] {
-        if (!target.isEmpty()) printer.setOutputFileName(target);
-    });
     QPainter painter;
-    if (!painter.begin(&printer)) return false;
+    if (!painter.begin(job.get())) return false;
     const bool printed = FDocument->Image.Print(painter, PrintRect(), 0, 0);
     if (!painter.end() || !printed) return false;
     if (target.isEmpty()) return true;

@@ -1,20 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QLineEdit>
-#include <QToolBar>
-#include <QFile>
-#include <QImage>
-#include <QMenu>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <csignal>
+#include <deque>
+#include <functional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsPrint.h"
@@ -62,6 +72,33 @@ protected:
         EXPECT_TRUE(Editor->OpenDocument(name, document, false));
         return Editor->GetActiveDocument();
     }
+
+    // Opens the print dialog as a user does (Ctrl+P over the main window)
+    // and runs Steps on it one after another while it shows; a dialog still
+    // open after the last step is cancelled, so that no test waits in it.
+    void InPrintDialog(std::deque<std::function<void(TQelGraphicsPrintForm&)>> Steps) {
+        MainForm->show();
+        MainForm->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(MainForm));
+        App.DoIdle();
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* form = dynamic_cast<TQelGraphicsPrintForm*>(QApplication::activeModalWidget());
+            if (!form || !form->isVisible()) return;
+            if (Steps.empty()) {
+                ADD_FAILURE() << "the print dialog stayed open";
+                form->reject();
+                return;
+            }
+            const auto step = std::move(Steps.front());
+            Steps.pop_front();
+            step(*form);
+        });
+        timer.start(10);
+        QTest::keyClick(MainForm, Qt::Key_P, Qt::ControlModifier);
+        EXPECT_TRUE(Steps.empty()) << "the print dialog closed early or never opened";
+    }
+    static void ClickPrint(TQelGraphicsPrintForm& Form) { QTest::mouseClick(Form.PrintButton, Qt::LeftButton); }
 
     QTemporaryDir Folder;
     TQelLocalizer Localizer{QStringLiteral(VISARA_SOURCE_DIR "/data/Languages"), 1033};
@@ -265,4 +302,64 @@ TEST_F(TGraphicsPrintTest, PrintingToAFileOnAFullDiskKeepsTheOldFileAndSaysSo) {
     EXPECT_TRUE(ReadAll(pdf) == old);
     EXPECT_EQ(FolderFiles(), QStringList({"filler", "out.pdf", "print.png"}));
     EXPECT_EQ(QelPrinter().outputFileName(), pdf);
+}
+
+// What a user meets in the dialog: no printer chosen, then a full disk,
+// then room again. Each failure says why; the old file stays until a print
+// is whole, on the page chosen before.
+TEST_F(TGraphicsPrintTest, FailedPrintsSayWhyAndAPrintWithRoomAgainSucceeds) {
+    if (!QelOnSmallFileSystem(Folder.path())) return;
+    const QString pdf = Folder.filePath("out.pdf");
+    const QByteArray old(3000, 'o');
+    WriteAll(pdf, old);
+    ASSERT_TRUE(OpenPicture(2000, 1500));
+    TQelPrinter& printer = QelPrinter();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString());
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QelFillFileSystem(Folder.path());
+
+    TScriptedMessageBoxes boxes;
+    boxes.Answers = {IDOK, IDOK};
+    InPrintDialog({[&](TQelGraphicsPrintForm& form) {
+                       ClickPrint(form);
+                       printer.setOutputFileName(pdf);  // as the printer dialog sets it
+                   },
+                   [&](TQelGraphicsPrintForm& form) {
+                       ClickPrint(form);
+                       EXPECT_TRUE(ReadAll(pdf) == old);
+                       ASSERT_TRUE(QFile::remove(Folder.filePath("filler")));
+                   },
+                   ClickPrint});
+    ASSERT_EQ(boxes.Boxes.size(), 2);
+    EXPECT_EQ(boxes.Boxes[0].Text.toStdString(), (QelText(1129) + "\n\n" + QelText(1141)).toStdString());
+    EXPECT_TRUE(boxes.Boxes[1].Text.contains("disk may be full"));
+    EXPECT_TRUE(QelPdfFileComplete(pdf));
+    EXPECT_TRUE(ReadAll(pdf).contains("/MediaBox [0 0 842.000000 595.000000]")) << "not the landscape page";
+    EXPECT_EQ(FolderFiles(), QStringList({"out.pdf", "print.png"}));
+}
+
+TEST_F(TGraphicsPrintTest, APrintKilledOnTheWayLeavesTheOldFileAndNothingBesideIt) {
+    static const char* const Child = "VISARA_PRINT_UNTIL_KILLED";
+    if (qEnvironmentVariableIsSet(Child))
+        for (auto form = PdfForm(qEnvironmentVariable(Child));;) form->PrintImage();
+    const QString pdf = Folder.filePath("out.pdf");
+    WriteAll(pdf, "old");
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(Child, pdf);
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=*.APrintKilledOnTheWay*"});
+    ASSERT_TRUE(child.waitForStarted());
+    // Killed as soon as it holds a file of the folder open: while it prints.
+    const QString handles = QStringLiteral("/proc/%1/fd/").arg(child.processId());
+    bool printing = false;
+    for (QDeadlineTimer deadline(50000); !printing && !deadline.hasExpired() && child.state() == QProcess::Running;)
+        for (const QString& handle : QDir(handles).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            printing = printing || QFile::symLinkTarget(handles + handle).startsWith(Folder.path() + '/');
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished();
+    EXPECT_TRUE(printing) << "the child never printed";
+    EXPECT_EQ(ReadAll(pdf), "old");
+    EXPECT_EQ(FolderFiles(), QStringList({"out.pdf"}));
 }
