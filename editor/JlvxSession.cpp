@@ -539,6 +539,27 @@ jvirt_barray_ptr* ReadFileBlocks(TDecompress& file, TJpegError& e, const QByteAr
     return jpeg_read_coefficients(&file.Info);
 }
 
+// Whether the merge of a Cols x Rows grid of Bw x Bh MCUs stays inside the
+// file's block arrays, which hold its own whole MCUs: the file's MCU must be
+// Bw x Bh, an in-place merge's grid must fit in the file's, and each MCU
+// kept must be one of the file's (the others are flagged for encoding).
+bool BlocksInFile(j_decompress_ptr file, int32_t bw, int32_t bh, int32_t oi, int32_t oj, bool inPlace,
+                  std::vector<uint8_t>& changed, int32_t cols, int32_t rows) {
+    const bool single = file->num_components == 1;
+    const int32_t mcuW = single ? DCTSIZE : file->max_h_samp_factor * DCTSIZE;
+    const int32_t mcuH = single ? DCTSIZE : file->max_v_samp_factor * DCTSIZE;
+    if (mcuW != bw || mcuH != bh) return false;
+    const int64_t fileCols = (int64_t(file->image_width) + mcuW - 1) / mcuW;
+    const int64_t fileRows = (int64_t(file->image_height) + mcuH - 1) / mcuH;
+    if (inPlace && (cols > fileCols || rows > fileRows)) return false;
+    for (int32_t j = 0; j < rows; ++j)
+        for (int32_t i = 0; i < cols; ++i) {
+            const int64_t fi = int64_t(i) + oi, fj = int64_t(j) + oj;
+            if (fi < 0 || fj < 0 || fi >= fileCols || fj >= fileRows) changed[size_t(j) * size_t(cols) + size_t(i)] = 1;
+        }
+    return true;
+}
+
 // The number of flagged MCUs; their bounding box in Mx0..Mx1, My0..My1.
 int32_t ChangedBox(const std::vector<uint8_t>& changed, int32_t cols, int32_t rows, int32_t& mx0, int32_t& mx1,
                    int32_t& my0, int32_t& my1) {
@@ -689,6 +710,10 @@ bool MergeBlocks(const QByteArray& oriented, const TPixelRows& pixels, int32_t W
         return false;
     }
     if (compare && !(*compare)(&file.Info, fileBlocks, error)) return false;
+    if (!BlocksInFile(&file.Info, bw, bh, oi, oj, inPlace, changed, cols, rows)) {
+        error = QStringLiteral("The saved region does not lie on the file's blocks.");
+        return false;
+    }
 
     int32_t mx0 = 0, mx1 = 0, my0 = 0, my1 = 0;
     encodedCount = ChangedBox(changed, cols, rows, mx0, mx1, my0, my1);
@@ -924,8 +949,11 @@ bool CheckEntropyData(const QByteArray& source, QString& error) {
 // gives a component is one that no encoder can take: edited blocks could not
 // be encoded with it, so such a file is left to the normal decoder and
 // encoder. Tables defined only later, between scans, are checked where
-// pixels are encoded.
-bool HeaderTablesEncodable(const QByteArray& source, QString& error) {
+// pixels are encoded. Gives the file's MCU in pixels as its sampling factors
+// make it, which is what its block arrays follow: TurboJPEG's name for the
+// sampling implies another size where the factors are written unusually
+// (2 x 2 luma with 1 x 2 chroma reads as 4:2:2, yet its MCUs are 16 x 16).
+bool HeaderTablesEncodable(const QByteArray& source, int32_t& mcuWidth, int32_t& mcuHeight, QString& error) {
     TJpegError e;
     InitError(e);
     TDecompress file;
@@ -933,6 +961,9 @@ bool HeaderTablesEncodable(const QByteArray& source, QString& error) {
     const bool ok = Guarded(e, [&] {
         file.Create(e, reinterpret_cast<const unsigned char*>(source.constData()), size_t(source.size()));
         jpeg_read_header(&file.Info, TRUE);
+        const bool single = file.Info.num_components == 1;
+        mcuWidth = single ? DCTSIZE : file.Info.max_h_samp_factor * DCTSIZE;
+        mcuHeight = single ? DCTSIZE : file.Info.max_v_samp_factor * DCTSIZE;
         for (int k = 0; k < file.Info.num_components; ++k) {
             const int slot = file.Info.comp_info[k].quant_tbl_no;
             const JQUANT_TBL* table = slot >= 0 && slot < NUM_QUANT_TBLS ? file.Info.quant_tbl_ptrs[slot] : nullptr;
@@ -1189,9 +1220,10 @@ bool TJlvxSession::Open(const QString& FileName) {
     if (int64_t(width) * height > MaxPixels)
         return Fail(QStringLiteral("The image in \"%1\" is too large (%2 x %3 pixels).").arg(FileName).arg(width).arg(height));
 
+    int32_t mcuWidth = 0, mcuHeight = 0;
     {
         QString error;
-        if (!HeaderTablesEncodable(data, error))
+        if (!HeaderTablesEncodable(data, mcuWidth, mcuHeight, error))
             return Fail(QStringLiteral("\"%1\" cannot be kept as it is: %2").arg(FileName, error));
     }
 
@@ -1203,8 +1235,8 @@ bool TJlvxSession::Open(const QString& FileName) {
     FDataChecked = false;
     FSourceWidth = width;
     FSourceHeight = height;
-    FSourceBlockWidth = tjMCUWidth[subsamp];
-    FSourceBlockHeight = tjMCUHeight[subsamp];
+    FSourceBlockWidth = mcuWidth;
+    FSourceBlockHeight = mcuHeight;
     FSourceGray = colorspace == TJCS_GRAY;
     FWidth = width;
     FHeight = height;
@@ -1410,8 +1442,15 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
 
     const int32_t bw = GetBlockWidth(), bh = GetBlockHeight();
     const int32_t cols = (W + bw - 1) / bw, rows = (H + bh - 1) / bh;
-    const bool aligned = !color && IsPerfect(orientation->Op, FSourceWidth, FSourceHeight, FSourceBlockWidth,
-                                             FSourceBlockHeight) &&
+    // Blocks are kept only for a region inside the file as turned: one that
+    // reaches past it (an enlarged picture) has no blocks there to keep, and
+    // is encoded whole.
+    const int64_t orientedWidth = Transposed() ? FSourceHeight : FSourceWidth;
+    const int64_t orientedHeight = Transposed() ? FSourceWidth : FSourceHeight;
+    const bool inFile = ox >= 0 && oy >= 0 && ox + W <= orientedWidth && oy + H <= orientedHeight;
+    const bool aligned = inFile && !color &&
+                         IsPerfect(orientation->Op, FSourceWidth, FSourceHeight, FSourceBlockWidth,
+                                   FSourceBlockHeight) &&
                          ox % bw == 0 && oy % bh == 0;
     const TRegionGrid grid{pixels, FMap, R.Left, R.Top, W, H, bw, bh, cols, rows};
     const int32_t total = cols * rows;

@@ -7,7 +7,8 @@
 // an origin on the grid), every block whose pixels equal the file's decoded
 // pixels keeps its quantised coefficients bit for bit; the other blocks are
 // encoded from the pixels with the file's own quantisation tables and
-// sampling. Where the grid has shifted, every block is encoded anew. When the
+// sampling. Where the grid has shifted, or the region reaches past the file
+// (an enlarged picture), every block is encoded anew. When the
 // caller names the rectangles it changed, only the blocks they meet are
 // compared, each against a decode of just the file's blocks around it; the
 // file written is the same as after comparing every block. The file's

@@ -290,7 +290,10 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
 
         if (throughSession) {
             IJLVX& session = *document->JpegSession;
-            session.SetRegion(r.Left, r.Top, r.Right, r.Bottom);
+            // A refused region would leave the session writing another size
+            // than the rows handed to it.
+            if (!session.SetRegion(r.Left, r.Top, r.Right, r.Bottom))
+                return Fail(QStringLiteral("The JPEG session cannot write this part of the image."));
             TJlvxSaveOptions options;
             const uint32_t blocks = session.GetBlockSizes();
             options.BlockSize = int32_t(std::max(blocks & 0xFFFFu, blocks >> 16));

@@ -18,6 +18,7 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -65,6 +66,16 @@ inline TQelPixelBuffer Quadrants(int32_t w, int32_t h) {
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) std::memcpy(b.PixelAddress(x, y), colours[(y >= h / 2) * 2 + (x >= w / 2)], 3);
     return b;
+}
+
+// The mean of the channels' absolute differences; huge for another size.
+inline double MeanDifference(const TQelPixels& a, const TQelPixels& b) {
+    if (a.Width != b.Width || a.Height != b.Height) return 1e9;
+    double sum = 0;
+    for (int32_t y = 0; y < a.Height; ++y)
+        for (int32_t x = 0; x < a.Width; ++x)
+            for (int c = 0; c < 3; ++c) sum += std::abs(int(a.PixelAddress(x, y)[c]) - int(b.PixelAddress(x, y)[c]));
+    return sum / (double(a.Width) * a.Height * 3);
 }
 
 // --- JPEG -----------------------------------------------------------------------

@@ -33,6 +33,7 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------
 
+using samples::MeanDifference;
 using samples::Picture;
 
 TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
@@ -75,15 +76,6 @@ void Fill(TQelPixelBuffer& b, const TQelRect& r, uint8_t blue, uint8_t green, ui
             p[1] = green;
             p[2] = red;
         }
-}
-
-double MeanDifference(const TQelPixelBuffer& a, const TQelPixelBuffer& b) {
-    if (a.Width != b.Width || a.Height != b.Height) return 1e9;
-    double sum = 0;
-    for (int32_t y = 0; y < a.Height; ++y)
-        for (int32_t x = 0; x < a.Width; ++x)
-            for (int c = 0; c < 3; ++c) sum += std::abs(int(a.PixelAddress(x, y)[c]) - int(b.PixelAddress(x, y)[c]));
-    return sum / (double(a.Width) * a.Height * 3);
 }
 
 // --- Files --------------------------------------------------------------------
@@ -893,17 +885,14 @@ TEST_F(JlvxSessionTest, ASaveWithoutADecodeStillKeepsTheBlocks) {
 
 namespace {
 
-// Three scans, one per component, with the chroma table defined only just
-// before the second scan and holding a 0: a read of the headers does not
-// see it.
-QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
+// The picture written through libjpeg with its defaults, then Configure.
+QByteArray LibjpegFile(const TQelPixelBuffer& picture, const std::function<void(jpeg_compress_struct&)>& configure) {
     TTestError e;
     jpeg_compress_struct c{};
     c.err = jpeg_std_error(&e.Base);
     e.Base.error_exit = TestErrorExit;
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    jpeg_scan_info scans[3] = {{1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
     jpeg_create_compress(&c);
     const bool ok = TestGuarded(e, [&] {
         jpeg_mem_dest(&c, &buffer, &size);
@@ -912,8 +901,7 @@ QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
         c.in_color_space = JCS_EXT_BGR;
         c.input_components = 3;
         jpeg_set_defaults(&c);
-        c.scan_info = scans;
-        c.num_scans = 3;
+        configure(c);
         jpeg_start_compress(&c, TRUE);
         while (c.next_scanline < c.image_height) {
             JSAMPROW row = picture.PixelAddress(0, int32_t(c.next_scanline));
@@ -924,6 +912,18 @@ QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
     jpeg_destroy_compress(&c);
     QByteArray jpeg = ok ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
     std::free(buffer);
+    return jpeg;
+}
+
+// Three scans, one per component, with the chroma table defined only just
+// before the second scan and holding a 0: a read of the headers does not
+// see it.
+QByteArray WithLateZeroChromaTable(const TQelPixelBuffer& picture) {
+    static jpeg_scan_info scans[3] = {{1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    QByteArray jpeg = LibjpegFile(picture, [](jpeg_compress_struct& c) {
+        c.scan_info = scans;
+        c.num_scans = 3;
+    });
     const qsizetype chroma = jpeg.indexOf(QByteArray("\xFF\xDB", 2), jpeg.indexOf(QByteArray("\xFF\xDB", 2)) + 2);
     if (chroma < 0) return QByteArray();
     QByteArray table = jpeg.mid(chroma, 2 + ((uchar(jpeg[chroma + 2]) << 8) | uchar(jpeg[chroma + 3])));
@@ -963,6 +963,33 @@ TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith)
     EXPECT_TRUE(doc.Session.LastError().contains(QStringLiteral("quantisation"))) << doc.Session.LastError().toStdString();
     EXPECT_FALSE(QFileInfo::exists(Path("edited.jpg")));
     EXPECT_TRUE(doc.Session.IsOpen());
+}
+
+// --- Sampling factors that tell the MCU size another way ------------------------
+
+TEST_F(JlvxSessionTest, MCUsOfUnusualSamplingFactorsAreTheGridOfEverySave) {
+    // 2 x 2 luma with 1 x 2 (or 2 x 1) chroma samples like 4:2:2 (4:4:0),
+    // yet its MCUs are 16 x 16 pixels.
+    for (const auto& [h, v] : {std::pair(1, 2), std::pair(2, 1)}) {
+        const std::string what = std::to_string(h) + "x" + std::to_string(v);
+        const QByteArray file = LibjpegFile(Picture(72, 56), [h, v](jpeg_compress_struct& c) {
+            c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
+            for (int k = 1; k < 3; ++k) c.comp_info[k].h_samp_factor = h, c.comp_info[k].v_samp_factor = v;
+        });
+        ASSERT_TRUE(WriteAll(Path("odd.jpg"), file));
+        TDocument doc;
+        ASSERT_TRUE(doc.Open(Path("odd.jpg"))) << what;
+        EXPECT_EQ(doc.Session.GetBlockSizes(), 16u | (16u << 16)) << what;
+        ASSERT_TRUE(doc.Save(Path("kept.jpg"))) << what;
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
+        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("kept.jpg"))), ReadCoefficients(file), what);
+        // An edit lands where it was made, in one MCU, also after a crop.
+        Fill(doc.Image, TQelRect(36, 36, 40, 40), 0, 0, 255);
+        doc.Crop(TQelRect(16, 16, 72, 56));
+        ASSERT_TRUE(doc.Save(Path("edited.jpg"))) << what;
+        EXPECT_EQ(doc.Session.LastEncodedMCUs(), 1) << what;
+        EXPECT_LT(MeanDifference(Decompress(ReadAll(Path("edited.jpg"))), doc.Image), 2.0) << what;
+    }
 }
 
 // --- The binding ---------------------------------------------------------------

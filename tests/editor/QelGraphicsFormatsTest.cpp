@@ -416,6 +416,52 @@ TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameF
     EXPECT_TRUE(ReadFile(Path("saved.jpg")) == ReadFile(Path("whole.jpg")));
 }
 
+// A resampled photo still saves through the session, without the dialog,
+// at its new size: enlarged past the file (where flat areas still equal
+// the file's blocks), shrunk inside it, and with turns, crops and a
+// selection around the resize.
+TEST_F(GraphicsFormatsTest, AResizedJpegIsSavedAtItsNewSizeThroughTheSession) {
+    TSessionFactory factory;
+    using TEdit = std::pair<const char*, std::function<void(TQelGraphicsDocument&)>>;
+    const TEdit edits[] = {
+        {"80 x 60", [](TQelGraphicsDocument& d) { d.Resize(80, 60, true, true); }},
+        {"turned 112 x 84", [](TQelGraphicsDocument& d) { d.Resize(112, 84, true, true), d.RotateRight(); }},
+        {"38 x 29", [](TQelGraphicsDocument& d) { d.Resize(38, 29, true, true); }},
+        {"100 x 27", [](TQelGraphicsDocument& d) { d.Resize(100, 27, true, true); }},
+        {"cropped, 75 x 90", [](TQelGraphicsDocument& d) { d.Crop(TQelRect(8, 8, 40, 40)), d.Resize(75, 90, true, true); }},
+        {"selection", [](TQelGraphicsDocument& d) { d.SetSelectionRect(TQelRect(8, 8, 40, 40)), d.Resize(80, 60, true, true); }},
+    };
+    for (const int subsamp : {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_GRAY})
+        for (const bool flat : {true, false}) {
+            const QString in = Write("photo.jpg", Jpeg(flat ? Quadrants(64, 48) : Picture(64, 48), 90, 0, subsamp));
+            for (const auto& [name, edit] : edits) {
+                const std::string what = std::to_string(subsamp) + (flat ? " flat " : " busy ") + name;
+                int32_t id = 0;
+                auto document = Loaded(in, id);
+                ASSERT_TRUE(document && document->JpegSession->IsOpen()) << what;
+                edit(*document);
+                ASSERT_TRUE(Formats.Save(*document, Path("saved.jpg"), 0)) << what << Formats.LastError().toStdString();
+                const TQelRect r = document->GetWorkRect();
+                TQelPixelBuffer shown, saved;
+                shown.Allocate(QelFormatBGR24, TQelRect(0, 0, r.Width(), r.Height()));
+                shown.CopyRect(0, 0, r, *document->GetPixels());
+                TQelImageDecoder decoder;
+                ASSERT_TRUE(decoder.Open(Path("saved.jpg"))) << what;
+                saved.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
+                ASSERT_TRUE(decoder.Decode(saved.Bits, saved.Stride)) << what;
+                // Within what encoding those pixels once more loses.
+                ASSERT_TRUE(WriteFile(Path("again.jpg"), Jpeg(shown, 90, 0, subsamp)));
+                TQelImageDecoder again;
+                TQelPixelBuffer reencoded;
+                ASSERT_TRUE(again.Open(Path("again.jpg")));
+                reencoded.Allocate(QelFormatBGR24, TQelRect(0, 0, r.Width(), r.Height()));
+                ASSERT_TRUE(again.Decode(reencoded.Bits, reencoded.Stride));
+                EXPECT_LT(MeanDifference(saved, shown), MeanDifference(reencoded, shown) + 1.0) << what;
+            }
+        }
+    EXPECT_EQ(Formats.Asked, 0);
+}
+
 TEST_F(GraphicsFormatsTest, AQuantisationTableWithAZeroNeverReachesAnEncoder) {
     TSessionFactory factory;
     QByteArray jpeg = Jpeg(Picture(40, 24), 90, 0, TJSAMP_420);
