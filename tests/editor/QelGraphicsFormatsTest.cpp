@@ -87,6 +87,12 @@ protected:
         EXPECT_TRUE(WriteFile(Path(name), data));
         return Path(name);
     }
+    bool Decoded(const QString& name, TQelPixelBuffer& pixels) const {
+        TQelImageDecoder decoder;
+        if (!decoder.Open(Path(name))) return false;
+        pixels.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
+        return decoder.Decode(pixels.Bits, pixels.Stride);
+    }
     std::unique_ptr<TQelGraphicsDocument> Loaded(const QString& path, int32_t& formatId) {
         auto document = std::make_unique<TQelGraphicsDocument>(nullptr);
         formatId = 99;
@@ -442,21 +448,13 @@ TEST_F(GraphicsFormatsTest, AResizedJpegIsSavedAtItsNewSizeThroughTheSession) {
                 edit(*document);
                 ASSERT_TRUE(Formats.Save(*document, Path("saved.jpg"), 0)) << what << Formats.LastError().toStdString();
                 const TQelRect r = document->GetWorkRect();
-                TQelPixelBuffer shown, saved;
+                TQelPixelBuffer shown, saved, again;
                 shown.Allocate(QelFormatBGR24, TQelRect(0, 0, r.Width(), r.Height()));
                 shown.CopyRect(0, 0, r, *document->GetPixels());
-                TQelImageDecoder decoder;
-                ASSERT_TRUE(decoder.Open(Path("saved.jpg"))) << what;
-                saved.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
-                ASSERT_TRUE(decoder.Decode(saved.Bits, saved.Stride)) << what;
-                // Within what encoding those pixels once more loses.
                 ASSERT_TRUE(WriteFile(Path("again.jpg"), Jpeg(shown, 90, 0, subsamp)));
-                TQelImageDecoder again;
-                TQelPixelBuffer reencoded;
-                ASSERT_TRUE(again.Open(Path("again.jpg")));
-                reencoded.Allocate(QelFormatBGR24, TQelRect(0, 0, r.Width(), r.Height()));
-                ASSERT_TRUE(again.Decode(reencoded.Bits, reencoded.Stride));
-                EXPECT_LT(MeanDifference(saved, shown), MeanDifference(reencoded, shown) + 1.0) << what;
+                ASSERT_TRUE(Decoded("saved.jpg", saved) && Decoded("again.jpg", again)) << what;
+                // The size shown, within what encoding those pixels once more loses.
+                EXPECT_LT(MeanDifference(saved, shown), MeanDifference(again, shown) + 1.0) << what;
             }
         }
     EXPECT_EQ(Formats.Asked, 0);
