@@ -120,8 +120,9 @@ void TQelViewControl::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TQelViewControl::keyReleaseEvent(QKeyEvent* Event) {
-    // A held key repeats its press only, as the platform does.
-    if (Event->isAutoRepeat()) return;
+    // A held key repeats its press only, as the platform does, also where
+    // the window system repeats it as releases that Qt did not flag.
+    if (Event->isAutoRepeat() || QelKeyStillDown(*Event)) return;
     uint16_t key = QelVirtualKey(Event->key(), Event->modifiers());
     if (key == 0) {
         Event->ignore();

@@ -1,5 +1,12 @@
 #include "QelInput.h"
 
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+// The X11 headers define short macro names (None, Bool, KeyPress, ...) that
+// clash with Qt's; they come last and are used only below.
+#include <X11/Xlib.h>
+
 bool QelMouseButton(Qt::MouseButton Button, TMouseButton& Result) {
     switch (Button) {
     case Qt::LeftButton: Result = mbLeft; return true;
@@ -89,4 +96,18 @@ int32_t TQelWheelSteps::Add(int AngleDeltaY) {
     // C++ division truncates toward zero, so the remainder keeps the sign.
     Remainder = int32_t(sum % Notch);
     return int32_t(sum / Notch);
+}
+
+bool QelKeyStillDown(const QKeyEvent& Release) {
+    // The X key code; 0 for an event that no key of the server made.
+    const quint32 code = Release.nativeScanCode();
+    if (code == 0 || code > 255 || QGuiApplication::platformName() != QLatin1String("xcb")) return false;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display* display = x11 ? x11->display() : nullptr;
+    if (!display) return false;
+    // The server makes a repeat's release and press together, so by the
+    // time this asks, a held key is down again; a released one stays up.
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    return (static_cast<unsigned char>(keys[code / 8]) >> (code % 8) & 1) != 0;
 }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+class QKeyEvent;
+
 // Mouse buttons.
 enum TMouseButton : int32_t { mbLeft = 0, mbRight = 1, mbMiddle = 2 };
 
@@ -52,6 +54,13 @@ TShiftState QelShiftState(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Butt
 // The virtual-key number of a Qt key (QKeyEvent::key()); keys on the keypad
 // are told apart by Qt::KeypadModifier. 0 for keys without one.
 uint16_t QelVirtualKey(int Key, Qt::KeyboardModifiers Modifiers);
+
+// Whether the window system still holds down the key of this release, which
+// is then a held key's repeat, whatever the event's repeat flag says: X11
+// repeats a held key as a release and a press at once, and Qt flags the
+// pair only when both are already in its queue. False where the window
+// system cannot tell (every platform but X11, and events made by a program).
+bool QelKeyStillDown(const QKeyEvent& Release);
 
 // Wheel movement in whole steps: one step is one notch of a mouse wheel
 // (120 units of Qt's angle delta). A touchpad's small movements add up until

@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libexiv2-dev
   qt6-base-private-dev libxtst-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core openbox x11-xserver-utils xdotool
   libsane-dev libsane1
   clang libclang-rt-14-dev
 )
