@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -210,6 +211,16 @@ void TQelGraphicsEditor::LoadSettings(TQelSDFReader& Reader) {
     // A value from a damaged file is brought into the quality's range.
     if (Reader.ReadInteger(JpegQualityElement, quality)) Formats->JpegQuality = std::clamp(quality, 0, 100);
     Reader.CloseNode();
+}
+
+void TQelGraphicsEditor::AllLoaded() {
+    TQelEditor::AllLoaded();
+    // The search for scanners may take seconds, so it runs in the background
+    // from the start and File > Import finds the devices at its first
+    // opening. In plug-in mode there is no File menu.
+    QTimer::singleShot(0, Import.get(), [this] {
+        if (!PluginMode) Import->StartDeviceSearch();
+    });
 }
 
 void TQelGraphicsEditor::SaveSettings(TQelSDFWriter& Writer) {

@@ -22,6 +22,8 @@ public:
     void Localize() override;
     void LoadSettings(TQelSDFReader& Reader) override;
     void SaveSettings(TQelSDFWriter& Writer) override;
+    // Also starts the scanner search, once the window shows.
+    void AllLoaded() override;
     void UpdateControls() override;
 
     TQelDocumentFormats* GetFormats() override;

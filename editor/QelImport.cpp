@@ -24,6 +24,10 @@ constexpr int32_t TextCannotOpen = 1044;
 constexpr int32_t TextGeneral = 1045;
 constexpr int32_t TextNoImage = 1046;
 constexpr int32_t TextSupportDetails = 1047;
+constexpr int32_t TextCoverOpen = 1048;
+constexpr int32_t TextNoDocuments = 1049;
+constexpr int32_t TextNoSource = 1060;
+constexpr int32_t TextSourceGone = 1061;
 
 // The component's own codes: an exception inside the source manager or
 // the source, and no answer in time.
@@ -35,7 +39,7 @@ QString Hex(uint32_t Value) { return QStringLiteral("0x%1").arg(Value, 4, 16, QL
 }  // namespace
 
 TQelImport::TQelImport(TQelGraphicsEditor* Editor)
-    : QObject(), FEditor(Editor), FImporting(false), FReported(false) {}
+    : QObject(), FEditor(Editor), FImporting(false), FReported(false), FSources(), FRequested() {}
 
 TQelImport::~TQelImport() {
     delete Twain;
@@ -52,6 +56,16 @@ void TQelImport::CreateComponent() {
                                   const QString& path) { TwainImageReady(sender, bmp, info, image, path); });
     Twain->SetOnFailure([this](void* sender, int dg, uint16_t dat, uint16_t cap, uint16_t msg, int error,
                                int status) { TwainFailure(sender, dg, dat, cap, msg, error, status); });
+    // A named source that is gone by the time it opens makes the component
+    // open its default source instead: that one does not scan.
+    Twain->OnNegotiation = [this](QObject*, bool& CancelScan) {
+        const QString opened = QString::fromUtf8(
+            Twain->SourceIdentity.ProductName,
+            int(TwnStrLen(Twain->SourceIdentity.ProductName, sizeof Twain->SourceIdentity.ProductName)));
+        if (FRequested.isEmpty() || opened == FRequested) return;
+        CancelScan = true;
+        Report(TQelImportFault::SourceGone, QString(), FRequested);
+    };
     Twain->SetXferMech(TWFX_FILES);
     Twain->SetFileFormat(TWFF_BMP);
     Twain->SetReturnHandle(false);
@@ -86,25 +100,48 @@ void TQelImport::Localize() {
     if (ImportSubmenu) ImportSubmenu->setTitle(QelText(TextImport));
 }
 
+void TQelImport::StartDeviceSearch() {
+    if (Twain->DSMOpen()) return;
+    if (Twain->OpenSourceManager()) Twain->CloseSourceManager();
+}
+
 void TQelImport::FillImportMenu() {
+    // While a source is open the manager lists nothing, and choosing an item
+    // would end the running scan.
+    const bool busy = Twain->DSOpen();
+    if (!busy) {
+        // Looking at the list while a scan runs does not end that import.
+        FImporting = false;
+        Twain->GetSourceList(FSources);
+    }
     ImportSubmenu->clear();
-    // Looking at the list while a scan runs does not end that import.
-    if (!Twain->DSOpen()) FImporting = false;
-    QStringList sources;
-    Twain->GetSourceList(sources);
-    for (const QString& name : sources) {
+    for (const QString& name : FSources) {
         QAction* item = MainForm->AddMenuItem(name, QKeySequence(), [this](QObject* s) { ImportSourceClick(s); }, -1,
                                               ImportSubmenu, nullptr);
         // The name itself, not the position: the device list may have
         // changed since the menu opened.
         item->setData(name);
+        item->setEnabled(!busy);
     }
+    // Never empty: Qt shows no submenu again once it was opened empty.
+    if (FSources.isEmpty())
+        MainForm->AddMenuItem(QelText(TextNoSource), QKeySequence(), nullptr, -1, ImportSubmenu, nullptr)
+            ->setEnabled(false);
 }
 
 void TQelImport::ImportSourceClick(QObject* Sender) {
     auto* item = qobject_cast<QAction*>(Sender);
-    if (!item) return;
-    Acquire(item->data().toString());
+    if (!item || Twain->DSOpen()) return;
+    const QString name = item->data().toString();
+    QStringList sources;
+    Twain->GetSourceList(sources);
+    if (sources.contains(name)) {
+        Acquire(name);
+        return;
+    }
+    FImporting = true;
+    FReported = false;
+    Report(TQelImportFault::SourceGone, QString(), name);
 }
 
 void TQelImport::AcquireClick(QObject*) {
@@ -119,7 +156,9 @@ void TQelImport::SelectSourceClick(QObject*) {
 void TQelImport::Acquire(const QString& SourceName) {
     FImporting = true;
     FReported = false;
+    FRequested = SourceName;
     Twain->Acquire(SourceName);
+    FRequested.clear();
 }
 
 void TQelImport::TwainEnableMenus(void*) {
@@ -192,12 +231,14 @@ TQelImportFault TQelImport::FaultOf(uint16_t DAT, uint16_t MSG, int Error, int S
         case TWCC_LOWMEMORY: return TQelImportFault::NoMemory;
         case TWCC_DENIED: return TQelImportFault::AccessDenied;
         case TWCC_NODS: return TQelImportFault::CannotOpen;
+        case TWCC_INTERLOCK: return TQelImportFault::CoverOpen;
+        case TWCC_NOMEDIA: return TQelImportFault::NoDocuments;
         default: break;
     }
     return opening ? TQelImportFault::CannotOpen : TQelImportFault::General;
 }
 
-QString TQelImport::FailureText(TQelImportFault Fault, const QString& Details) {
+QString TQelImport::FailureText(TQelImportFault Fault, const QString& Details, const QString& Source) {
     int32_t id = TextGeneral;
     switch (Fault) {
         case TQelImportFault::PaperJam: id = TextPaperJam; break;
@@ -206,18 +247,21 @@ QString TQelImport::FailureText(TQelImportFault Fault, const QString& Details) {
         case TQelImportFault::AccessDenied: id = TextAccessDenied; break;
         case TQelImportFault::CannotOpen: id = TextCannotOpen; break;
         case TQelImportFault::NoImage: id = TextNoImage; break;
+        case TQelImportFault::CoverOpen: id = TextCoverOpen; break;
+        case TQelImportFault::NoDocuments: id = TextNoDocuments; break;
+        case TQelImportFault::SourceGone: id = TextSourceGone; break;
         case TQelImportFault::None:
         case TQelImportFault::General: break;
     }
-    QString text = QelText(id);
+    QString text = Fault == TQelImportFault::SourceGone ? QelFormatText(QelText(id), Source) : QelText(id);
     if (!Details.isEmpty()) text += QStringLiteral("\n\n") + QelFormatText(QelText(TextSupportDetails), Details);
     return text;
 }
 
-void TQelImport::Report(TQelImportFault Fault, const QString& Details) {
+void TQelImport::Report(TQelImportFault Fault, const QString& Details, const QString& Source) {
     if (FReported) return;
     FReported = true;
-    const QString text = FailureText(Fault, Details);
+    const QString text = FailureText(Fault, Details, Source);
     QMetaObject::invokeMethod(
         this,
         [text] {

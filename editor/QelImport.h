@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -25,6 +26,9 @@ enum class TQelImportFault : uint8_t {
     CannotOpen,    // the source (or the source manager) could not be opened
     General,
     NoImage,       // the transfer ended without an image the editor can take
+    CoverOpen,     // a cover or door of the device is open
+    NoDocuments,   // nothing in the feeder or on the glass
+    SourceGone,    // the chosen device is no longer there
 };
 
 class TQelImport : public QObject {
@@ -41,8 +45,14 @@ public:
     void CreateMenuItems();
     void Localize();
 
-    // The Import submenu lists the sources each time it opens; an item
-    // acquires from the source it names.
+    // Opens and closes the source manager, whose device search goes on in
+    // the background, so that the Import submenu lists the devices when it
+    // is first opened.
+    void StartDeviceSearch();
+    // The Import submenu lists the sources each time it opens, or says that
+    // there are none; while a source is open it shows the last list,
+    // disabled. An item acquires from the source it names, once a fresh
+    // list shows that source still there.
     void FillImportMenu();
     void ImportSourceClick(QObject* Sender);
     // From the default source, once the active document may be closed.
@@ -61,9 +71,10 @@ public:
     // the session gets over (capabilities, clean-up), else by the
     // condition code, else by the call.
     static TQelImportFault FaultOf(uint16_t DAT, uint16_t MSG, int Error, int Status);
-    // The message: what went wrong in the user's words, with Details (the
-    // codes) on a line for support when there are any.
-    static QString FailureText(TQelImportFault Fault, const QString& Details);
+    // The message: what went wrong in the user's words (naming Source where
+    // the device is meant), with Details (the codes) on a line for support
+    // when there are any.
+    static QString FailureText(TQelImportFault Fault, const QString& Details, const QString& Source = QString());
 
     TOrloTWAIN* Twain = nullptr;
     QAction* SelectTwainSourceMenuItem = nullptr;
@@ -74,11 +85,15 @@ private:
     void Acquire(const QString& SourceName);
     // Shows the message once the running event is over, so the component's
     // worker never waits on a modal box; one per import.
-    void Report(TQelImportFault Fault, const QString& Details);
+    void Report(TQelImportFault Fault, const QString& Details, const QString& Source = QString());
 
     TQelGraphicsEditor* FEditor;
     // Between an import's start and the next use of the component that is
     // no import (listing, selecting), and whether it was reported.
     bool FImporting;
     bool FReported;
+    // The sources the submenu listed last, and the one an import asked for
+    // by name (empty for the default source).
+    QStringList FSources;
+    QString FRequested;
 };

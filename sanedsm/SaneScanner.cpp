@@ -205,6 +205,8 @@ uint16_t SaneConditionCode(SANE_Status status) {
         case SANE_STATUS_ACCESS_DENIED: return TWCC_DENIED;
         case SANE_STATUS_JAMMED: return TWCC_PAPERJAM;
         case SANE_STATUS_DEVICE_BUSY: return TWCC_CHECKDEVICEONLINE;
+        case SANE_STATUS_COVER_OPEN: return TWCC_INTERLOCK;
+        case SANE_STATUS_NO_DOCS: return TWCC_NOMEDIA;
         case SANE_STATUS_INVAL: return TWCC_BADVALUE;
         default: return TWCC_OPERATIONERROR;
     }

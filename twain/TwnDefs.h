@@ -107,6 +107,9 @@ constexpr uint16_t TWCC_PAPERJAM = 20;
 constexpr uint16_t TWCC_PAPERDOUBLEFEED = 21;
 constexpr uint16_t TWCC_FILEWRITEERROR = 22;
 constexpr uint16_t TWCC_CHECKDEVICEONLINE = 23;
+// From later versions of the standard: a cover or door open, no paper.
+constexpr uint16_t TWCC_INTERLOCK = 24;
+constexpr uint16_t TWCC_NOMEDIA = 29;
 
 // The component's own codes beside TWAIN's.
 constexpr uint16_t TWRC_DSMEXCEPTION = 0x8384;  // the call raised an exception

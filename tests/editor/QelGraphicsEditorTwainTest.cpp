@@ -43,10 +43,15 @@ protected:
         App.DestroyComponents();
         Dsm->Reset();
     }
+    // The submenu's items as it shows them when opened (disabled ones in
+    // brackets); false when it did not show.
     QStringList ImportItems() {
-        emit Editor->Import->ImportSubmenu->aboutToShow();
+        QMenu* menu = Editor->Import->ImportSubmenu;
+        menu->popup(MainForm->mapToGlobal(QPoint(10, 10)));
+        EXPECT_TRUE(menu->isVisible()) << "the Import submenu did not show";
         QStringList names;
-        for (QAction* a : Editor->Import->ImportSubmenu->actions()) names << a->text();
+        for (QAction* a : menu->actions()) names << (a->isEnabled() ? a->text() : '[' + a->text() + ']');
+        menu->hide();
         return names;
     }
     QAction* ImportItem(const QString& name) {
@@ -98,8 +103,57 @@ TEST_F(TGraphicsEditorTwainTest, ItemsTextsAndTheSourceList) {
     EXPECT_EQ(ImportItems(), QStringList({"Alpha", "Beta"}));
     Dsm->sources = {"Gamma"};
     EXPECT_EQ(ImportItems(), QStringList({"Gamma"}));
+    // No device: a disabled line says so (Qt never shows a submenu again
+    // that once opened empty); nor with no source manager at all.
     Dsm->sources.clear();
-    EXPECT_TRUE(ImportItems().isEmpty());
+    EXPECT_EQ(ImportItems(), QStringList({"[No scanner or camera was found]"}));
+    Dsm->sources = {"Gamma"};
+    qputenv("VISARA_TWAIN_DSM_DIR", QByteArray(FAKE_TWAINDSM_DIR) + "/none");
+    EXPECT_EQ(ImportItems(), QStringList({"[No scanner or camera was found]"}));
+    EXPECT_TRUE(Scripted.Boxes.isEmpty());
+}
+
+// The program's start opens the source manager once, which starts a
+// manager's device search, and leaves the session closed.
+TEST_F(TGraphicsEditorTwainTest, TheProgramsStartOpensTheSourceManagerOnce) {
+    Editor->AllLoaded();
+    ASSERT_TRUE(PumpUntil([&] { return !Dsm->Calls(DAT_PARENT, MSG_CLOSEDSM).empty(); }));
+    EXPECT_EQ(Dsm->Calls(DAT_PARENT, MSG_OPENDSM).size(), 1u);
+    EXPECT_TRUE(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).empty());
+    EXPECT_TRUE(Idle());
+}
+
+// A device gone since the menu listed it: the user is told, and no other
+// device scans in its place, also when it goes between the check and the
+// opening.
+TEST_F(TGraphicsEditorTwainTest, AChosenDeviceThatIsGoneIsReportedNotReplaced) {
+    const QString gone = QelFormatText(QelText(1061), QStringLiteral("Beta"));
+    ImportItems();
+    Dsm->sources = {"Alpha"};
+    Scripted.Answers = {IDOK};
+    ImportItem("Beta")->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+    EXPECT_EQ(FirstBox(), gone);
+    EXPECT_TRUE(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).empty());
+
+    Dsm->sources = {"Alpha", "Beta"};
+    ImportItems();
+    int listings = 0;
+    Dsm->hook = [&](FakeDsmContext& c) -> std::optional<uint16_t> {
+        if (c.dat == DAT_IDENTITY && c.msg == MSG_GETFIRST && ++listings == 2) Dsm->sources = {"Alpha"};
+        return std::nullopt;
+    };
+    Scripted.Boxes.clear();
+    Scripted.Answers = {IDOK};
+    ImportItem("Beta")->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+    EXPECT_EQ(FirstBox(), gone);
+    // The component opened its default source instead, which never scanned.
+    ASSERT_EQ(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).size(), 1u);
+    EXPECT_TRUE(Dsm->Calls(DAT_USERINTERFACE, MSG_ENABLEDS).empty());
+    EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(Scripted.Boxes.size(), 1);
 }
 
 TEST_F(TGraphicsEditorTwainTest, ImportOpensAnUntitledDocumentAndDeletesTheFile) {
@@ -158,6 +212,8 @@ TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
         {DAT_IDENTITY, MSG_OPENDS, TWCC_BUMMER, 1044},      // the source does not open
         {DAT_IDENTITY, MSG_OPENDS, TWCC_MAXCONNECTIONS, 1041},  // ... because another program has it
         {DAT_USERINTERFACE, MSG_ENABLEDS, TWCC_OPERATIONERROR, 1045},
+        {DAT_IMAGEFILEXFER, MSG_GET, TWCC_INTERLOCK, 1048},  // a cover open
+        {DAT_IMAGEFILEXFER, MSG_GET, TWCC_NOMEDIA, 1049},    // nothing to scan
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -172,14 +228,16 @@ TEST_F(TGraphicsEditorTwainTest, AFailedImportSaysWhatWentWrongOnce) {
         EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
     }
 
-    // A look at the Import list during the source's dialog keeps the jam said.
+    // A look at the Import list during the source's dialog keeps the jam
+    // said; it shows the devices, which cannot be chosen while one scans.
     FailOn(DAT_IMAGEFILEXFER, MSG_GET, TWCC_PAPERJAM);
     Dsm->xferReadyOnEnable = false;
     Scripted.Boxes.clear();
     Scripted.Answers = {IDOK};
+    ImportItems();
     Editor->Import->AcquireClick(nullptr);
     ASSERT_TRUE(Editor->Import->Twain->DSEnabled());
-    EXPECT_TRUE(ImportItems().isEmpty());
+    EXPECT_EQ(ImportItems(), QStringList({"[Alpha]", "[Beta]"}));
     ASSERT_TRUE(Dsm->Post(MSG_XFERREADY));
     ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
     EXPECT_TRUE(FirstBox().startsWith(QelText(1040))) << FirstBox().toStdString();
@@ -209,11 +267,11 @@ TEST_F(TGraphicsEditorTwainTest, ATransferThatLeavesNoImageIsReportedAndListingI
     EXPECT_EQ(Dsm->Calls(DAT_SETUPFILEXFER, MSG_SET).size(), setups);
     Editor->Import->Twain->SetFilename(QString());
 
-    // A manager that does not open: an empty list without a word; an import says so.
+    // A manager that does not open: no device, without a message; an import says so.
     Scripted.Boxes.clear();
     Dsm->openDsmRc = TWRC_FAILURE;
     Dsm->conditionCode = TWCC_BUMMER;
-    EXPECT_TRUE(ImportItems().isEmpty());
+    EXPECT_EQ(ImportItems(), QStringList({"[No scanner or camera was found]"}));
     PumpUntil([] { return false; }, 200);
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
     ASSERT_TRUE(ImportEndsInABox(false));

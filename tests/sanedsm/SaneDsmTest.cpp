@@ -170,7 +170,9 @@ TEST_F(SaneDsm, FailedScansReportTheirCauseAsAConditionCode) {
     };
     for (const Case c : {Case{"SANE_STATUS_JAMMED", TWCC_PAPERJAM}, Case{"SANE_STATUS_NO_MEM", TWCC_LOWMEMORY},
                          Case{"SANE_STATUS_ACCESS_DENIED", TWCC_DENIED},
-                         Case{"SANE_STATUS_DEVICE_BUSY", TWCC_CHECKDEVICEONLINE}, Case{nullptr, TWCC_LOWMEMORY}}) {
+                         Case{"SANE_STATUS_DEVICE_BUSY", TWCC_CHECKDEVICEONLINE},
+                         Case{"SANE_STATUS_COVER_OPEN", TWCC_INTERLOCK}, Case{"SANE_STATUS_NO_DOCS", TWCC_NOMEDIA},
+                         Case{nullptr, TWCC_LOWMEMORY}}) {
         const char* what = c.readStatus ? c.readStatus : "thrown";
         controls.SetDeviceOption("", "");
         if (c.readStatus) controls.SetDeviceOption("read-return-value", c.readStatus);

@@ -23,22 +23,27 @@ struct SaneDsmControls {
     void (*FailNextScan)() = nullptr;
 };
 
-// Called before anything starts libsane: its configuration is read once.
-inline bool SaneTestConfig() {
+constexpr const char* SaneDefaultTestConf =
+    "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Solid black\"\n"
+    "read-status-code \"Default\"\ntl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n";
+
+// Called before anything starts libsane, which reads its configuration once
+// per process: the first call's backend and lines of the test backend's
+// test.conf hold for the process, and a later call with others fails.
+inline bool SaneTestConfig(const QByteArray& testConf = SaneDefaultTestConf, const QByteArray& backend = "test") {
     static QTemporaryDir dir;
-    static const bool made = [] {
-        if (!dir.isValid()) return false;
-        QFile dll(dir.filePath("dll.conf"));
-        QFile test(dir.filePath("test.conf"));
-        if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly)) return false;
-        dll.write("test\n");
-        test.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Solid black\"\n"
-                   "read-status-code \"Default\"\ntl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n");
-        // No trailing ':': only this folder, never the system's.
-        qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.path()));
-        return true;
-    }();
-    return made;
+    static QByteArray made;
+    const QByteArray config = backend + '\n' + testConf;
+    if (!made.isNull()) return made == config;
+    if (!dir.isValid()) return false;
+    QFile dll(dir.filePath("dll.conf"));
+    QFile test(dir.filePath("test.conf"));
+    if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly)) return false;
+    if (dll.write(backend + '\n') != backend.size() + 1 || test.write(testConf) != testConf.size()) return false;
+    // No trailing ':': only this folder, never the system's.
+    qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.path()));
+    made = config;
+    return true;
 }
 
 inline SaneDsmControls SaneControls() {
