@@ -183,12 +183,28 @@ bool MarkerStartsWith(jpeg_saved_marker_ptr m, const char* tag, unsigned length)
     return m->data_length >= length && std::memcmp(m->data, tag, length) == 0;
 }
 
+bool IsProfileMarker(jpeg_saved_marker_ptr m) { return m->marker == JPEG_APP0 + 2 && MarkerStartsWith(m, "ICC_PROFILE", 12); }
+
+// Whether the colour profile the markers carry is one for RGB: its first
+// piece (a signature, the piece's number and count, then the profile)
+// names the colour space 16 bytes into the profile.
+bool RgbProfile(j_decompress_ptr from) {
+    for (jpeg_saved_marker_ptr m = from->marker_list; m; m = m->next)
+        if (IsProfileMarker(m) && m->data_length >= 14 + 20 && m->data[12] == 1)
+            return std::memcmp(m->data + 14 + 16, "RGB ", 4) == 0;
+    return false;
+}
+
 // The file's comments and application markers (metadata, colour profile)
-// go along; the JFIF and Adobe markers are written by libjpeg itself.
-void CopyMarkers(j_decompress_ptr from, j_compress_ptr to) {
+// go along; the JFIF and Adobe markers are written by libjpeg itself. For
+// pixels written as colour, a profile for other inks (a grey one) stays
+// behind: viewers would turn the colour back into its inks.
+void CopyMarkers(j_decompress_ptr from, j_compress_ptr to, bool color = false) {
+    const bool profile = !color || RgbProfile(from);
     for (jpeg_saved_marker_ptr m = from->marker_list; m; m = m->next) {
         if (to->write_JFIF_header && m->marker == JPEG_APP0 && MarkerStartsWith(m, "JFIF", 5)) continue;
         if (to->write_Adobe_marker && m->marker == JPEG_APP0 + 14 && MarkerStartsWith(m, "Adobe", 5)) continue;
+        if (!profile && IsProfileMarker(m)) continue;
         jpeg_write_marker(to, m->marker, m->data, m->data_length);
     }
 }
@@ -285,7 +301,7 @@ bool EncodePixels(const QByteArray& source, const TPixelRows& pixels, int32_t W,
         StartPixelInput(&out.Info, JDIMENSION(W), JDIMENSION(H));
         CheckEncoderTables(&out.Info);
         jpeg_start_compress(&out.Info, TRUE);
-        CopyMarkers(&file.Info, &out.Info);
+        CopyMarkers(&file.Info, &out.Info, color);
         WriteRows(&out.Info, pixels, 0, 0);
         jpeg_finish_compress(&out.Info);
     });
@@ -1410,17 +1426,23 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
         // orientation tag (EXIF and XMP) must say so; an unturned file keeps
         // its tag, and every other byte of its markers either way.
         const bool turned = !(FMap.Ax == 1 && FMap.Bx == 0 && FMap.Ay == 0 && FMap.By == 1);
+        const bool whole = region.Width() == FSourceWidth && region.Height() == FSourceHeight;
         // The old file stays whole until the new one is complete.
-        return Encode(region, Options, [&](const QByteArray& output) {
+        return Encode(region, Options, [&](const QByteArray& output, bool blocksKept) {
             QString error;
-            QByteArray retagged;
-            if (turned) {
-                retagged = QByteArray(output.constData(), output.size());
-                QelResetJpegOrientation(retagged);
+            // What the EXIF states of pixels that are no longer the file's.
+            const bool restate = turned || !whole || !blocksKept;
+            QByteArray restated;
+            if (restate) {
+                restated = QByteArray(output.constData(), output.size());
+                if (turned) QelResetJpegOrientation(restated);
                 // A quarter turn also swaps the axes the resolution is stated for.
-                if (Transposed()) QelSwapJpegResolution(retagged);
+                if (Transposed()) QelSwapJpegResolution(restated);
+                QelSetJpegExifDimensions(restated, region.Width(), region.Height());
+                // The thumbnail would show the picture as it was.
+                QelRemoveJpegThumbnail(restated);
             }
-            return QelWriteFileAtomically(FileName, turned ? retagged : output, error) ? true : Fail(error);
+            return QelWriteFileAtomically(FileName, restate ? restated : output, error) ? true : Fail(error);
         });
     } catch (const std::bad_alloc&) {
         return Fail(QStringLiteral("Out of memory while writing the JPEG file."));
@@ -1428,7 +1450,7 @@ bool TJlvxSession::Save(const QString& FileName, const TJlvxSaveOptions& Options
 }
 
 bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
-                          const std::function<bool(const QByteArray&)>& Store) {
+                          const std::function<bool(const QByteArray&, bool)>& Store) {
     const int32_t W = R.Width(), H = R.Height();
     const TPixelRows pixels{Options.Pixels, Options.Stride};
 
@@ -1532,9 +1554,11 @@ bool TJlvxSession::Encode(const TQelRect& R, const TJlvxSaveOptions& Options,
         TCompress fresh;
         if (!EncodePixels(FSource, pixels, W, H, Transposed(), color, fresh, error))
             return Fail(QStringLiteral("Cannot encode the JPEG data: %1").arg(error));
-        if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(fresh.Dest.Data), qsizetype(fresh.Dest.Size))))
+        if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(fresh.Dest.Data), qsizetype(fresh.Dest.Size)),
+                   false))
             return false;
-    } else if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(out.Dest.Data), qsizetype(out.Dest.Size)))) {
+    } else if (!Store(QByteArray::fromRawData(reinterpret_cast<const char*>(out.Dest.Data), qsizetype(out.Dest.Size)),
+                      encoded == 0)) {
         return false;
     }
     FLastEncodedMCUs = encoded;

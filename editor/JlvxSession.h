@@ -12,8 +12,11 @@
 // caller names the rectangles it changed, only the blocks they meet are
 // compared, each against a decode of just the file's blocks around it; the
 // file written is the same as after comparing every block. The file's
-// markers go along; when the image was turned or flipped, the orientation
-// their EXIF and XMP state is set to 1 in place, every other byte kept.
+// markers go along; when the pixels are no longer the file's, what their
+// EXIF states is changed in place, every other byte kept: after a turn or
+// flip the orientation (EXIF and XMP) becomes 1, the pixel dimensions are
+// those written, and the thumbnail is removed. A colour profile for other
+// inks stays behind when a grey file becomes a colour one.
 //
 // A file whose quantisation tables no encoder can divide by (a 0 entry) is
 // refused at Open, so that it goes through the normal decoder and encoder.
@@ -90,9 +93,9 @@ private:
     bool DecodeFile(uint8_t* Rows, int32_t Stride);
     bool DecodeSource(std::unique_ptr<uint8_t[], TQelLargeDeleter>& Rows);
     // Encodes the region and hands the file's bytes to Store, which writes
-    // them.
+    // them, with whether every MCU kept the file's pixels.
     bool Encode(const TQelRect& Region, const TJlvxSaveOptions& Options,
-                const std::function<bool(const QByteArray&)>& Store);
+                const std::function<bool(const QByteArray&, bool)>& Store);
 
     QByteArray FSource;
     int32_t FSourceWidth;

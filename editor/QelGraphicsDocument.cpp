@@ -139,6 +139,7 @@ void TQelGraphicsDocumentProperties::ReadFromImage(const TQelImageDecoder& Image
     Clear();
     Xmp.clear();
     Iptc.clear();
+    Texts.clear();
     FTurn[0] = FTurn[3] = 1;
     FTurn[1] = FTurn[2] = 0;
     TQelImageMetadata metadata;
@@ -147,6 +148,7 @@ void TQelGraphicsDocumentProperties::ReadFromImage(const TQelImageDecoder& Image
             AddItem(item.Id, item.Type, item.Value.constData(), uint32_t(item.Value.size()));
         Xmp = metadata.Xmp;
         Iptc = metadata.Iptc;
+        Texts = metadata.Texts;
     }
     double x = 96, y = 96;
     if (!HeaderResolution(Image.FileType(), Image.Data(), x, y) && !ItemResolution(metadata.Items, x, y)) x = y = 96;
@@ -170,6 +172,7 @@ void TQelGraphicsDocumentProperties::WriteToImage(TQelImageMetadata& Metadata) c
     WriteToImage(Metadata.Items);
     Metadata.Xmp = Xmp;
     Metadata.Iptc = Iptc;
+    Metadata.Texts = Texts;
     Metadata.HorizontalResolution = HorizontalResolution;
     Metadata.VerticalResolution = VerticalResolution;
     if (Turned()) {

@@ -47,20 +47,20 @@ protected:
 // --- Metadata ----------------------------------------------------------------
 
 // The property items of an image file in file order (id, type, length and
-// bytes; the colour profile among them as item 34675), its XMP packet and
-// IPTC records, and its resolution in dots per inch. It also follows how the
+// bytes; the colour profile among them as item 34675), its XMP packet, IPTC
+// records and texts, and its resolution in dots per inch. It also follows how the
 // pixels were turned since the file was read, so that a save tells viewers
 // the orientation of the pixels it writes.
 class TQelGraphicsDocumentProperties : public TQelCustomProperties {
 public:
     // Clears the bag, then takes the items of the file open in Image, in
     // order (none when it has none or they cannot be read), its XMP and
-    // IPTC, and its resolution: the file format's own, else the items',
-    // else 96. The pixels count as not turned.
+    // IPTC and texts, and its resolution: the file format's own, else the
+    // items', else 96. The pixels count as not turned.
     void ReadFromImage(const TQelImageDecoder& Image);
     // Every stored item, in order, for the encoder that writes the file.
     void WriteToImage(TQelPropertyItems& Items) const;
-    // The items as above, XMP, IPTC and resolution; when the pixels were
+    // The items as above, XMP, IPTC, texts and resolution; when the pixels were
     // turned or flipped, the orientation they state is 1 (as stored).
     void WriteToImage(TQelImageMetadata& Metadata) const;
     // Drops the thumbnail items (ids 20498..20505 and 20507..20539).
@@ -78,6 +78,7 @@ public:
     int32_t VerticalResolution = 0;
     QByteArray Xmp;
     QByteArray Iptc;
+    TQelImageTexts Texts;
 
 private:
     int32_t FTurn[4] = {1, 0, 0, 1};

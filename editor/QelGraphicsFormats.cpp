@@ -141,7 +141,7 @@ const QString NoMemoryText = QStringLiteral("There is not enough memory for an i
 
 // --- TQelGraphicsFormats ---------------------------------------------------------
 
-TQelGraphicsFormats::TQelGraphicsFormats() : JpegQuality(80), FLastError() {}
+TQelGraphicsFormats::TQelGraphicsFormats() : JpegQuality(80), FLastError(), FLoadNotice(), FLeftOut() {}
 
 int32_t TQelGraphicsFormats::Count() const { return FormatRowCount; }
 
@@ -262,6 +262,7 @@ bool TQelGraphicsFormats::Load(TQelDocument& Document, const QString& FileName, 
 
 bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, int32_t FormatId) {
     FLastError.clear();
+    FLeftOut.clear();
     auto* document = dynamic_cast<TQelGraphicsDocument*>(&Document);
     if (!document) return Fail(QStringLiteral("The document holds no image."));
     TQelImageFileType type = TQelImageFileType::None;
@@ -321,7 +322,7 @@ bool TQelGraphicsFormats::Save(TQelDocument& Document, const QString& FileName, 
         document->Properties.WriteToImage(metadata);
         QString error;
         if (!QelSaveImage(FileName, type, pixels->PixelAddress(r.Left, r.Top), r.Width(), r.Height(), pixels->Stride,
-                          JpegQuality, metadata, error))
+                          JpegQuality, metadata, error, &FLeftOut))
             return Fail(error);
         return true;
     } catch (const EQelError& e) {

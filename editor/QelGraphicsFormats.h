@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -53,6 +54,11 @@ public:
     // holds, and that a save writes the first alone.
     QString LoadNotice() const override { return FLoadNotice; }
 
+    // After a save: the parts of the photo's data it had to leave out (that
+    // did not fit, or that the writer could not take), for instance "XMP" or
+    // "EXIF item 37500"; empty when all of it was written.
+    const QStringList& LeftOut() const { return FLeftOut; }
+
     // 0 to 100; what the quality dialog starts with and last accepted.
     int32_t JpegQuality;
 
@@ -66,6 +72,7 @@ private:
 
     QString FLastError;
     QString FLoadNotice;
+    QStringList FLeftOut;
 };
 
 // The open dialog's description of a file: format, size, date and camera,

@@ -383,6 +383,62 @@ void SetResolutionItems(TQelPropertyItems& Items, int32_t XDpi, int32_t YDpi) {
             if (have.Id == item.Id) have = item;
 }
 
+// The pixel dimensions EXIF items state are those of the pixels saved; an
+// item of a SHORT too small for them becomes a LONG.
+void SetDimensionItems(TQelPropertyItems& Items, int32_t Width, int32_t Height) {
+    for (TQelPropertyItem& item : Items) {
+        if (item.Id != PropertyTagPixelXDimension && item.Id != PropertyTagPixelYDimension) continue;
+        const auto value = uint32_t(item.Id == PropertyTagPixelXDimension ? Width : Height);
+        if (item.Type == 3 && value <= 0xFFFF) {
+            item.Value = QByteArray(2, '\0');
+            qToLittleEndian<uint16_t>(uint16_t(value), item.Value.data());
+        } else {
+            item.Type = 4;
+            item.Value = QByteArray(4, '\0');
+            qToLittleEndian<uint32_t>(value, item.Value.data());
+        }
+    }
+}
+
+// What a BigTIFF carries that the metadata library does not read: its
+// colour profile, XMP packet and resolution, read through libtiff.
+bool ReadBigTiffMetadata(const QByteArray& Data, TQelImageMetadata& Metadata) {
+    Metadata = TQelImageMetadata();
+    TTiffMemory memory;
+    memory.Source = &Data;
+    TTiffHandle tiff(memory, "rm");
+    if (!tiff.T) return false;
+    uint32_t size = 0;
+    const void* bytes = nullptr;
+    if (TIFFGetField(tiff.T, TIFFTAG_ICCPROFILE, &size, &bytes) && bytes && size > 0)
+        Metadata.Items.append({PropertyTagICCProfile, 7, QByteArray(static_cast<const char*>(bytes), qsizetype(size))});
+    if (TIFFGetField(tiff.T, TIFFTAG_XMLPACKET, &size, &bytes) && bytes && size > 0)
+        Metadata.Xmp = QByteArray(static_cast<const char*>(bytes), qsizetype(size));
+    float x = 0, y = 0;
+    uint16_t unit = RESUNIT_INCH;
+    if (TIFFGetField(tiff.T, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(tiff.T, TIFFTAG_YRESOLUTION, &y) && x > 0 &&
+        y > 0 && x < 1e6f && y < 1e6f) {
+        // Hundredths are as close as any resolution is stated.
+        auto rational = [](float v) {
+            QByteArray r(8, '\0');
+            qToLittleEndian<uint32_t>(uint32_t(QelRoundEven(double(v) * 100)), r.data());
+            qToLittleEndian<uint32_t>(100, r.data() + 4);
+            return r;
+        };
+        TIFFGetFieldDefaulted(tiff.T, TIFFTAG_RESOLUTIONUNIT, &unit);
+        QByteArray unitValue(2, '\0');
+        qToLittleEndian<uint16_t>(unit, unitValue.data());
+        Metadata.Items.append({PropertyTagXResolution, 5, rational(x)});
+        Metadata.Items.append({PropertyTagYResolution, 5, rational(y)});
+        Metadata.Items.append({PropertyTagResolutionUnit, 3, unitValue});
+    }
+    return true;
+}
+
+bool IsBigTiff(const QByteArray& d) {
+    return d.size() >= 4 && (std::memcmp(d.constData(), "II+\0", 4) == 0 || std::memcmp(d.constData(), "MM\0+", 4) == 0);
+}
+
 }  // namespace
 
 bool QelImageSizeAcceptable(int64_t Width, int64_t Height) {
@@ -667,6 +723,7 @@ bool TQelImageDecoder::ReadMetadata(TQelImageMetadata& Metadata) const {
         Metadata = TQelImageMetadata();
         return false;
     }
+    if (FType == TQelImageFileType::Tiff && IsBigTiff(FData)) return ReadBigTiffMetadata(FData, Metadata);
     return QelReadImageMetadata(FData, Metadata);
 }
 
@@ -718,13 +775,15 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
 }
 
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
-                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error) {
+                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error,
+                  QStringList* LeftOut) {
     QByteArray data;
     const int32_t xDpi = Metadata.HorizontalResolution, yDpi = Metadata.VerticalResolution;
     if (!QelEncodeImage(Type, Bits, Width, Height, Stride, Quality, data, Error, xDpi, yDpi)) return false;
     if (Type == TQelImageFileType::Jpeg || Type == TQelImageFileType::Tiff || Type == TQelImageFileType::Png) {
         TQelImageMetadata metadata = Metadata;
         if (Type != TQelImageFileType::Tiff) SetResolutionItems(metadata.Items, xDpi, yDpi);
+        SetDimensionItems(metadata.Items, Width, Height);
         // The pixels written are RGB: a profile of other inks (a CMYK
         // photo's, a grey one's) would make viewers misread every colour.
         metadata.Items.removeIf([](const TQelPropertyItem& item) {
@@ -733,8 +792,9 @@ bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t
         // The metadata goes into the encoded file in memory; when it cannot,
         // the data is left as encoded and the picture is still worth saving.
         QString why;
-        if (!metadata.Items.isEmpty() || !metadata.Xmp.isEmpty() || !metadata.Iptc.isEmpty())
-            QelWriteImageMetadata(data, metadata, why);
+        if (!metadata.Items.isEmpty() || !metadata.Xmp.isEmpty() || !metadata.Iptc.isEmpty() ||
+            !metadata.Texts.isEmpty())
+            QelWriteImageMetadata(data, metadata, why, LeftOut);
     }
     return QelWriteFileAtomically(FileName, data, Error);
 }

@@ -52,7 +52,9 @@ public:
     bool DecodeScaled(int32_t Width, int32_t Height, QImage& Image);
     // The file's property items; false when it has none that can be read.
     bool ReadPropertyItems(TQelPropertyItems& Items) const;
-    // Its items, colour profile, XMP and IPTC (QelReadImageMetadata).
+    // Its items, colour profile, XMP, IPTC and texts (QelReadImageMetadata);
+    // of a BigTIFF, which that does not read, its colour profile, XMP and
+    // resolution items.
     bool ReadMetadata(TQelImageMetadata& Metadata) const;
     // How many pages (directories) a TIFF file holds; 1 for other files.
     // Only the first is read.
@@ -85,10 +87,14 @@ bool QelEncodeImage(TQelImageFileType Type, const uint8_t* Bits, int32_t Width, 
                     int32_t Quality, QByteArray& Output, QString& Error, int32_t XDpi = 0, int32_t YDpi = 0);
 
 // Encodes as above with the metadata's resolution, adds its items, colour
-// profile (when it is one for RGB), XMP and IPTC to JPEG, TIFF and PNG files (a TIFF's resolution
-// items are its own fields; those a JPEG's or PNG's EXIF data has are made
-// to agree with the resolution), and writes the result under FileName through a temporary
-// file, so that a failure leaves any old file as it was. Metadata that
-// cannot be written is left out; the pixels are still saved.
+// profile (when it is one for RGB), XMP, IPTC and texts to JPEG, TIFF and
+// PNG files (QelWriteImageMetadata; a TIFF's resolution items are its own
+// fields; the resolution a JPEG's or PNG's EXIF data states, and the pixel
+// dimensions any EXIF states, are made to agree with the file), and writes
+// the result under
+// FileName through a temporary file, so that a failure leaves any old file
+// as it was. Metadata that cannot be written is left out and named in
+// LeftOut; the pixels are still saved.
 bool QelSaveImage(const QString& FileName, TQelImageFileType Type, const uint8_t* Bits, int32_t Width,
-                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error);
+                  int32_t Height, int32_t Stride, int32_t Quality, const TQelImageMetadata& Metadata, QString& Error,
+                  QStringList* LeftOut = nullptr);

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -29,17 +30,30 @@ constexpr uint32_t PropertyTagOrientation = 274;
 constexpr uint32_t PropertyTagXResolution = 282;
 constexpr uint32_t PropertyTagYResolution = 283;
 constexpr uint32_t PropertyTagResolutionUnit = 296;
+constexpr uint32_t PropertyTagPixelXDimension = 40962;
+constexpr uint32_t PropertyTagPixelYDimension = 40963;
 // The colour profile travels as an item of its own, whichever way the file
 // stores it (a TIFF tag, JPEG APP2 markers, a PNG chunk).
 constexpr uint32_t PropertyTagICCProfile = 34675;
 
+// A text a file carries under a keyword: a PNG text chunk, or a JPEG
+// comment as "Comment".
+struct TQelImageText {
+    QByteArray Keyword;
+    QString Text;
+};
+
+using TQelImageTexts = QList<TQelImageText>;
+
 // Everything a save writes back besides the pixels.
 struct TQelImageMetadata {
     TQelPropertyItems Items = {};
-    // The XMP packet as the file had it, and the IPTC records encoded as
-    // IPTC-IIM datasets; empty when the file had none.
+    // The XMP packet as the file had it (with a JPEG's extended XMP merged
+    // into it), and the IPTC records encoded as IPTC-IIM datasets; empty
+    // when the file had none.
     QByteArray Xmp = {};
     QByteArray Iptc = {};
+    TQelImageTexts Texts = {};
     // Dots per inch; 0 leaves the encoder's default.
     int32_t HorizontalResolution = 0;
     int32_t VerticalResolution = 0;
@@ -54,9 +68,10 @@ void QelPrepareImageMetadata();
 // neither are maker notes that the reader takes apart. False (with Items
 // empty) when the data is no image that carries such tags or is damaged.
 bool QelReadPropertyItems(const QByteArray& FileData, TQelPropertyItems& Items);
-// The items as above (the colour profile among them), the XMP packet and the
-// IPTC records; the resolution is left as it is. False, with all of it
-// empty, as above.
+// The items as above (the colour profile among them, also a BMP's), the XMP
+// packet, the IPTC records and the texts; the resolution is left as it is.
+// An XMP packet that claims an extension the file does not hold loses the
+// claim. False, with all of it empty, as above.
 bool QelReadImageMetadata(const QByteArray& FileData, TQelImageMetadata& Metadata);
 
 // Puts Items into the encoded JPEG or TIFF image in FileData, replacing the
@@ -65,10 +80,15 @@ bool QelReadImageMetadata(const QByteArray& FileData, TQelImageMetadata& Metadat
 // writer cannot take is left out. False, with FileData unchanged and Error
 // set, when the tags cannot be written at all.
 bool QelWritePropertyItems(QByteArray& FileData, const TQelPropertyItems& Items, QString& Error);
-// The same for JPEG, TIFF and PNG, with the colour profile, XMP and IPTC
-// of Metadata besides. A part the writer cannot take (an XMP packet it
-// cannot parse) is left out and the rest written.
-bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error);
+// The same for JPEG, TIFF and PNG, with the colour profile, XMP, IPTC and
+// texts of Metadata besides, each where the format has a place for it: a
+// JPEG's XMP beyond one segment as extended XMP, its "Comment" texts as
+// comments; a PNG's EXIF also in an eXIf chunk, its profile named, every
+// text as a text chunk. A part that does not fit or that the writer cannot
+// take is left out, the rest written, and the part named in LeftOut (an
+// EXIF item by its number, largest first, until the rest fits a JPEG).
+bool QelWriteImageMetadata(QByteArray& FileData, const TQelImageMetadata& Metadata, QString& Error,
+                           QStringList* LeftOut = nullptr);
 
 // Calls Visit(Marker, Body, BodySize) for each segment before the first
 // scan of the JPEG in Data[0 .. Size) (Body: the offset of the bytes after
@@ -110,6 +130,13 @@ bool QelResetJpegOrientation(QByteArray& Jpeg);
 // change places, in a JPEG file's JFIF density and its EXIF resolution
 // entries, in place. Answers whether it found a resolution to swap.
 bool QelSwapJpegResolution(QByteArray& Jpeg);
+
+// For pixels that are no longer those the file's EXIF marker describes: its
+// PixelXDimension and PixelYDimension become Width and Height, and the
+// thumbnail of its second directory is unlinked and its bytes cleared, all
+// in place. Each answers whether it found what to change.
+bool QelSetJpegExifDimensions(QByteArray& Jpeg, int32_t Width, int32_t Height);
+bool QelRemoveJpegThumbnail(QByteArray& Jpeg);
 
 // The text of an ASCII value: at most Length bytes, ending at the first NUL.
 // UTF-8 when the bytes are valid UTF-8, else Latin-1.

@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include "FileMapping.h"
+#include "FormatsTestSupport.h"
 #include "ImageFileSamples.h"
 #include "JlvxSession.h"
 #include "Jolvex.h"
@@ -27,38 +28,6 @@
 using namespace samples;
 
 namespace {
-
-// A table whose quality dialog answers from the test and counts its calls.
-class TAnsweringFormats : public TQelGraphicsFormats {
-public:
-    int Asked = 0;
-    bool Accept = true;
-    int32_t Answer = 80;
-    int32_t Offered = -1;
-
-protected:
-    bool ExecuteJpegOptions(int32_t& Quality) override {
-        ++Asked;
-        Offered = Quality;
-        if (Accept) Quality = Answer;
-        return Accept;
-    }
-};
-
-// Documents get the program's lossless session while this lives.
-class TSessionFactory {
-public:
-    TSessionFactory() {
-        FPrevious = SetJolvexFactory([](std::shared_ptr<IJLVX>& s) {
-            s = std::make_shared<TJlvxSession>();
-            return JLVX_S_OK;
-        });
-    }
-    ~TSessionFactory() { SetJolvexFactory(FPrevious); }
-
-private:
-    TJolvexFactory FPrevious;
-};
 
 QByteArray CameraJpeg(const TQelPixels& picture) {
     const QByteArray exif = ExifSegment({TExifEntry{271, 2, Ascii("Cam")}, TExifEntry{272, 2, Ascii("X1")},
@@ -80,28 +49,14 @@ bool SameRows(const TQelPixels& a, const TQelPixels& b) {
     return true;
 }
 
-class GraphicsFormatsTest : public ::testing::Test {
+class GraphicsFormatsTest : public TFormatsTest {
 protected:
-    QString Path(const QString& name) const { return Dir.filePath(name); }
-    QString Write(const QString& name, const QByteArray& data) const {
-        EXPECT_TRUE(WriteFile(Path(name), data));
-        return Path(name);
-    }
     bool Decoded(const QString& name, TQelPixelBuffer& pixels) const {
         TQelImageDecoder decoder;
         if (!decoder.Open(Path(name))) return false;
         pixels.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
         return decoder.Decode(pixels.Bits, pixels.Stride);
     }
-    std::unique_ptr<TQelGraphicsDocument> Loaded(const QString& path, int32_t& formatId) {
-        auto document = std::make_unique<TQelGraphicsDocument>(nullptr);
-        formatId = 99;
-        if (!Formats.Load(*document, path, formatId)) return nullptr;
-        return document;
-    }
-
-    QTemporaryDir Dir;
-    TAnsweringFormats Formats;
 };
 
 TEST_F(GraphicsFormatsTest, RowsAndDialogLists) {

@@ -1,5 +1,6 @@
 // Image files: recognise, decode (full and scaled) and read the property
-// items of any bytes, as opening a file does.
+// items and metadata (a BigTIFF's through libtiff) of any bytes, as opening a
+// file does.
 #include <QByteArray>
 #include <QImage>
 
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (!decoder.OpenData(QByteArray(reinterpret_cast<const char*>(Data), qsizetype(Size)))) return 0;
     TQelPropertyItems items;
     decoder.ReadPropertyItems(items);
+    TQelImageMetadata metadata;
+    decoder.ReadMetadata(metadata);
     // Huge sizes are accepted by Open and refused or handled by the caller's
     // allocation; decoding them here would only make the run slow.
     const int64_t pixels = int64_t(decoder.Width()) * decoder.Height();

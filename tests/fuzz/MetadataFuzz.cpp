@@ -1,7 +1,10 @@
-// Metadata: read the items, colour profile, XMP and IPTC from any bytes, then
-// write what was read into a small JPEG and read it back, as saving a photo
-// with its metadata does; and set the orientation of any bytes taken as a
-// JPEG or an XMP packet to 1 in place, as saving a turned photo does.
+// Metadata: read the items, colour profile, XMP, IPTC and texts from any
+// bytes (a JPEG's extended XMP and comments, a PNG's text chunks, a BMP's
+// profile among them), then write what was read into a small JPEG and a
+// small PNG and read them back, as saving a photo with its metadata does;
+// change the EXIF of any bytes taken as a JPEG in place (orientation,
+// resolution, dimensions, thumbnail), as a lossless save does; and name any
+// bytes taken as a colour profile.
 #include <QByteArray>
 #include <QString>
 
@@ -10,17 +13,18 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "QelFormatMetadata.h"
 #include "QelImageCodec.h"
 #include "QelImageMetadata.h"
 
 namespace {
 
-QByteArray SmallJpeg() {
+QByteArray Small(TQelImageFileType Type) {
     std::vector<uint8_t> rows(16 * 8, 128);
-    QByteArray jpeg;
+    QByteArray encoded;
     QString error;
-    QelEncodeImage(TQelImageFileType::Jpeg, rows.data(), 5, 8, 16, 75, jpeg, error);
-    return jpeg;
+    QelEncodeImage(Type, rows.data(), 5, 8, 16, 75, encoded, error);
+    return encoded;
 }
 
 }  // namespace
@@ -31,27 +35,33 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-    static const QByteArray jpeg = SmallJpeg();
+    static const QByteArray targets[] = {Small(TQelImageFileType::Jpeg), Small(TQelImageFileType::Png)};
     const QByteArray input(reinterpret_cast<const char*>(Data), qsizetype(Size));
     {
         QByteArray retagged = input;
         QelResetJpegOrientation(retagged);
         QelSwapJpegResolution(retagged);
+        QelSetJpegExifDimensions(retagged, 70000, 3);
+        QelRemoveJpegThumbnail(retagged);
         if (retagged.size() != input.size()) __builtin_trap();
         QByteArray packet = input;
         QelResetXmpOrientation(packet);
         if (packet.size() != input.size()) __builtin_trap();
+        if (QelIccProfileName(input).isEmpty()) __builtin_trap();
     }
     TQelImageMetadata metadata;
     if (!QelReadImageMetadata(input, metadata)) return 0;
     for (const TQelPropertyItem& item : metadata.Items)
         if (item.Type == 2) (void)QelPropertyItemText(item.Value.constData(), size_t(item.Value.size()));
     QelResetOrientationItem(metadata.Items);
-    QByteArray target = jpeg;
-    QString error;
-    if (QelWriteImageMetadata(target, metadata, error)) {
-        TQelImageMetadata again;
-        QelReadImageMetadata(target, again);
+    for (const QByteArray& small : targets) {
+        QByteArray target = small;
+        QString error;
+        QStringList leftOut;
+        if (QelWriteImageMetadata(target, metadata, error, &leftOut)) {
+            TQelImageMetadata again;
+            QelReadImageMetadata(target, again);
+        }
     }
     return 0;
 }
