@@ -14,6 +14,7 @@
 #include "QelScrollTool.h"
 #include "ScriptedMessageBoxes.h"
 #include "ToolTestSupport.h"
+#include "X11Session.h"
 
 namespace {
 
@@ -133,4 +134,57 @@ TEST_F(TScrollToolTest, EqualsAndMinusZoomWhateverToolIsCurrent) {
     Key(QEvent::KeyPress, Qt::Key_Up);
     EXPECT_EQ(Brush->Size, 11);
     EXPECT_EQ(Editor->ActiveTool, Brush);
+}
+
+namespace {
+
+// Panning with Space held, on a real X server whose key auto-repeat is on:
+// a held key arrives there as pairs of release and press, which Qt flags as
+// repeats only when it sees both at once.
+class SpaceDragX11 : public TScrollToolTest {
+protected:
+    void SetUp() override {
+        X11_SESSION_REQUIRED();
+        TScrollToolTest::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(X11Session::WaitForMapped(MainForm));
+        ASSERT_TRUE(X11Session::WaitForActive(MainForm));
+        // A photo far larger than the view, at actual size, centred.
+        Open(3000, 2000);
+        View->CenterOn(TQelPoint{1500, 1000});
+        // Over the picture the view takes the keys.
+        X11Session::MovePointer(X11Session::CenterOf(View->viewport()));
+        ASSERT_TRUE(X11Session::WaitUntil([this] { return View->hasFocus(); }));
+    }
+};
+
+}  // namespace
+
+TEST_F(SpaceDragX11, AHeldSpaceDragsThePictureAcrossItsRepeatsAndItsReleaseGivesTheToolBack) {
+    using namespace X11Session;
+    // Quick repeats: many release and press pairs within the test.
+    SetKeyRepeat(40, 15);
+    const int before = KeyPressesSeen(Qt::Key_Space);
+    KeyDown("space");
+    ASSERT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Hand; }));
+    // The key has repeated a while before the drag begins, and keeps
+    // repeating between its steps, while the program takes its events as
+    // they come.
+    ASSERT_TRUE(WaitUntil([&] { return KeyPressesSeen(Qt::Key_Space) >= before + 10; }));
+    const TQelPoint start = Origin();
+    const QPoint from = CenterOf(View->viewport());
+    int seen = KeyPressesSeen(Qt::Key_Space);
+    X11Session::Drag(from, from - QPoint(150, 150), 30, [&] {
+        EXPECT_TRUE(WaitBusyUntil([&] { return KeyPressesSeen(Qt::Key_Space) >= seen + 3; }));
+        seen = KeyPressesSeen(Qt::Key_Space);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Origin().X <= start.X - 150; }, 2000))
+        << "the picture moved " << start.X - Origin().X << " px";
+    EXPECT_EQ(Origin(), (TQelPoint{start.X - 150, start.Y - 150}));
+    EXPECT_EQ(Editor->ActiveTool, Hand);
+    EXPECT_EQ(Editor->GetActiveDocument()->History.Count(), 0);
+
+    KeyUp("space");
+    EXPECT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Brush; }));
+    EXPECT_EQ(Origin(), (TQelPoint{start.X - 150, start.Y - 150}));
 }

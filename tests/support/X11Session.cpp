@@ -125,6 +125,16 @@ bool WaitUntil(const std::function<bool()>& Pred, int TimeoutMs) {
     return true;
 }
 
+bool WaitBusyUntil(const std::function<bool()>& Pred, int TimeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!Pred()) {
+        if (clock.elapsed() > TimeoutMs) return false;
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
 bool WaitForMapped(QWidget* Window, int TimeoutMs) {
     return WaitUntil(
         [Window] {

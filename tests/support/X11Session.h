@@ -28,6 +28,10 @@ QString Unavailable();
 
 // Runs the UI thread's events until Pred holds; false after the deadline.
 bool WaitUntil(const std::function<bool()>& Pred, int TimeoutMs = 5000);
+// The same without ever sleeping: the UI thread keeps taking events as
+// they come, as in a program busy with a drag, so input that arrives in
+// pieces is seen in pieces.
+bool WaitBusyUntil(const std::function<bool()>& Pred, int TimeoutMs = 5000);
 // Until the window is shown and the X server has mapped it (exposed).
 bool WaitForMapped(QWidget* Window, int TimeoutMs = 5000);
 // Until the window manager has given the window the keyboard focus.
