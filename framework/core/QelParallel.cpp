@@ -6,8 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
-#include <system_error>
+#include <new>
 #include <thread>
 
 namespace {
@@ -32,9 +33,23 @@ struct TJob {
     std::atomic<int32_t> Seats{0};
     // Helpers that sat down and have not yet left.
     std::atomic<int32_t> Running{0};
+    // The first exception of a piece or of Idle, which the caller raises
+    // once the helpers have left.
+    std::atomic<bool> Failed{false};
+    std::exception_ptr Error;
 
-    void Work(int32_t Slot) {
-        for (int64_t i; (i = Next.fetch_add(1, std::memory_order_relaxed)) < Pieces;) (*Piece)(i, Slot);
+    void Work(int32_t Slot) noexcept {
+        try {
+            for (int64_t i; (i = Next.fetch_add(1, std::memory_order_relaxed)) < Pieces;) (*Piece)(i, Slot);
+        } catch (...) {
+            Fail(std::current_exception());
+        }
+    }
+
+    // Keeps Error and hands out no more pieces.
+    void Fail(std::exception_ptr What) noexcept {
+        if (!Failed.exchange(true)) Error = std::move(What);
+        Next.store(Pieces);
     }
 };
 
@@ -61,45 +76,55 @@ bool Spin(const TDone& Done, int32_t Micro) {
 // instead of starting threads: a small edit's work is over in well under a
 // millisecond. A call posts its job on one of a few boards and does the
 // pieces itself as well; it never waits for a helper that has not sat down,
-// so a call while every board is taken, from inside a piece, or while the
-// helpers are busy elsewhere still ends: its caller does what nobody takes.
+// so a call while every board is taken, from inside a piece, while the
+// helpers are busy elsewhere, or while threads are slow to start or cannot
+// be started still ends: its caller does what nobody takes.
 class TPool {
 public:
-    // Posts the job for up to Job.Helpers helpers; false when every board
-    // is taken.
-    bool Post(TJob& Job, int32_t& Board) {
+    // Posts the job for up to Job.Helpers helpers and returns its board,
+    // or -1 when every board is taken.
+    int32_t Post(TJob& Job) noexcept {
         for (int32_t b = 0; b < Boards; ++b) {
             TJob* none = nullptr;
             if (FBoard[b].Job.compare_exchange_strong(none, &Job)) {
-                Board = b;
                 FPosted.fetch_add(1);
                 if (FSleepers.load() > 0) {
+                    // A helper that decided to end has, once this lock was
+                    // free, left the count for Grow.
                     { std::lock_guard lock(FSleep); }
                     FWake.notify_all();
                 }
                 // Threads started now find the job at once.
-                Grow(Job.Helpers);
-                return true;
+                Grow(Job);
+                return b;
             }
         }
-        return false;
+        return -1;
     }
 
-    // Takes the job off its board and waits for the helpers that sat down
-    // at it; Idle, when given, every 2 ms.
-    void Finish(TJob& Job, int32_t Board, const std::function<void()>& Idle) {
+    // Takes the job off its board, once, and waits for the helpers that sat
+    // down at it; Idle, when given, every 2 ms until it throws.
+    void Finish(TJob& Job, int32_t Board, const std::function<void()>& Idle) noexcept {
         TBoard& board = FBoard[Board];
         board.Job.store(nullptr);
         // A helper looking at the board has either sat down or gone.
-        while (board.Visitors.load() > 0) Pause();
+        for (int32_t i = 0; board.Visitors.load() > 0; ++i)
+            if (i < 1000) Pause();
+            else std::this_thread::yield();
         auto done = [&] { return Job.Running.load(std::memory_order_acquire) == 0; };
         // The helpers are usually about to finish: a sleep would cost more
         // than the wait.
         if (Spin(done, 50)) return;
         auto idled = std::chrono::steady_clock::now();
+        bool idle = bool(Idle);
         while (!done()) {
-            if (Idle && std::chrono::steady_clock::now() - idled >= std::chrono::milliseconds(2)) {
-                Idle();
+            if (idle && std::chrono::steady_clock::now() - idled >= std::chrono::milliseconds(2)) {
+                try {
+                    Idle();
+                } catch (...) {
+                    Job.Fail(std::current_exception());
+                    idle = false;
+                }
                 idled = std::chrono::steady_clock::now();
             }
             std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -108,29 +133,35 @@ public:
 
 private:
     static constexpr int32_t Boards = 4;
+    static constexpr int32_t MaxThreads = 64;
     struct alignas(64) TBoard {
         std::atomic<TJob*> Job{nullptr};
         std::atomic<int32_t> Visitors{0};
     };
 
-    // Starts threads until there are Wanted, as many as the largest thread
-    // count allows, or until one cannot be started (the next call tries
-    // again).
-    void Grow(int32_t Wanted) {
-        if (FCount.load(std::memory_order_relaxed) >= Wanted) return;
-        std::lock_guard lock(FGrowing);
-        while (FCount.load() < std::min(Wanted, 64)) {
+    // Starts the threads the job lacks, as counted once: helpers that end
+    // meanwhile are not made up for, so that slow starts cannot keep the
+    // caller here. Stops when the pieces are all handed out or a thread
+    // cannot be started (the next call tries again).
+    void Grow(const TJob& Job) noexcept {
+        const int32_t wanted = std::min(Job.Helpers, MaxThreads);
+        for (int32_t starts = wanted - FCount.load(); starts > 0; --starts) {
+            if (Job.Next.load(std::memory_order_relaxed) >= Job.Pieces) return;
+            int32_t count = FCount.load();
+            do
+                if (count >= wanted) return;
+            while (!FCount.compare_exchange_weak(count, count + 1));
             try {
                 std::thread([this] { Serve(); }).detach();
-                FCount.fetch_add(1);
-            } catch (const std::system_error&) {
+            } catch (...) {
+                FCount.fetch_sub(1);
                 return;
             }
         }
     }
 
     // Sits down at every posted job that has a seat left, in turn.
-    void Visit() {
+    void Visit() noexcept {
         for (TBoard& board : FBoard) {
             board.Visitors.fetch_add(1);
             TJob* job = board.Job.load();
@@ -144,54 +175,62 @@ private:
         }
     }
 
-    // Serves until no job came for a while. A caller often posts again at
+    // Serves until no job came for IdleEnd. A caller often posts again at
     // once (the steps of one operation), so a helper looks for a while
     // before it sleeps; one that slept long ends, and the next call starts
     // threads afresh, which the system places on idle processors: woken
     // all at once after a long sleep, two may land on one processor, where
     // the second waits a whole time slice.
-    void Serve() {
+    void Serve() noexcept {
         for (;;) {
             const uint32_t seen = FPosted.load();
             Visit();
             if (Spin([&] { return FPosted.load(std::memory_order_relaxed) != seen; }, 100)) continue;
             std::unique_lock lock(FSleep);
             FSleepers.fetch_add(1);
-            const bool posted =
-                FWake.wait_for(lock, std::chrono::milliseconds(20), [&] { return FPosted.load() != seen; });
+            const bool posted = FWake.wait_for(lock, IdleEnd, [&] { return FPosted.load() != seen; });
+            // Before the sleeper count: a caller that sees this one gone
+            // from it counts the threads without it.
+            if (!posted) FCount.fetch_sub(1);
             FSleepers.fetch_sub(1);
-            if (!posted) {
-                FCount.fetch_sub(1);
-                return;
-            }
+            if (!posted) return;
         }
     }
+
+    static constexpr std::chrono::milliseconds IdleEnd{20};
 
     TBoard FBoard[Boards];
     std::atomic<uint32_t> FPosted{0};
     std::mutex FSleep;
     std::condition_variable FWake;
     std::atomic<int32_t> FSleepers{0};
+    // Threads running or being started.
     std::atomic<int32_t> FCount{0};
-    std::mutex FGrowing;
 };
 
 TPool* Pool = nullptr;
-std::once_flag PoolMade;
 
 // A child of fork has none of the pool's threads: it starts a pool of its
-// own and leaves the parent's where it is.
+// own and leaves the parent's where it is (without one, its calls run on
+// the caller alone).
 void ForkChild() {
-    if (Pool) Pool = new TPool;
+    if (Pool) Pool = new (std::nothrow) TPool;
 }
 
-TPool& ThePool() {
-    std::call_once(PoolMade, [] {
+// Null when there is none and none can be made.
+TPool* ThePool() noexcept {
+    try {
         // Never destroyed: its threads may wait on it until the program ends.
-        Pool = new TPool;
-        pthread_atfork(nullptr, nullptr, ForkChild);
-    });
-    return *Pool;
+        static const bool made = [] {
+            Pool = new TPool;
+            pthread_atfork(nullptr, nullptr, ForkChild);
+            return true;
+        }();
+        (void)made;
+    } catch (...) {
+        return nullptr;
+    }
+    return Pool;
 }
 
 }  // namespace
@@ -214,21 +253,15 @@ void QelParallelFor(int64_t Pieces, int32_t Threads, const std::function<void(in
     job.Piece = &Piece;
     job.Helpers = threads - 1;
     job.Seats = job.Helpers;
-    TPool* pool = threads > 1 ? &ThePool() : nullptr;
-    int32_t board = -1;
-    if (pool && !pool->Post(job, board)) pool = nullptr;
-    if (!pool) {
-        job.Work(0);
+    TPool* pool = threads > 1 ? ThePool() : nullptr;
+    const int32_t board = pool ? pool->Post(job) : -1;
+    if (board < 0) {
+        for (int64_t i = 0; i < Pieces; ++i) Piece(i, 0);
         return;
     }
-    // What the caller raises comes out once the helpers have left: they
-    // use this frame.
-    try {
-        job.Work(0);
-        pool->Finish(job, board, Idle);
-    } catch (...) {
-        job.Next.store(Pieces);
-        pool->Finish(job, board, nullptr);
-        throw;
-    }
+    // From here until the helpers have left, nothing may leave this frame,
+    // which they use: an exception waits in the job.
+    job.Work(0);
+    pool->Finish(job, board, Idle);
+    if (job.Error) std::rethrow_exception(job.Error);
 }

@@ -8,13 +8,15 @@
 // each piece), so the same bytes come out whatever the thread count and
 // whichever thread takes which piece.
 //
-// The calling thread takes part (slot 0) and returns only when every piece
-// is done; it never waits for a helper that has not started, so a call
-// from inside a piece, from several threads at once or in a forked child
-// still ends (its caller then does more of the pieces). Pieces run on plain
-// threads: they touch nothing of Qt and must not throw (one that throws
-// ends the program). Only the calling thread
-// reports progress: in its own pieces and in Idle while the others finish.
+// The calling thread takes part (slot 0) and returns when every piece is
+// done. It never waits for a helper that has not started, so a call from
+// inside a piece, from several threads at once, in a forked child, or while
+// threads are slow to start or cannot be started still ends (its caller
+// then does more of the pieces). What a piece or Idle throws stops the
+// handing out of pieces and comes out of the call once the helpers have
+// left (the first exception, when several threw). Pieces run on plain
+// threads and touch nothing of Qt. Only the calling thread reports
+// progress: in its own pieces and in Idle while the others finish.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +36,8 @@ int32_t QelParallelThreads(int64_t Pieces, int32_t Wanted = 0);
 // Piece(Index, Slot) for every Index in [0, Pieces), handed out in order to
 // whichever of Threads threads is free; Slot is the thread's number, 0 for
 // the caller, and no two threads have the same slot at once. A helper that
-// cannot be started or is busy leaves its share to the others. While helpers finish their last pieces, the caller calls Idle
-// (when given) every 2 ms.
+// cannot be started or is busy leaves its share to the others. While
+// helpers finish their last pieces, the caller calls Idle (when given)
+// every 2 ms.
 void QelParallelFor(int64_t Pieces, int32_t Threads, const std::function<void(int64_t Index, int32_t Slot)>& Piece,
                     const std::function<void()>& Idle = nullptr);

@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "QelParallel.h"
+#include "ThreadStartFaults.h"
 
 namespace {
 
@@ -17,6 +21,116 @@ struct TThreadCount {
     explicit TThreadCount(int32_t n) { QelSetThreadCount(n); }
     ~TThreadCount() { QelSetThreadCount(0); }
 };
+
+// Waits for Flag up to a limit that only a hang reaches.
+bool WaitFor(const std::atomic<bool>& Flag) {
+    for (int i = 0; i < 10000 && !Flag.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Flag.load();
+}
+
+int Failed(const char* What) {
+    std::fputs(What, stderr);
+    std::fputc('\n', stderr);
+    return 1;
+}
+
+// Every piece done once.
+bool Once(const std::vector<std::atomic<int32_t>>& Done) {
+    return std::all_of(Done.begin(), Done.end(), [](const std::atomic<int32_t>& d) { return d.load() == 1; });
+}
+
+// Runs Scenario in a process of its own, which starts with no helper
+// threads, under a watchdog that turns a hang into a failure. The scenario
+// returns 0, or says on stderr what went wrong.
+#define EXPECT_IN_A_FRESH_PROCESS(Scenario)                                                      \
+    do {                                                                                         \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                                          \
+        EXPECT_EXIT(                                                                             \
+            {                                                                                    \
+                alarm(40);                                                                       \
+                _exit(Scenario());                                                               \
+            },                                                                                   \
+            ::testing::ExitedWithCode(0), "");                                                   \
+    } while (0)
+
+// Threads that take longer to start than a helper waits for work.
+int SlowStarts() {
+    SlowThreadStarts(10);
+    for (int call = 0; call < 4; ++call) {
+        std::vector<std::atomic<int32_t>> done(64);
+        QelParallelFor(64, 16, [&](int64_t i, int32_t) { done[size_t(i)].fetch_add(1); });
+        if (!Once(done)) return Failed("a piece was not done once");
+    }
+    return 0;
+}
+
+// Thread starts that run out of memory, the first to the fourth of a call;
+// afterwards calls still find a board and helpers.
+int FailedStarts() {
+    std::vector<std::atomic<int32_t>> done(64);
+    const std::function<void(int64_t, int32_t)> piece = [&](int64_t i, int32_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        done[size_t(i)].fetch_add(1);
+    };
+    QelParallelFor(2, 2, [](int64_t, int32_t) {});
+    for (int32_t nth = 1; nth <= 4; ++nth) {
+        for (std::atomic<int32_t>& d : done) d = 0;
+        FailAllocation(nth);
+        try {
+            QelParallelFor(64, 4 * nth, piece);
+        } catch (const std::bad_alloc&) {
+            FailAllocation(0);
+            return Failed("a thread that could not be started failed the call");
+        }
+        FailAllocation(0);
+        if (!Once(done)) return Failed("a piece was not done once");
+    }
+    std::atomic<bool> helped{false};
+    QelParallelFor(2, 2, [&](int64_t, int32_t slot) {
+        if (slot == 0) WaitFor(helped);
+        else helped = true;
+    });
+    return helped ? 0 : Failed("no helper served a call after failed starts");
+}
+
+// Caller A's Idle throws while B has posted on the board A left; B's job
+// must stay on it for A's helper to take once A's piece lets it go.
+int IdleThrowsBesideAnotherCall() {
+    std::atomic<bool> helperAtA{false}, posted{false}, helperAtB{false};
+    const std::function<void(int64_t, int32_t)> pieceB = [&](int64_t i, int32_t slot) {
+        if (slot != 0) helperAtB = true;
+        else if (i == 0) {
+            posted = true;
+            WaitFor(helperAtB);
+        }
+    };
+    std::thread b;
+    bool threw = false;
+    try {
+        QelParallelFor(
+            2, 2,
+            [&](int64_t, int32_t slot) {
+                if (slot == 0) {
+                    WaitFor(helperAtA);
+                    return;
+                }
+                helperAtA = true;
+                WaitFor(posted);
+                // A's Idle throws meanwhile.
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            },
+            [&] {
+                if (!b.joinable()) b = std::thread([&] { QelParallelFor(2, 2, pieceB); });
+                WaitFor(posted);
+                throw std::runtime_error("idle");
+            });
+    } catch (const std::runtime_error&) {
+        threw = true;
+    }
+    if (b.joinable()) b.join();
+    if (!threw) return Failed("Idle's exception did not reach the caller");
+    return helperAtB ? 0 : Failed("the other caller's job was taken off its board");
+}
 
 }  // namespace
 
@@ -111,7 +225,7 @@ TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
     EXPECT_EQ(done.load(), 10 * 40 * 200);
     EXPECT_FALSE(slotShared.load());
 
-    // Helpers that ended after a long idle time are started again.
+    // After a pause the helpers, woken or started again, take part.
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     std::atomic<int32_t> slotsSeen{0};
     QelParallelFor(8, 4, [&](int64_t, int32_t slot) {
@@ -133,3 +247,33 @@ TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
     ASSERT_TRUE(WIFEXITED(status)) << "the child's call did not end";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// A call ends and does every piece once whatever starting threads costs,
+// and a start that fails leaves nothing posted.
+TEST(QelParallel, ACallEndsWhenThreadsStartSlowlyOrFailToStart) {
+    EXPECT_IN_A_FRESH_PROCESS(SlowStarts);
+    EXPECT_IN_A_FRESH_PROCESS(FailedStarts);
+}
+
+// What a helper's piece throws comes out of the call, and no more pieces are handed out.
+TEST(QelParallel, AHelpersExceptionReachesTheCaller) {
+    std::atomic<bool> helperStarted{false};
+    std::atomic<int32_t> done{0};
+    try {
+        QelParallelFor(1000, 2, [&](int64_t i, int32_t slot) {
+            if (slot != 0) {
+                helperStarted = true;
+                throw std::runtime_error("helper");
+            }
+            if (i == 0) WaitFor(helperStarted);
+            done.fetch_add(1);
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "helper");
+    }
+    EXPECT_LT(done.load(), 999);
+}
+
+// A throwing Idle leaves the board it no longer holds to the caller there.
+TEST(QelParallel, AThrowingIdleLeavesAnotherCallersBoard) { EXPECT_IN_A_FRESH_PROCESS(IdleThrowsBesideAnotherCall); }
