@@ -125,11 +125,11 @@ struct TwnMsg {
 
 class TwnMessageQueue {
 public:
+    // Signals under the lock: the reader may destroy the queue as soon as
+    // it has the message.
     void Post(TwnMsg msg) {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FQueue.push_back(std::move(msg));
-        }
+        std::lock_guard<std::mutex> lock(FMutex);
+        FQueue.push_back(std::move(msg));
         FCond.notify_all();
     }
     void PostQuit() {

@@ -129,6 +129,19 @@ TEST_F(TwainThreads, QueueRefusesToCloseTheManagerUnderAnOpenSource) {
     EXPECT_EQ(run(TWN_OPENDSM), TWRC_FAILURE);
 }
 
+// A queue may go as soon as its reader has the last message: posting
+// touches nothing of it after that (ThreadSanitizer sees any touch).
+TEST(TwainQueue, GoesAsSoonAsItsReaderHasTheLastMessage) {
+    for (int i = 0; i < 300; ++i) {
+        auto queue = std::make_unique<TwnMessageQueue>();
+        std::thread poster([&q = *queue] { q.PostQuit(); });
+        const uint32_t message = queue->Get().message;
+        queue.reset();
+        poster.join();
+        ASSERT_EQ(message, TWN_WM_QUIT);
+    }
+}
+
 TEST_F(TwainThreads, OneRequestIsOneCallEvenWhileTheQueueIsBusy) {
     TOrloTWAIN t(nullptr);
     ASSERT_TRUE(t.OpenSourceManager());
