@@ -172,13 +172,18 @@ void TSaneDevices::Search() {
         FTaken = std::chrono::steady_clock::now();
         FSearched.notify_all();
     };
-    // A search that fails keeps the last list and may be tried again.
-    TSaneThread::Instance().Post(
-        [this, ended] {
-            Enumerate();
-            ended();
-        },
-        [ended](std::exception_ptr) { ended(); });
+    // A search that fails keeps the last list and may be tried again; so
+    // does one that finds no thread to run on (it could not be started).
+    try {
+        TSaneThread::Instance().Post(
+            [this, ended] {
+                Enumerate();
+                ended();
+            },
+            [ended](std::exception_ptr) { ended(); });
+    } catch (...) {
+        FSearching = false;
+    }
 }
 
 void TSaneDevices::StartSearch() {
