@@ -94,8 +94,10 @@ void ShiftRow(int32_t* Sums, const uint8_t* Out, const uint8_t* In, int32_t Widt
 
 // The two loops of divisions, as products with the reciprocal (see above),
 // also built for wider vector units where the processor has them; every
-// unit rounds the same, so the values are the same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// unit rounds the same, so the values are the same. Not under
+// ThreadSanitizer, whose instrumented resolver would run before its runtime
+// is set up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define QEL_DIVISION_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define QEL_DIVISION_CLONES
