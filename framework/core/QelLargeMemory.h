@@ -15,8 +15,9 @@ constexpr size_t QelLargeMemoryThreshold = size_t(4) << 20;
 
 // Bytes zero-filled bytes, or nullptr when they cannot be had (and for 0
 // bytes). Never throws. Free with QelFreeLarge, nothing else. Sparse memory,
-// of which only a little is ever touched (a cache over a whole image), stays
-// on ordinary pages: a huge page is zeroed whole at its first touch.
+// of which only a little is ever touched (a cache over a whole image), is
+// mapped on ordinary pages: a huge page is zeroed whole at its first touch,
+// and heap memory of a size freed before is zeroed whole at once.
 void* QelAllocateLarge(size_t Bytes, bool Sparse = false) noexcept;
 // Bytes of unspecified content, for a caller that writes every one of them
 // before anything reads them (a turned image). A large buffer freed just
@@ -24,10 +25,17 @@ void* QelAllocateLarge(size_t Bytes, bool Sparse = false) noexcept;
 // turn then writes into the rows the previous image left, instead of having
 // fresh ones zeroed first. Otherwise as QelAllocateLarge.
 void* QelAllocateLargeForOverwrite(size_t Bytes) noexcept;
-// Takes nullptr too. The last large buffer freed is kept for
-// QelAllocateLargeForOverwrite until the next large allocation of another
-// size, or of zeroed bytes, gives it back to the system first.
+// Takes nullptr too. The last large buffer freed (not a sparse one) is kept
+// for QelAllocateLargeForOverwrite until the next large allocation of
+// another size, or of zeroed bytes, gives it back to the system first, or
+// QelReleaseLargeSpare does.
 void QelFreeLarge(void* Memory) noexcept;
+// Gives the kept buffer back to the system, when there is one. For a
+// program with nothing more to turn: idle, or the document closed.
+void QelReleaseLargeSpare() noexcept;
+// Every byte the allocator holds now: the buffers handed out and not yet
+// freed, their bookkeeping and whole pages included, and the kept one.
+size_t QelLargeMemoryHeld() noexcept;
 
 struct TQelLargeDeleter {
     void operator()(void* Memory) const noexcept { QelFreeLarge(Memory); }
