@@ -693,10 +693,18 @@ TQelCustomBlurBrushTool::TQelCustomBlurBrushTool()
       FRunsHeight(-1),
       FRunsStale(true),
       FHeldSums(),
-      FScratchSums() {
+      FScratchSums(),
+      FWritten(),
+      FWrittenBits(nullptr),
+      FWrittenBounds(),
+      FBlurIdleTimer() {
     BlurCache.SetFormat(QelFormatBGRA32);
     // A stroke touches the cache only around its dabs.
     BlurCache.Sparse = true;
+    FBlurIdleTimer.setSingleShot(true);
+    QObject::connect(&FBlurIdleTimer, &QTimer::timeout, this, [this] {
+        if (!IsDrawing()) ReleaseBlurCache();
+    });
 }
 
 TQelCustomBlurBrushTool::~TQelCustomBlurBrushTool() { QObject::disconnect(FSmoothingConnection); }
@@ -736,9 +744,64 @@ void TQelCustomBlurBrushTool::BindSmoothingTrackBar(QSlider* TrackBar) {
 }
 
 void TQelCustomBlurBrushTool::EndDraw() {
-    BlurCache.Release();
+    EmptyBlurCache();
     DropBlurSums();
     TQelBrushTool::EndDraw();
+    if (BlurCache.Bits) FBlurIdleTimer.start(BlurCacheIdleMs);
+}
+
+void TQelCustomBlurBrushTool::Deactivate() {
+    // Ends a running stroke first.
+    TQelBrushTool::Deactivate();
+    ReleaseBlurCache();
+}
+
+void TQelCustomBlurBrushTool::DocumentClosing(TQelGraphicsDocument* Document) {
+    TQelBrushTool::DocumentClosing(Document);
+    if (!IsDrawing()) ReleaseBlurCache();
+}
+
+void TQelCustomBlurBrushTool::EmptyBlurCache() {
+    if (BlurCache.Bits && BlurCache.Bits == FWrittenBits && BlurCache.GetBounds() == FWrittenBounds) {
+        const size_t bytesPerPixel = size_t(BlurCache.BytesPerPixel);
+        for (size_t row = 0; row < FWritten.size(); ++row) {
+            const TWrittenColumns c = FWritten[row];
+            if (c.From < c.To)
+                std::memset(BlurCache.PixelAddress(BlurCache.Left + c.From, BlurCache.Top + int32_t(row)), 0,
+                            size_t(c.To - c.From) * bytesPerPixel);
+        }
+    }
+    FWritten.clear();
+    FWrittenBits = nullptr;
+    FWrittenBounds = TQelRect();
+}
+
+void TQelCustomBlurBrushTool::ReleaseBlurCache() {
+    FBlurIdleTimer.stop();
+    EmptyBlurCache();
+    BlurCache.Release();
+}
+
+bool TQelCustomBlurBrushTool::NoteCached(int32_t X, int32_t Y) {
+    if (BlurCache.Bits != FWrittenBits || BlurCache.GetBounds() != FWrittenBounds) {
+        // Rows taken since the last note, zero-filled: nothing written yet.
+        try {
+            FWritten.assign(size_t(BlurCache.Height),
+                            TWrittenColumns{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()});
+        } catch (const std::bad_alloc&) {
+            FWritten.clear();
+            FWrittenBits = nullptr;
+            FWrittenBounds = TQelRect();
+            return false;
+        }
+        FWrittenBits = BlurCache.Bits;
+        FWrittenBounds = BlurCache.GetBounds();
+    }
+    TWrittenColumns& c = FWritten[size_t(Y - BlurCache.Top)];
+    const int32_t x = X - BlurCache.Left;
+    c.From = std::min(c.From, x);
+    c.To = std::max(c.To, x + 1);
+    return true;
 }
 
 void TQelCustomBlurBrushTool::ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command,
@@ -865,7 +928,7 @@ TQelRGBTriple TQelCustomBlurBrushTool::GetBlurredPixel(int32_t X, int32_t Y) {
     result.Blue = uint8_t(QelRoundEven(double(sum[0]) / count));
     result.Green = uint8_t(QelRoundEven(double(sum[1]) / count));
     result.Red = uint8_t(QelRoundEven(double(sum[2]) / count));
-    if (cached) {
+    if (cached && NoteCached(X, Y)) {
         cached[0] = result.Blue;
         cached[1] = result.Green;
         cached[2] = result.Red;

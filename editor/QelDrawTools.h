@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -291,6 +292,12 @@ private:
 
 // A brush that also needs the mean colour of the unchanged image in a disc
 // around a pixel, computed once per pixel and stroke.
+//
+// The cache's memory outlives the stroke: the end of a stroke forgets the
+// means it wrote, and the next stroke sized over the same image finds the
+// pages it touches already there instead of mapping and faulting in a whole
+// image's cache anew. The memory is given back when the tool is left, when
+// its document closes, and when no stroke came for BlurCacheIdleMs.
 class TQelCustomBlurBrushTool : public TQelBrushTool {
     Q_OBJECT
 public:
@@ -301,6 +308,8 @@ public:
     // The smoothing follows every size change.
     void SetSize(int32_t Value) override;
     void EndDraw() override;
+    void Deactivate() override;
+    void DocumentClosing(TQelGraphicsDocument* Document) override;
     // NAME+"SMOOTHING", then the brush's commands.
     void ExecuteCommand(TQelDemoPlayback* Playback, const QByteArray& Command, const TQelDemoScriptParams& Params,
                         TQelDemoScriptUserAction* Action, bool& Handled) override;
@@ -323,8 +332,15 @@ public:
     // large to keep sums for is left to the per-pixel sums.
     void HoldBlurSums(const TQelRect& Rect);
     void DropBlurSums();
+    // Every mean in the cache forgotten (alpha 0 again); only the entries
+    // written are cleared, and the memory stays.
+    void EmptyBlurCache();
+    // The cache's memory given back; the cache is empty.
+    void ReleaseBlurCache();
 
     TQelPixelBuffer BlurCache;
+    // Without a stroke for this long the cache's memory is given back.
+    int BlurCacheIdleMs = 1000;
     TQelPixelMask DiscMask;
     int32_t Smoothing = 0;
     QPointer<QSlider> SmoothingTrackBar;
@@ -354,4 +370,21 @@ private:
     // Sums held by HoldBlurSums, and the scratch sums of a single mean.
     TQelRowSums FHeldSums;
     TQelRowSums FScratchSums;
+
+    // Notes the entry of (X, Y) as written; false when that cannot be noted
+    // (the entry must then stay unwritten).
+    bool NoteCached(int32_t X, int32_t Y);
+    // Per row of the cache, the columns written since it was last emptied
+    // (From >= To: none), for the rows at FWrittenBits over FWrittenBounds;
+    // other rows were taken afresh, zero-filled. Rows rather than one
+    // rectangle: a long diagonal stroke would otherwise clear, and so fault
+    // in, most of a whole image's cache.
+    struct TWrittenColumns {
+        int32_t From;
+        int32_t To;
+    };
+    std::vector<TWrittenColumns> FWritten;
+    const uint8_t* FWrittenBits = nullptr;
+    TQelRect FWrittenBounds;
+    QTimer FBlurIdleTimer;
 };

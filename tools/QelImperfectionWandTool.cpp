@@ -169,8 +169,9 @@ void TQelImperfectionWandTool::ShowOptionsButtonClick() { SetShowOptions(!Option
 
 bool TQelImperfectionWandTool::BeginDraw(TQelDrawToolControl* Control, TMouseButton NewButton, TShiftState NewShift) {
     if (!TQelCustomBlurBrushTool::BeginDraw(Control, NewButton, NewShift)) return false;
-    // Released first: the same bounds would keep the last stroke's means.
-    BlurCache.Release();
+    // The last stroke's means are forgotten; over the same bounds its memory
+    // serves again.
+    EmptyBlurCache();
     if (BackupPixels) BlurCache.SetBounds(BackupPixels->GetBounds());
     return true;
 }

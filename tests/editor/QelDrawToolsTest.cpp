@@ -387,7 +387,12 @@ TEST_F(TDrawToolTest, BlurMeansRoundHalvesToEvenAndAreCachedPerStroke) {
     // A one-pixel disc has only its excluded centre: the pixel itself.
     tool->SetSmoothing(1);
     EXPECT_EQ(tool->GetBlurredPixel(5, 5), (TQelRGBTriple{200, 200, 200}));
+    // The stroke's end forgets every mean and keeps the memory.
     tool->EndDraw();
+    ASSERT_NE(tool->BlurCache.Bits, nullptr);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 2; ++x) EXPECT_EQ(tool->BlurCache.PixelAddress(x, y)[3], 0) << x << "," << y;
+    tool->ReleaseBlurCache();
     EXPECT_EQ(tool->BlurCache.Bits, nullptr);
 }
 

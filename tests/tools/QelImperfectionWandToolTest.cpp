@@ -2,6 +2,7 @@
 
 #include <QRadioButton>
 #include <QSlider>
+#include <QTest>
 #include <QToolButton>
 
 #include <string>
@@ -44,8 +45,6 @@ TEST_F(TWandTest, DarkModeLiftsADarkSpotInOneUndoableStep) {
     Click(20, 20);
     EXPECT_EQ(CountPixels(Grey), 40 * 40);
     EXPECT_EQ(Doc->History.Count(), 1);
-    // The stroke's means are gone with it.
-    EXPECT_EQ(Wand->BlurCache.Bits, nullptr);
     Doc->History.Undo();
     EXPECT_EQ(Pixel(20, 20), Spot);
 }
@@ -58,6 +57,54 @@ TEST_F(TWandTest, LightModeKeepsDarkPixelsAndTakesTheRoundedMeanElsewhere) {
     EXPECT_EQ(Pixel(21, 20), (TQelRGBTriple{198, 198, 198}));
     // Outside the footprint nothing changed.
     EXPECT_EQ(Pixel(27, 20), Grey);
+}
+
+// Every stroke takes the means of the image it starts on, in the memory the
+// stroke before it used.
+TEST_F(TWandTest, StrokesShareTheCachesMemoryButNeverItsMeans) {
+    Wand->SetMode(TQelImperfectionWandTool::ModeLight);
+    Click(20, 20);
+    EXPECT_EQ(Pixel(21, 20), (TQelRGBTriple{198, 198, 198}));
+    const uint8_t* memory = Wand->BlurCache.Bits;
+    ASSERT_NE(memory, nullptr);
+    Doc->History.Undo();
+    // Without the spot the means around it are grey.
+    SetPixel(20, 20, 200, 200, 200);
+    Doc->SyncBackup();
+    Click(20, 20);
+    EXPECT_EQ(Pixel(21, 20), Grey);
+    EXPECT_EQ(Wand->BlurCache.Bits, memory);
+    // A stroke on an image of other bounds sizes the cache anew.
+    Doc->History.Undo();
+    Open(30, 20);
+    Wand->CreateControl(View);
+    Wand->Activate();
+    for (int32_t y = 0; y < 20; ++y)
+        for (int32_t x = 0; x < 30; ++x) SetPixel(x, y, 200, 200, 200);
+    SetPixel(10, 10, 50, 50, 50);
+    Doc->SyncBackup();
+    Click(10, 10);
+    EXPECT_EQ(Pixel(11, 10), (TQelRGBTriple{198, 198, 198}));
+    EXPECT_EQ(Wand->BlurCache.GetBounds(), TQelRect(0, 0, 30, 20));
+}
+
+TEST_F(TWandTest, TheCachesMemoryGoesWhenTheToolIsLeftTheDocumentClosesOrNoStrokeComes) {
+    Click(20, 20);
+    ASSERT_NE(Wand->BlurCache.Bits, nullptr);
+    AddTool<TQelImperfectionWandTool>()->MakeCurrent();
+    EXPECT_EQ(Wand->BlurCache.Bits, nullptr);
+
+    Wand->MakeCurrent();
+    Wand->BlurCacheIdleMs = 20;
+    Click(20, 20);
+    ASSERT_NE(Wand->BlurCache.Bits, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return Wand->BlurCache.Bits == nullptr; }, 5000));
+
+    Wand->BlurCacheIdleMs = 60000;
+    Click(20, 20);
+    ASSERT_NE(Wand->BlurCache.Bits, nullptr);
+    ASSERT_TRUE(Doc->CloseQuery());
+    EXPECT_EQ(Wand->BlurCache.Bits, nullptr);
 }
 
 TEST_F(TWandTest, ChannelsFollowTheModeAndSoftDabsApproachWithoutOvershoot) {
