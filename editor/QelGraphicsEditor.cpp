@@ -23,6 +23,7 @@
 #include "QelDemoScript.h"
 #include "QelError.h"
 #include "QelImport.h"
+#include "QelLargeMemory.h"
 #include "QelForms.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
@@ -238,6 +239,9 @@ void TQelGraphicsEditor::UpdateControls() {
         QelSetEnabled(item, canZoom);
     QelSetEnabled(PrevImageButton, !FolderFiles.isEmpty() && FolderIndex > 0);
     QelSetEnabled(NextImageButton, !FolderFiles.isEmpty() && FolderIndex < FolderFiles.size() - 1);
+    // Idle time: rows kept for a turn that did not come are given back, so
+    // that the old image of the last turn does not stay.
+    QelReleaseLargeSpare();
 }
 
 TQelDocumentFormats* TQelGraphicsEditor::GetFormats() { return Formats.get(); }
@@ -407,6 +411,8 @@ void TQelGraphicsEditor::SetStatusText(TQelGraphicsStatusPanel Panel, const QStr
 
 void TQelGraphicsEditor::RemoveDocument(TQelDocument* Document) {
     TQelEditor::RemoveDocument(Document);
+    // The rows the document freed last were kept for a turn of it.
+    QelReleaseLargeSpare();
     if (GetActiveDocument()) return;
     using P = TQelGraphicsStatusPanel;
     for (P panel : {P::X, P::Y, P::W, P::H, P::R, P::G, P::B}) SetStatusText(panel, QString());

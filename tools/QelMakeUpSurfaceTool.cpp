@@ -309,10 +309,11 @@ void TQelMakeUpSurfaceTool::SetLevelFromImage(const TQelPoint& Point) {
     if (Frame) Frame->UpdateColorButtons();
 }
 
-void TQelMakeUpSurfaceTool::BuildLayer(const TQelPixels& Backup) {
+void TQelMakeUpSurfaceTool::BuildLayer(TQelGraphicsDocument& Document) {
     const TQelWaitCursor wait;
     try {
-        BuildDetailLayer(Backup);
+        BuildDetailLayer(Document.Backup);
+        Spectrum.Document = &Document;
     } catch (const EQelOutOfMemory&) {
         // The layer is empty now, so no stroke reads half of it; it stays
         // stale and a later move tries again, quietly.
@@ -327,6 +328,13 @@ void TQelMakeUpSurfaceTool::DocumentOpened(TQelGraphicsDocument* Document) {
     Spectrum.Stale = true;
     Spectrum.NoteWholeChange();
     Spectrum.FailureReported = false;
+}
+
+void TQelMakeUpSurfaceTool::DocumentClosing(TQelGraphicsDocument* Document) {
+    TQelCustomBlurBrushTool::DocumentClosing(Document);
+    // Also when the user then keeps the document: the next move over it
+    // builds the layer again.
+    if (Document && Spectrum.Document == Document) Spectrum.Free();
 }
 
 void TQelMakeUpSurfaceTool::ImageChanged(TQelGraphicsDocument* Document, TQelGraphicsTool* Tool,
@@ -345,7 +353,7 @@ bool TQelMakeUpSurfaceTool::BeginDraw(TQelDrawToolControl* Control, TMouseButton
     if (!TQelCustomBlurBrushTool::BeginDraw(Control, NewButton, NewShift)) return false;
     if (UsesDetail() && BackupPixels && (Spectrum.Stale || !Spectrum.Layer.Fits(*BackupPixels))) {
         try {
-            BuildLayer(*BackupPixels);
+            BuildLayer(*RunningDocument);
         } catch (...) {
             // Nothing was painted yet: the stroke is dropped with the error.
             CancelModification();
@@ -462,7 +470,7 @@ bool TQelMakeUpSurfaceToolControl::MouseMove(TShiftState Shift, const TQelPoint&
         else if (tool->Palette.GetTint())
             tool->SetLevelFromImage(p);
     } else if (Spectrum.Stale) {
-        tool->BuildLayer(document->Backup);
+        tool->BuildLayer(*document);
     }
     return result;
 }

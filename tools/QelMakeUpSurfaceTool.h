@@ -41,6 +41,8 @@ public:
     // Nothing in pick mode: a pick leaves no undo step.
     void CommitModification() override;
     void DocumentOpened(TQelGraphicsDocument* Document) override;
+    // The detail layer goes with the document it was built for.
+    void DocumentClosing(TQelGraphicsDocument* Document) override;
     void RegisterDemoTargets() override;
     // Any change but a make-up stroke (or its undo and redo) makes the
     // detail layer stale.
@@ -71,10 +73,11 @@ public:
     // The stroke's coverage blends Rect of the image towards the palette
     // colour, from the backup.
     void BlendRect(const TQelRect& Rect);
-    // Builds the shared detail layer under the hourglass. A failure frees
+    // Builds the shared detail layer of Document's backup under the
+    // hourglass. A failure frees
     // the layer; it is reported once, until a build succeeds or the image
     // changes, and otherwise passed over.
-    void BuildLayer(const TQelPixels& Backup);
+    void BuildLayer(TQelGraphicsDocument& Document);
     bool UsesDetail() const { return Mode == ModeNormal && UseDetail; }
     // The palette colour in the R, G and B status panels.
     void ShowColor() const;

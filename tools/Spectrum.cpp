@@ -407,6 +407,14 @@ void TQelSpectrum::ClearChanges() {
     Dirty = TQelRect();
 }
 
+void TQelSpectrum::Free() {
+    Layer.Free();
+    Stale = true;
+    NoteWholeChange();
+    FailureReported = false;
+    Document = nullptr;
+}
+
 void BuildDetailLayer(const TQelPixels& Pixels) {
     TProgressMeter* meter = ProgressMeter;
     int32_t shown = 0;

@@ -64,9 +64,11 @@ private:
     int32_t FHeight = 0;
 };
 
+class TQelGraphicsDocument;
+
 // The layer of the make-up tools, with its state. The layer is kept across
 // make-up strokes and their undo and redo; every other change of the image
-// marks it stale.
+// marks it stale. It goes with the document it was built for.
 struct TQelSpectrum {
     // Every change of the image since the last build, make-up strokes too,
     // so that the next build need compute only the rows they reach.
@@ -75,6 +77,8 @@ struct TQelSpectrum {
     void NoteWholeChange();
     // The layer was built for the image as it is now.
     void ClearChanges();
+    // The layer's memory given back; the next use builds it whole.
+    void Free();
 
     TQelDetailLayer Layer;
     // The layer must be built again before it is used.
@@ -85,6 +89,8 @@ struct TQelSpectrum {
     // A failed build was reported; the same failure is not reported again
     // until a build succeeds or the image changes.
     bool FailureReported = false;
+    // Whose image the layer was built from; only compared, never followed.
+    const TQelGraphicsDocument* Document = nullptr;
 };
 
 extern TQelSpectrum Spectrum;

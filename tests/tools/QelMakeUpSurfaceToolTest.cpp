@@ -199,6 +199,22 @@ TEST_F(TMakeUpToolTest, TheLayerOutlivesMakeUpStrokesAndTheirUndoButNotOtherChan
     (void)tool;
 }
 
+TEST_F(TMakeUpToolTest, TheLayerGoesWithTheDocumentItWasBuiltFor) {
+    OpenFilled(40, 40, 100, 100, 100);
+    AddMakeUp<TQelLipstickTool>();
+    AddMakeUp<TQelPowderTool>();
+    Click(20, 20);
+    ASSERT_TRUE(Spectrum.Layer.Fits(*Doc->GetPixels()));
+    TQelGraphicsDocument* photo = Doc;
+    // Another document closing leaves it.
+    Open(30, 30);
+    ASSERT_TRUE(Doc->CloseQuery());
+    EXPECT_TRUE(Spectrum.Layer.Fits(*photo->GetPixels()));
+    ASSERT_TRUE(photo->CloseQuery());
+    EXPECT_TRUE(Spectrum.Layer.IsEmpty());
+    EXPECT_TRUE(Spectrum.Stale);
+}
+
 TEST_F(TMakeUpToolTest, ALayerRebuiltAroundTheChangesEqualsAWholeBuildOfTheImage) {
     OpenTextured(60, 200);
     AddMakeUp<TQelLipstickTool>();
