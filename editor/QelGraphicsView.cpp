@@ -239,6 +239,17 @@ void TQelGraphicsView::SetFocus() {
     if (window()->isActiveWindow() && !hasFocus()) setFocus();
 }
 
+bool TQelGraphicsView::event(QEvent* Event) {
+    const bool result = TQelScrollViewControl::event(Event);
+    // A window made active with the pointer already resting over the picture
+    // (a dialog closed with a key) gets no move that would give the view the
+    // keys, and Space, O, + and - would go to another control.
+    if (Event->type() == QEvent::WindowActivate && isActiveWindow() &&
+        viewport()->rect().contains(viewport()->mapFromGlobal(QCursor::pos())))
+        SetFocus();
+    return result;
+}
+
 void TQelGraphicsView::MouseEnter() { MouseEntered(); }
 
 void TQelGraphicsView::MouseLeave() { MouseLeft(); }

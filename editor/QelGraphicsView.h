@@ -89,6 +89,7 @@ protected:
     void MouseEnter() override;
     void MouseLeave() override;
     void resizeEvent(QResizeEvent* Event) override;
+    bool event(QEvent* Event) override;
 
 private:
     enum class TPendingFit { None, Fit, Best };

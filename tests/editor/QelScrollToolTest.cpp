@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QScreen>
+#include <QStatusBar>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -187,4 +191,40 @@ TEST_F(SpaceDragX11, AHeldSpaceDragsThePictureAcrossItsRepeatsAndItsReleaseGives
     KeyUp("space");
     EXPECT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Brush; }));
     EXPECT_EQ(Origin(), (TQelPoint{start.X - 150, start.Y - 150}));
+}
+
+// The keys act on the picture while the pointer is over it, also when the
+// window comes back with the pointer already resting there.
+TEST_F(SpaceDragX11, AWindowActivatedOverThePictureGivesItTheKeys) {
+    using namespace X11Session;
+    // Another field of the window had the keys; the pointer leaves the window.
+    auto* field = new QLineEdit(MainForm);
+    MainForm->statusBar()->addWidget(field);
+    field->show();
+    field->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return field->hasFocus(); }));
+    MovePointer(MainForm->screen()->geometry().bottomRight() - QPoint(2, 2));
+
+    // A dialog takes over; meanwhile the pointer comes to rest over the
+    // picture, beside the dialog.
+    QDialog dialog(MainForm);
+    dialog.resize(120, 60);
+    dialog.show();
+    ASSERT_TRUE(WaitForActive(&dialog));
+    const QRect viewport(View->viewport()->mapToGlobal(QPoint(0, 0)), View->viewport()->size());
+    QPoint rest;
+    for (const QPoint p : {viewport.topLeft(), viewport.topRight(), viewport.bottomLeft(), viewport.bottomRight()}) {
+        rest = viewport.center() + (p - viewport.center()) * 4 / 5;
+        if (!dialog.frameGeometry().adjusted(-4, -4, 4, 4).contains(rest)) break;
+    }
+    MovePointer(rest);
+    MovePointer(rest + QPoint(3, 3));
+
+    TapKey("Escape");
+    ASSERT_TRUE(WaitForActive(MainForm));
+    EXPECT_TRUE(WaitUntil([&] { return View->hasFocus(); }));
+    KeyDown("space");
+    EXPECT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Hand; }));
+    KeyUp("space");
+    EXPECT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Brush; }));
 }
