@@ -1,4 +1,8 @@
-// The program's own lossless JPEG session over libjpeg-turbo.
+// The program's own lossless JPEG session over libjpeg-turbo. Its stages
+// have units of their own: reading the file (JlvxRead), comparing the
+// picture with it by MCU (JlvxCompare), transforming its blocks
+// (JlvxTransform), merging the changed MCUs (JlvxMerge) and writing
+// (JlvxWrite), all over libjpeg under a guard (JlvxJpeg).
 //
 // The session keeps the file's bytes and a map from the document's pixel
 // coordinates to the file's, updated by every rotation, flip and region. A
@@ -11,7 +15,11 @@
 // (an enlarged picture), every block is encoded anew. When the
 // caller names the rectangles it changed, only the blocks they meet are
 // compared, each against a decode of just the file's blocks around it; the
-// file written is the same as after comparing every block. The file's
+// file written is the same as after comparing every block. The work follows
+// what changed: the file's blocks are read once, a turn or flip moves them
+// in memory, only the changed MCUs are encoded into them, and a save of the
+// whole file with no MCU changed and no turn writes the file's own bytes
+// without reading its blocks at all. The file's
 // markers go along; when the pixels are no longer the file's, what their
 // EXIF states is changed in place, every other byte kept: after a turn or
 // flip the orientation (EXIF and XMP) becomes 1, the pixel dimensions are

@@ -626,8 +626,9 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
     EXPECT_EQ(compared, 7 * 3 * 6);
     EXPECT_GT(kept, 0);
 
-    // Unchanged, the file is libjpeg's own optimised copy of the blocks and
-    // markers, byte for byte, however the source was coded.
+    // Unchanged, the file is the file itself, however it was coded; turned,
+    // it is libjpeg's own optimised transform of the blocks and markers,
+    // byte for byte.
     if (HaveJpegtran()) {
         const QString plain = Make(QStringLiteral("plain.jpg"), 93, 61, TJSAMP_420, 85);
         for (const QStringList& coding : {QStringList{}, QStringList{"-progressive"}, QStringList{"-restart", "1"}}) {
@@ -636,8 +637,13 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
             TDocument doc;
             ASSERT_TRUE(doc.Open(Path("coded.jpg")));
             ASSERT_TRUE(doc.Save(Path("saved.jpg")));
+            EXPECT_TRUE(ReadAll(Path("saved.jpg")) == source) << coding.join(' ').toStdString();
+            doc.RotateLeft();
+            doc.FlipVertical();
+            ASSERT_TRUE(doc.Save(Path("saved.jpg")));
+            EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
             EXPECT_TRUE(ReadAll(Path("saved.jpg")) ==
-                        Jpegtran({"-copy", "all", "-optimize"}, Path("coded.jpg"), Path("expected.jpg")))
+                        Jpegtran({"-transpose", "-copy", "all", "-optimize"}, Path("coded.jpg"), Path("expected.jpg")))
                 << coding.join(' ').toStdString();
             // And edited, compared in part and in whole.
             const std::vector<TQelRect> listed = {TQelRect(20, 10, 60, 40)};
