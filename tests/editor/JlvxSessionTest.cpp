@@ -26,6 +26,7 @@
 #include "Jolvex.h"
 #include "QelBitmap.h"
 #include "QelImageCodec.h"
+#include "QelImageMetadata.h"
 #include "SmallFileSystem.h"
 #include "WatchedFifo.h"
 
@@ -326,6 +327,143 @@ TEST_F(JlvxSessionTest, PerfectTurnOfAPartialMCUSizeKeepsEveryCoefficient) {
     ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("saved.jpg"))),
                            ReadCoefficients(Jpegtran({"-rotate", "90", "-perfect"}, source, Path("expected.jpg"))),
                            "61 x 48 rotate right");
+}
+
+namespace {
+
+// EXIF as the first marker, little-endian: orientation 6 and the pixel
+// dimensions as SHORT values in the EXIF directory.
+QByteArray WithLeadingExif(const QByteArray& jpeg, uint16_t w, uint16_t h) {
+    const uint8_t tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,
+                            2, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0,          // orientation
+                            0x69, 0x87, 4, 0, 1, 0, 0, 0, 38, 0, 0, 0, 0, 0, 0, 0,   // EXIF directory at 38
+                            2, 0, 0x02, 0xA0, 3, 0, 1, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), 0, 0,
+                            0x03, 0xA0, 3, 0, 1, 0, 0, 0, uint8_t(h), uint8_t(h >> 8), 0, 0, 0, 0, 0, 0};
+    const QByteArray body = QByteArray("Exif\0\0", 6) + QByteArray(reinterpret_cast<const char*>(tiff), sizeof tiff);
+    const int length = int(body.size()) + 2;
+    return jpeg.left(2) + QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + body + jpeg.mid(2);
+}
+
+// A grey picture whose one component claims 2 x 2 sampling.
+QByteArray GrayWithSampling(const TQelPixelBuffer& b) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &data, &size);
+    c.image_width = JDIMENSION(b.Width);
+    c.image_height = JDIMENSION(b.Height);
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(size_t(b.Width));
+    while (c.next_scanline < c.image_height) {
+        for (int32_t x = 0; x < b.Width; ++x) row[size_t(x)] = b.PixelAddress(x, int32_t(c.next_scanline))[1];
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray result(reinterpret_cast<const char*>(data), qsizetype(size));
+    std::free(data);
+    return result;
+}
+
+// TurboJPEG's lossless transform of the file, read back and written again
+// as libjpeg writes transcoded blocks (optimal tables, the markers copied
+// behind its own JFIF or Adobe marker), then restated as a turned save
+// restates EXIF: what a turned save wrote when it had TurboJPEG write the
+// turned file first.
+QByteArray TransformedAndRewritten(const QByteArray& source, int op, int32_t w, int32_t h) {
+    tjhandle th = tjInitTransform();
+    tjtransform t{};
+    t.op = op;
+    t.options = TJXOPT_PERFECT;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    QByteArray turned;
+    if (tjTransform(th, reinterpret_cast<const unsigned char*>(source.constData()), static_cast<unsigned long>(source.size()),
+                    1, &buffer, &size, &t, 0) == 0)
+        turned = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    tjFree(buffer);
+    tjDestroy(th);
+    if (turned.isEmpty()) return turned;
+    TTestError e;
+    jpeg_decompress_struct in{};
+    jpeg_compress_struct out{};
+    in.err = jpeg_std_error(&e.Base);
+    e.Base.error_exit = TestErrorExit;
+    out.err = &e.Base;
+    jpeg_create_decompress(&in);
+    jpeg_create_compress(&out);
+    unsigned char* data = nullptr;
+    unsigned long length = 0;
+    const bool ok = TestGuarded(e, [&] {
+        jpeg_mem_src(&in, reinterpret_cast<const unsigned char*>(turned.constData()), static_cast<unsigned long>(turned.size()));
+        jpeg_save_markers(&in, JPEG_COM, 0xFFFF);
+        for (int i = 0; i < 16; ++i) jpeg_save_markers(&in, JPEG_APP0 + i, 0xFFFF);
+        jpeg_read_header(&in, TRUE);
+        jvirt_barray_ptr* blocks = jpeg_read_coefficients(&in);
+        jpeg_mem_dest(&out, &data, &length);
+        jpeg_copy_critical_parameters(&in, &out);
+        out.optimize_coding = TRUE;
+        jpeg_write_coefficients(&out, blocks);
+        for (jpeg_saved_marker_ptr m = in.marker_list; m; m = m->next) {
+            if (out.write_JFIF_header && m->marker == JPEG_APP0 && m->data_length >= 5 && !std::memcmp(m->data, "JFIF", 5))
+                continue;
+            if (out.write_Adobe_marker && m->marker == JPEG_APP0 + 14 && m->data_length >= 5 && !std::memcmp(m->data, "Adobe", 5))
+                continue;
+            jpeg_write_marker(&out, m->marker, m->data, m->data_length);
+        }
+        jpeg_finish_compress(&out);
+    });
+    QByteArray result = ok ? QByteArray(reinterpret_cast<const char*>(data), qsizetype(length)) : QByteArray();
+    jpeg_destroy_compress(&out);
+    jpeg_destroy_decompress(&in);
+    std::free(data);
+    QelResetJpegOrientation(result);
+    if (op == TJXOP_ROT90 || op == TJXOP_ROT270 || op == TJXOP_TRANSPOSE || op == TJXOP_TRANSVERSE)
+        QelSwapJpegResolution(result);
+    QelSetJpegExifDimensions(result, w, h);
+    QelRemoveJpegThumbnail(result);
+    return result;
+}
+
+}  // namespace
+
+TEST_F(JlvxSessionTest, TurnedSavesAreTheTransformedFileRewrittenByteForByte) {
+    // A turn states the new EXIF size as LONG values, drops the JFIF marker
+    // behind a leading EXIF one (libjpeg writes its own then) and a grey
+    // component's claimed sampling.
+    const std::vector<std::pair<std::string, QByteArray>> sources = {
+        {"4:2:2 behind EXIF", WithLeadingExif(Compress(Picture(64, 48), TJSAMP_422), 64, 48)},
+        {"4:2:0", Compress(Picture(48, 32), TJSAMP_420)},
+        {"grey 2 x 2", GrayWithSampling(Picture(64, 48))}};
+    const std::vector<std::pair<int, std::function<void(TDocument&)>>> turns = {
+        {TJXOP_ROT90, [](TDocument& d) { d.RotateRight(); }},
+        {TJXOP_ROT270, [](TDocument& d) { d.RotateLeft(); }},
+        {TJXOP_HFLIP, [](TDocument& d) { d.FlipHorizontal(); }},
+        {TJXOP_VFLIP, [](TDocument& d) { d.FlipVertical(); }},
+        {TJXOP_TRANSVERSE, [](TDocument& d) { d.FlipHorizontal(); d.RotateRight(); }},
+        {TJXOP_TRANSPOSE, [](TDocument& d) { d.RotateLeft(); d.FlipVertical(); }}};
+    for (const auto& [name, data] : sources) {
+        ASSERT_TRUE(WriteAll(Path("source.jpg"), data)) << name;
+        for (const auto& [op, apply] : turns) {
+            const std::string what = name + ", transform " + std::to_string(op);
+            TDocument doc;
+            ASSERT_TRUE(doc.Open(Path("source.jpg"))) << what;
+            apply(doc);
+            ASSERT_TRUE(doc.Save(Path("saved.jpg"))) << what;
+            EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
+            const QByteArray expected = TransformedAndRewritten(data, op, doc.Image.Width, doc.Image.Height);
+            ASSERT_FALSE(expected.isEmpty()) << what;
+            EXPECT_TRUE(ReadAll(Path("saved.jpg")) == expected) << what;
+        }
+    }
 }
 
 // The loss of encoding these pixels once more with the same quality, and a
