@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 #include <benchmark/benchmark.h>
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include <turbojpeg.h>
+
+#include "QelAtomicWrite.h"
 
 inline void QelBenchmarkPlatform() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -57,4 +60,24 @@ inline QByteArray QelBenchPhotoJpeg(int32_t Width, int32_t Height) {
     tjFree(jpeg);
     tjDestroy(h);
     return result;
+}
+
+// TurboJPEG's lossless transform Op of a JPEG (TJXOP_NONE: a copy of its
+// blocks and markers), written to Target through the program's own atomic
+// writer: the peer of a lossless save.
+inline bool QelBenchTransformToFile(const QByteArray& Jpeg, int Op, const QString& Target) {
+    tjhandle h = tjInitTransform();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjtransform t{};
+    t.op = Op;
+    bool ok = tjTransform(h, reinterpret_cast<const unsigned char*>(Jpeg.constData()),
+                          static_cast<unsigned long>(Jpeg.size()), 1, &out, &size, &t, 0) == 0;
+    QString error;
+    if (ok)
+        ok = QelWriteFileAtomically(Target, QByteArray::fromRawData(reinterpret_cast<const char*>(out), qsizetype(size)),
+                                    error);
+    tjFree(out);
+    tjDestroy(h);
+    return ok;
 }

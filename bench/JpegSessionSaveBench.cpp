@@ -20,7 +20,6 @@
 #include <turbojpeg.h>
 
 #include "JlvxSession.h"
-#include "QelAtomicWrite.h"
 #include "QelBitmap.h"
 
 namespace {
@@ -50,22 +49,6 @@ struct TSample {
 TSample& Sample() {
     static TSample sample;
     return sample;
-}
-
-// The peer: a lossless copy of the file's coefficients and markers, written.
-bool TurboCopy(const QByteArray& data, const QString& target) {
-    tjhandle h = tjInitTransform();
-    tjtransform t{};
-    t.op = TJXOP_NONE;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    bool ok = tjTransform(h, reinterpret_cast<const unsigned char*>(data.constData()),
-                          static_cast<unsigned long>(data.size()), 1, &buffer, &size, &t, 0) == 0;
-    QString error;
-    if (ok) ok = QelWriteFileAtomically(target, QByteArray::fromRawData(reinterpret_cast<const char*>(buffer), qsizetype(size)), error);
-    tjFree(buffer);
-    tjDestroy(h);
-    return ok;
 }
 
 // An opened, decoded session and the document's pixels, edited or not.
@@ -111,7 +94,7 @@ void BM_SaveOverCopy(benchmark::State& state) {
         const auto t0 = Clock::now();
         if (!opened.Save(saved, full)) state.SkipWithError("save failed");
         const auto t1 = Clock::now();
-        if (!TurboCopy(Sample().Data, copied)) state.SkipWithError("copy failed");
+        if (!QelBenchTransformToFile(Sample().Data, TJXOP_NONE, copied)) state.SkipWithError("copy failed");
         const auto t2 = Clock::now();
         saveSeconds += std::chrono::duration<double>(t1 - t0).count();
         copySeconds += std::chrono::duration<double>(t2 - t1).count();

@@ -28,7 +28,6 @@
 
 #include "JlvxSession.h"
 #include "Jolvex.h"
-#include "QelAtomicWrite.h"
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsFormats.h"
 
@@ -75,22 +74,6 @@ struct TOpened {
     bool Save(const QString& path) { return Document && Formats.Save(*Document, path, 0); }
 };
 
-// The peer: TurboJPEG's lossless transform of the file, written to disk.
-bool TurboTransform(const QByteArray& jpeg, int op, const QString& target) {
-    tjhandle h = tjInitTransform();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjtransform t{};
-    t.op = op;
-    bool ok = tjTransform(h, reinterpret_cast<const unsigned char*>(jpeg.constData()),
-                          static_cast<unsigned long>(jpeg.size()), 1, &out, &size, &t, 0) == 0;
-    QString error;
-    if (ok) ok = QelWriteFileAtomically(target, QByteArray::fromRawData(reinterpret_cast<const char*>(out), qsizetype(size)), error);
-    tjFree(out);
-    tjDestroy(h);
-    return ok;
-}
-
 struct TSample {
     QTemporaryDir Dir;
     QByteArray Data = SamplePhoto();
@@ -120,7 +103,7 @@ void Run(benchmark::State& state, bool turn) {
         if (turn) opened.Document->RotateRight();
         if (!opened.Save(saved)) state.SkipWithError("save failed");
         const auto t1 = Clock::now();
-        if (!TurboTransform(sample.Data, turn ? TJXOP_ROT90 : TJXOP_NONE, peer)) state.SkipWithError("transform failed");
+        if (!QelBenchTransformToFile(sample.Data, turn ? TJXOP_ROT90 : TJXOP_NONE, peer)) state.SkipWithError("transform failed");
         const auto t2 = Clock::now();
         oursSeconds += std::chrono::duration<double>(t1 - t0).count();
         peerSeconds += std::chrono::duration<double>(t2 - t1).count();
