@@ -10,7 +10,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libexiv2-dev zlib1g-dev
   libimage-exiftool-perl imagemagick
   qt6-base-private-dev libxtst-dev
-  xvfb xauth fonts-dejavu-core openbox x11-xserver-utils xdotool
+  xvfb fonts-dejavu-core openbox x11-xserver-utils xdotool
   libsane-dev libsane1
   clang libclang-rt-14-dev
 )

@@ -1,22 +1,23 @@
-// The editor driven the way a user drives it: the sample portrait opened,
-// a brush stroke made with real mouse events on the view, undone and
-// redone from the menu, saved and opened again. Runs offscreen and under a
-// real X server alike: every position is mapped through the view.
+// The editor driven as a user drives it, through a real X server: the
+// sample portrait opened from the command line as the program opens it,
+// Actual Size from the View menu, a brush stroke with the real pointer, undo
+// and redo from the Edit menu and with their keys, Save As through the
+// program's own dialogs, and each saved file opened again.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCursor>
+#include <QComboBox>
 #include <QFileInfo>
-#include <QMouseEvent>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "QelDialogs.h"
 #include "QelGraphicsEditor.h"
 #include "QelJPEGOptions.h"
 #include "QelLocalizer.h"
@@ -24,9 +25,11 @@
 #include "QelMessageBox.h"
 #include "ScriptedMessageBoxes.h"
 #include "ToolTestSupport.h"
+#include "X11Session.h"
 
 namespace {
 
+using namespace X11Session;
 // The image's rows without padding, B, G, R per pixel.
 struct TImageBytes {
     int32_t Width = 0;
@@ -57,88 +60,69 @@ double MeanAbsDiff(const TImageBytes& a, const TImageBytes& b) {
     return sum / double(a.Bytes.size());
 }
 
-// Presses OK in the JPEG quality dialog whenever it comes up while alive,
-// so a save that asks can never block the test.
-class TQualityAnswer {
-public:
-    TQualityAnswer() {
-        FTimer.setInterval(10);
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            if (auto* form = dynamic_cast<TQelJPEGOptionsForm*>(QApplication::activeModalWidget())) {
-                ++Shown;
-                form->OkButton->click();
-            }
-        });
-        FTimer.start();
-    }
-    int Shown = 0;
-
-private:
-    QTimer FTimer;
-};
-
-class EditorEndToEnd : public ::testing::Test {
+class EditorEndToEndX11 : public ::testing::Test {
 protected:
     void SetUp() override {
+        X11_SESSION_REQUIRED();
+        if (QCoreApplication::arguments().value(1).isEmpty())
+            GTEST_SKIP() << "ctest names the photo on the test program's command line";
         App.SetTitle("Visara");
         App.CreateModule(Editor);
-        Editor->Initialize();
         App.CreateModule(Brush);
         MainForm->setGeometry(100, 100, 700, 500);
+        // As the program starts: the settings cycle opens the file named on
+        // the command line, then the window shows.
+        App.LoadSettings();
         MainForm->show();
-        QApplication::processEvents();
-        ParkPointer();
+        ASSERT_TRUE(WaitForMapped(MainForm));
+        ASSERT_TRUE(WaitForActive(MainForm));
     }
-    void TearDown() override {
-        App.DestroyComponents();
-    }
+    void TearDown() override { App.DestroyComponents(); }
 
-    // Under a real X server the pointer could rest over the view, and the
-    // moves the server reports would then move the brush as well.
-    static void ParkPointer() {
-        const QRect frame = MainForm->frameGeometry();
-        const QScreen* screen = MainForm->screen();
-        if (!screen) return;
-        const QRect area = screen->geometry();
-        for (const QPoint corner : {area.topLeft(), area.bottomRight(), area.topRight(), area.bottomLeft()})
-            if (!frame.adjusted(-2, -2, 2, 2).contains(corner)) {
-                QCursor::setPos(corner);
-                break;
-            }
-        QApplication::processEvents();
-    }
-
+    static QMenuBar* Bar() { return MainForm->menuBar(); }
     TQelGraphicsDocument* Open(const QString& fileName) {
         TQelDocument* document = nullptr;
         EXPECT_TRUE(Editor->OpenDocument(fileName, document, true)) << fileName.toStdString();
-        QApplication::processEvents();
         return Editor->GetActiveDocument();
     }
-    // What a click on a menu item does once idle time has enabled it.
-    void Click(QAction* item) {
-        App.DoIdle();
-        ASSERT_TRUE(item->isEnabled()) << item->objectName().toStdString();
-        item->trigger();
-        QApplication::processEvents();
+    int SaveRow(const QString& extension) const {
+        TQelFileFormatArray rows;
+        Editor->GetFormats()->GetSaveFormats(rows);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            if (rows[i].Extra == extension) return int(i);
+        ADD_FAILURE() << "no save row for " << extension.toStdString();
+        return -1;
     }
     int32_t FormatId(const QString& extension) const {
         TQelFileFormatArray rows;
         Editor->GetFormats()->GetSaveFormats(rows);
-        for (const TQelFileFormatInfo& row : rows)
-            if (row.Extra == extension) return row.Id;
-        ADD_FAILURE() << "no save row for " << extension.toStdString();
-        return -100;
+        const int row = SaveRow(extension);
+        return row < 0 ? -100 : rows[row].Id;
     }
 
-    QPoint At(const TQelPoint& p) const {
-        const TQelPoint d = Editor->GetActiveView()->MapMode().LogicalToDevice(p);
-        return QPoint(d.X, d.Y);
-    }
-    void Mouse(QEvent::Type type, const TQelPoint& p, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QWidget* client = Editor->GetActiveView()->viewport();
-        const QPointF local(At(p));
-        QMouseEvent e(type, local, client->mapToGlobal(local), button, buttons, Qt::NoModifier);
-        QApplication::sendEvent(client, &e);
+    // File > Save As..., the extension's type chosen in the dialog's list,
+    // the name typed over the one offered, Return; true once the active
+    // document is saved there.
+    bool SaveAs(const QString& name, const QString& extension) {
+        TQelDocument* document = Editor->GetActiveDocument();
+        TModalAnswerOf<TQelSaveDialog> dialog([&](TQelSaveDialog& d) {
+            auto* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            auto* edit = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_TRUE(types && edit);
+            // First the type: choosing it changes the extension in the name.
+            ASSERT_TRUE(ChooseRow(types, SaveRow(extension)));
+            X11Session::Click(CenterOf(edit));
+            ASSERT_TRUE(WaitUntil([edit] { return edit->hasFocus(); }));
+            TapKey("Control_L+a");
+            TypeText(name);
+            ASSERT_TRUE(WaitUntil([&] { return edit->text() == name; })) << edit->text().toStdString();
+            TapKey("Return");
+            EXPECT_TRUE(WaitUntil([&] { return !d.isVisible(); }));
+        });
+        // Returns once the dialogs have closed and the save is over.
+        if (!ChooseMenuItem(Bar(), Editor->SaveAsMenuItem)) return false;
+        EXPECT_EQ(dialog.Answered(), 1);
+        return QFileInfo(name).isFile() && document->Clean();
     }
 
     // No message box is expected at all: any box fails the test.
@@ -152,14 +136,15 @@ protected:
 
 }  // namespace
 
-TEST_F(EditorEndToEnd, StrokeUndoRedoSaveAndReopen) {
-    TQelGraphicsDocument* document = Open(QStringLiteral(VISARA_SOURCE_DIR "/data/Images/astronaut.jpg"));
-    ASSERT_NE(document, nullptr);
+TEST_F(EditorEndToEndX11, StrokeUndoRedoSaveAsAndReopen) {
+    TQelGraphicsDocument* document = Editor->GetActiveDocument();
+    ASSERT_NE(document, nullptr) << "the photo named on the command line was not opened";
+    EXPECT_EQ(document->FileName, QFileInfo(QCoreApplication::arguments().value(1)).absoluteFilePath());
     const TImageBytes original = Snapshot(document);
     ASSERT_EQ(original.Width, 512);
     ASSERT_EQ(original.Height, 512);
 
-    Click(Editor->ActualSizeMenuItem);
+    ASSERT_TRUE(ChooseMenuItem(Bar(), Editor->ActualSizeMenuItem));
     TQelGraphicsView* view = Editor->GetActiveView();
     ASSERT_EQ(view->CompareScale(1, 1), 0);
 
@@ -178,18 +163,17 @@ TEST_F(EditorEndToEnd, StrokeUndoRedoSaveAndReopen) {
     ASSERT_GE(visible.Height(), 80);
     const int32_t cx = (visible.Left + visible.Right) / 2, cy = (visible.Top + visible.Bottom) / 2;
     const std::vector<TQelPoint> path = {{cx - 60, cy - 20}, {cx - 30, cy - 20}, {cx, cy + 5}, {cx + 40, cy + 5}};
+    QList<QPoint> screenPath;
+    for (const TQelPoint& p : path) {
+        const TQelPoint d = view->MapMode().LogicalToDevice(p);
+        screenPath.append(view->viewport()->mapToGlobal(QPoint(d.X, d.Y)));
+    }
 
-    Mouse(QEvent::MouseMove, path[0], Qt::NoButton, Qt::NoButton);
-    Mouse(QEvent::MouseButtonPress, path[0], Qt::LeftButton, Qt::LeftButton);
-    for (size_t i = 1; i < path.size(); ++i) Mouse(QEvent::MouseMove, path[i], Qt::NoButton, Qt::LeftButton);
-    Mouse(QEvent::MouseButtonRelease, path.back(), Qt::LeftButton, Qt::NoButton);
-    QApplication::processEvents();
-
+    Drag(screenPath);
+    ASSERT_TRUE(WaitUntil([&] { return document->History.Count() == 1 && !document->Modifying; }));
     auto* control = dynamic_cast<TQelMaskDrawToolControl*>(Brush->GetControl(0));
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->GetBrushPos(), path.back());
-    EXPECT_FALSE(document->Modifying);
-    EXPECT_EQ(document->History.Count(), 1);
 
     // Every footprint is painted red at its centre; nothing outside the
     // footprints changed.
@@ -207,35 +191,37 @@ TEST_F(EditorEndToEnd, StrokeUndoRedoSaveAndReopen) {
         }
     EXPECT_EQ(strays, 0);
 
-    Click(Editor->UndoMenuItem);
-    EXPECT_TRUE(Snapshot(document) == original);
-    Click(Editor->RedoMenuItem);
-    EXPECT_TRUE(Snapshot(document) == stroked);
+    const auto shows = [&](const TImageBytes& image) { return WaitUntil([&] { return Snapshot(document) == image; }); };
+    ASSERT_TRUE(ChooseMenuItem(Bar(), Editor->UndoMenuItem));
+    EXPECT_TRUE(shows(original)) << "Edit > Undo";
+    ASSERT_TRUE(ChooseMenuItem(Bar(), Editor->RedoMenuItem));
+    EXPECT_TRUE(shows(stroked)) << "Edit > Redo";
+    TapKey("Control_L+z");
+    EXPECT_TRUE(shows(original)) << "Ctrl+Z";
+    TapKey("Control_L+y");
+    EXPECT_TRUE(shows(stroked)) << "Ctrl+Y";
     EXPECT_FALSE(document->Clean());
 
     // The opened JPEG saves through its lossless session without asking; a
     // document without one asks for the quality.
+    TModalAnswerOf<TQelJPEGOptionsForm> quality([](TQelJPEGOptionsForm& form) {
+        X11Session::Click(CenterOf(form.OkButton));
+        EXPECT_TRUE(WaitUntil([&] { return !form.isVisible(); }));
+    });
     const QString png = Folder.filePath("stroked.png");
     const QString jpeg = Folder.filePath("stroked.jpg");
     const QString encoded = Folder.filePath("encoded.jpg");
-    {
-        TQualityAnswer answer;
-        ASSERT_TRUE(document->SaveAs(png, FormatId(".png")));
-        ASSERT_TRUE(document->SaveAs(jpeg, FormatId(".jpg")));
-        EXPECT_EQ(answer.Shown, 0);
-    }
-    EXPECT_TRUE(document->Clean());
+    ASSERT_TRUE(SaveAs(png, ".png"));
+    ASSERT_TRUE(SaveAs(jpeg, ".jpg"));
+    EXPECT_EQ(quality.Answered(), 0);
 
     document = Open(png);
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(document->FormatId, FormatId(".png"));
     EXPECT_TRUE(Snapshot(document) == stroked);
-    {
-        TQualityAnswer answer;
-        Editor->Formats->JpegQuality = 90;
-        ASSERT_TRUE(document->SaveAs(encoded, FormatId(".jpg")));
-        EXPECT_EQ(answer.Shown, 1);
-    }
+    Editor->Formats->JpegQuality = 90;
+    ASSERT_TRUE(SaveAs(encoded, ".jpg"));
+    EXPECT_EQ(quality.Answered(), 1);
 
     for (const QString& name : {jpeg, encoded}) {
         document = Open(name);

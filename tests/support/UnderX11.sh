@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a test program on a private X server (Xvfb) with a window manager
 # (openbox) and the server's key auto-repeat on, as on a user's desktop:
-#   UnderX11.sh <test program> <test case>
+#   UnderX11.sh <test program> <test case> [arguments for the program]
 # The server takes the first free display itself, so runs in parallel never
 # meet. Exits 77 (counted as skipped) with the reason where Xvfb or openbox
 # is missing.
@@ -51,9 +51,10 @@ if command -v xset >/dev/null 2>&1; then xset r on; fi
 # A case name that matches nothing would pass without running.
 program=$1
 case=$2
+shift 2
 if ! "$program" --gtest_list_tests --gtest_filter="$case" | grep -q '^  '; then
   echo "$program has no test case $case"
   exit 1
 fi
-"$program" --gtest_filter="$case"
+"$program" --gtest_filter="$case" "$@"
 exit $?

@@ -1,17 +1,19 @@
 #include "X11Session.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QComboBox>
+#include <QDialog>
 #include <QEventLoop>
 #include <QMenu>
 #include <QMenuBar>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <map>
+#include <optional>
 
 // The X11 headers define short macro names (None, Bool, KeyPress, ...) that
 // clash with Qt's; they come last.
@@ -19,6 +21,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #undef KeyPress
 #undef KeyRelease
 
@@ -90,6 +93,21 @@ void Button(unsigned Button, bool Down) {
     if (!dpy) return;
     XTestFakeButtonEvent(dpy, Button, Down ? True : False, CurrentTime);
     XSync(dpy, False);
+}
+
+// The menus from Bar down to the one that holds Item; nothing when Item is
+// on no menu of Bar.
+std::optional<QList<QMenu*>> MenuPath(QMenuBar* Bar, QAction* Item) {
+    for (QObject* holder : Item->associatedObjects()) {
+        if (holder == Bar) return QList<QMenu*>();
+        auto* menu = qobject_cast<QMenu*>(holder);
+        if (!menu) continue;
+        if (std::optional<QList<QMenu*>> path = MenuPath(Bar, menu->menuAction())) {
+            path->append(menu);
+            return path;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -164,14 +182,20 @@ void Click(QPoint Global, unsigned Which) {
 }
 
 void Drag(QPoint From, QPoint To, int Steps, const std::function<void()>& BetweenSteps) {
+    QList<QPoint> path;
+    for (int i = 0; i <= Steps; ++i) path.append(From + (To - From) * i / Steps);
+    Drag(path, BetweenSteps);
+}
+
+void Drag(const QList<QPoint>& Path, const std::function<void()>& BetweenSteps) {
+    if (Path.isEmpty()) return;
     TInputWatch& watch = TInputWatch::Instance();
-    MovePointer(From);
-    EXPECT_TRUE(WaitUntil([&] { return watch.Last == From; })) << "the pointer never reached the drag's start";
+    MovePointer(Path[0]);
+    EXPECT_TRUE(WaitUntil([&] { return watch.Last == Path[0]; })) << "the pointer never reached the drag's start";
     PressButton(1);
-    for (int i = 1; i <= Steps; ++i) {
-        const QPoint at = From + (To - From) * i / Steps;
-        MovePointer(at);
-        EXPECT_TRUE(WaitUntil([&] { return watch.Last == at; })) << "a drag step never reached Qt";
+    for (qsizetype i = 1; i < Path.size(); ++i) {
+        MovePointer(Path[i]);
+        EXPECT_TRUE(WaitUntil([&] { return watch.Last == Path[i]; })) << "a drag step never reached Qt";
         if (BetweenSteps) BetweenSteps();
     }
     ReleaseButton(1);
@@ -181,8 +205,31 @@ void KeyDown(const char* Name) { Key(Name, true); }
 void KeyUp(const char* Name) { Key(Name, false); }
 
 void TapKey(const char* Name) {
-    KeyDown(Name);
-    KeyUp(Name);
+    const QList<QByteArray> keys = QByteArray(Name).split('+');
+    for (const QByteArray& key : keys) KeyDown(key.constData());
+    for (auto key = keys.crbegin(); key != keys.crend(); ++key) KeyUp(key->constData());
+}
+
+void TypeText(const QString& Text) {
+    Display* dpy = Dpy();
+    if (!dpy) return;
+    const KeyCode shift = XKeysymToKeycode(dpy, XK_Shift_L);
+    for (const QChar c : Text) {
+        // Printable ASCII characters are their own key symbols.
+        const KeySym sym = c.unicode();
+        const KeyCode code = sym >= 0x20 && sym <= 0x7e ? XKeysymToKeycode(dpy, sym) : 0;
+        const bool plain = code && XkbKeycodeToKeysym(dpy, code, 0, 0) == sym;
+        const bool shifted = code && !plain && XkbKeycodeToKeysym(dpy, code, 0, 1) == sym;
+        if (!plain && !shifted) {
+            ADD_FAILURE() << "no key types " << QString(c).toStdString();
+            continue;
+        }
+        if (shifted) XTestFakeKeyEvent(dpy, shift, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
+        if (shifted) XTestFakeKeyEvent(dpy, shift, False, CurrentTime);
+    }
+    XSync(dpy, False);
 }
 
 void SetKeyRepeat(int DelayMs, int IntervalMs) {
@@ -200,5 +247,85 @@ QPoint CenterOf(QWidget* Widget) { return Widget->mapToGlobal(Widget->rect().cen
 QPoint CenterOf(QMenu* Menu, QAction* Item) { return Menu->mapToGlobal(Menu->actionGeometry(Item).center()); }
 
 QPoint CenterOf(QMenuBar* Bar, QAction* Item) { return Bar->mapToGlobal(Bar->actionGeometry(Item).center()); }
+
+bool OpenMenu(QMenuBar* Bar, QMenu* Menu) {
+    std::optional<QList<QMenu*>> path = MenuPath(Bar, Menu->menuAction());
+    if (!path) {
+        ADD_FAILURE() << Menu->title().toStdString() << " is on no menu of the bar";
+        return false;
+    }
+    path->append(Menu);
+    Click(CenterOf(Bar, path->front()->menuAction()));
+    if (!WaitForMapped(path->front())) return false;
+    for (qsizetype i = 1; i < path->size(); ++i) {
+        Click(CenterOf((*path)[i - 1], (*path)[i]->menuAction()));
+        if (!WaitForMapped((*path)[i])) return false;
+    }
+    return true;
+}
+
+bool ChooseMenuItem(QMenuBar* Bar, QAction* Item) {
+    const std::optional<QList<QMenu*>> path = MenuPath(Bar, Item);
+    if (!path || path->isEmpty()) {
+        ADD_FAILURE() << Item->text().toStdString() << " is on no menu of the bar";
+        return false;
+    }
+    if (!OpenMenu(Bar, path->back())) return false;
+    QMenu* top = path->front();
+    // A click on a disabled item closes the menus too, having done nothing.
+    if (!Item->isEnabled()) {
+        ADD_FAILURE() << Item->text().toStdString() << " is disabled";
+        for (qsizetype i = 0; i < path->size(); ++i) TapKey("Escape");
+        WaitUntil([top] { return !top->isVisible(); });
+        return false;
+    }
+    Click(CenterOf(path->back(), Item));
+    return WaitUntil([top] { return !top->isVisible(); });
+}
+
+bool ChooseRow(QComboBox* Box, int Row) {
+    Click(CenterOf(Box));
+    QAbstractItemView* list = Box->view();
+    QWidget* popup = list->window();
+    if (!WaitForMapped(popup)) return false;
+    const QRect item = list->visualRect(Box->model()->index(Row, Box->modelColumn(), Box->rootModelIndex()));
+    Click(list->viewport()->mapToGlobal(item.center()));
+    return WaitUntil([popup] { return !popup->isVisible(); }) && Box->currentIndex() == Row;
+}
+
+TModalAnswer::TModalAnswer(std::function<bool(QWidget*)> Takes, std::function<void(QWidget*)> Action)
+    : FTakes(std::move(Takes)), FAction(std::move(Action)) {
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Look(); });
+    FTimer.start(5);
+}
+
+void TModalAnswer::Look() {
+    if (FBusy) return;
+    QWidget* window = QApplication::activeModalWidget();
+    if (!window || !window->isVisible() || !FTakes(window)) return;
+    if (window != FWaiting) {
+        FWaiting = window;
+        FWaitingSince.start();
+    }
+    const bool ready = window->windowHandle() && window->windowHandle()->isExposed() && window->isActiveWindow();
+    // Nobody could answer a window that never gets the keys.
+    if (!ready && FWaitingSince.elapsed() < 5000) return;
+    FBusy = true;
+    QPointer<QWidget> answered(window);
+    if (ready) {
+        FAction(window);
+        ++FAnswered;
+    } else {
+        ADD_FAILURE() << window->metaObject()->className() << " was never shown with the keys";
+    }
+    if (answered && answered->isVisible()) {
+        ADD_FAILURE() << answered->metaObject()->className() << " was left open";
+        if (auto* dialog = qobject_cast<QDialog*>(answered.data()))
+            dialog->reject();
+        else
+            answered->close();
+    }
+    FBusy = false;
+}
 
 }  // namespace X11Session

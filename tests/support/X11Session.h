@@ -9,13 +9,18 @@
 // suites out of the offscreen run. Anywhere else they skip with the reason.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
 
 class QAction;
+class QComboBox;
 class QMenu;
 class QMenuBar;
 class QWidget;
@@ -46,12 +51,18 @@ void Click(QPoint Global, unsigned Button = 1);
 // Left button down at From, moved in Steps to To, each move waited for
 // until Qt has seen it, and up at To. BetweenSteps runs after each move.
 void Drag(QPoint From, QPoint To, int Steps = 10, const std::function<void()>& BetweenSteps = {});
+// The same along Path: down at its first point, one move to each further
+// point, up at its last.
+void Drag(const QList<QPoint>& Path, const std::function<void()>& BetweenSteps = {});
 
 // Keys by their X key name ("space", "o", "Escape", "Return"). A key held
 // down repeats as the server's auto-repeat makes it.
 void KeyDown(const char* Name);
 void KeyUp(const char* Name);
+// A chord such as "Control_L+z": the keys go down in order and up in reverse.
 void TapKey(const char* Name);
+// Printable ASCII as typed on the server's keyboard, Shift where it takes it.
+void TypeText(const QString& Text);
 // The server's auto-repeat on, with its delay and interval.
 void SetKeyRepeat(int DelayMs, int IntervalMs);
 // How many presses of the key (a Qt::Key) the program's windows have
@@ -62,6 +73,51 @@ int KeyPressesSeen(int QtKey);
 QPoint CenterOf(QWidget* Widget);
 QPoint CenterOf(QMenu* Menu, QAction* Item);
 QPoint CenterOf(QMenuBar* Bar, QAction* Item);
+
+// Opens Menu with the pointer: its title on Bar, then the item of each
+// submenu on the way; true once the X server shows it.
+bool OpenMenu(QMenuBar* Bar, QMenu* Menu);
+// Opens the menus that hold Item and clicks it, which must be enabled then;
+// true once the menus have closed (after what the item opened modally).
+bool ChooseMenuItem(QMenuBar* Bar, QAction* Item);
+// Opens the box's list with the pointer and clicks its row; true once the
+// list has closed with the row chosen.
+bool ChooseRow(QComboBox* Box, int Row);
+
+// Answers the program's modal windows from inside their event loop, since
+// the test's own code waits in that loop until the window closes: while
+// this object lives, Action gets every modal window that Takes accepts,
+// once the server has mapped it and given it the keys. A window Action
+// leaves open fails the test and is closed, so no test hangs in it.
+class TModalAnswer {
+public:
+    TModalAnswer(std::function<bool(QWidget*)> Takes, std::function<void(QWidget*)> Action);
+    TModalAnswer(const TModalAnswer&) = delete;
+    TModalAnswer& operator=(const TModalAnswer&) = delete;
+    // How many windows Action has had.
+    int Answered() const { return FAnswered; }
+
+private:
+    void Look();
+
+    std::function<bool(QWidget*)> FTakes;
+    std::function<void(QWidget*)> FAction;
+    QTimer FTimer;
+    // The window waiting to be mapped and given the keys, and since when.
+    QPointer<QWidget> FWaiting;
+    QElapsedTimer FWaitingSince;
+    bool FBusy = false;
+    int FAnswered = 0;
+};
+
+// The same for the windows of one class.
+template <class T>
+class TModalAnswerOf : public TModalAnswer {
+public:
+    explicit TModalAnswerOf(const std::function<void(T&)>& Action)
+        : TModalAnswer([](QWidget* w) { return dynamic_cast<T*>(w) != nullptr; },
+                       [Action](QWidget* w) { Action(dynamic_cast<T&>(*w)); }) {}
+};
 
 }  // namespace X11Session
 
