@@ -54,13 +54,7 @@ protected:
 
     QMenu* Submenu() const { return Editor->Import->ImportSubmenu; }
     // File, then Import, with the pointer; true once the X server shows it.
-    bool OpenImport() {
-        QMenu* file = MainForm->FileMenuItem;
-        Click(CenterOf(MainForm->menuBar(), file->menuAction()));
-        if (!WaitForMapped(file)) return false;
-        Click(CenterOf(file, Submenu()->menuAction()));
-        return WaitForMapped(Submenu(), 2000);
-    }
+    bool OpenImport() { return OpenMenu(MainForm->menuBar(), Submenu()); }
     void CloseMenus() {
         TapKey("Escape");
         TapKey("Escape");
