@@ -159,6 +159,14 @@ inline QByteArray Long(uint32_t v) {
     return b;
 }
 
+// A JPEG segment: the marker FF Marker, then Body under its length.
+inline QByteArray Segment(uint8_t marker, const QByteArray& body) {
+    QByteArray s("\xFF\0\0\0", 4);
+    s[1] = char(marker);
+    qToBigEndian<uint16_t>(uint16_t(body.size() + 2), s.data() + 2);
+    return s + body;
+}
+
 // An APP1 segment "Exif\0\0" with a little-endian TIFF structure: the main
 // directory's entries and, when given, an EXIF directory.
 inline QByteArray ExifSegment(QList<TExifEntry> main, const QList<TExifEntry>& exif = {}) {
@@ -195,11 +203,7 @@ inline QByteArray ExifSegment(QList<TExifEntry> main, const QList<TExifEntry>& e
     tiff += Long(mainOffset);
     writeDirectory(tiff, main, mainOffset);
     if (!exif.isEmpty()) writeDirectory(tiff, exif, exifOffset);
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    QByteArray segment("\xFF\xE1", 2);
-    segment += char((payload.size() + 2) >> 8);
-    segment += char((payload.size() + 2) & 0xFF);
-    return segment + payload;
+    return Segment(0xE1, QByteArray("Exif\0\0", 6) + tiff);
 }
 
 inline QByteArray WithSegment(const QByteArray& jpeg, const QByteArray& segment) {
@@ -235,11 +239,14 @@ struct TTiffPage {
     std::vector<uint16_t> Values;  // Width * Height * Samples, top row first
     float XDpi = 0, YDpi = 0;      // no resolution tags when 0
     uint16_t Orientation = 0;      // no orientation tag when 0
+    QByteArray Profile{}, Xmp{};   // no such tag when empty
 };
 
-// Writes the pages through libtiff into a file; true on success.
-inline bool WriteTiff(const QString& path, const QList<TTiffPage>& pages, uint16_t compression = COMPRESSION_NONE) {
-    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+// Writes the pages through libtiff into a file (Mode "w8": a BigTIFF); true
+// on success.
+inline bool WriteTiff(const QString& path, const QList<TTiffPage>& pages, uint16_t compression = COMPRESSION_NONE,
+                      const char* mode = "w") {
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), mode);
     if (!t) return false;
     bool ok = true;
     for (const TTiffPage& p : pages) {
@@ -262,6 +269,8 @@ inline bool WriteTiff(const QString& path, const QList<TTiffPage>& pages, uint16
             TIFFSetField(t, TIFFTAG_YRESOLUTION, p.YDpi);
             TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         }
+        if (!p.Profile.isEmpty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(p.Profile.size()), p.Profile.constData());
+        if (!p.Xmp.isEmpty()) TIFFSetField(t, TIFFTAG_XMLPACKET, uint32_t(p.Xmp.size()), p.Xmp.constData());
         const size_t rowValues = size_t(p.Width) * size_t(p.Samples);
         std::vector<uint8_t> row(rowValues * size_t(p.Bits / 8));
         for (int32_t y = 0; y < p.Height && ok; ++y) {
