@@ -92,6 +92,27 @@ inline QByteArray Jpeg(const TQelPixels& b, int quality = 95, int flags = 0, int
     return result;
 }
 
+// A decode through TurboJPEG at the file's own size; Width 0 when it failed.
+inline TQelPixelBuffer Decompress(const QByteArray& data) {
+    TQelPixelBuffer b;
+    tjhandle h = tjInitDecompress();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    int w = 0, hgt = 0, sub = 0, cs = 0;
+    if (tjDecompressHeader3(h, bytes, static_cast<unsigned long>(data.size()), &w, &hgt, &sub, &cs) == 0) {
+        b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, hgt));
+        if (tjDecompress2(h, bytes, static_cast<unsigned long>(data.size()), b.Bits, w, b.Stride, hgt, TJPF_BGR, 0) != 0)
+            b.Release();
+    }
+    tjDestroy(h);
+    return b;
+}
+
+// The loss of encoding these pixels once more with the same quality, and a
+// margin: a file that is shifted by a pixel is far beyond it.
+inline double ReencodingLoss(const TQelPixels& image, int subsamp, int quality) {
+    return MeanDifference(Decompress(Jpeg(image, quality, 0, subsamp)), image) + 1.0;
+}
+
 struct TJpegWriteError {
     jpeg_error_mgr Base;
     std::jmp_buf Jump;

@@ -34,8 +34,12 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------
 
+using samples::Decompress;
 using samples::MeanDifference;
 using samples::Picture;
+using samples::ReadFile;
+using samples::ReencodingLoss;
+using samples::WriteFile;
 
 TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
                             const std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)>& from) {
@@ -82,41 +86,7 @@ void Fill(TQelPixelBuffer& b, const TQelRect& r, uint8_t blue, uint8_t green, ui
 // --- Files --------------------------------------------------------------------
 
 QByteArray Compress(const TQelPixelBuffer& b, int subsamp, int quality = 90) {
-    tjhandle h = tjInitCompress();
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    const int pixelFormat = TJPF_BGR;
-    const int rc = tjCompress2(h, b.Bits, b.Width, b.Stride, b.Height, pixelFormat, &buffer, &size, subsamp, quality, 0);
-    QByteArray result = rc == 0 ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
-    tjFree(buffer);
-    tjDestroy(h);
-    return result;
-}
-
-// A decode with the file's own size; Width 0 when it failed.
-TQelPixelBuffer Decompress(const QByteArray& data) {
-    TQelPixelBuffer b;
-    tjhandle h = tjInitDecompress();
-    int w = 0, hgt = 0, sub = 0, cs = 0;
-    if (tjDecompressHeader3(h, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
-                            &w, &hgt, &sub, &cs) == 0) {
-        b.Allocate(QelFormatBGR24, TQelRect(0, 0, w, hgt));
-        if (tjDecompress2(h, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
-                          b.Bits, w, b.Stride, hgt, TJPF_BGR, 0) != 0)
-            b.Release();
-    }
-    tjDestroy(h);
-    return b;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    return samples::Jpeg(b, quality, 0, subsamp);
 }
 
 // The quantised blocks of every component, without the MCU padding.
@@ -144,6 +114,36 @@ bool TestGuarded(TTestError& e, F&& body) {
     if (setjmp(e.Jump)) return false;
     body();
     return true;
+}
+
+// The picture written through libjpeg with its defaults, then Configure.
+QByteArray LibjpegFile(const TQelPixelBuffer& picture, const std::function<void(jpeg_compress_struct&)>& configure) {
+    TTestError e;
+    jpeg_compress_struct c{};
+    c.err = jpeg_std_error(&e.Base);
+    e.Base.error_exit = TestErrorExit;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_create_compress(&c);
+    const bool ok = TestGuarded(e, [&] {
+        jpeg_mem_dest(&c, &buffer, &size);
+        c.image_width = JDIMENSION(picture.Width);
+        c.image_height = JDIMENSION(picture.Height);
+        c.in_color_space = JCS_EXT_BGR;
+        c.input_components = 3;
+        jpeg_set_defaults(&c);
+        configure(c);
+        jpeg_start_compress(&c, TRUE);
+        while (c.next_scanline < c.image_height) {
+            JSAMPROW row = picture.PixelAddress(0, int32_t(c.next_scanline));
+            jpeg_write_scanlines(&c, &row, 1);
+        }
+        jpeg_finish_compress(&c);
+    });
+    jpeg_destroy_compress(&c);
+    QByteArray jpeg = ok ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
+    std::free(buffer);
+    return jpeg;
 }
 
 TCoefficients ReadCoefficients(const QByteArray& data) {
@@ -207,7 +207,7 @@ QByteArray Jpegtran(const QStringList& args, const QString& input, const QString
     QProcess p;
     p.start(QStringLiteral("jpegtran"), args + QStringList{QStringLiteral("-outfile"), output, input});
     if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArray();
-    return ReadAll(output);
+    return ReadFile(output);
 }
 
 // --- The document's side ------------------------------------------------------
@@ -278,7 +278,7 @@ protected:
     QString Path(const QString& name) const { return Dir.filePath(name); }
     QString Make(const QString& name, int32_t w, int32_t h, int subsamp, int quality = 90) {
         const QString path = Path(name);
-        EXPECT_TRUE(WriteAll(path, Compress(Picture(w, h), subsamp, quality)));
+        EXPECT_TRUE(WriteFile(path, Compress(Picture(w, h), subsamp, quality)));
         return path;
     }
 };
@@ -309,7 +309,7 @@ TEST_F(JlvxSessionTest, RotationsAndFlipsOfWholeMCUsKeepEveryCoefficient) {
             EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
             const QByteArray expected = Jpegtran(op.JpegtranArgs + QStringList{"-perfect"}, source, Path("expected.jpg"));
             ASSERT_FALSE(expected.isEmpty()) << what;
-            ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("saved.jpg"))), ReadCoefficients(expected), what);
+            ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("saved.jpg"))), ReadCoefficients(expected), what);
         }
     }
 }
@@ -324,54 +324,12 @@ TEST_F(JlvxSessionTest, PerfectTurnOfAPartialMCUSizeKeepsEveryCoefficient) {
     doc.RotateRight();
     ASSERT_TRUE(doc.Save(Path("saved.jpg")));
     EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-    ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("saved.jpg"))),
+    ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("saved.jpg"))),
                            ReadCoefficients(Jpegtran({"-rotate", "90", "-perfect"}, source, Path("expected.jpg"))),
                            "61 x 48 rotate right");
 }
 
 namespace {
-
-// EXIF as the first marker, little-endian: orientation 6 and the pixel
-// dimensions as SHORT values in the EXIF directory.
-QByteArray WithLeadingExif(const QByteArray& jpeg, uint16_t w, uint16_t h) {
-    const uint8_t tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,
-                            2, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0,          // orientation
-                            0x69, 0x87, 4, 0, 1, 0, 0, 0, 38, 0, 0, 0, 0, 0, 0, 0,   // EXIF directory at 38
-                            2, 0, 0x02, 0xA0, 3, 0, 1, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), 0, 0,
-                            0x03, 0xA0, 3, 0, 1, 0, 0, 0, uint8_t(h), uint8_t(h >> 8), 0, 0, 0, 0, 0, 0};
-    const QByteArray body = QByteArray("Exif\0\0", 6) + QByteArray(reinterpret_cast<const char*>(tiff), sizeof tiff);
-    const int length = int(body.size()) + 2;
-    return jpeg.left(2) + QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + body + jpeg.mid(2);
-}
-
-// A grey picture whose one component claims 2 x 2 sampling.
-QByteArray GrayWithSampling(const TQelPixelBuffer& b) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    unsigned char* data = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &data, &size);
-    c.image_width = JDIMENSION(b.Width);
-    c.image_height = JDIMENSION(b.Height);
-    c.input_components = 1;
-    c.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(size_t(b.Width));
-    while (c.next_scanline < c.image_height) {
-        for (int32_t x = 0; x < b.Width; ++x) row[size_t(x)] = b.PixelAddress(x, int32_t(c.next_scanline))[1];
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    QByteArray result(reinterpret_cast<const char*>(data), qsizetype(size));
-    std::free(data);
-    return result;
-}
 
 // TurboJPEG's lossless transform of the file, read back and written again
 // as libjpeg writes transcoded blocks (optimal tables, the markers copied
@@ -440,9 +398,15 @@ TEST_F(JlvxSessionTest, TurnedSavesAreTheTransformedFileRewrittenByteForByte) {
     // behind a leading EXIF one (libjpeg writes its own then) and a grey
     // component's claimed sampling.
     const std::vector<std::pair<std::string, QByteArray>> sources = {
-        {"4:2:2 behind EXIF", WithLeadingExif(Compress(Picture(64, 48), TJSAMP_422), 64, 48)},
+        {"4:2:2 behind EXIF", samples::WithSegment(Compress(Picture(64, 48), TJSAMP_422),
+                                                    samples::ExifSegment({{274, 3, samples::Short(6)}},
+                                                                         {{40962, 3, samples::Short(64)},
+                                                                          {40963, 3, samples::Short(48)}}))},
         {"4:2:0", Compress(Picture(48, 32), TJSAMP_420)},
-        {"grey 2 x 2", GrayWithSampling(Picture(64, 48))}};
+        {"grey 2 x 2", LibjpegFile(Picture(64, 48), [](jpeg_compress_struct& c) {
+             jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+             c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
+         })}};
     const std::vector<std::pair<int, std::function<void(TDocument&)>>> turns = {
         {TJXOP_ROT90, [](TDocument& d) { d.RotateRight(); }},
         {TJXOP_ROT270, [](TDocument& d) { d.RotateLeft(); }},
@@ -451,7 +415,7 @@ TEST_F(JlvxSessionTest, TurnedSavesAreTheTransformedFileRewrittenByteForByte) {
         {TJXOP_TRANSVERSE, [](TDocument& d) { d.FlipHorizontal(); d.RotateRight(); }},
         {TJXOP_TRANSPOSE, [](TDocument& d) { d.RotateLeft(); d.FlipVertical(); }}};
     for (const auto& [name, data] : sources) {
-        ASSERT_TRUE(WriteAll(Path("source.jpg"), data)) << name;
+        ASSERT_TRUE(WriteFile(Path("source.jpg"), data)) << name;
         for (const auto& [op, apply] : turns) {
             const std::string what = name + ", transform " + std::to_string(op);
             TDocument doc;
@@ -461,15 +425,9 @@ TEST_F(JlvxSessionTest, TurnedSavesAreTheTransformedFileRewrittenByteForByte) {
             EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
             const QByteArray expected = TransformedAndRewritten(data, op, doc.Image.Width, doc.Image.Height);
             ASSERT_FALSE(expected.isEmpty()) << what;
-            EXPECT_TRUE(ReadAll(Path("saved.jpg")) == expected) << what;
+            EXPECT_TRUE(ReadFile(Path("saved.jpg")) == expected) << what;
         }
     }
-}
-
-// The loss of encoding these pixels once more with the same quality, and a
-// margin: a file that is shifted by a pixel is far beyond it.
-double ReencodingLoss(const TQelPixelBuffer& image, int subsamp, int quality) {
-    return MeanDifference(Decompress(Compress(image, subsamp, quality)), image) + 1.0;
 }
 
 TEST_F(JlvxSessionTest, ShiftedGridsAreReencodedNeverShiftedOrCut) {
@@ -479,7 +437,7 @@ TEST_F(JlvxSessionTest, ShiftedGridsAreReencodedNeverShiftedOrCut) {
         ASSERT_TRUE(doc.Open(source));
         op.Apply(doc);
         ASSERT_TRUE(doc.Save(Path("saved.jpg"))) << op.Name;
-        const TQelPixelBuffer saved = Decompress(ReadAll(Path("saved.jpg")));
+        const TQelPixelBuffer saved = Decompress(ReadFile(Path("saved.jpg")));
         ASSERT_EQ(saved.Width, doc.Image.Width) << op.Name;
         ASSERT_EQ(saved.Height, doc.Image.Height) << op.Name;
         EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 95)) << op.Name;
@@ -509,11 +467,11 @@ TEST_F(JlvxSessionTest, CropsOnTheGridKeepBlocksAndCropsOffItAreNotShifted) {
         doc.Crop(TQelRect(32, 16, 102, 66));
         ASSERT_TRUE(doc.Save(Path("crop.jpg")));
         EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("crop.jpg"))),
+        ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("crop.jpg"))),
                                ReadCoefficients(Jpegtran({"-crop", "70x50+32+16"}, source, Path("e1.jpg"))), "crop");
         ASSERT_TRUE(doc.Save(Path("selection.jpg"), TQelRect(16, 0, 56, 30)));
         EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("selection.jpg"))),
+        ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("selection.jpg"))),
                                ReadCoefficients(Jpegtran({"-crop", "40x30+48+16"}, source, Path("e2.jpg"))),
                                "selection after crop");
     }
@@ -525,7 +483,7 @@ TEST_F(JlvxSessionTest, CropsOnTheGridKeepBlocksAndCropsOffItAreNotShifted) {
         doc.Crop(TQelRect(16, 32, 80, 100));
         ASSERT_TRUE(doc.Save(Path("turned.jpg")));
         EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("turned.jpg"))),
+        ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("turned.jpg"))),
                                ReadCoefficients(Jpegtran({"-rotate", "270", "-crop", "64x68+16+32"}, source, Path("e3.jpg"))),
                                "turned crop");
     }
@@ -536,7 +494,7 @@ TEST_F(JlvxSessionTest, CropsOnTheGridKeepBlocksAndCropsOffItAreNotShifted) {
         ASSERT_TRUE(doc.Open(source));
         doc.Crop(TQelRect(37, 21, 101, 80));
         ASSERT_TRUE(doc.Save(Path("offgrid.jpg")));
-        const TQelPixelBuffer saved = Decompress(ReadAll(Path("offgrid.jpg")));
+        const TQelPixelBuffer saved = Decompress(ReadFile(Path("offgrid.jpg")));
         ASSERT_EQ(saved.Width, 64);
         ASSERT_EQ(saved.Height, 59);
         EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 90));
@@ -554,7 +512,7 @@ TEST_F(JlvxSessionTest, AResizedDocumentIsEncodedFromItsPixels) {
     ASSERT_TRUE(doc.Session.SetRegion(0, 0, 96, 64));
     ASSERT_TRUE(doc.Save(Path("resized.jpg")));
     EXPECT_EQ(doc.Session.LastEncodedMCUs(), doc.Session.LastTotalMCUs());
-    const TQelPixelBuffer saved = Decompress(ReadAll(Path("resized.jpg")));
+    const TQelPixelBuffer saved = Decompress(ReadFile(Path("resized.jpg")));
     ASSERT_EQ(saved.Width, 96);
     ASSERT_EQ(saved.Height, 64);
     EXPECT_LT(MeanDifference(saved, doc.Image), ReencodingLoss(doc.Image, TJSAMP_420, 90));
@@ -614,11 +572,11 @@ TEST_F(JlvxSessionTest, EditingReencodesOnlyTheTouchedMCUs) {
     ASSERT_TRUE(doc.Save(Path("edited.jpg")));
     EXPECT_EQ(doc.Session.LastEncodedMCUs(), 6);
     EXPECT_EQ(doc.Session.LastTotalMCUs(), 8 * 6);
-    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadAll(Path("edited.jpg"))), ReadCoefficients(ReadAll(source)),
+    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadFile(Path("edited.jpg"))), ReadCoefficients(ReadFile(source)),
                                 TouchedMCUs(edits, 8, 6, 16, 16), 8, "4:2:0 edit");
 
     // The edit itself is in the file.
-    const TQelPixelBuffer saved = Decompress(ReadAll(Path("edited.jpg")));
+    const TQelPixelBuffer saved = Decompress(ReadFile(Path("edited.jpg")));
     ASSERT_EQ(saved.Width, 128);
     EXPECT_LT(MeanDifference(Cropped(saved, TQelRect(60, 40, 70, 50)), Cropped(doc.Image, TQelRect(60, 40, 70, 50))), 12.0);
 }
@@ -637,7 +595,7 @@ TEST_F(JlvxSessionTest, EditingAfterATurnAndACropKeepsTheTurnedBlocks) {
     for (const TQelRect& r : edits) Fill(doc.Image, r, 255, 0, 0);
     ASSERT_TRUE(doc.Save(Path("edited.jpg")));
     const QByteArray expected = Jpegtran({"-rotate", "90", "-crop", "40x48+8+16"}, source, Path("expected.jpg"));
-    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadAll(Path("edited.jpg"))), ReadCoefficients(expected),
+    ExpectOnlyTouchedMCUsDiffer(ReadCoefficients(ReadFile(Path("edited.jpg"))), ReadCoefficients(expected),
                                 TouchedMCUs(edits, 5, 3, 8, 16), 5, "turned 4:2:2 edit");
 }
 
@@ -647,10 +605,10 @@ TEST_F(JlvxSessionTest, ColouringAGrayFileKeepsTheColour) {
     ASSERT_TRUE(doc.Open(source));
     Fill(doc.Image, TQelRect(8, 8, 24, 24), 0, 0, 255);
     ASSERT_TRUE(doc.Save(Path("coloured.jpg")));
-    const TCoefficients c = ReadCoefficients(ReadAll(Path("coloured.jpg")));
+    const TCoefficients c = ReadCoefficients(ReadFile(Path("coloured.jpg")));
     ASSERT_TRUE(c.Valid);
     EXPECT_EQ(c.Components.size(), 3u);
-    const TQelPixelBuffer saved = Decompress(ReadAll(Path("coloured.jpg")));
+    const TQelPixelBuffer saved = Decompress(ReadFile(Path("coloured.jpg")));
     ASSERT_EQ(saved.Width, 40);
     const uint8_t* p = saved.PixelAddress(16, 16);
     EXPECT_GT(int(p[2]), 200);
@@ -663,8 +621,8 @@ TEST_F(JlvxSessionTest, UnchangedRealPhotoKeepsItsCoefficientsAndMarkers) {
     ASSERT_TRUE(doc.Open(photo)) << doc.Session.LastError().toStdString();
     ASSERT_TRUE(doc.Save(Path("copy.jpg")));
     EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-    const QByteArray copy = ReadAll(Path("copy.jpg"));
-    ExpectSameCoefficients(ReadCoefficients(copy), ReadCoefficients(ReadAll(photo)), "astronaut");
+    const QByteArray copy = ReadFile(Path("copy.jpg"));
+    ExpectSameCoefficients(ReadCoefficients(copy), ReadCoefficients(ReadFile(photo)), "astronaut");
     EXPECT_TRUE(copy.contains("Photoshop")) << "the comment marker went missing";
 }
 
@@ -751,7 +709,7 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
                     o.Stride = doc.Image.Stride;
                     o.Changed = full ? nullptr : &edit.Listed;
                     ASSERT_TRUE(doc.Session.Save(Path("saved.jpg"), o)) << what << doc.Session.LastError().toStdString();
-                    files[full] = ReadAll(Path("saved.jpg"));
+                    files[full] = ReadFile(Path("saved.jpg"));
                     encoded[full] = doc.Session.LastEncodedMCUs();
                     if (!full) kept += doc.Session.LastTotalMCUs() - encoded[full];
                 }
@@ -775,12 +733,12 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
             TDocument doc;
             ASSERT_TRUE(doc.Open(Path("coded.jpg")));
             ASSERT_TRUE(doc.Save(Path("saved.jpg")));
-            EXPECT_TRUE(ReadAll(Path("saved.jpg")) == source) << coding.join(' ').toStdString();
+            EXPECT_TRUE(ReadFile(Path("saved.jpg")) == source) << coding.join(' ').toStdString();
             doc.RotateLeft();
             doc.FlipVertical();
             ASSERT_TRUE(doc.Save(Path("saved.jpg")));
             EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0);
-            EXPECT_TRUE(ReadAll(Path("saved.jpg")) ==
+            EXPECT_TRUE(ReadFile(Path("saved.jpg")) ==
                         Jpegtran({"-transpose", "-copy", "all", "-optimize"}, Path("coded.jpg"), Path("expected.jpg")))
                 << coding.join(' ').toStdString();
             // And edited, compared in part and in whole.
@@ -796,7 +754,7 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
                 o.Changed = full ? nullptr : &listed;
                 ASSERT_TRUE(edited.Session.Save(Path("edited.jpg"), o));
                 EXPECT_EQ(edited.Session.LastEncodedMCUs(), 1);
-                files[full] = ReadAll(Path("edited.jpg"));
+                files[full] = ReadFile(Path("edited.jpg"));
             }
             EXPECT_TRUE(files[0] == files[1]) << coding.join(' ').toStdString();
         }
@@ -816,7 +774,7 @@ TEST_F(JlvxSessionTest, SavingOnlyTheChangedBlocksWritesTheFileThatComparingAllW
         o.Stride = doc.Image.Stride;
         o.Changed = full ? nullptr : &listed;
         ASSERT_TRUE(doc.Session.Save(Path("photo.jpg"), o));
-        files[full] = ReadAll(Path("photo.jpg"));
+        files[full] = ReadFile(Path("photo.jpg"));
     }
     EXPECT_TRUE(files[0] == files[1]);
 }
@@ -893,7 +851,7 @@ TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
     };
     for (const TCase& c : cases) {
         const QString path = Path(QStringLiteral("damaged.jpg"));
-        ASSERT_TRUE(WriteAll(path, c.Data)) << c.Name;
+        ASSERT_TRUE(WriteFile(path, c.Data)) << c.Name;
         TJlvxSession session;
         const bool opened = session.Open(path);
         EXPECT_EQ(opened, !c.HeadersDamaged) << c.Name;
@@ -926,7 +884,7 @@ TEST_F(JlvxSessionTest, DamagedFilesAreRefusedWithAReason) {
 TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
     const QString source = Make(QStringLiteral("source.jpg"), 32, 32, TJSAMP_420);
     const QString target = Path(QStringLiteral("target.jpg"));
-    ASSERT_TRUE(WriteAll(target, "old contents"));
+    ASSERT_TRUE(WriteFile(target, "old contents"));
 
     TDocument doc;
     ASSERT_TRUE(doc.Open(source));
@@ -941,12 +899,12 @@ TEST_F(JlvxSessionTest, AFailedSaveLeavesTheTargetAsItWas) {
     huge.Pixels = doc.Image.Bits;
     huge.Stride = 70000 * 3;
     EXPECT_FALSE(doc.Session.Save(target, huge));
-    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+    EXPECT_EQ(ReadFile(target), QByteArray("old contents"));
 
     // Saving over the opened file itself works: the session holds its data.
     ASSERT_TRUE(doc.Save(source));
     ASSERT_TRUE(doc.Save(target));
-    EXPECT_EQ(ReadAll(target), ReadAll(source));
+    EXPECT_EQ(ReadFile(target), ReadFile(source));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
 }
 
@@ -954,7 +912,7 @@ TEST_F(JlvxSessionTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
     if (!QelOnSmallFileSystem(Dir.path())) return;
     const QString source = Make(QStringLiteral("source.jpg"), 32, 32, TJSAMP_420);
     const QString target = Path(QStringLiteral("target.jpg"));
-    ASSERT_TRUE(WriteAll(target, "old contents"));
+    ASSERT_TRUE(WriteFile(target, "old contents"));
     TDocument doc;
     ASSERT_TRUE(doc.Open(source));
     QelFillFileSystem(Dir.path());
@@ -966,7 +924,7 @@ TEST_F(JlvxSessionTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
         EXPECT_FALSE(QelSaveImage(target, type, doc.Image.Bits, 8, 6, doc.Image.Stride, 90, {}, error));
         EXPECT_FALSE(error.isEmpty());
     }
-    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
+    EXPECT_EQ(ReadFile(target), QByteArray("old contents"));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3) << "a temporary file was left behind";
 }
 
@@ -976,8 +934,8 @@ TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {
     ASSERT_FALSE(damaged.isEmpty());
     const QString source = Path(QStringLiteral("damaged.jpg"));
     const QString target = Path(QStringLiteral("target.jpg"));
-    ASSERT_TRUE(WriteAll(source, damaged));
-    ASSERT_TRUE(WriteAll(target, "old contents"));
+    ASSERT_TRUE(WriteFile(source, damaged));
+    ASSERT_TRUE(WriteFile(target, "old contents"));
     const TJlvxSaveOptions options = SaveOptionsFor(picture);
 
     {
@@ -1009,55 +967,25 @@ TEST_F(JlvxSessionTest, DataDamageFoundAtSaveWritesNothing) {
         EXPECT_FALSE(session.IsOpen());
         EXPECT_FALSE(session.Save(target, options));
     }
-    EXPECT_EQ(ReadAll(target), QByteArray("old contents"));
-    EXPECT_EQ(ReadAll(source), damaged);
+    EXPECT_EQ(ReadFile(target), QByteArray("old contents"));
+    EXPECT_EQ(ReadFile(source), damaged);
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a temporary file was left behind";
 }
 
 TEST_F(JlvxSessionTest, ASaveWithoutADecodeStillKeepsTheBlocks) {
     const QString source = Make(QStringLiteral("source.jpg"), 64, 48, TJSAMP_420);
-    const TQelPixelBuffer pixels = Decompress(ReadAll(source));
+    const TQelPixelBuffer pixels = Decompress(ReadFile(source));
     ASSERT_EQ(pixels.Width, 64);
     TJlvxSession session;
     ASSERT_TRUE(session.Open(source));
     ASSERT_TRUE(session.Save(Path("copy.jpg"), SaveOptionsFor(pixels))) << session.LastError().toStdString();
     EXPECT_EQ(session.LastEncodedMCUs(), 0);
-    ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("copy.jpg"))), ReadCoefficients(ReadAll(source)), "copy");
+    ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("copy.jpg"))), ReadCoefficients(ReadFile(source)), "copy");
 }
 
 // --- Quantisation tables that no encoder can take ------------------------------
 
 namespace {
-
-// The picture written through libjpeg with its defaults, then Configure.
-QByteArray LibjpegFile(const TQelPixelBuffer& picture, const std::function<void(jpeg_compress_struct&)>& configure) {
-    TTestError e;
-    jpeg_compress_struct c{};
-    c.err = jpeg_std_error(&e.Base);
-    e.Base.error_exit = TestErrorExit;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_create_compress(&c);
-    const bool ok = TestGuarded(e, [&] {
-        jpeg_mem_dest(&c, &buffer, &size);
-        c.image_width = JDIMENSION(picture.Width);
-        c.image_height = JDIMENSION(picture.Height);
-        c.in_color_space = JCS_EXT_BGR;
-        c.input_components = 3;
-        jpeg_set_defaults(&c);
-        configure(c);
-        jpeg_start_compress(&c, TRUE);
-        while (c.next_scanline < c.image_height) {
-            JSAMPROW row = picture.PixelAddress(0, int32_t(c.next_scanline));
-            jpeg_write_scanlines(&c, &row, 1);
-        }
-        jpeg_finish_compress(&c);
-    });
-    jpeg_destroy_compress(&c);
-    QByteArray jpeg = ok ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
-    std::free(buffer);
-    return jpeg;
-}
 
 // Three scans, one per component, with the chroma table defined only just
 // before the second scan and holding a 0: a read of the headers does not
@@ -1088,7 +1016,7 @@ TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith)
     const qsizetype dqt = zero.indexOf(QByteArray("\xFF\xDB", 2));
     ASSERT_GT(dqt, 0);
     zero[dqt + 5 + 10] = 0;
-    ASSERT_TRUE(WriteAll(Path("zero.jpg"), zero));
+    ASSERT_TRUE(WriteFile(Path("zero.jpg"), zero));
     TJlvxSession session;
     EXPECT_FALSE(session.Open(Path("zero.jpg")));
     EXPECT_TRUE(session.LastError().contains(QStringLiteral("quantisation"))) << session.LastError().toStdString();
@@ -1097,7 +1025,7 @@ TEST_F(JlvxSessionTest, QuantisationTablesThatNoEncoderTakesAreNeverEncodedWith)
     // pixels, which would need the table, are refused with the reason.
     const QByteArray late = WithLateZeroChromaTable(Picture(48, 32));
     ASSERT_FALSE(late.isEmpty());
-    ASSERT_TRUE(WriteAll(Path("late.jpg"), late));
+    ASSERT_TRUE(WriteFile(Path("late.jpg"), late));
     TDocument doc;
     ASSERT_TRUE(doc.Open(Path("late.jpg"))) << doc.Session.LastError().toStdString();
     ASSERT_TRUE(doc.Save(Path("kept.jpg")));
@@ -1120,19 +1048,19 @@ TEST_F(JlvxSessionTest, MCUsOfUnusualSamplingFactorsAreTheGridOfEverySave) {
             c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
             for (int k = 1; k < 3; ++k) c.comp_info[k].h_samp_factor = h, c.comp_info[k].v_samp_factor = v;
         });
-        ASSERT_TRUE(WriteAll(Path("odd.jpg"), file));
+        ASSERT_TRUE(WriteFile(Path("odd.jpg"), file));
         TDocument doc;
         ASSERT_TRUE(doc.Open(Path("odd.jpg"))) << what;
         EXPECT_EQ(doc.Session.GetBlockSizes(), 16u | (16u << 16)) << what;
         ASSERT_TRUE(doc.Save(Path("kept.jpg"))) << what;
         EXPECT_EQ(doc.Session.LastEncodedMCUs(), 0) << what;
-        ExpectSameCoefficients(ReadCoefficients(ReadAll(Path("kept.jpg"))), ReadCoefficients(file), what);
+        ExpectSameCoefficients(ReadCoefficients(ReadFile(Path("kept.jpg"))), ReadCoefficients(file), what);
         // An edit lands where it was made, in one MCU, also after a crop.
         Fill(doc.Image, TQelRect(36, 36, 40, 40), 0, 0, 255);
         doc.Crop(TQelRect(16, 16, 72, 56));
         ASSERT_TRUE(doc.Save(Path("edited.jpg"))) << what;
         EXPECT_EQ(doc.Session.LastEncodedMCUs(), 1) << what;
-        EXPECT_LT(MeanDifference(Decompress(ReadAll(Path("edited.jpg"))), doc.Image), 2.0) << what;
+        EXPECT_LT(MeanDifference(Decompress(ReadFile(Path("edited.jpg"))), doc.Image), 2.0) << what;
     }
 }
 

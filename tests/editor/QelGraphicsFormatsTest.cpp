@@ -49,15 +49,7 @@ bool SameRows(const TQelPixels& a, const TQelPixels& b) {
     return true;
 }
 
-class GraphicsFormatsTest : public TFormatsTest {
-protected:
-    bool Decoded(const QString& name, TQelPixelBuffer& pixels) const {
-        TQelImageDecoder decoder;
-        if (!decoder.Open(Path(name))) return false;
-        pixels.Allocate(QelFormatBGR24, TQelRect(0, 0, decoder.Width(), decoder.Height()));
-        return decoder.Decode(pixels.Bits, pixels.Stride);
-    }
-};
+using GraphicsFormatsTest = TFormatsTest;
 
 TEST_F(GraphicsFormatsTest, RowsAndDialogLists) {
     ASSERT_EQ(Formats.Count(), 4);
@@ -305,11 +297,9 @@ TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeeps
     TSessionFactory factory;
     // Noise, so that every format's file is larger than the room left below.
     const TQelPixelBuffer picture = Picture(200, 160);
-    int32_t id = 0;
-    auto lossless = Loaded(Write("photo.jpg", Jpeg(picture, 95, 0, TJSAMP_420)), id);
-    auto plain = Loaded(Write("photo.png", Encoded(QImage(picture.Bits, 200, 160, picture.Stride, QImage::Format_BGR888), "png")), id);
-    ASSERT_TRUE(lossless && plain);
-    ASSERT_TRUE(lossless->JpegSession->IsOpen());
+    auto lossless = Loaded(Write("photo.jpg", Jpeg(picture, 95, 0, TJSAMP_420)));
+    auto plain = Loaded(Write("photo.png", Encoded(QImage(picture.Bits, 200, 160, picture.Stride, QImage::Format_BGR888), "png")));
+    ASSERT_TRUE(lossless->JpegSession && lossless->JpegSession->IsOpen());
     struct TPath {
         const char* Name;
         TQelGraphicsDocument* Document;
@@ -335,17 +325,14 @@ TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeeps
         // A failed save keeps the session for a lossless retry.
         EXPECT_TRUE(lossless->JpegSession->IsOpen()) << what;
     };
-    // The disk fills partway through the file, then at its first byte.
+    // The disk fills partway through the file.
     QelFillFileSystem(Dir.path(), 8192);
     check("partway", "No space left on device");
-    QelFillFileSystem(Dir.path());
-    check("full", "No space left on device");
-    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), files.size() + 1);
     ASSERT_TRUE(QFile::remove(Path("filler")));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), files) << "a temporary file was left";
     QelSetFileSystemReadOnly(Dir.path(), true);
     check("read-only", "Read-only file system");
     QelSetFileSystemReadOnly(Dir.path(), false);
-    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), files) << "a temporary file was left";
 }
 
 TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameFile) {
@@ -397,19 +384,17 @@ TEST_F(GraphicsFormatsTest, AResizedJpegIsSavedAtItsNewSizeThroughTheSession) {
             const QString in = Write("photo.jpg", Jpeg(flat ? Quadrants(64, 48) : Picture(64, 48), 90, 0, subsamp));
             for (const auto& [name, edit] : edits) {
                 const std::string what = std::to_string(subsamp) + (flat ? " flat " : " busy ") + name;
-                int32_t id = 0;
-                auto document = Loaded(in, id);
-                ASSERT_TRUE(document && document->JpegSession->IsOpen()) << what;
+                auto document = Loaded(in);
+                ASSERT_TRUE(document->JpegSession && document->JpegSession->IsOpen()) << what;
                 edit(*document);
                 ASSERT_TRUE(Formats.Save(*document, Path("saved.jpg"), 0)) << what << Formats.LastError().toStdString();
                 const TQelRect r = document->GetWorkRect();
-                TQelPixelBuffer shown, saved, again;
+                TQelPixelBuffer shown;
                 shown.Allocate(QelFormatBGR24, TQelRect(0, 0, r.Width(), r.Height()));
                 shown.CopyRect(0, 0, r, *document->GetPixels());
-                ASSERT_TRUE(WriteFile(Path("again.jpg"), Jpeg(shown, 90, 0, subsamp)));
-                ASSERT_TRUE(Decoded("saved.jpg", saved) && Decoded("again.jpg", again)) << what;
                 // The size shown, within what encoding those pixels once more loses.
-                EXPECT_LT(MeanDifference(saved, shown), MeanDifference(again, shown) + 1.0) << what;
+                EXPECT_LT(MeanDifference(Decompress(ReadFile(Path("saved.jpg"))), shown), ReencodingLoss(shown, subsamp, 90))
+                    << what;
             }
         }
     EXPECT_EQ(Formats.Asked, 0);
