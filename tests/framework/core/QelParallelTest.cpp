@@ -28,11 +28,7 @@ bool WaitFor(const std::atomic<bool>& Flag) {
     return Flag.load();
 }
 
-int Failed(const char* What) {
-    std::fputs(What, stderr);
-    std::fputc('\n', stderr);
-    return 1;
-}
+int Failed(const char* What) { return std::fprintf(stderr, "%s\n", What), 1; }
 
 // Every piece done once.
 bool Once(const std::vector<std::atomic<int32_t>>& Done) {
@@ -42,16 +38,10 @@ bool Once(const std::vector<std::atomic<int32_t>>& Done) {
 // Runs Scenario in a process of its own, which starts with no helper
 // threads, under a watchdog that turns a hang into a failure. The scenario
 // returns 0, or says on stderr what went wrong.
-#define EXPECT_IN_A_FRESH_PROCESS(Scenario)                                                      \
-    do {                                                                                         \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                          \
-        EXPECT_EXIT(                                                                             \
-            {                                                                                    \
-                alarm(40);                                                                       \
-                _exit(Scenario());                                                               \
-            },                                                                                   \
-            ::testing::ExitedWithCode(0), "");                                                   \
-    } while (0)
+void ExpectInAFreshProcess(int (*Scenario)()) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({ alarm(40); _exit(Scenario()); }, ::testing::ExitedWithCode(0), "");
+}
 
 // Threads that take longer to start than a helper waits for work.
 int SlowStarts() {
@@ -165,7 +155,8 @@ TEST(QelParallel, ProgramCountIsChosenOnceAndReplaceable) {
     EXPECT_EQ(QelThreadCount(), chosen);
 }
 
-// Idle runs on the caller only; the caller's exception comes after the helpers stopped.
+// Idle runs on the caller only; the caller's exception comes after the
+// helpers stopped, a helper's reaches the caller.
 TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<int32_t> finished{0};
@@ -195,6 +186,24 @@ TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
     const int32_t after = helpersDone.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     EXPECT_EQ(helpersDone.load(), after);
+
+    // A helper's exception ends the handing out too, and comes out of the call.
+    std::atomic<bool> helperStarted{false};
+    std::atomic<int32_t> done{0};
+    try {
+        QelParallelFor(1000, 2, [&](int64_t i, int32_t slot) {
+            if (slot != 0) {
+                helperStarted = true;
+                throw std::runtime_error("helper");
+            }
+            if (i == 0) WaitFor(helperStarted);
+            done.fetch_add(1);
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "helper");
+    }
+    EXPECT_LT(done.load(), 999);
 }
 
 // Calls from inside pieces, from more threads at once than the helpers
@@ -251,29 +260,9 @@ TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
 // A call ends and does every piece once whatever starting threads costs,
 // and a start that fails leaves nothing posted.
 TEST(QelParallel, ACallEndsWhenThreadsStartSlowlyOrFailToStart) {
-    EXPECT_IN_A_FRESH_PROCESS(SlowStarts);
-    EXPECT_IN_A_FRESH_PROCESS(FailedStarts);
-}
-
-// What a helper's piece throws comes out of the call, and no more pieces are handed out.
-TEST(QelParallel, AHelpersExceptionReachesTheCaller) {
-    std::atomic<bool> helperStarted{false};
-    std::atomic<int32_t> done{0};
-    try {
-        QelParallelFor(1000, 2, [&](int64_t i, int32_t slot) {
-            if (slot != 0) {
-                helperStarted = true;
-                throw std::runtime_error("helper");
-            }
-            if (i == 0) WaitFor(helperStarted);
-            done.fetch_add(1);
-        });
-        ADD_FAILURE() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "helper");
-    }
-    EXPECT_LT(done.load(), 999);
+    ExpectInAFreshProcess(SlowStarts);
+    ExpectInAFreshProcess(FailedStarts);
 }
 
 // A throwing Idle leaves the board it no longer holds to the caller there.
-TEST(QelParallel, AThrowingIdleLeavesAnotherCallersBoard) { EXPECT_IN_A_FRESH_PROCESS(IdleThrowsBesideAnotherCall); }
+TEST(QelParallel, AThrowingIdleLeavesAnotherCallersBoard) { ExpectInAFreshProcess(IdleThrowsBesideAnotherCall); }
