@@ -6,11 +6,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QImage>
-#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 
+#include "../editor/ToolTestSupport.h"
 #include "Model.h"
 #include "QelDemonstration.h"
 #include "QelForms.h"
@@ -57,18 +57,15 @@ protected:
     void Stroke(std::initializer_list<TQelPoint> Points) {
         TQelGraphicsView* view = GraphicsEditor->GetActiveView();
         ASSERT_NE(view, nullptr);
-        QWidget* client = view->viewport();
-        auto send = [&](QEvent::Type type, const TQelPoint& p, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        auto at = [view](const TQelPoint& p) {
             const TQelPoint d = view->MapMode().LogicalToDevice(p);
-            const QPointF local(d.X, d.Y);
-            QMouseEvent e(type, local, client->mapToGlobal(local), button, buttons, Qt::NoModifier);
-            QApplication::sendEvent(client, &e);
+            return QPoint(d.X, d.Y);
         };
-        const TQelPoint first = *Points.begin();
-        send(QEvent::MouseMove, first, Qt::NoButton, Qt::NoButton);
-        send(QEvent::MouseButtonPress, first, Qt::LeftButton, Qt::LeftButton);
-        for (const TQelPoint& p : Points) send(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
-        send(QEvent::MouseButtonRelease, *(Points.end() - 1), Qt::LeftButton, Qt::NoButton);
+        QWidget* client = view->viewport();
+        SendMouse(client, QEvent::MouseMove, at(*Points.begin()), Qt::NoButton, Qt::NoButton);
+        SendMouse(client, QEvent::MouseButtonPress, at(*Points.begin()), Qt::LeftButton, Qt::LeftButton);
+        for (const TQelPoint& p : Points) SendMouse(client, QEvent::MouseMove, at(p), Qt::NoButton, Qt::LeftButton);
+        SendMouse(client, QEvent::MouseButtonRelease, at(*(Points.end() - 1)), Qt::LeftButton, Qt::NoButton);
         QApplication::processEvents();
     }
 
@@ -82,18 +79,10 @@ protected:
 
 TEST_F(MemoryGivenBackTest, AClosedPhotoLeavesAtMostAFewMiBHeld) {
     const QString name = Folder.filePath(QStringLiteral("Portrait.jpg"));
-    {
-        QImage photo(6000, 4000, QImage::Format_RGB888);
-        for (int y = 0; y < photo.height(); ++y) {
-            uchar* row = photo.scanLine(y);
-            for (int x = 0; x < photo.width(); ++x) {
-                row[3 * x] = uchar(150 + (x * 7 + y * 3) % 60);
-                row[3 * x + 1] = uchar(110 + (x + y * 5) % 40);
-                row[3 * x + 2] = uchar(90 + (x * 3 + y) % 30);
-            }
-        }
-        ASSERT_TRUE(photo.save(name, "JPG", 90));
-    }
+    QImage photo(6000, 4000, QImage::Format_RGB888);
+    photo.fill(QColor(200, 150, 120));
+    ASSERT_TRUE(photo.save(name, "JPG", 90));
+    photo = QImage();
     App.DoIdle();
     const size_t before = QelLargeMemoryHeld();
 

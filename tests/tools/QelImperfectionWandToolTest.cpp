@@ -27,13 +27,17 @@ class TWandTest : public TToolTest {
 protected:
     void SetUp() override {
         TToolTest::SetUp();
-        Open(40, 40);
-        for (int32_t y = 0; y < 40; ++y)
-            for (int32_t x = 0; x < 40; ++x) SetPixel(x, y, 200, 200, 200);
-        SetPixel(20, 20, 50, 50, 50);
-        Doc->SyncBackup();
+        OpenWithSpot(40, 40, 20, 20);
         Wand = AddTool<TQelImperfectionWandTool>();
         Wand->MakeCurrent();
+    }
+    // W x H of grey with one dark pixel at (X, Y).
+    void OpenWithSpot(int32_t w, int32_t h, int32_t x, int32_t y) {
+        Open(w, h);
+        for (int32_t row = 0; row < h; ++row)
+            for (int32_t column = 0; column < w; ++column) SetPixel(column, row, 200, 200, 200);
+        SetPixel(x, y, 50, 50, 50);
+        Doc->SyncBackup();
     }
 
     TQelImperfectionWandTool* Wand = nullptr;
@@ -76,13 +80,9 @@ TEST_F(TWandTest, StrokesShareTheCachesMemoryButNeverItsMeans) {
     EXPECT_EQ(Wand->BlurCache.Bits, memory);
     // A stroke on an image of other bounds sizes the cache anew.
     Doc->History.Undo();
-    Open(30, 20);
+    OpenWithSpot(30, 20, 10, 10);
     Wand->CreateControl(View);
     Wand->Activate();
-    for (int32_t y = 0; y < 20; ++y)
-        for (int32_t x = 0; x < 30; ++x) SetPixel(x, y, 200, 200, 200);
-    SetPixel(10, 10, 50, 50, 50);
-    Doc->SyncBackup();
     Click(10, 10);
     EXPECT_EQ(Pixel(11, 10), (TQelRGBTriple{198, 198, 198}));
     EXPECT_EQ(Wand->BlurCache.GetBounds(), TQelRect(0, 0, 30, 20));
