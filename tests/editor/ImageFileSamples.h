@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include <jpeglib.h>
@@ -122,10 +123,12 @@ struct TJpegWriteError {
     std::longjmp(reinterpret_cast<TJpegWriteError*>(c->err)->Jump, 1);
 }
 
-// Inks per pixel (C, M, Y, K as stored), written through libjpeg as a CMYK
-// file with the Adobe marker that libjpeg adds for CMYK. Arithmetic coding
-// on request.
-inline QByteArray CmykJpeg(int32_t w, int32_t h, const std::vector<uint8_t>& inks, bool arithmetic = false) {
+// W x H pixels of Components bytes in the colour space In (Row(y) is row y),
+// written through libjpeg with its defaults, then Configure; empty when
+// libjpeg refuses.
+inline QByteArray LibjpegFile(int32_t w, int32_t h, int components, J_COLOR_SPACE in,
+                              const std::function<const uint8_t*(int32_t)>& row,
+                              const std::function<void(jpeg_compress_struct&)>& configure) {
     TJpegWriteError e;
     jpeg_compress_struct c{};
     c.err = jpeg_std_error(&e.Base);
@@ -138,16 +141,14 @@ inline QByteArray CmykJpeg(int32_t w, int32_t h, const std::vector<uint8_t>& ink
         jpeg_mem_dest(&c, &out, &size);
         c.image_width = JDIMENSION(w);
         c.image_height = JDIMENSION(h);
-        c.input_components = 4;
-        c.in_color_space = JCS_CMYK;
+        c.input_components = components;
+        c.in_color_space = in;
         jpeg_set_defaults(&c);
-        jpeg_set_colorspace(&c, JCS_CMYK);
-        jpeg_set_quality(&c, 100, TRUE);
-        c.arith_code = arithmetic ? TRUE : FALSE;
+        configure(c);
         jpeg_start_compress(&c, TRUE);
         while (c.next_scanline < c.image_height) {
-            JSAMPROW row = const_cast<JSAMPROW>(inks.data() + size_t(c.next_scanline) * size_t(w) * 4);
-            jpeg_write_scanlines(&c, &row, 1);
+            JSAMPROW r = const_cast<JSAMPROW>(row(int32_t(c.next_scanline)));
+            jpeg_write_scanlines(&c, &r, 1);
         }
         jpeg_finish_compress(&c);
         result = QByteArray(reinterpret_cast<const char*>(out), qsizetype(size));
@@ -155,6 +156,24 @@ inline QByteArray CmykJpeg(int32_t w, int32_t h, const std::vector<uint8_t>& ink
     jpeg_destroy_compress(&c);
     free(out);
     return result;
+}
+
+inline QByteArray LibjpegFile(const TQelPixels& picture, const std::function<void(jpeg_compress_struct&)>& configure) {
+    return LibjpegFile(picture.Width, picture.Height, 3, JCS_EXT_BGR,
+                       [&picture](int32_t y) { return picture.PixelAddress(0, y); }, configure);
+}
+
+// Inks per pixel (C, M, Y, K as stored), written through libjpeg as a CMYK
+// file with the Adobe marker that libjpeg adds for CMYK. Arithmetic coding
+// on request.
+inline QByteArray CmykJpeg(int32_t w, int32_t h, const std::vector<uint8_t>& inks, bool arithmetic = false) {
+    return LibjpegFile(
+        w, h, 4, JCS_CMYK, [&](int32_t y) { return inks.data() + size_t(y) * size_t(w) * 4; },
+        [arithmetic](jpeg_compress_struct& c) {
+            jpeg_set_colorspace(&c, JCS_CMYK);
+            jpeg_set_quality(&c, 100, TRUE);
+            c.arith_code = arithmetic ? TRUE : FALSE;
+        });
 }
 
 // One EXIF directory entry; ASCII values keep exactly the bytes given.

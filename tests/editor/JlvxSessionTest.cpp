@@ -35,6 +35,7 @@ namespace {
 // --- Pictures ---------------------------------------------------------------
 
 using samples::Decompress;
+using samples::LibjpegFile;
 using samples::MeanDifference;
 using samples::Picture;
 using samples::ReadFile;
@@ -102,48 +103,14 @@ struct TCoefficients {
     bool Valid = false;
 };
 
-struct TTestError {
-    jpeg_error_mgr Base;
-    std::jmp_buf Jump;
-};
-
-[[noreturn]] void TestErrorExit(j_common_ptr c) { std::longjmp(reinterpret_cast<TTestError*>(c->err)->Jump, 1); }
+using TTestError = samples::TJpegWriteError;
+constexpr auto TestErrorExit = samples::JpegWriteErrorExit;
 
 template <class F>
 bool TestGuarded(TTestError& e, F&& body) {
     if (setjmp(e.Jump)) return false;
     body();
     return true;
-}
-
-// The picture written through libjpeg with its defaults, then Configure.
-QByteArray LibjpegFile(const TQelPixelBuffer& picture, const std::function<void(jpeg_compress_struct&)>& configure) {
-    TTestError e;
-    jpeg_compress_struct c{};
-    c.err = jpeg_std_error(&e.Base);
-    e.Base.error_exit = TestErrorExit;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_create_compress(&c);
-    const bool ok = TestGuarded(e, [&] {
-        jpeg_mem_dest(&c, &buffer, &size);
-        c.image_width = JDIMENSION(picture.Width);
-        c.image_height = JDIMENSION(picture.Height);
-        c.in_color_space = JCS_EXT_BGR;
-        c.input_components = 3;
-        jpeg_set_defaults(&c);
-        configure(c);
-        jpeg_start_compress(&c, TRUE);
-        while (c.next_scanline < c.image_height) {
-            JSAMPROW row = picture.PixelAddress(0, int32_t(c.next_scanline));
-            jpeg_write_scanlines(&c, &row, 1);
-        }
-        jpeg_finish_compress(&c);
-    });
-    jpeg_destroy_compress(&c);
-    QByteArray jpeg = ok ? QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size)) : QByteArray();
-    std::free(buffer);
-    return jpeg;
 }
 
 TCoefficients ReadCoefficients(const QByteArray& data) {
