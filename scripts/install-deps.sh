@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libexiv2-dev zlib1g-dev
-  libimage-exiftool-perl imagemagick
+  libimage-exiftool-perl
   qt6-base-private-dev libxtst-dev
   xvfb fonts-dejavu-core openbox x11-xserver-utils xdotool
   libsane-dev libsane1
