@@ -191,7 +191,9 @@ TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
                 helperStarted = true;
                 throw std::runtime_error("helper");
             }
+            // Slower than the helper's throw, which is to end the handing out.
             if (i == 0) WaitFor(helperStarted);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             done.fetch_add(1);
         });
         ADD_FAILURE() << "no exception";
