@@ -13,6 +13,14 @@
 
 namespace {
 
+// How long a helper waits for the next job before it ends. With 20 ms, a
+// small call after a 30 ms pause took 1.2-1.8 times as long as one after
+// 5 ms (ParallelBench); from 100 ms on about 1.1, and a quarter turn took as
+// long with woken helpers as with fresh ones.
+constexpr int32_t DefaultIdleEnd = 1000;
+std::atomic<int32_t> IdleEnd{DefaultIdleEnd};
+
+
 int32_t FromProcessors() {
     return int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
 }
@@ -187,7 +195,7 @@ private:
             if (Spin([&] { return FPosted.load(std::memory_order_relaxed) != seen; }, 100)) continue;
             std::unique_lock lock(FSleep);
             FSleepers.fetch_add(1);
-            const bool posted = FWake.wait_for(lock, IdleEnd, [&] { return FPosted.load() != seen; });
+            const bool posted = FWake.wait_for(lock, std::chrono::milliseconds(IdleEnd.load()), [&] { return FPosted.load() != seen; });
             // Before the sleeper count: a caller that sees this one gone
             // from it counts the threads without it.
             if (!posted) FCount.fetch_sub(1);
@@ -195,11 +203,6 @@ private:
             if (!posted) return;
         }
     }
-
-    // With 20 ms, a small call after a 30 ms pause took 1.2-1.8 times as
-    // long as one after 5 ms (ParallelBench); from 100 ms on about 1.1, and
-    // a quarter turn took as long with woken helpers as with fresh ones.
-    static constexpr std::chrono::milliseconds IdleEnd{1000};
 
     TBoard FBoard[Boards];
     std::atomic<uint32_t> FPosted{0};
@@ -240,6 +243,8 @@ TPool* ThePool() noexcept {
 int32_t QelThreadCount() { return Setting().load(std::memory_order_relaxed); }
 
 void QelSetThreadCount(int32_t Count) { Setting().store(Count > 0 ? std::min(Count, 64) : FromProcessors()); }
+
+void QelSetHelperIdleEnd(int32_t Milliseconds) { IdleEnd.store(Milliseconds > 0 ? Milliseconds : DefaultIdleEnd); }
 
 int32_t QelParallelThreads(int64_t Pieces, int32_t Wanted) {
     const int32_t wanted = Wanted > 0 ? Wanted : QelThreadCount();

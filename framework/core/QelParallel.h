@@ -28,6 +28,9 @@ int32_t QelThreadCount();
 // Replaces the program's count; 0 chooses from the processor count again.
 // For tests and benchmarks.
 void QelSetThreadCount(int32_t Count);
+// How long an idle helper waits for the next job before it ends, in
+// milliseconds; 0 restores the program's choice. For tests.
+void QelSetHelperIdleEnd(int32_t Milliseconds);
 
 // Threads for Pieces pieces: Wanted (0: the program's count), no more than
 // there are pieces, at least 1.

@@ -42,8 +42,10 @@ void ExpectInAFreshProcess(int (*Scenario)()) {
     EXPECT_EXIT({ alarm(40); _exit(Scenario()); }, ::testing::ExitedWithCode(0), "");
 }
 
-// Slow thread starts.
+// Thread starts slower than an idle helper waits before it ends, so that
+// helpers end while the call still starts others.
 int SlowStarts() {
+    QelSetHelperIdleEnd(5);
     SlowThreadStarts(10);
     for (int call = 0; call < 4; ++call) {
         std::vector<std::atomic<int32_t>> done(64);
