@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -21,6 +20,7 @@
 #include <jpeglib.h>
 #include <turbojpeg.h>
 
+#include "ChildProcess.h"
 #include "ImageFileSamples.h"
 #include "JlvxSession.h"
 #include "Jolvex.h"
@@ -171,9 +171,10 @@ void ExpectSameCoefficients(const TCoefficients& a, const TCoefficients& b, cons
 bool HaveJpegtran() { return !QStandardPaths::findExecutable(QStringLiteral("jpegtran")).isEmpty(); }
 
 QByteArray Jpegtran(const QStringList& args, const QString& input, const QString& output) {
-    QProcess p;
-    p.start(QStringLiteral("jpegtran"), args + QStringList{QStringLiteral("-outfile"), output, input});
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArray();
+    TChildProcess p;
+    if (!p.Start(QStringLiteral("jpegtran"), args + QStringList{QStringLiteral("-outfile"), output, input}) ||
+        !p.WaitForFinished(30000) || !p.Succeeded())
+        return QByteArray();
     return ReadFile(output);
 }
 

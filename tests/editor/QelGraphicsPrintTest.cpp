@@ -12,7 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "QelGraphicsEditor.h"
 #include "QelGraphicsPrint.h"
 #include "QelLocalizer.h"
@@ -345,20 +346,20 @@ TEST_F(TGraphicsPrintTest, APrintKilledOnTheWayLeavesTheOldFileAndNothingBesideI
         for (auto form = PdfForm(qEnvironmentVariable(Child));;) form->PrintImage();
     const QString pdf = Folder.filePath("out.pdf");
     WriteAll(pdf, "old");
-    QProcess child;
+    TChildProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(Child, pdf);
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=*.APrintKilledOnTheWay*"});
-    ASSERT_TRUE(child.waitForStarted());
+    child.SetEnvironment(environment);
+    child.SetOutput(TChildProcess::Inherited);
+    ASSERT_TRUE(child.Start(QCoreApplication::applicationFilePath(), {"--gtest_filter=*.APrintKilledOnTheWay*"}));
     // Killed as soon as it holds a file of the folder open: while it prints.
-    const QString handles = QStringLiteral("/proc/%1/fd/").arg(child.processId());
+    const QString handles = QStringLiteral("/proc/%1/fd/").arg(child.ProcessId());
     bool printing = false;
-    for (QDeadlineTimer deadline(50000); !printing && !deadline.hasExpired() && child.state() == QProcess::Running;)
+    for (QDeadlineTimer deadline(50000); !printing && !deadline.hasExpired() && child.Running();)
         for (const QString& handle : QDir(handles).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
             printing = printing || QFile::symLinkTarget(handles + handle).startsWith(Folder.path() + '/');
-    ::kill(pid_t(child.processId()), SIGKILL);
-    child.waitForFinished();
+    child.Kill();
+    child.WaitForFinished(-1);
     EXPECT_TRUE(printing) << "the child never printed";
     EXPECT_EQ(ReadAll(pdf), "old");
     EXPECT_EQ(FolderFiles(), QStringList({"out.pdf"}));

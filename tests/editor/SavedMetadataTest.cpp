@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <csetjmp>
@@ -20,6 +19,7 @@
 #include <exiv2/exiv2.hpp>
 #include <png.h>
 
+#include "ChildProcess.h"
 #include "FormatsTestSupport.h"
 #include "ImageFileSamples.h"
 #include "QelGraphicsEditor.h"
@@ -36,10 +36,11 @@ namespace {
 // Every tag exiftool finds, as "Group:Tag" (family 1 groups: IFD0, ExifIFD,
 // IFD1, XMP-dc, ICC_Profile, PNG, File, ...), values unconverted.
 QJsonObject ExifTool(const QString& path) {
-    QProcess p;
-    p.start(QStringLiteral("exiftool"), {"-json", "-a", "-G1", "-n", path});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) return QJsonObject();
-    return QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
+    TChildProcess p;
+    if (!p.Start(QStringLiteral("exiftool"), {"-json", "-a", "-G1", "-n", path}) || !p.WaitForFinished(60000) ||
+        !p.Succeeded())
+        return QJsonObject();
+    return QJsonDocument::fromJson(p.Output()).array().at(0).toObject();
 }
 
 // What libpng reads before the image data; nothing when it refuses the file.

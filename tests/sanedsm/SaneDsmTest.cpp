@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <tuple>
@@ -225,13 +225,13 @@ TEST(SaneSlowSearch, AListRequestAnswersAtOnceAndTheDeviceFollows) {
     env.insert("LD_LIBRARY_PATH", SANE_SLOW_BACKEND_DIR);
     env.insert("VISARA_SLOW_SEARCH_MS", "4000");
     env.insert("VISARA_SANE_SLOW_CHILD", "1");
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SaneSlowSearch.ChildProcess"});
-    ASSERT_TRUE(child.waitForFinished(50000));
-    const QByteArray out = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << out.constData();
+    TChildProcess child;
+    child.SetEnvironment(env);
+    child.SetOutput(TChildProcess::Merged);
+    ASSERT_TRUE(child.Start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SaneSlowSearch.ChildProcess"}));
+    ASSERT_TRUE(child.WaitForFinished(50000));
+    const QByteArray out = child.Output();
+    EXPECT_EQ(child.ExitCode(), 0) << out.constData();
     EXPECT_TRUE(out.contains("[       OK ] SaneSlowSearch.ChildProcess")) << out.constData();
 }
 

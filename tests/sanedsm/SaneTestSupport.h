@@ -6,13 +6,14 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <utility>
+
+#include "ChildProcess.h"
 
 #ifdef SANE_TWAINDSM_DIR
 
@@ -60,10 +61,11 @@ inline SaneDsmControls SaneControls() {
 // Pixels per line and lines as SANE reports them for the device with the
 // manager's defaults and the given options; (0, 0) when it cannot tell.
 inline std::pair<int, int> SaneReportedSize(const QString& device, const QStringList& options = {}) {
-    QProcess p;
-    p.start(QStringLiteral(SANE_PARAMS_PROGRAM), QStringList{device} + options);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) return {0, 0};
-    const QStringList parts = QString::fromLatin1(p.readAllStandardOutput()).split(' ');
+    TChildProcess p;
+    if (!p.Start(QStringLiteral(SANE_PARAMS_PROGRAM), QStringList{device} + options) || !p.WaitForFinished(30000) ||
+        !p.Succeeded())
+        return {0, 0};
+    const QStringList parts = QString::fromLatin1(p.Output()).split(' ');
     if (parts.size() != 2) return {0, 0};
     return {parts[0].toInt(), parts[1].trimmed().toInt()};
 }

@@ -8,7 +8,6 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
@@ -19,6 +18,8 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+#include "ChildProcess.h"
 
 // In the parent: runs the current test again in the child, takes over its
 // result (passed, failed with its output, or skipped) and answers false;
@@ -44,23 +45,21 @@ inline bool QelOnSmallFileSystem(const QString& Folder) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(Variable), QStringLiteral("1"));
     environment.remove(QStringLiteral("GTEST_OUTPUT"));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(unshare, {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+    TChildProcess child;
+    child.SetEnvironment(environment);
+    child.SetOutput(TChildProcess::Merged);
+    child.Start(unshare, {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
                           QCoreApplication::applicationFilePath(),
                           QStringLiteral("--gtest_filter=%1.%2")
                               .arg(QString::fromUtf8(test->test_suite_name()), QString::fromUtf8(test->name()))});
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        child.waitForFinished();
+    if (!child.WaitForFinished(120000)) {
         ADD_FAILURE() << "the child test did not finish";
         return false;
     }
-    const QByteArray output = child.readAll();
+    const QByteArray output = child.Output();
     if (output.startsWith("unshare:")) {
         skip(QStringLiteral("no mount namespace: %1").arg(QString::fromLocal8Bit(output.trimmed())));
-    } else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+    } else if (!child.Succeeded()) {
         ADD_FAILURE() << "in the child:\n" << output.toStdString();
     } else if (output.contains("[  SKIPPED ]")) {
         skip(QString::fromLocal8Bit(output));

@@ -1,0 +1,153 @@
+// Runs another program from a test, as QProcess would, but through
+// posix_spawn: QProcess starts its child with a raw clone that shares the
+// parent's memory, which ThreadSanitizer cannot follow, so every report
+// after it is noise. The child's output is read while it runs, so a
+// chatty child never blocks on a full pipe.
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+class TChildProcess {
+public:
+    // Inherited: the child writes where the test does. Standard: its
+    // standard output is kept, its errors go where the test's go. Merged:
+    // both are kept, as one.
+    enum TOutput { Inherited, Standard, Merged };
+
+    TChildProcess() = default;
+    ~TChildProcess() {
+        if (Pid > 0 && !Exited) {
+            Kill();
+            WaitForFinished(-1);
+        }
+        if (Pipe >= 0) ::close(Pipe);
+    }
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+
+    // The program's environment; by default the test's own.
+    void SetEnvironment(const QProcessEnvironment& Environment) {
+        Env = Environment;
+        OwnEnv = true;
+    }
+    void SetOutput(TOutput Kind) { OutputKind = Kind; }
+
+    // A program without a slash is looked for in PATH.
+    bool Start(const QString& Program, const QStringList& Arguments) {
+        std::vector<std::string> strings{QFile::encodeName(Program).toStdString()};
+        for (const QString& a : Arguments) strings.push_back(a.toLocal8Bit().toStdString());
+        std::vector<char*> argv;
+        for (std::string& s : strings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envStrings;
+        std::vector<char*> envp;
+        if (OwnEnv) {
+            for (const QString& e : Env.toStringList()) envStrings.push_back(e.toLocal8Bit().toStdString());
+            for (std::string& s : envStrings) envp.push_back(s.data());
+            envp.push_back(nullptr);
+        }
+
+        int fds[2] = {-1, -1};
+        if (OutputKind != Inherited && ::pipe2(fds, O_CLOEXEC) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (OutputKind != Inherited) posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        if (OutputKind == Merged) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        const int error = ::posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(),
+                                         OwnEnv ? envp.data() : environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (fds[1] >= 0) ::close(fds[1]);
+        if (error != 0) {
+            if (fds[0] >= 0) ::close(fds[0]);
+            Pid = -1;
+            return false;
+        }
+        Pipe = fds[0];
+        return true;
+    }
+
+    // Waits for the child to end, at most Msecs milliseconds (-1: for
+    // good), reading its output meanwhile; false when it still runs.
+    bool WaitForFinished(int Msecs = 30000) {
+        if (Pid <= 0) return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!Reap()) {
+            if (Msecs >= 0 && clock.elapsed() >= Msecs) return false;
+            Read(20);
+        }
+        // What it wrote before it ended; a grandchild that keeps the pipe
+        // open does not hold the test up.
+        while (Read(0)) {
+        }
+        return true;
+    }
+
+    bool Running() { return Pid > 0 && !Reap(); }
+    void Kill() {
+        if (Pid > 0 && !Exited) ::kill(Pid, SIGKILL);
+    }
+    pid_t ProcessId() const { return Pid; }
+    bool NormalExit() const { return Exited && WIFEXITED(Status); }
+    int ExitCode() const { return NormalExit() ? WEXITSTATUS(Status) : -1; }
+    // Exited normally with code 0.
+    bool Succeeded() const { return ExitCode() == 0; }
+    const QByteArray& Output() const { return Out; }
+
+private:
+    bool Reap() {
+        if (Exited) return true;
+        const pid_t r = ::waitpid(Pid, &Status, WNOHANG);
+        if (r == Pid) Exited = true;
+        else if (r < 0 && errno != EINTR) Exited = true, Status = -1;
+        return Exited;
+    }
+
+    // Reads what the pipe has within Msecs; false at its end or when
+    // nothing came.
+    bool Read(int Msecs) {
+        if (Pipe < 0) {
+            if (Msecs > 0) ::usleep(useconds_t(Msecs) * 1000);
+            return false;
+        }
+        pollfd p{Pipe, POLLIN, 0};
+        if (::poll(&p, 1, Msecs) <= 0) return false;
+        char buffer[65536];
+        const ssize_t n = ::read(Pipe, buffer, sizeof buffer);
+        if (n > 0) {
+            Out.append(buffer, n);
+            return true;
+        }
+        if (n == 0 || errno != EINTR) {
+            ::close(Pipe);
+            Pipe = -1;
+        }
+        return false;
+    }
+
+    QProcessEnvironment Env;
+    bool OwnEnv = false;
+    TOutput OutputKind = Standard;
+    pid_t Pid = -1;
+    int Pipe = -1;
+    int Status = 0;
+    bool Exited = false;
+    QByteArray Out;
+};
