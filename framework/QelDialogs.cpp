@@ -211,7 +211,8 @@ void TQelMessageBox::PaintForm(QPainter& Canvas) const {
 
 // --- preview thread ------------------------------------------------------
 
-TQelDialogPreviewThread::TQelDialogPreviewThread(TQelOpenDialog* Dialog) : FDialog(Dialog), FGuard(Dialog) {
+TQelDialogPreviewThread::TQelDialogPreviewThread(TQelOpenDialog* Dialog)
+    : FDialog(Dialog), FRepaint([this] { Repaint(); }) {
     // Every field is set before the worker starts.
     FThread = std::thread([this] { Execute(); });
 }
@@ -288,13 +289,7 @@ void TQelDialogPreviewThread::Execute() {
             FDialog->FThumbnail = std::move(thumbnail);
         }
         // Never a blocking hand-over: the UI thread may be waiting for us.
-        QMetaObject::invokeMethod(
-            FDialog,
-            [guard = FGuard] {
-                if (auto* dialog = static_cast<TQelOpenDialog*>(guard.data()))
-                    if (dialog->FPreviewThread) dialog->FPreviewThread->Repaint();
-            },
-            Qt::QueuedConnection);
+        FRepaint.Wake();
     }
 }
 

@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QPixmap>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "QelFileFormats.h"
+#include "QelWakeUp.h"
 
 class QCheckBox;
 class QLabel;
@@ -106,8 +106,8 @@ public:
     // Sets the stop flag; the worker ends after its current item.
     void Terminate();
     bool Terminated() const;
-    // UI thread, through the queued hand-over: repaints the preview unless
-    // the thread was stopped.
+    // UI thread, woken by the worker: repaints the preview unless the
+    // thread was stopped.
     void Repaint();
 
 private:
@@ -116,8 +116,9 @@ private:
     void Execute();
 
     TQelOpenDialog* FDialog;
-    // Made on the UI thread; guards the queued repaint.
-    QPointer<QFileDialog> FGuard;
+    // Made on the UI thread and gone with this object, so a repaint never
+    // reaches a dialog that has gone.
+    TQelWakeUp FRepaint;
     mutable std::mutex FLock;
     std::condition_variable FWake;
     QString FRequest;

@@ -2,6 +2,7 @@
 
 #include <QPaintEngine>
 #include <QPainter>
+#include <QRunnable>
 #include <QRegion>
 #include <QSemaphore>
 #include <QThreadPool>
@@ -15,10 +16,12 @@
 #include <exception>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "QelLargeMemory.h"
+#include "QelThreadSanitizer.h"
 
 namespace {
 
@@ -53,8 +56,9 @@ void RunRows(int Top, int Bottom, int64_t Pixels, const Fn& Rows) {
     constexpr int RowsPerChunk = 32;
     QThreadPool* pool = QThreadPool::globalInstance();
     const int64_t chunks = (int64_t(Bottom) - Top + RowsPerChunk - 1) / RowsPerChunk;
-    const int helpers = int(std::min<int64_t>({Pixels / MinPixelsPerHelper, int64_t(pool->maxThreadCount()), 7,
-                                               chunks - 1}));
+    constexpr int MaxHelpers = 7;
+    const int helpers = int(std::min<int64_t>({Pixels / MinPixelsPerHelper, int64_t(pool->maxThreadCount()),
+                                               MaxHelpers, chunks - 1}));
     if (helpers <= 0) {
         Rows(Top, Bottom);
         return;
@@ -67,18 +71,37 @@ void RunRows(int Top, int Bottom, int64_t Pixels, const Fn& Rows) {
             Rows(y0, std::min(y0 + RowsPerChunk, Bottom));
         }
     };
+    // The helpers' tasks live in this frame, and Qt does not delete them.
+    // Each tells the sanitizer of its hand-overs: the task at its start,
+    // the semaphore at its end.
+    class THelper : public QRunnable {
+    public:
+        THelper(const decltype(work)& Work, QSemaphore& Done) : FWork(Work), FDone(Done) { setAutoDelete(false); }
+        void run() override {
+            QelSanitizerAcquire(this);
+            FWork();
+            // The task may be gone once the caller has its semaphore.
+            QSemaphore& done = FDone;
+            QelSanitizerRelease(&done);
+            done.release();
+        }
+
+    private:
+        const decltype(work)& FWork;
+        QSemaphore& FDone;
+    };
     QSemaphore done;
+    std::optional<THelper> tasks[MaxHelpers];
     int started = 0;
     for (int i = 0; i < helpers; ++i) {
-        if (!pool->tryStart([&] {
-                work();
-                done.release();
-            }))
-            break;
+        THelper& task = tasks[i].emplace(work, done);
+        QelSanitizerRelease(&task);
+        if (!pool->tryStart(&task)) break;
         ++started;
     }
     work();
     done.acquire(started);
+    QelSanitizerAcquire(&done);
 }
 
 // Paints straight into a 24-bit raster surface: every destination pixel

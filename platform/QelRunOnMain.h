@@ -2,23 +2,31 @@
 // worker hands its events over. Called on the UI thread, the work runs at
 // once. Exceptions thrown by the work are carried back to the caller and
 // never unwind through Qt. Once closing, pending and later calls do nothing.
+//
+// The call itself is handed over under a mutex of our own and answered
+// through a condition variable; Qt only wakes the UI thread (TQelWakeUp).
+// So the hand-over is one that ThreadSanitizer sees, which it cannot in
+// Qt's own blocking queued call.
 #pragma once
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QMetaObject>
-#include <QObject>
 #include <QThread>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <thread>
+
+#include "QelWakeUp.h"
 
 class TQelMainCaller {
 public:
     // Construct on the UI thread: the target lives where it is made.
     TQelMainCaller() = default;
+    TQelMainCaller(const TQelMainCaller&) = delete;
+    TQelMainCaller& operator=(const TQelMainCaller&) = delete;
 
     void Run(const std::function<void()>& fn) {
         if (FClosing.load()) return;
@@ -26,19 +34,16 @@ public:
             fn();
             return;
         }
-        std::exception_ptr error;
-        QMetaObject::invokeMethod(
-            &FTarget,
-            [&] {
-                if (FClosing.load()) return;
-                try {
-                    fn();
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            },
-            Qt::BlockingQueuedConnection);
-        if (error) std::rethrow_exception(error);
+        TCall call;
+        call.Work = &fn;
+        {
+            std::lock_guard lock(FMutex);
+            FPending.push_back(&call);
+        }
+        FTarget.Wake();
+        std::unique_lock lock(FMutex);
+        FAnswered.wait(lock, [&] { return call.Answered; });
+        if (call.Error) std::rethrow_exception(call.Error);
     }
 
     void SetClosing(bool closing) { FClosing.store(closing); }
@@ -50,13 +55,50 @@ public:
     void WaitUntil(const std::function<bool()>& finished) {
         const bool onMain = QThread::currentThread() == FTarget.thread();
         while (!finished()) {
-            if (onMain) QCoreApplication::sendPostedEvents(&FTarget, QEvent::MetaCall);
+            if (onMain) Answer();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (onMain) QCoreApplication::sendPostedEvents(&FTarget, QEvent::MetaCall);
+        if (onMain) Answer();
     }
 
 private:
-    QObject FTarget;
+    struct TCall {
+        const std::function<void()>* Work = nullptr;
+        std::exception_ptr Error;
+        bool Answered = false;
+    };
+
+    // On the UI thread: runs every pending call. Each is taken off the
+    // list before it runs, so a call that opens a nested event loop (a
+    // message box) leaves the others to be answered there.
+    void Answer() {
+        for (;;) {
+            TCall* call;
+            {
+                std::lock_guard lock(FMutex);
+                if (FPending.empty()) return;
+                call = FPending.front();
+                FPending.pop_front();
+            }
+            if (!FClosing.load()) {
+                try {
+                    (*call->Work)();
+                } catch (...) {
+                    call->Error = std::current_exception();
+                }
+            }
+            {
+                std::lock_guard lock(FMutex);
+                // From here the caller may return: the call is gone.
+                call->Answered = true;
+            }
+            FAnswered.notify_all();
+        }
+    }
+
     std::atomic<bool> FClosing{false};
+    std::mutex FMutex;
+    std::condition_variable FAnswered;
+    std::deque<TCall*> FPending;
+    TQelWakeUp FTarget{[this] { Answer(); }};
 };
