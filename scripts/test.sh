@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: once in the normal
-# build and once under AddressSanitizer + UndefinedBehaviorSanitizer; then
-# runs each fuzz target for a bounded time (scripts/fuzz.sh). Ends with one
-# line that counts the tests of both builds. JOBS limits the parallel jobs
-# (default: the processor count).
+# Installs what is needed, builds, and runs every test three times: in the
+# normal build, under AddressSanitizer + UndefinedBehaviorSanitizer and
+# under ThreadSanitizer; then runs each fuzz target for a bounded time
+# (scripts/fuzz.sh). Ends with one line that counts the tests of all three
+# builds. JOBS limits the parallel jobs (default: the processor count).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -50,6 +50,14 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$PWD/tests/support/lsan.supp" \
   suite "sanitizer build" ctest --test-dir build-asan --output-on-failure -j"$jobs" --repeat after-timeout:3
+
+# Qt is not built for the sanitizer: tests/support/tsan.supp says what of
+# it is left alone. A test starts threads in a forked child, and some ask
+# for absurd sizes.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVISARA_SANITIZE_THREAD=ON -DVISARA_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS=die_after_fork=0:allocator_may_return_null=1:suppressions="$PWD/tests/support/tsan.supp" \
+  suite "thread sanitizer build" ctest --test-dir build-tsan --output-on-failure -j"$jobs" --repeat after-timeout:3
 
 scripts/fuzz.sh || status=1
 echo "tests: $passed passed, $failed failed"
