@@ -15,13 +15,12 @@
 
 #include "QelFormatMetadata.h"
 
+namespace {
+
 // Exiv2 sets up its XMP toolkit lazily, which is not safe when two threads
 // read metadata at once (the open dialog's preview thread does); and its
-// warnings about odd files would go to the terminal. Its first error binds
-// its message catalogue, which takes the C library's lock of catalogues for
-// writing: a scanner library that cancels a thread of its own inside a
-// message lookup leaves that lock held for reading, and a first error after
-// that would wait for ever. So the catalogue is bound here, once.
+// warnings about odd files would go to the terminal. So it is set up
+// here, once, by every reader and writer.
 void QelPrepareImageMetadata() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -29,12 +28,8 @@ void QelPrepareImageMetadata() {
         Exiv2::XmpParser::initialize();
         // The namespace of the note that names a JPEG's extended XMP.
         Exiv2::XmpProperties::registerNs("http://ns.adobe.com/xmp/note/", "xmpNote");
-        const Exiv2::Error bind(Exiv2::kerGeneralError);
-        static_cast<void>(bind.what());
     });
 }
-
-namespace {
 
 // Tags that describe how a file stores its pixels or where its directories
 // lie: they belong to the file being written, never to the items.

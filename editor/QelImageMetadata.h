@@ -59,10 +59,6 @@ struct TQelImageMetadata {
     int32_t VerticalResolution = 0;
 };
 
-// Sets up the metadata library once; every reader and writer here calls it,
-// and the scanner import calls it before a scanner library is loaded.
-void QelPrepareImageMetadata();
-
 // The items of the main image's directory, its EXIF directory and its GPS
 // directory, in file order. The preview image's own tags are not read, and
 // neither are maker notes that the reader takes apart. False (with Items

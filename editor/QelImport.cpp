@@ -7,7 +7,6 @@
 
 #include "OrloTWAIN.h"
 #include "QelGraphicsEditor.h"
-#include "QelImageMetadata.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
 
@@ -47,8 +46,6 @@ TQelImport::~TQelImport() {
 }
 
 void TQelImport::CreateComponent() {
-    // Before any scanner library runs threads in this process.
-    QelPrepareImageMetadata();
     Twain = new TOrloTWAIN(this);
     Twain->SetOnEnableMenus([this](void* sender) { TwainEnableMenus(sender); });
     Twain->OnDisableMenus = [this](void* sender) { TwainDisableMenus(sender); };
@@ -95,6 +92,9 @@ void TQelImport::CreateMenuItems() {
 }
 
 void TQelImport::Localize() {
+    // A source's own window (the scan's progress) speaks the program's language.
+    if (Twain && TQelLocalizer::Instance())
+        Twain->SetLanguage(TOrloLanguage(TwnLanguageOfLangId(TQelLocalizer::Instance()->GetCurrentLangId()) + 1));
     if (SelectTwainSourceMenuItem) SelectTwainSourceMenuItem->setText(QelText(TextSelectSource));
     if (AcquireMenuItem) AcquireMenuItem->setText(QelText(TextAcquire));
     if (ImportSubmenu) ImportSubmenu->setTitle(QelText(TextImport));

@@ -49,16 +49,20 @@ public:
     void SetClosing(bool closing) { FClosing.store(closing); }
     bool Closing() const { return FClosing.load(); }
 
-    // Waits on the UI thread for a thread that may be inside Run: its
-    // hand-overs are answered (as no-ops once closing) while waiting, so a
-    // plain join can never deadlock against it.
-    void WaitUntil(const std::function<bool()>& finished) {
+    // Waits on the UI thread, up to limit, for a thread that may be inside
+    // Run: its hand-overs are answered (as no-ops once closing) while
+    // waiting, so a plain join can never deadlock against it. False when
+    // the thread had not finished in time.
+    bool WaitUntil(const std::function<bool()>& finished, std::chrono::milliseconds limit) {
         const bool onMain = QThread::currentThread() == FTarget.thread();
+        const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!finished()) {
             if (onMain) Answer();
+            if (std::chrono::steady_clock::now() >= deadline) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (onMain) Answer();
+        return true;
     }
 
 private:

@@ -1,13 +1,17 @@
 // A TWAIN data source manager over SANE: every SANE device is a source.
 // The component loads it like any data source manager (DSM_Entry); it
-// answers the identity, capability and transfer calls by driving SANE on
-// its own thread. No source user interface: enabling scans at once.
+// answers the identity, capability and transfer calls by driving SANE in a
+// helper process (SaneLink). No settings dialog: enabling scans at once,
+// with a progress window while it scans.
+#include <sane/sane.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -15,7 +19,9 @@
 #include <vector>
 
 #include "QelGeometry.h"
-#include "SaneScanner.h"
+#include "SaneDevices.h"
+#include "SaneLink.h"
+#include "SaneSource.h"
 #include "TwnDefs.h"
 
 #define SANEDSM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -24,7 +30,8 @@ namespace {
 
 // Window messages we post carry this base plus the TWAIN message.
 constexpr uint32_t SaneMsgBase = 0x7e00;
-constexpr int DefaultReadTimeoutMs = 60000;
+// A device that delivers no byte for this long has stopped answering.
+constexpr int DefaultReadTimeoutMs = 30000;
 constexpr uint32_t TWQC_ALL = 0x1 | 0x2 | 0x4 | 0x8 | 0x10;
 
 // --- Containers ----------------------------------------------------------------------
@@ -152,6 +159,21 @@ uint16_t PixelTypeOfMode(const std::string& mode) {
     return 0xffff;
 }
 
+// Maps a SANE status onto a TWAIN condition code.
+uint16_t SaneConditionCode(int32_t status) {
+    switch (status) {
+        case SANE_STATUS_GOOD: return TWCC_SUCCESS;
+        case SANE_STATUS_NO_MEM: return TWCC_LOWMEMORY;
+        case SANE_STATUS_ACCESS_DENIED: return TWCC_DENIED;
+        case SANE_STATUS_JAMMED: return TWCC_PAPERJAM;
+        case SANE_STATUS_DEVICE_BUSY: return TWCC_CHECKDEVICEONLINE;
+        case SANE_STATUS_COVER_OPEN: return TWCC_INTERLOCK;
+        case SANE_STATUS_NO_DOCS: return TWCC_NOMEDIA;
+        case SANE_STATUS_INVAL: return TWCC_BADVALUE;
+        default: return TWCC_OPERATIONERROR;
+    }
+}
+
 // --- The manager -----------------------------------------------------------------------
 
 class TSaneDsm {
@@ -164,40 +186,49 @@ public:
     std::atomic<bool> FailNextScan{false};
 
 private:
+    uint16_t Call(TW_IDENTITY* origin, TW_IDENTITY* dest, uint32_t DG, uint16_t DAT, uint16_t MSG, void* data);
     uint16_t Fail(uint16_t cc) {
         FConditionCode = cc;
         return TWRC_FAILURE;
     }
     uint16_t Identity(uint16_t MSG, TW_IDENTITY* id);
     void FillIdentity(const TSaneDeviceInfo& d, uint32_t index, TW_IDENTITY* id);
-    uint16_t UserInterface(uint16_t MSG, TW_USERINTERFACE* ui);
+    uint16_t UserInterface(const TW_IDENTITY* origin, uint16_t MSG, TW_USERINTERFACE* ui);
     uint16_t Capability(uint16_t MSG, TW_CAPABILITY* cap);
     struct TCapAnswer;
     struct TCapRow;
     static const std::vector<TCapRow>& CapTable();
-    static uint16_t GetResolution(TSaneDsm& dsm, TSaneDevice& d, const TCapRow& row, TCapAnswer& out);
-    static bool SetResolution(TSaneDsm& dsm, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>& raw);
-    std::vector<uint16_t> Supported(TSaneDevice& d);
+    static uint16_t GetResolution(TSaneDsm& dsm, TSaneSource& d, const TCapRow& row, TCapAnswer& out);
+    static bool SetResolution(TSaneDsm& dsm, TSaneSource& d, uint32_t value, const std::vector<uint8_t>& raw);
+    std::vector<uint16_t> Supported(TSaneSource& d);
     uint16_t Pending(uint16_t MSG, TW_PENDINGXFERS* px);
     uint16_t ImageInfo(TW_IMAGEINFO* ii);
     uint16_t MemoryStrip(TW_IMAGEMEMXFER* mx);
     uint16_t ScanResult();
-    void StartScan();
+    // Starts a scan on the link thread; announced, its end posts
+    // MSG_XFERREADY.
+    void StartScan(bool announce);
     void StopScan();
+    // Waits for the running scan's end, within the link's limits.
+    void WaitForScan(std::unique_lock<std::mutex>& lock);
+    void GiveUpScan(std::unique_lock<std::mutex>& lock);
     void Post(uint16_t twainMsg);
 
     std::recursive_mutex FMutex;
     bool FDsmOpen = false;
     bool FDsOpen = false;
     bool FEnabled = false;
-    TwnWindow* FUiParent = nullptr;
+    // Read by the link thread as a scan ends.
+    std::atomic<TwnWindow*> FUiParent{nullptr};
+    uint64_t FParentWindow = 0;
+    uint16_t FLanguage = TWLG_ENGLISH;
     uint16_t FConditionCode = TWCC_SUCCESS;
     std::vector<TSaneDeviceInfo> FEnumeration;
     size_t FEnumIndex = 0;
     uint32_t FNextId = 1;
     TSaneDeviceInfo FSource;
     uint32_t FSourceId = 0;
-    std::unique_ptr<TSaneDevice> FDevice;
+    std::unique_ptr<TSaneSource> FDevice;
     uint16_t FXferMech = TWSX_NATIVE;
     bool FIndicators = true;
     std::string FFileName;
@@ -205,13 +236,14 @@ private:
     bool FFeeder = false;
     uint32_t FMemRow = 0;
 
-    // The scan runs on the SANE thread; its result is handed over here.
+    // The scan runs on the link thread; its result is handed over here. A
+    // result for a scan given up on (an older number) is dropped.
     std::mutex FScanMutex;
     std::condition_variable FScanCond;
     bool FScanning = false;
-    SANE_Status FScanStatus = SANE_STATUS_GOOD;
-    bool FTimedOut = false;
-    TSaneImage FImage;
+    uint64_t FScanNumber = 0;
+    TSaneScanResult FResult;
+    TSaneImage& FImage = FResult.Image;
 };
 
 TSaneDsm& Dsm() {
@@ -220,61 +252,78 @@ TSaneDsm& Dsm() {
 }
 
 void TSaneDsm::Post(uint16_t twainMsg) {
-    TwnWindow* w = FUiParent;
+    TwnWindow* w = FUiParent.load();
     if (w && w->magic == TwnWindowMagic && w->post) w->post(w, SaneMsgBase + twainMsg, 0, 0);
 }
 
-void TSaneDsm::StartScan() {
+void TSaneDsm::StartScan(bool announce) {
+    TSaneScanRequest request;
+    request.KeepBatch = FFeeder;
+    request.Fail = FailNextScan.exchange(false);
+    request.Window = FIndicators;
+    request.ParentWindow = FParentWindow;
+    request.Language = FLanguage;
+    request.DeviceName = FSource.ProductName;
+    request.ReadLimit = std::chrono::milliseconds(ReadTimeoutMs.load());
+    uint64_t number;
     {
         std::lock_guard<std::mutex> lock(FScanMutex);
         FScanning = true;
-        FScanStatus = SANE_STATUS_GOOD;
+        FResult = TSaneScanResult{};
+        number = ++FScanNumber;
     }
-    FPending = 1;
-    FMemRow = 0;
-    TSaneDevice* device = FDevice.get();
-    const int timeout = ReadTimeoutMs.load();
-    const bool feeder = FFeeder;
-    const bool fail = FailNextScan.exchange(false);
     // Ready or not, the application learns it through a transfer: a failed
     // scan fails that transfer with its condition code.
-    auto finish = [this](TSaneImage image, SANE_Status status, bool timedOut) {
-        Post(MSG_XFERREADY);
+    auto done = [this, number, announce](TSaneScanResult result) {
         std::lock_guard<std::mutex> lock(FScanMutex);
-        FImage = std::move(image);
-        FScanStatus = status;
-        FTimedOut = timedOut;
+        if (number != FScanNumber) return;
+        FResult = std::move(result);
         FScanning = false;
         FScanCond.notify_all();
+        if (announce) Post(MSG_XFERREADY);
     };
-    TSaneThread::Instance().Post(
-        [device, timeout, feeder, fail, finish] {
-            if (fail) throw std::bad_alloc();
-            TSaneImage image;
-            bool timedOut = false;
-            const SANE_Status status = device->Scan(image, timeout, timedOut, feeder);
-            finish(std::move(image), status, timedOut);
-        },
-        // A scan that threw fails as one that ran out of memory or broke.
-        [device, finish](std::exception_ptr error) {
-            SANE_Status status = SANE_STATUS_IO_ERROR;
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::bad_alloc&) {
-                status = SANE_STATUS_NO_MEM;
-            } catch (...) {
-            }
-            device->Cancel();
-            finish(TSaneImage{}, status, false);
-        });
+    try {
+        TSaneLink::Instance().StartScan(request, done);
+    } catch (const std::exception&) {
+        done(TSaneScanResult{});  // no thread to scan on: broken
+    }
+}
+
+void TSaneDsm::GiveUpScan(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    TSaneLink::Instance().Kill();
+    lock.lock();
+    if (FScanCond.wait_for(lock, TSaneLimits::Quit + TSaneLimits::Slack, [this] { return !FScanning; })) return;
+    ++FScanNumber;
+    FScanning = false;
+    FResult = TSaneScanResult{};
+}
+
+void TSaneDsm::WaitForScan(std::unique_lock<std::mutex>& lock) {
+    // The link thread ends every scan within its limits; should it be stuck
+    // itself, the helper is killed once the scan has been silent for longer
+    // than any of them.
+    while (FScanning) {
+        if (FScanCond.wait_for(lock, std::chrono::seconds(1), [this] { return !FScanning; })) return;
+        if (TSaneClock::now() - TSaneLink::Instance().LastProgress() >
+            TSaneLimits::ScanStart + std::chrono::milliseconds(ReadTimeoutMs.load()) + TSaneLimits::Cancel +
+                TSaneLimits::Slack)
+            GiveUpScan(lock);
+    }
 }
 
 void TSaneDsm::StopScan() {
     std::unique_lock<std::mutex> lock(FScanMutex);
-    // Only a running scan is cancelled from here (SANE allows that from any
-    // thread); otherwise every call stays on the SANE thread.
-    if (FScanning && FDevice) FDevice->Cancel();
-    FScanCond.wait(lock, [this] { return !FScanning; });
+    if (FScanning) {
+        lock.unlock();
+        TSaneLink::Instance().CancelScan();
+        lock.lock();
+        // Within the cancel's limit the link thread has the scan's end, or
+        // has killed the helper.
+        if (!FScanCond.wait_for(lock, TSaneLimits::Cancel + TSaneLimits::Quit + TSaneLimits::Slack,
+                                [this] { return !FScanning; }))
+            GiveUpScan(lock);
+    }
     FImage = TSaneImage{};
 }
 
@@ -282,9 +331,14 @@ void TSaneDsm::StopScan() {
 uint16_t TSaneDsm::ScanResult() {
     if (FPending == 0) return Fail(TWCC_SEQERROR);
     std::unique_lock<std::mutex> lock(FScanMutex);
-    FScanCond.wait(lock, [this] { return !FScanning; });
-    if (FScanStatus == SANE_STATUS_CANCELLED && !FTimedOut) return TWRC_CANCEL;
-    if (FScanStatus != SANE_STATUS_GOOD) return Fail(SaneConditionCode(FScanStatus));
+    WaitForScan(lock);
+    switch (FResult.End) {
+        case TSaneScanResult::TEnd::Cancelled: return TWRC_CANCEL;
+        case TSaneScanResult::TEnd::Stalled: return Fail(TWCC_CHECKDEVICEONLINE);
+        case TSaneScanResult::TEnd::Broken: return Fail(TWCC_OPERATIONERROR);
+        case TSaneScanResult::TEnd::Scanned: break;
+    }
+    if (FResult.Status != SANE_STATUS_GOOD) return Fail(SaneConditionCode(FResult.Status));
     if (FImage.Width <= 0 || FImage.Height <= 0) return Fail(TWCC_OPERATIONERROR);
     return TWRC_SUCCESS;
 }
@@ -337,15 +391,16 @@ uint16_t TSaneDsm::Identity(uint16_t MSG, TW_IDENTITY* id) {
                     break;
                 }
             if (!found) return Fail(TWCC_NODS);
-            auto device = std::make_unique<TSaneDevice>();
-            const SANE_Status status = device->Open(found->Name);
-            if (status != SANE_STATUS_GOOD) return Fail(SaneConditionCode(status));
-            FDevice = std::move(device);
-            FDevice->ApplyDefaults();
+            std::vector<std::pair<std::string, std::string>> options;
             {
                 std::lock_guard<std::mutex> lock(OptionsMutex);
-                for (const auto& [name, value] : ExtraOptions) FDevice->SetOptionText(name, value);
+                options = ExtraOptions;
             }
+            // The helper opens it with the defaults, then these options.
+            auto device = std::make_unique<TSaneSource>();
+            const int32_t status = device->Open(found->Name, options);
+            if (status != SANE_STATUS_GOOD) return Fail(SaneConditionCode(status));
+            FDevice = std::move(device);
             FSource = *found;
             FSourceId = FNextId++;
             FillIdentity(FSource, FSourceId, id);
@@ -360,21 +415,30 @@ uint16_t TSaneDsm::Identity(uint16_t MSG, TW_IDENTITY* id) {
             StopScan();
             FDevice.reset();
             FDsOpen = false;
+            // Every session ends its helper, which closes the device and
+            // leaves SANE: whatever a backend left behind goes with it.
+            TSaneLink::Instance().Retire();
             return TWRC_SUCCESS;
         default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
-uint16_t TSaneDsm::UserInterface(uint16_t MSG, TW_USERINTERFACE* ui) {
+uint16_t TSaneDsm::UserInterface(const TW_IDENTITY* origin, uint16_t MSG, TW_USERINTERFACE* ui) {
     if (!ui) return Fail(TWCC_BADVALUE);
     if (MSG == MSG_ENABLEDS) {
         if (FEnabled) return Fail(TWCC_SEQERROR);
-        // Without a user interface of its own the source scans at once;
-        // ShowUI is reported back as asked.
+        // Without a settings dialog the source scans at once; ShowUI is
+        // reported back as asked. The progress window speaks the
+        // application's language and stays with its window.
         ui->ModalUI = 0;
-        FUiParent = static_cast<TwnWindow*>(ui->hParent);
+        auto* parent = static_cast<TwnWindow*>(ui->hParent);
+        FUiParent.store(parent);
+        FParentWindow = parent && parent->magic == TwnWindowMagic ? parent->nativeWindow : 0;
+        FLanguage = origin ? origin->Version.Language : TWLG_ENGLISH;
         FEnabled = true;
-        StartScan();
+        FPending = 1;
+        FMemRow = 0;
+        StartScan(true);
         return TWRC_SUCCESS;
     }
     if (MSG == MSG_DISABLEDS) {
@@ -384,7 +448,7 @@ uint16_t TSaneDsm::UserInterface(uint16_t MSG, TW_USERINTERFACE* ui) {
         FPending = 0;
         FEnabled = false;
         // Nothing is posted once the source is disabled.
-        FUiParent = nullptr;
+        FUiParent.store(nullptr);
         return TWRC_SUCCESS;
     }
     return Fail(TWCC_BADPROTOCOL);
@@ -402,10 +466,10 @@ struct TSaneDsm::TCapRow {
     uint16_t Type;
     bool FeederOnly;  // offered only by a device with a feeder
     // The container a GET answers, or a condition code.
-    uint16_t (*Get)(TSaneDsm& dsm, TSaneDevice& d, const TCapRow& row, TCapAnswer& out);
+    uint16_t (*Get)(TSaneDsm& dsm, TSaneSource& d, const TCapRow& row, TCapAnswer& out);
     // Whether a SET of the value (the item's raw bytes beside it) was taken;
     // null: nothing is taken.
-    bool (*Set)(TSaneDsm& dsm, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>& raw);
+    bool (*Set)(TSaneDsm& dsm, TSaneSource& d, uint32_t value, const std::vector<uint8_t>& raw);
 };
 
 const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
@@ -430,29 +494,29 @@ const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
     };
     static const std::vector<TCapRow> table{
         {CAP_SUPPORTEDCAPS, TWTY_UINT16, false,
-         [](TSaneDsm& dsm, TSaneDevice& d, const TCapRow&, Answer& out) { return uint16Array(dsm.Supported(d), out); },
+         [](TSaneDsm& dsm, TSaneSource& d, const TCapRow&, Answer& out) { return uint16Array(dsm.Supported(d), out); },
          nullptr},
         // None: nothing is negotiated while enabled.
         {CAP_EXTENDEDCAPS, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow&, Answer& out) { return uint16Array({}, out); }, nullptr},
+         [](TSaneDsm&, TSaneSource&, const TCapRow&, Answer& out) { return uint16Array({}, out); }, nullptr},
         // The items are in value order, so the mechanism is its own index.
         {ICAP_XFERMECH, TWTY_UINT16, false,
-         [](TSaneDsm& dsm, TSaneDevice&, const TCapRow& row, Answer& out) {
+         [](TSaneDsm& dsm, TSaneSource&, const TCapRow& row, Answer& out) {
              return enumeration(row, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY, TWSX_FILE2}, dsm.FXferMech, out);
          },
-         [](TSaneDsm& dsm, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) {
+         [](TSaneDsm& dsm, TSaneSource&, uint32_t v, const std::vector<uint8_t>&) {
              if (v > TWSX_FILE2) return false;
              dsm.FXferMech = uint16_t(v);
              return true;
          }},
         {ICAP_IMAGEFILEFORMAT, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return enumeration(row, {TWFF_BMP}, 0, out); },
-         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWFF_BMP; }},
+         [](TSaneDsm&, TSaneSource&, const TCapRow& row, Answer& out) { return enumeration(row, {TWFF_BMP}, 0, out); },
+         [](TSaneDsm&, TSaneSource&, uint32_t v, const std::vector<uint8_t>&) { return v == TWFF_BMP; }},
         {ICAP_UNITS, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return enumeration(row, {TWUN_INCHES}, 0, out); },
-         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWUN_INCHES; }},
+         [](TSaneDsm&, TSaneSource&, const TCapRow& row, Answer& out) { return enumeration(row, {TWUN_INCHES}, 0, out); },
+         [](TSaneDsm&, TSaneSource&, uint32_t v, const std::vector<uint8_t>&) { return v == TWUN_INCHES; }},
         {ICAP_PIXELTYPE, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+         [](TSaneDsm&, TSaneSource& d, const TCapRow& row, Answer& out) {
              std::vector<uint32_t> types;
              const uint16_t current = PixelTypeOfMode(d.Mode());
              uint32_t at = 0;
@@ -465,13 +529,13 @@ const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
              if (types.empty()) types.push_back(current == 0xffff ? TWPT_RGB : current);
              return enumeration(row, types, at, out);
          },
-         [](TSaneDsm&, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) {
+         [](TSaneDsm&, TSaneSource& d, uint32_t v, const std::vector<uint8_t>&) {
              for (const std::string& m : d.Modes())
                  if (PixelTypeOfMode(m) == v) return d.SetMode(m);
              return false;
          }},
         {ICAP_BITDEPTH, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+         [](TSaneDsm&, TSaneSource& d, const TCapRow& row, Answer& out) {
              std::vector<uint32_t> depths;
              uint32_t at = 0;
              const int current = d.Depth();
@@ -482,11 +546,11 @@ const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
              if (depths.empty()) depths.push_back(8);
              return enumeration(row, depths, at, out);
          },
-         [](TSaneDsm&, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) { return d.SetDepth(int(v)); }},
+         [](TSaneDsm&, TSaneSource& d, uint32_t v, const std::vector<uint8_t>&) { return d.SetDepth(int(v)); }},
         {ICAP_XRESOLUTION, TWTY_FIX32, false, &TSaneDsm::GetResolution, &TSaneDsm::SetResolution},
         {ICAP_YRESOLUTION, TWTY_FIX32, false, &TSaneDsm::GetResolution, &TSaneDsm::SetResolution},
         {ICAP_FRAMES, TWTY_FRAME, false,
-         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+         [](TSaneDsm&, TSaneSource& d, const TCapRow& row, Answer& out) {
              double l = 0, t = 0, r = 0, b = 0;
              if (!d.Area(l, t, r, b)) return TWCC_CAPUNSUPPORTED;
              out.ConType = TWON_ONEVALUE;
@@ -495,34 +559,34 @@ const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
              for (double v : {l, t, r, b}) Put(out.Block, FixBits(v / 25.4), 4);
              return TWCC_SUCCESS;
          },
-         [](TSaneDsm&, TSaneDevice& d, uint32_t, const std::vector<uint8_t>& raw) {
+         [](TSaneDsm&, TSaneSource& d, uint32_t, const std::vector<uint8_t>& raw) {
              if (raw.size() < sizeof(TW_FRAME)) return false;
              uint32_t f[4];
              std::memcpy(f, raw.data(), sizeof f);
              return d.SetArea(BitsFix(f[0]) * 25.4, BitsFix(f[1]) * 25.4, BitsFix(f[2]) * 25.4, BitsFix(f[3]) * 25.4);
          }},
         {CAP_INDICATORS, TWTY_BOOL, false,
-         [](TSaneDsm& dsm, TSaneDevice&, const TCapRow& row, Answer& out) {
+         [](TSaneDsm& dsm, TSaneSource&, const TCapRow& row, Answer& out) {
              return oneValue(row, dsm.FIndicators ? 1 : 0, out);
          },
-         [](TSaneDsm& dsm, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) {
+         [](TSaneDsm& dsm, TSaneSource&, uint32_t v, const std::vector<uint8_t>&) {
              dsm.FIndicators = v != 0;
              return true;
          }},
         {CAP_DEVICEONLINE, TWTY_BOOL, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
+         [](TSaneDsm&, TSaneSource&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
         {CAP_UICONTROLLABLE, TWTY_BOOL, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
+         [](TSaneDsm&, TSaneSource&, const TCapRow& row, Answer& out) { return oneValue(row, 1, out); }, nullptr},
         {ICAP_PIXELFLAVOR, TWTY_UINT16, false,
-         [](TSaneDsm&, TSaneDevice&, const TCapRow& row, Answer& out) {
+         [](TSaneDsm&, TSaneSource&, const TCapRow& row, Answer& out) {
              return enumeration(row, {TWPF_CHOCOLATE}, 0, out);
          },
-         [](TSaneDsm&, TSaneDevice&, uint32_t v, const std::vector<uint8_t>&) { return v == TWPF_CHOCOLATE; }},
+         [](TSaneDsm&, TSaneSource&, uint32_t v, const std::vector<uint8_t>&) { return v == TWPF_CHOCOLATE; }},
         {CAP_FEEDERENABLED, TWTY_BOOL, true,
-         [](TSaneDsm&, TSaneDevice& d, const TCapRow& row, Answer& out) {
+         [](TSaneDsm&, TSaneSource& d, const TCapRow& row, Answer& out) {
              return oneValue(row, d.FeederEnabled() ? 1 : 0, out);
          },
-         [](TSaneDsm& dsm, TSaneDevice& d, uint32_t v, const std::vector<uint8_t>&) {
+         [](TSaneDsm& dsm, TSaneSource& d, uint32_t v, const std::vector<uint8_t>&) {
              if (!d.SetFeederEnabled(v != 0)) return false;
              dsm.FFeeder = v != 0;
              return true;
@@ -531,7 +595,7 @@ const std::vector<TSaneDsm::TCapRow>& TSaneDsm::CapTable() {
     return table;
 }
 
-uint16_t TSaneDsm::GetResolution(TSaneDsm&, TSaneDevice& d, const TCapRow& row, TCapAnswer& out) {
+uint16_t TSaneDsm::GetResolution(TSaneDsm&, TSaneSource& d, const TCapRow& row, TCapAnswer& out) {
     double min = 0, max = 0, step = 0;
     std::vector<double> list;
     const double current = d.Resolution();
@@ -554,12 +618,12 @@ uint16_t TSaneDsm::GetResolution(TSaneDsm&, TSaneDevice& d, const TCapRow& row, 
     return TWCC_SUCCESS;
 }
 
-bool TSaneDsm::SetResolution(TSaneDsm&, TSaneDevice& d, uint32_t value, const std::vector<uint8_t>&) {
+bool TSaneDsm::SetResolution(TSaneDsm&, TSaneSource& d, uint32_t value, const std::vector<uint8_t>&) {
     return d.SetResolution(BitsFix(value));
 }
 
 // The capabilities this device offers, in the table's order.
-std::vector<uint16_t> TSaneDsm::Supported(TSaneDevice& d) {
+std::vector<uint16_t> TSaneDsm::Supported(TSaneSource& d) {
     const bool feeder = d.HasFeeder();
     std::vector<uint16_t> caps;
     for (const TCapRow& row : CapTable())
@@ -569,7 +633,7 @@ std::vector<uint16_t> TSaneDsm::Supported(TSaneDevice& d) {
 
 uint16_t TSaneDsm::Capability(uint16_t MSG, TW_CAPABILITY* cap) {
     if (!cap) return Fail(TWCC_BADVALUE);
-    TSaneDevice& d = *FDevice;
+    TSaneSource& d = *FDevice;
     const TCapRow* row = nullptr;
     for (const TCapRow& r : CapTable())
         if (r.Cap == cap->Cap) row = &r;
@@ -605,17 +669,15 @@ uint16_t TSaneDsm::Pending(uint16_t MSG, TW_PENDINGXFERS* px) {
         {
             std::lock_guard<std::mutex> lock(FScanMutex);
             FImage = TSaneImage{};
-            scanned = FScanStatus == SANE_STATUS_GOOD;
+            scanned = FResult.End == TSaneScanResult::TEnd::Scanned && FResult.Status == SANE_STATUS_GOOD;
         }
         if (FFeeder && scanned) {
             // The feeder's next page, if there is one: scanned now, so the
             // count can tell.
-            TSaneImage next;
-            bool timedOut = false;
-            const SANE_Status status = FDevice->Scan(next, ReadTimeoutMs.load(), timedOut, true);
-            std::lock_guard<std::mutex> lock(FScanMutex);
-            if (status == SANE_STATUS_GOOD) {
-                FImage = std::move(next);
+            StartScan(false);
+            std::unique_lock<std::mutex> lock(FScanMutex);
+            WaitForScan(lock);
+            if (FResult.End == TSaneScanResult::TEnd::Scanned && FResult.Status == SANE_STATUS_GOOD) {
                 FPending = 1;
                 FMemRow = 0;
             }
@@ -667,8 +729,18 @@ uint16_t TSaneDsm::MemoryStrip(TW_IMAGEMEMXFER* mx) {
     return FMemRow >= uint32_t(FImage.Height) ? TWRC_XFERDONE : TWRC_SUCCESS;
 }
 
-uint16_t TSaneDsm::Entry(TW_IDENTITY*, TW_IDENTITY*, uint32_t DG, uint16_t DAT, uint16_t MSG, void* data) {
+uint16_t TSaneDsm::Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, uint32_t DG, uint16_t DAT, uint16_t MSG,
+                         void* data) {
     std::lock_guard<std::recursive_mutex> lock(FMutex);
+    // Memory or a thread that could not be had.
+    try {
+        return Call(origin, dest, DG, DAT, MSG, data);
+    } catch (const std::exception&) {
+        return Fail(TWCC_LOWMEMORY);
+    }
+}
+
+uint16_t TSaneDsm::Call(TW_IDENTITY* origin, TW_IDENTITY*, uint32_t DG, uint16_t DAT, uint16_t MSG, void* data) {
     if (DAT == DAT_STATUS) {
         if (!data) return TWRC_FAILURE;
         auto* st = static_cast<TW_STATUS*>(data);
@@ -698,7 +770,7 @@ uint16_t TSaneDsm::Entry(TW_IDENTITY*, TW_IDENTITY*, uint32_t DG, uint16_t DAT, 
     if (!FDsOpen || !FDevice) return Fail(TWCC_BADDEST);
     if (!data && DAT != DAT_IMAGEFILEXFER) return Fail(TWCC_BADVALUE);
     switch (DAT) {
-        case DAT_USERINTERFACE: return UserInterface(MSG, static_cast<TW_USERINTERFACE*>(data));
+        case DAT_USERINTERFACE: return UserInterface(origin, MSG, static_cast<TW_USERINTERFACE*>(data));
         case DAT_EVENT: {
             auto* ev = static_cast<TW_EVENT*>(data);
             auto* m = static_cast<TwnWindowMsg*>(ev->pEvent);
@@ -764,8 +836,8 @@ SANEDSM_EXPORT TW_UINT16 DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
                                    TW_UINT16 MSG, TW_MEMREF data) {
     try {
         return Dsm().Entry(origin, dest, DG, DAT, MSG, data);
-    } catch (const std::bad_alloc&) {
-        return TWRC_FAILURE;
+    } catch (const std::exception&) {
+        return TWRC_FAILURE;  // the manager itself could not be made
     }
 }
 
@@ -782,7 +854,8 @@ SANEDSM_EXPORT void SaneDsm_SetDeviceOption(const char* name, const char* value)
     dsm.ExtraOptions.emplace_back(name, value ? value : "");
 }
 
-// How long a read may make no progress before the scan is cancelled.
+// How long a scan may read no byte before the device counts as no longer
+// answering: the scan is cancelled, and the helper killed should it not end.
 SANEDSM_EXPORT void SaneDsm_SetReadTimeout(int milliseconds) {
     Dsm().ReadTimeoutMs.store(milliseconds > 0 ? milliseconds : DefaultReadTimeoutMs);
 }
@@ -793,5 +866,5 @@ SANEDSM_EXPORT int SaneDsm_WaitForDevices(int milliseconds) {
     return TSaneDevices::Instance().WaitForFirstSearch(milliseconds) ? 1 : 0;
 }
 
-// For tests: the next scan fails on the SANE thread as if memory ran out.
+// For tests: the next scan fails in the helper as if memory ran out.
 SANEDSM_EXPORT void SaneDsm_FailNextScan() { Dsm().FailNextScan.store(true); }

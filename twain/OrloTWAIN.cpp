@@ -15,6 +15,16 @@ QString IdentityName(const TW_IDENTITY& id) {
     return QString::fromUtf8(id.ProductName, int(TwnStrLen(id.ProductName, sizeof id.ProductName)));
 }
 
+// The program's window as the X server names it, for a source's window in
+// another process to stay with; 0 elsewhere (no such name to hand over).
+uint64_t ProgramWindow() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return 0;
+    QWidget* window = QApplication::activeWindow();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!window && w->isVisible() && w->isWindow() && !(w->windowType() == Qt::Popup)) window = w;
+    return window ? uint64_t(window->window()->winId()) : 0;
+}
+
 QString FieldText(const char* field, size_t size) {
     return QString::fromUtf8(field, int(TwnStrLen(field, size)));
 }
@@ -70,7 +80,7 @@ void TOrloTWAIN::RaiseDisableMenus() {
 
 int TOrloTWAIN::SelectSource(int) {
     RaiseDisableMenus();
-    TwnWindow parent{TwnWindowMagic, &NoPost, nullptr, QApplication::activeWindow()};
+    TwnWindow parent{TwnWindowMagic, &NoPost, nullptr, QApplication::activeWindow(), 0};
     return FThread->UserSelect(&parent);
 }
 
@@ -182,6 +192,7 @@ bool TOrloTWAIN::EnableSource(bool showUI) {
     if (!DSEnabled()) {
         ShowUI = showUI;
         FThread->SetAfterXferMode(DisableAfterAcquire() ? 1 : 3);
+        FThread->SetParentWindow(ProgramWindow());
         bool show = showUI, modal = false;
         const uint16_t rc = FThread->EnableSource(show, modal);
         if (rc == TWRC_SUCCESS || rc == TWRC_CHECKSTATUS) {

@@ -1,11 +1,25 @@
 #include "OrloTWAINKernel.h"
 
 #include <cstring>
+#include <vector>
+
+namespace {
+
+// Workers that did not end in time, with what they use: reachable for as
+// long as the process lives.
+std::vector<std::shared_ptr<void>>& Abandoned() {
+    static auto* abandoned = new std::vector<std::shared_ptr<void>>();
+    return *abandoned;
+}
+
+}  // namespace
 
 TOrloTWAINKernel::TOrloTWAINKernel(QObject* owner)
-    : QObject(owner), AppIdentity(), SourceIdentity(), FMain(), FThread() {
-    std::memset(&AppIdentity, 0, sizeof AppIdentity);
-    std::memset(&SourceIdentity, 0, sizeof SourceIdentity);
+    : QObject(owner),
+      FShared(std::make_unique<TShared>()),
+      AppIdentity(FShared->App),
+      SourceIdentity(FShared->Source),
+      FThread() {
     AppIdentity.Id = 0;
     AppIdentity.Version.MajorNum = 3;
     AppIdentity.Version.MinorNum = 0;
@@ -19,7 +33,7 @@ TOrloTWAINKernel::TOrloTWAINKernel(QObject* owner)
     TwnSetStr(AppIdentity.ProductFamily, sizeof AppIdentity.ProductFamily, "Portrait retouching", 32);
     TwnSetStr(AppIdentity.ProductName, sizeof AppIdentity.ProductName, "Visara", 32);
 
-    FThread = std::make_unique<TOrloTWAINThread>(&FMain);
+    FThread = std::make_unique<TOrloTWAINThread>(&FShared->Main);
     FThread->SetIdentities(&AppIdentity, &SourceIdentity);
     FThread->Start();
     FThread->CloseRequestHandler = nullptr;
@@ -30,8 +44,13 @@ TOrloTWAINKernel::~TOrloTWAINKernel() { ShutdownThread(); }
 
 void TOrloTWAINKernel::ShutdownThread() {
     if (!FThread) return;
-    FMain.SetClosing(true);
+    FShared->Main.SetClosing(true);
     FThread->DropHandlers();
-    FThread->Shutdown();
-    FThread.reset();
+    if (FThread->Shutdown(std::chrono::milliseconds(TwnShutdownLimit))) {
+        FThread.reset();
+        return;
+    }
+    // The identities and the hand-over stay with it.
+    Abandoned().push_back(std::shared_ptr<TOrloTWAINThread>(FThread.release(), [](TOrloTWAINThread*) {}));
+    Abandoned().push_back(std::shared_ptr<TShared>(FShared.release(), [](TShared*) {}));
 }

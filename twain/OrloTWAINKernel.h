@@ -10,12 +10,21 @@
 #include "TwnDefs.h"
 
 class TOrloTWAINKernel : public QObject {
+    // What the worker and its queue thread use of the component: kept apart,
+    // so that a worker that does not end in time can keep it.
+    struct TShared {
+        TW_IDENTITY App{};
+        TW_IDENTITY Source{};
+        TQelMainCaller Main;
+    };
+    std::unique_ptr<TShared> FShared;
+
 public:
     explicit TOrloTWAINKernel(QObject* owner);
     ~TOrloTWAINKernel() override;
 
-    TW_IDENTITY AppIdentity;
-    TW_IDENTITY SourceIdentity;
+    TW_IDENTITY& AppIdentity;
+    TW_IDENTITY& SourceIdentity;
 
     TOrloTWAINThread* Thread() { return FThread.get(); }
     int TwainState() const { return FThread ? FThread->State() : 1; }
@@ -35,9 +44,10 @@ protected:
     // Runs on the UI thread when the source reports a device event.
     virtual void DoDeviceEvent() = 0;
     // Drops every handler and stops the worker; the most derived destructor
-    // calls it before any state the handlers reach goes away.
+    // calls it before any state the handlers reach goes away. A worker that
+    // has not ended within TwnShutdownLimit (a manager that never comes
+    // back) is left running with what it uses, which is never freed.
     void ShutdownThread();
 
-    TQelMainCaller FMain;
     std::unique_ptr<TOrloTWAINThread> FThread;
 };

@@ -29,7 +29,7 @@ TOrloTWAINQueue::TOrloTWAINQueue(TwnMessageQueue* worker, TW_IDENTITY* appIdenti
       FAppIdentity(appIdentity),
       FSourceIdentity(sourceIdentity),
       FQueue(),
-      FWindow{TwnWindowMagic, &TOrloTWAINQueue::PostWindowMessage, this, nullptr},
+      FWindow{TwnWindowMagic, &TOrloTWAINQueue::PostWindowMessage, this, nullptr, 0},
       FLog(),
       FLibrary(),
       FPostMutex(),
@@ -146,6 +146,7 @@ void TOrloTWAINQueue::Handle(TwnMsg& m) {
         case TWN_CLOSEDS: result = CloseDS(); break;
         case TWN_ENABLEDS: {
             bool showUI = m.wParam != 0, modalUI = false;
+            FWindow.nativeWindow = req ? req->ParentWindow : 0;
             result = EnableDS(showUI, modalUI);
             if (req) {
                 req->ShowUI = showUI;

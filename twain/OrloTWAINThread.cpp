@@ -38,14 +38,18 @@ void TOrloTWAINThread::Start() {
     FThread = std::thread([this] { Execute(); });
 }
 
-void TOrloTWAINThread::Shutdown() {
-    if (!FThread.joinable()) return;
+bool TOrloTWAINThread::Shutdown(std::chrono::milliseconds limit) {
+    if (!FThread.joinable()) return true;
     FTimeout.store(50);
     FRetryCount.store(1);
     FTerminating.store(true);
     FQueue.PostQuit();
-    FMain->WaitUntil([this] { return FFinished.load(); });
+    if (!FMain->WaitUntil([this] { return FFinished.load(); }, limit)) {
+        FThread.detach();
+        return false;
+    }
     FThread.join();
+    return true;
 }
 
 void TOrloTWAINThread::SetIdentities(TW_IDENTITY* app, TW_IDENTITY* source) {
@@ -154,6 +158,7 @@ uint16_t TOrloTWAINThread::PostCommand(uint32_t message, int32_t timeout, uintpt
     if (!FQueueThread) return TWRC_FAILURE;
     auto req = std::make_shared<TwnRequest>(++FSeq);
     req->ShowUI = wParam != 0;
+    req->ParentWindow = FParentWindow.load();
     FQueueThread->Post(message, wParam, req);
     const uint16_t rc = Await(req, timeout);
     if (out) {

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,8 @@ using TTwnXferNextEvent = std::function<void(void* Sender, int& NumImages, bool&
 using TTwnReader = std::function<int()>;
 
 constexpr int32_t TwnSharedTimeout = 60000;
+// How long closing the component waits for its worker to end.
+constexpr int32_t TwnShutdownLimit = 20000;
 
 // Bytes of a call's data by its data argument type; 0 for types whose data
 // is not copied (none, or unknown).
@@ -53,9 +56,10 @@ public:
     TOrloTWAINThread& operator=(const TOrloTWAINThread&) = delete;
 
     void Start();
-    // Stops the worker (closing whatever is open) and waits for it, answering
-    // its hand-overs meanwhile.
-    void Shutdown();
+    // Stops the worker (closing whatever is open) and waits up to limit for
+    // it, answering its hand-overs meanwhile. False when it has not ended:
+    // it then runs on, detached, and this object must never be freed.
+    bool Shutdown(std::chrono::milliseconds limit = std::chrono::milliseconds(TwnShutdownLimit));
 
     void SetIdentities(TW_IDENTITY* app, TW_IDENTITY* source);
 
@@ -66,6 +70,9 @@ public:
     uint16_t OpenSource();
     uint16_t CloseSource();
     uint16_t EnableSource(bool& showUI, bool& modalUI);
+    // The application's window (its native id) a source's own window stays
+    // with; handed to the source as it is enabled.
+    void SetParentWindow(uint64_t id) { FParentWindow.store(id); }
     uint16_t DisableSource();
     uint16_t CallDSM(TW_IDENTITY* origin, TW_IDENTITY* dest, uint32_t DG, uint16_t DAT, uint16_t MSG, void* data);
     uint16_t UserSelect(TwnWindow* parent);
@@ -169,6 +176,7 @@ private:
     uint16_t FPending = 0;
     mutable std::mutex FSettingsMutex;
     Settings FSettings;
+    std::atomic<uint64_t> FParentWindow{0};
     std::atomic<bool> FTerminating{false};
     std::atomic<bool> FFinished{false};
     std::thread FThread;

@@ -226,6 +226,17 @@ constexpr uint16_t TWDE_LAMPFAILURE = 14;
 constexpr uint16_t TWDE_POWERSAVE = 15;
 constexpr uint16_t TWDE_POWERSAVENOTIFY = 16;
 
+// --- Languages (TW_VERSION.Language) -----------------------------------------
+constexpr uint16_t TWLG_ENGLISH = 2;
+constexpr uint16_t TWLG_GERMAN = 6;
+
+// The language of a language file's LangId (a Windows language id) and back,
+// for the languages the program ships; English for any other.
+constexpr uint16_t TwnLanguageOfLangId(uint16_t langId) {
+    return (langId & 0x3ff) == 0x07 ? TWLG_GERMAN : TWLG_ENGLISH;
+}
+constexpr uint16_t TwnLangIdOfLanguage(uint16_t language) { return language == TWLG_GERMAN ? 0x0407 : 0x0409; }
+
 // --- Structures --------------------------------------------------------------
 #pragma pack(push, 2)
 
@@ -432,6 +443,9 @@ struct TwnWindow {
     int (*post)(TwnWindow* self, uint32_t msg, uintptr_t wParam, intptr_t lParam);
     void* ctx;
     void* widget;  // the application's window to parent dialogs on, may be null
+    // That window as the window system names it (an X11 window id), 0 when
+    // not known: a source's own window in another process stays with it.
+    uint64_t nativeWindow;
 };
 
 // A window message as MSG_PROCESSEVENT's TW_EVENT.pEvent carries it.

@@ -45,6 +45,7 @@ public:
     std::function<void(void* data)> Release;
     bool ShowUI = false;   // enable: in and out
     bool ModalUI = false;  // enable: out
+    uint64_t ParentWindow = 0;  // enable: the application's window, its native id
 
     // Queue side: true when the request is to run (it was not abandoned).
     bool Start() {

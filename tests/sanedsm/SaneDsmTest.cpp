@@ -134,30 +134,36 @@ TEST_F(SaneDsm, ThreePassSixteenBitAndHandScansComeOutAsOrdinaryImages) {
 }
 
 TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
-    // An I/O error, a frame that ends before its announced length, and a
-    // read that stalls (cancelled after the time-out).
-    const std::vector<std::vector<std::pair<const char*, const char*>>> cases = {
-        {{"read-return-value", "SANE_STATUS_IO_ERROR"}},
-        {{"read-return-value", "SANE_STATUS_EOF"}},
-        {{"read-delay", "1"}, {"read-delay-duration", "200000"}},
+    // An I/O error and a frame that ends before its announced length are
+    // errors of the driver; a read that stalls is a device that stopped
+    // answering (cancelled after the limit).
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> options;
+        uint16_t code;
+    };
+    const std::vector<Case> cases = {
+        {{{"read-return-value", "SANE_STATUS_IO_ERROR"}}, TWCC_OPERATIONERROR},
+        {{{"read-return-value", "SANE_STATUS_EOF"}}, TWCC_OPERATIONERROR},
+        {{{"read-delay", "1"}, {"read-delay-duration", "200000"}}, TWCC_CHECKDEVICEONLINE},
     };
     controls.SetReadTimeout(50);
-    for (const auto& options : cases) {
+    for (const Case& c : cases) {
+        const char* what = c.options[0].second;
         controls.SetDeviceOption("", "");
-        for (const auto& [name, value] : options) controls.SetDeviceOption(name, value);
+        for (const auto& [name, value] : c.options) controls.SetDeviceOption(name, value);
         TOrloTWAIN t(nullptr);
         EditorSettings(t);
         TwainRecorder rec;
         rec.Attach(t);
-        ASSERT_TRUE(AcquireFirst(t)) << options[0].second;
-        ASSERT_EQ(rec.images.size(), 1u) << options[0].second;
+        ASSERT_TRUE(AcquireFirst(t)) << what;
+        ASSERT_EQ(rec.images.size(), 1u) << what;
         EXPECT_EQ(rec.images[0].hImage, nullptr);
-        EXPECT_TRUE(rec.images[0].path.isEmpty()) << options[0].second;
+        EXPECT_TRUE(rec.images[0].path.isEmpty()) << what;
         ASSERT_TRUE(PumpUntil([&] { return !rec.failures.empty(); }));
         const auto& f = rec.failures[0];
-        EXPECT_EQ(f.dg, int(DG_IMAGE)) << options[0].second;
-        EXPECT_EQ(f.dat, DAT_IMAGEFILEXFER) << options[0].second;
-        EXPECT_EQ(f.status, TWCC_OPERATIONERROR) << options[0].second;
+        EXPECT_EQ(f.dg, int(DG_IMAGE)) << what;
+        EXPECT_EQ(f.dat, DAT_IMAGEFILEXFER) << what;
+        EXPECT_EQ(f.status, c.code) << what;
     }
 }
 

@@ -4,23 +4,21 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <exception>
-#include <map>
-#include <set>
+#include <new>
 
 #include "QelGeometry.h"
-#include "TwnDefs.h"
 
 namespace {
 
 // Limits on what a backend may announce.
-constexpr int64_t MaxPixelsPerLine = 200000;
-constexpr int64_t MaxLines = 200000;
+constexpr int64_t MaxPixelsPerLine = SaneMaxImageSide;
+constexpr int64_t MaxLines = SaneMaxImageSide;
 constexpr uint64_t MaxFrameBytes = uint64_t(1) << 30;
-// How long the device list is trusted before it is refreshed in the background.
-constexpr auto DeviceListTtl = std::chrono::seconds(30);
+// Progress goes out at most this often while bytes come.
+constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 
 bool ContainsNoCase(const std::string& text, const char* word) {
     std::string a = text, b = word;
@@ -33,303 +31,99 @@ bool IsFeederSource(const std::string& s) {
     return ContainsNoCase(s, "adf") || ContainsNoCase(s, "feeder") || ContainsNoCase(s, "automatic");
 }
 
-// Cuts UTF-8 text to at most n bytes without splitting a character.
-std::string CutUtf8(const std::string& s, size_t n) {
-    if (s.size() <= n) return s;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xc0) == 0x80) --n;
-    return s.substr(0, n);
-}
-
 }  // namespace
-
-// --- The SANE thread ---------------------------------------------------------------
-
-TSaneThread& TSaneThread::Instance() {
-    // Never destroyed: the library stays loaded for the life of the process.
-    static TSaneThread* thread = new TSaneThread();
-    return *thread;
-}
-
-TSaneThread::TSaneThread() : FThread([this] { Execute(); }) {}
-
-void TSaneThread::Execute() {
-    SANE_Int version = 0;
-    FInitialised = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
-    for (;;) {
-        TTask task;
-        {
-            std::unique_lock<std::mutex> lock(FMutex);
-            FCond.wait(lock, [this] { return !FQueue.empty(); });
-            task = std::move(FQueue.front());
-            FQueue.pop_front();
-        }
-        try {
-            task.Work();
-        } catch (...) {
-            // The thread goes on for the next task; the failed one ends
-            // through its own failure path.
-            try {
-                if (task.Failed) task.Failed(std::current_exception());
-            } catch (...) {
-            }
-        }
-    }
-}
-
-void TSaneThread::Post(std::function<void()> fn, std::function<void(std::exception_ptr)> failed) {
-    {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FQueue.push_back(TTask{std::move(fn), std::move(failed)});
-    }
-    FCond.notify_all();
-}
-
-void TSaneThread::Run(const std::function<void()>& fn) {
-    if (OnThread()) {
-        fn();
-        return;
-    }
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    std::exception_ptr error;
-    Post(
-        [&] {
-            try {
-                fn();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            std::lock_guard<std::mutex> lock(m);
-            done = true;
-            cv.notify_all();
-        },
-        nullptr);
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return done; });
-    if (error) std::rethrow_exception(error);
-}
-
-// --- Devices -------------------------------------------------------------------------
-
-std::vector<std::string> SaneUniqueProductNames(const std::vector<std::pair<std::string, std::string>>& modelAndName) {
-    std::map<std::string, int> seen;
-    for (const auto& [model, name] : modelAndName) ++seen[model.empty() ? name : model];
-    std::vector<std::string> result;
-    std::set<std::string> used;
-    for (const auto& [model, name] : modelAndName) {
-        const std::string base = model.empty() ? name : model;
-        std::string candidate = CutUtf8(seen[base] > 1 ? base + " (" + name + ")" : base, 32);
-        // Cut names may still meet: number them.
-        for (int n = 2; used.count(candidate); ++n) {
-            const std::string tag = " #" + std::to_string(n);
-            candidate = CutUtf8(base, 32 - tag.size()) + tag;
-        }
-        used.insert(candidate);
-        result.push_back(candidate);
-    }
-    return result;
-}
-
-TSaneDevices& TSaneDevices::Instance() {
-    static TSaneDevices* devices = new TSaneDevices();
-    return *devices;
-}
-
-void TSaneDevices::Enumerate() {
-    std::vector<std::pair<std::string, TSaneDeviceInfo>> found;
-    const SANE_Device** list = nullptr;
-    if (TSaneThread::Instance().Initialised() && sane_get_devices(&list, SANE_FALSE) == SANE_STATUS_GOOD && list) {
-        for (int i = 0; list[i] && i < 4096; ++i) {
-            TSaneDeviceInfo d;
-            d.Name = list[i]->name ? list[i]->name : "";
-            d.Vendor = list[i]->vendor ? list[i]->vendor : "";
-            d.Model = list[i]->model ? list[i]->model : "";
-            if (!d.Name.empty()) found.emplace_back(d.Name, d);
-        }
-    }
-    // Sorted, so a device keeps its place in the menu from one opening to the next.
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::pair<std::string, std::string>> names;
-    for (const auto& f : found) names.emplace_back(f.second.Model, f.second.Name);
-    const std::vector<std::string> unique = SaneUniqueProductNames(names);
-    std::vector<TSaneDeviceInfo> devices;
-    for (size_t i = 0; i < found.size(); ++i) {
-        devices.push_back(found[i].second);
-        devices.back().ProductName = unique[i];
-    }
-    std::lock_guard<std::mutex> lock(FMutex);
-    FList = std::move(devices);
-}
-
-// Called with FMutex held and FSearching clear.
-void TSaneDevices::Search() {
-    FSearching = true;
-    auto ended = [this] {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FHaveList = true;
-        FSearching = false;
-        FTaken = std::chrono::steady_clock::now();
-        FSearched.notify_all();
-    };
-    // A search that fails keeps the last list and may be tried again; so
-    // does one that finds no thread to run on (it could not be started).
-    try {
-        TSaneThread::Instance().Post(
-            [this, ended] {
-                Enumerate();
-                ended();
-            },
-            [ended](std::exception_ptr) { ended(); });
-    } catch (...) {
-        FSearching = false;
-    }
-}
-
-void TSaneDevices::StartSearch() {
-    std::lock_guard<std::mutex> lock(FMutex);
-    if (!FHaveList && !FSearching) Search();
-}
-
-std::vector<TSaneDeviceInfo> TSaneDevices::List() {
-    std::lock_guard<std::mutex> lock(FMutex);
-    if (!FSearching && (!FHaveList || std::chrono::steady_clock::now() - FTaken > DeviceListTtl)) Search();
-    return FList;
-}
-
-bool TSaneDevices::WaitForFirstSearch(int timeoutMs) {
-    StartSearch();
-    std::unique_lock<std::mutex> lock(FMutex);
-    return FSearched.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return FHaveList; });
-}
-
-uint16_t SaneConditionCode(SANE_Status status) {
-    switch (status) {
-        case SANE_STATUS_GOOD: return TWCC_SUCCESS;
-        case SANE_STATUS_NO_MEM: return TWCC_LOWMEMORY;
-        case SANE_STATUS_ACCESS_DENIED: return TWCC_DENIED;
-        case SANE_STATUS_JAMMED: return TWCC_PAPERJAM;
-        case SANE_STATUS_DEVICE_BUSY: return TWCC_CHECKDEVICEONLINE;
-        case SANE_STATUS_COVER_OPEN: return TWCC_INTERLOCK;
-        case SANE_STATUS_NO_DOCS: return TWCC_NOMEDIA;
-        case SANE_STATUS_INVAL: return TWCC_BADVALUE;
-        default: return TWCC_OPERATIONERROR;
-    }
-}
-
-// --- An open device ------------------------------------------------------------------
 
 TSaneDevice::~TSaneDevice() { Close(); }
 
 SANE_Status TSaneDevice::Open(const std::string& name) {
-    SANE_Status status = SANE_STATUS_INVAL;
-    TSaneThread::Instance().Run([&] {
-        SANE_Handle h = nullptr;
-        status = sane_open(name.c_str(), &h);
-        if (status == SANE_STATUS_GOOD) FHandle.store(h);
-    });
+    Close();
+    SANE_Handle h = nullptr;
+    const SANE_Status status = sane_open(name.c_str(), &h);
+    if (status == SANE_STATUS_GOOD) {
+        std::lock_guard<std::mutex> lock(FCancelMutex);
+        FHandle.store(h);
+    }
     return status;
 }
 
 void TSaneDevice::Close() {
-    SANE_Handle h = FHandle.exchange(nullptr);
+    SANE_Handle h;
+    {
+        std::lock_guard<std::mutex> lock(FCancelMutex);
+        h = FHandle.exchange(nullptr);
+    }
     if (!h) return;
-    TSaneThread::Instance().Run([h] {
-        sane_cancel(h);
-        sane_close(h);
-    });
+    sane_cancel(h);
+    sane_close(h);
 }
 
 void TSaneDevice::EndBatch() {
-    TSaneThread::Instance().Run([this] {
-        if (SANE_Handle h = FHandle.load()) sane_cancel(h);
-    });
-}
-
-void TSaneDevice::Cancel() {
     if (SANE_Handle h = FHandle.load()) sane_cancel(h);
 }
 
+void TSaneDevice::Cancel() {
+    // Only a running scan: at any other time the main thread may be inside
+    // the backend, which is not thread-safe.
+    std::lock_guard<std::mutex> lock(FCancelMutex);
+    SANE_Handle h = FHandle.load();
+    if (FScanning && h) sane_cancel(h);
+}
+
 const SANE_Option_Descriptor* TSaneDevice::Descriptor(int index) {
-    const SANE_Option_Descriptor* d = nullptr;
-    TSaneThread::Instance().Run([&] { d = FHandle.load() ? sane_get_option_descriptor(FHandle.load(), index) : nullptr; });
-    return d;
+    SANE_Handle h = FHandle.load();
+    return h ? sane_get_option_descriptor(h, index) : nullptr;
 }
 
 int TSaneDevice::FindOption(const char* name) {
-    int found = -1;
-    TSaneThread::Instance().Run([&] {
-        SANE_Handle h = FHandle.load();
-        if (!h) return;
-        for (int i = 1; i < 10000; ++i) {
-            const SANE_Option_Descriptor* d = sane_get_option_descriptor(h, i);
-            if (!d) break;
-            if (d->name && std::strcmp(d->name, name) == 0 && SANE_OPTION_IS_ACTIVE(d->cap)) {
-                found = i;
-                break;
-            }
-        }
-    });
-    return found;
+    SANE_Handle h = FHandle.load();
+    if (!h) return -1;
+    for (int i = 1; i < 10000; ++i) {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(h, i);
+        if (!d) break;
+        if (d->name && std::strcmp(d->name, name) == 0 && SANE_OPTION_IS_ACTIVE(d->cap)) return i;
+    }
+    return -1;
 }
 
 bool TSaneDevice::GetWord(int index, SANE_Word& value) {
-    if (index < 0) return false;
-    SANE_Status status = SANE_STATUS_INVAL;
-    TSaneThread::Instance().Run([&] {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
-        if (!d || d->size < SANE_Int(sizeof(SANE_Word)) || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED &&
-                                                             d->type != SANE_TYPE_BOOL))
-            return;
-        std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word) + 1);
-        status = sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr);
-        value = buffer[0];
-    });
-    return status == SANE_STATUS_GOOD;
+    const SANE_Option_Descriptor* d = index >= 0 ? Descriptor(index) : nullptr;
+    if (!d || d->size < SANE_Int(sizeof(SANE_Word)) ||
+        (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED && d->type != SANE_TYPE_BOOL))
+        return false;
+    std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word) + 1);
+    if (sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD)
+        return false;
+    value = buffer[0];
+    return true;
 }
 
 bool TSaneDevice::SetWord(int index, SANE_Word value) {
-    if (index < 0) return false;
-    SANE_Status status = SANE_STATUS_INVAL;
-    TSaneThread::Instance().Run([&] {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
-        if (!d || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size < SANE_Int(sizeof(SANE_Word))) return;
-        // A word array takes the value in every element.
-        std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word), value);
-        SANE_Int info = 0;
-        status = sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info);
-    });
-    return status == SANE_STATUS_GOOD;
+    const SANE_Option_Descriptor* d = index >= 0 ? Descriptor(index) : nullptr;
+    if (!d || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size < SANE_Int(sizeof(SANE_Word))) return false;
+    // A word array takes the value in every element.
+    std::vector<SANE_Word> buffer(size_t(d->size) / sizeof(SANE_Word), value);
+    SANE_Int info = 0;
+    return sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info) == SANE_STATUS_GOOD;
 }
 
 std::string TSaneDevice::GetString(int index) {
-    std::string value;
-    if (index < 0) return value;
-    TSaneThread::Instance().Run([&] {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
-        if (!d || d->type != SANE_TYPE_STRING || d->size <= 0 || d->size > 65536) return;
-        std::vector<char> buffer(size_t(d->size) + 1, 0);
-        if (sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) ==
-            SANE_STATUS_GOOD)
-            value.assign(buffer.data(), strnlen(buffer.data(), size_t(d->size)));
-    });
-    return value;
+    const SANE_Option_Descriptor* d = index >= 0 ? Descriptor(index) : nullptr;
+    if (!d || d->type != SANE_TYPE_STRING || d->size <= 0 || d->size > 65536) return std::string();
+    std::vector<char> buffer(size_t(d->size) + 1, 0);
+    if (sane_control_option(FHandle.load(), index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD)
+        return std::string();
+    return std::string(buffer.data(), strnlen(buffer.data(), size_t(d->size)));
 }
 
 bool TSaneDevice::SetString(int index, const std::string& value) {
-    if (index < 0) return false;
-    SANE_Status status = SANE_STATUS_INVAL;
-    TSaneThread::Instance().Run([&] {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle.load(), index);
-        if (!d || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size <= 0 ||
-            value.size() >= size_t(d->size))
-            return;
-        std::vector<char> buffer(size_t(d->size), 0);
-        std::memcpy(buffer.data(), value.data(), value.size());
-        SANE_Int info = 0;
-        status = sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info);
-    });
-    return status == SANE_STATUS_GOOD;
+    const SANE_Option_Descriptor* d = index >= 0 ? Descriptor(index) : nullptr;
+    if (!d || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_SETTABLE(d->cap) || d->size <= 0 ||
+        value.size() >= size_t(d->size))
+        return false;
+    std::vector<char> buffer(size_t(d->size), 0);
+    std::memcpy(buffer.data(), value.data(), value.size());
+    SANE_Int info = 0;
+    return sane_control_option(FHandle.load(), index, SANE_ACTION_SET_VALUE, buffer.data(), &info) == SANE_STATUS_GOOD;
 }
 
 std::vector<std::string> TSaneDevice::Modes() {
@@ -353,11 +147,6 @@ std::vector<int> TSaneDevice::Depths() {
     SANE_Word v;
     if (depths.empty() && GetWord(i, v)) depths.push_back(v);
     return depths;
-}
-
-int TSaneDevice::Depth() {
-    SANE_Word v = 8;
-    return GetWord(FindOption(SANE_NAME_BIT_DEPTH), v) ? v : 8;
 }
 
 bool TSaneDevice::SetDepth(int depth) { return SetWord(FindOption(SANE_NAME_BIT_DEPTH), depth); }
@@ -492,30 +281,32 @@ void TSaneDevice::ApplyDefaults() {
 
 // --- Scanning -------------------------------------------------------------------------
 
-SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t>& data, int readTimeoutMs,
-                                   bool& timedOut) {
+TSaneOptions TSaneDevice::Options() {
+    TSaneOptions o;
+    o.Modes = Modes();
+    o.Mode = Mode();
+    o.Depths = Depths();
+    SANE_Word depth = -1;
+    if (GetWord(FindOption(SANE_NAME_BIT_DEPTH), depth)) o.Depth = depth;
+    o.Resolution = Resolution();
+    o.HasResolution = ResolutionRange(o.ResolutionMin, o.ResolutionMax, o.ResolutionStep, o.Resolutions);
+    o.HasArea = Area(o.Left, o.Top, o.Right, o.Bottom);
+    o.HasFeeder = HasFeeder();
+    o.FeederEnabled = FeederEnabled();
+    return o;
+}
+
+// --- Scanning -------------------------------------------------------------------------
+
+SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t>& data, uint32_t frame,
+                                   uint32_t frames, const TSaneProgress& progress) {
     SANE_Handle h = FHandle.load();
     const uint64_t expected = p.lines >= 0 ? uint64_t(p.lines) * uint64_t(p.bytes_per_line) : 0;
     data.clear();
     if (p.lines >= 0) data.reserve(size_t(expected));
-    // A watchdog cancels a read that makes no progress.
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    auto last = std::chrono::steady_clock::now();
-    std::thread watchdog([&] {
-        std::unique_lock<std::mutex> lock(m);
-        while (!done) {
-            cv.wait_for(lock, std::chrono::milliseconds(10));
-            if (!done && std::chrono::steady_clock::now() - last > std::chrono::milliseconds(readTimeoutMs)) {
-                timedOut = true;  // read by the reader only after the join
-                sane_cancel(h);
-                break;
-            }
-        }
-    });
     std::vector<SANE_Byte> buffer(65536);
     SANE_Status status = SANE_STATUS_GOOD;
+    auto told = std::chrono::steady_clock::now();
     for (;;) {
         SANE_Int got = 0;
         status = sane_read(h, buffer.data(), SANE_Int(buffer.size()), &got);
@@ -525,43 +316,41 @@ SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t
             break;
         }
         data.insert(data.end(), buffer.begin(), buffer.begin() + got);
-        {
-            std::lock_guard<std::mutex> lock(m);
-            last = std::chrono::steady_clock::now();
-        }
         // More than announced, or more than we take at all.
         if ((p.lines >= 0 && data.size() > expected) || data.size() > MaxFrameBytes) {
             status = SANE_STATUS_IO_ERROR;
             break;
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (got > 0 && now - told >= ProgressInterval) {
+            told = now;
+            const uint32_t permille =
+                expected == 0 ? SaneNoPermille
+                              : uint32_t((uint64_t(frame) * 1000 + data.size() * 1000 / expected) / frames);
+            progress(false, permille, data.size());
+        }
     }
-    {
-        std::lock_guard<std::mutex> lock(m);
-        done = true;
-    }
-    cv.notify_all();
-    watchdog.join();
     if (status == SANE_STATUS_EOF) {
         status = SANE_STATUS_GOOD;
         if (p.lines >= 0 && data.size() != expected) status = SANE_STATUS_IO_ERROR;  // a short frame
     }
-    if (timedOut) status = SANE_STATUS_IO_ERROR;
     return status;
 }
 
-SANE_Status TSaneDevice::Scan(TSaneImage& image, int readTimeoutMs, bool& timedOut, bool keepBatch) {
-    timedOut = false;
+SANE_Status TSaneDevice::Scan(TSaneImage& image, bool keepBatch, const TSaneProgress& progress) {
     image = TSaneImage{};
     const double resolution = Resolution();
+    SANE_Handle h = FHandle.load();
+    if (!h) return SANE_STATUS_INVAL;
     SANE_Status status = SANE_STATUS_GOOD;
-    TSaneThread::Instance().Run([&] {
-        SANE_Handle h = FHandle.load();
-        if (!h) {
-            status = SANE_STATUS_INVAL;
-            return;
-        }
+    {
+        std::lock_guard<std::mutex> lock(FCancelMutex);
+        FScanning = true;
+    }
+    try {
         status = sane_start(h);
         bool first = true;
+        uint32_t frame = 0;
         while (status == SANE_STATUS_GOOD) {
             SANE_Parameters p{};
             status = sane_get_parameters(h, &p);
@@ -575,16 +364,17 @@ SANE_Status TSaneDevice::Scan(TSaneImage& image, int readTimeoutMs, bool& timedO
                 status = SANE_STATUS_IO_ERROR;
                 break;
             }
+            progress(true, 0, 0);
+            const bool separate = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN ||
+                                  p.format == SANE_FRAME_BLUE;
             std::vector<uint8_t> data;
-            status = ReadFrame(p, data, readTimeoutMs, timedOut);
+            status = ReadFrame(p, data, frame++, separate ? 3 : 1, progress);
             if (status != SANE_STATUS_GOOD) break;
             const int64_t lines = p.lines >= 0 ? p.lines : int64_t(data.size() / size_t(p.bytes_per_line));
             if (lines <= 0 || lines > MaxLines) {
                 status = SANE_STATUS_IO_ERROR;
                 break;
             }
-            const bool separate = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN ||
-                                  p.format == SANE_FRAME_BLUE;
             if (first) {
                 image.Width = p.pixels_per_line;
                 image.Height = int32_t(lines);
@@ -620,9 +410,21 @@ SANE_Status TSaneDevice::Scan(TSaneImage& image, int readTimeoutMs, bool& timedO
             if (p.last_frame) break;
             status = sane_start(h);
         }
-        if (status != SANE_STATUS_GOOD || !keepBatch) sane_cancel(h);
-    });
+    } catch (const std::bad_alloc&) {
+        status = SANE_STATUS_NO_MEM;
+    }
+    {
+        std::lock_guard<std::mutex> lock(FCancelMutex);
+        FScanning = false;
+    }
+    FScanEnded = status != SANE_STATUS_GOOD || !keepBatch;
     image.XResolution = image.YResolution = resolution > 0 ? resolution : 300;
     if (status != SANE_STATUS_GOOD) image = TSaneImage{};
     return status;
+}
+
+void TSaneDevice::EndScan() {
+    if (!FScanEnded) return;
+    FScanEnded = false;
+    if (SANE_Handle h = FHandle.load()) sane_cancel(h);
 }
