@@ -126,13 +126,7 @@ void TSaneLink::Search(std::function<void(bool, std::vector<TSaneFound>)> done) 
         bool ok = Exchange(w, SaneRepDevices, reply, TSaneLimits::Search);
         if (ok) {
             TSaneReader r(reply.data(), reply.size());
-            list.resize(r.Count(SaneMaxDevices, 12));
-            for (TSaneFound& d : list) {
-                d.Name = r.Text();
-                d.Vendor = r.Text();
-                d.Model = r.Text();
-            }
-            ok = r.AtEnd();
+            ok = SaneReadDevices(r, list);
             if (!ok) EndHelper(false);  // not what it should send
         }
         done(ok, ok ? std::move(list) : std::vector<TSaneFound>());
@@ -422,9 +416,9 @@ TSaneScanResult TSaneLink::Scan(const TSaneScanRequest& request) {
     }
     StartWindow(request);
     auto deadline = TSaneClock::now() + TSaneLimits::ScanStart;
-    bool cancelSent = false, userCancel = false, stalled = false, header = false, noMemory = false;
+    bool cancelSent = false, userCancel = false, stalled = false, noMemory = false;
     bool ended = false, broken = false;
-    uint64_t expected = 0;
+    TSaneImageIn image;
     auto alive = [&] {
         FLastProgress.store(Ticks(TSaneClock::now()));
         if (!cancelSent) deadline = TSaneClock::now() + request.ReadLimit;
@@ -465,34 +459,16 @@ TSaneScanResult TSaneLink::Scan(const TSaneScanRequest& request) {
                     TellWindow(permille);
                     break;
                 }
-                case SaneRepImage: {
-                    TSaneImage& image = result.Image;
-                    image.Width = r.I32();
-                    image.Height = r.I32();
-                    image.Channels = r.I32();
-                    image.XResolution = SaneFromMicro(r.Micro());
-                    image.YResolution = SaneFromMicro(r.Micro());
-                    expected = image.RowBytes() * uint64_t(std::max(image.Height, 0));
-                    broken = header || !r.AtEnd() || image.Width <= 0 || image.Width > SaneMaxImageSide ||
-                             image.Height <= 0 || image.Height > SaneMaxImageSide ||
-                             (image.Channels != 1 && image.Channels != 3) || expected > SaneMaxImageBytes;
-                    header = true;
-                    break;
-                }
-                case SaneRepData: {
-                    size_t n = 0;
-                    const uint8_t* bytes = r.Rest(n);
-                    std::vector<uint8_t>& rows = result.Image.Rows;
-                    broken = !header || n > expected - rows.size();
-                    if (broken || noMemory) break;
+                case SaneRepImage: broken = !image.Header(r); break;
+                case SaneRepData:
+                    if (noMemory) break;
                     try {
-                        rows.insert(rows.end(), bytes, bytes + n);
+                        broken = !image.Data(r);
                     } catch (const std::bad_alloc&) {
-                        noMemory = true;
-                        rows = std::vector<uint8_t>();
+                        noMemory = true;  // the rest is read and dropped
+                        image.Image.Rows = std::vector<uint8_t>();
                     }
                     break;
-                }
                 case SaneRepScanEnd:
                     result.Status = r.I32();
                     broken = !r.AtEnd();
@@ -507,11 +483,8 @@ TSaneScanResult TSaneLink::Scan(const TSaneScanRequest& request) {
             sendCancel();
         }
     }
-    const bool complete = result.Status == SANE_STATUS_GOOD && header && !noMemory &&
-                          result.Image.Rows.size() == expected;
-    if (!ended || broken || (result.Status == SANE_STATUS_GOOD && !complete && !noMemory)) {
+    if (!ended || broken || (result.Status == SANE_STATUS_GOOD && !noMemory && !image.Complete())) {
         EndHelper(false);
-        result.Image = TSaneImage{};
         result.End = stalled ? TEnd::Stalled : (userCancel ? TEnd::Cancelled : TEnd::Broken);
         return result;
     }
@@ -520,7 +493,7 @@ TSaneScanResult TSaneLink::Scan(const TSaneScanRequest& request) {
     // A cancel that came as the scan ended still holds: the user said no.
     else if (userCancel || result.Status == SANE_STATUS_CANCELLED) result.End = TEnd::Cancelled;
     else result.End = TEnd::Scanned;
-    if (result.End != TEnd::Scanned || result.Status != SANE_STATUS_GOOD) result.Image = TSaneImage{};
+    if (result.End == TEnd::Scanned && result.Status == SANE_STATUS_GOOD) result.Image = std::move(image.Image);
     return result;
 }
 

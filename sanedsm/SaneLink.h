@@ -39,13 +39,6 @@ struct TSaneLimits {
     static constexpr auto Slack = std::chrono::seconds(5);
 };
 
-// A device as the helper lists it.
-struct TSaneFound {
-    std::string Name;
-    std::string Vendor;
-    std::string Model;
-};
-
 struct TSaneScanRequest {
     bool KeepBatch = false;      // a feeder's batch goes on after this page
     bool Fail = false;           // the tests' scan that runs out of memory

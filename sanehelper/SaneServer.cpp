@@ -95,14 +95,15 @@ void TSaneServer::Handle(uint32_t kind, const std::vector<uint8_t>& fields) {
 }
 
 void TSaneServer::List() {
-    std::vector<const SANE_Device*> found;
+    std::vector<TSaneFound> found;
     const SANE_Device** list = nullptr;
     if (sane_get_devices(&list, SANE_FALSE) == SANE_STATUS_GOOD && list)
         for (uint32_t i = 0; list[i] && i < SaneMaxDevices; ++i)
-            if (list[i]->name && list[i]->name[0]) found.push_back(list[i]);
+            if (list[i]->name && list[i]->name[0])
+                found.push_back(TSaneFound{list[i]->name, list[i]->vendor ? list[i]->vendor : "",
+                                           list[i]->model ? list[i]->model : ""});
     TSaneWriter w(SaneRepDevices);
-    w.U32(uint32_t(found.size()));
-    for (const SANE_Device* d : found) w.Text(d->name).Text(d->vendor ? d->vendor : "").Text(d->model ? d->model : "");
+    SaneWriteDevices(w, found);
     Send(w);
 }
 

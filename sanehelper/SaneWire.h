@@ -232,6 +232,64 @@ struct TSaneOptions {
     }
 };
 
+// A device as the helper lists it.
+struct TSaneFound {
+    std::string Name;
+    std::string Vendor;
+    std::string Model;
+};
+
+inline void SaneWriteDevices(TSaneWriter& w, const std::vector<TSaneFound>& devices) {
+    w.U32(uint32_t(devices.size()));
+    for (const TSaneFound& d : devices) w.Text(d.Name).Text(d.Vendor).Text(d.Model);
+}
+
+inline bool SaneReadDevices(TSaneReader& r, std::vector<TSaneFound>& devices) {
+    devices.resize(r.Count(SaneMaxDevices, 12));
+    for (TSaneFound& d : devices) {
+        d.Name = r.Text();
+        d.Vendor = r.Text();
+        d.Model = r.Text();
+    }
+    return r.AtEnd();
+}
+
+// A scanned image as it comes: its header (SaneRepImage), then its bytes
+// in pieces (SaneRepData), each checked against the header before memory
+// is taken for it.
+class TSaneImageIn {
+public:
+    bool Header(TSaneReader& r) {
+        if (FHeader) return false;
+        FHeader = true;
+        Image.Width = r.I32();
+        Image.Height = r.I32();
+        Image.Channels = r.I32();
+        Image.XResolution = SaneFromMicro(r.Micro());
+        Image.YResolution = SaneFromMicro(r.Micro());
+        if (!r.AtEnd() || Image.Width <= 0 || Image.Width > SaneMaxImageSide || Image.Height <= 0 ||
+            Image.Height > SaneMaxImageSide || (Image.Channels != 1 && Image.Channels != 3))
+            return false;
+        FExpected = Image.RowBytes() * uint64_t(Image.Height);
+        return FExpected <= SaneMaxImageBytes;
+    }
+    // False for bytes beyond the header's; throws std::bad_alloc.
+    bool Data(TSaneReader& r) {
+        size_t n = 0;
+        const uint8_t* bytes = r.Rest(n);
+        if (!FHeader || n > FExpected - Image.Rows.size()) return false;
+        Image.Rows.insert(Image.Rows.end(), bytes, bytes + n);
+        return true;
+    }
+    bool Complete() const { return FHeader && Image.Rows.size() == FExpected; }
+
+    TSaneImage Image;
+
+private:
+    bool FHeader = false;
+    uint64_t FExpected = 0;
+};
+
 // Collects frames from a stream of bytes read in pieces.
 class TSaneFrames {
 public:

@@ -5,12 +5,16 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "OrloTWAIN.h"
 #include "QelGraphicsEditor.h"
 #include "QelImport.h"
 #include "QelLocalizer.h"
 #include "QelMainForm.h"
+#include "SaneProgressWindow.h"
 #include "ScriptedMessageBoxes.h"
 #include "X11Session.h"
 #include "../sanedsm/SaneTestSupport.h"
@@ -23,6 +27,25 @@ namespace {
 using namespace X11Session;
 
 constexpr int32_t TextNoDevice = 1060;
+constexpr int32_t TextImport = 17;
+
+// Where the progress window's Cancel lies in it: the window laid out here
+// by the code the helper program runs, with the texts it shows.
+QPoint CancelInProgressWindow(const QString& Device, QSize& WindowSize) {
+    int pair[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return QPoint();
+    QPoint center;
+    {
+        TSaneProgressWindow probe(pair[0], Device);
+        probe.adjustSize();
+        WindowSize = probe.size();
+        auto* cancel = probe.findChild<QPushButton*>(QStringLiteral("CancelButton"));
+        if (cancel) center = cancel->mapTo(&probe, cancel->rect().center());
+    }
+    close(pair[0]);
+    close(pair[1]);
+    return center;
+}
 
 class ImportMenuX11 : public ::testing::Test {
 protected:
@@ -128,6 +151,39 @@ TEST_F(ImportMenuX11, AJammedScannerEndsInAMessageAndKeepsThePhoto) {
     ASSERT_EQ(Editor->GetActiveDocument(), Photo);
     EXPECT_EQ(Photo->FileName, PhotoName);
     EXPECT_EQ(Photo->Image.GetWidth(), 512);
+}
+
+// The scan shows a progress window that stays with the program's window, in
+// its language: Esc in it ends the scan, and so does its Cancel, clicked;
+// nothing is imported and nothing said.
+TEST_F(ImportMenuX11, EscOrCancelInTheProgressWindowEndsTheScanWithNothingAndNoMessage) {
+    // A slow scan: a few bytes every tenth of a second.
+    Start("read-limit true\nread-limit-size 64\nread-delay true\nread-delay-duration 100000\n");
+    if (HasFatalFailure() || IsSkipped()) return;
+    for (const uint16_t language : {1033, 1031}) {
+        Localizer.SetLanguage(language);
+        QAction* scanner = ScannerItem();
+        ASSERT_NE(scanner, nullptr);
+        const QString device = scanner->text();
+        Click(CenterOf(Submenu(), scanner));
+        TForeignWindow progress;
+        ASSERT_TRUE(WaitForForeignWindow("visara_saneprogress", progress, 10000)) << language;
+        EXPECT_EQ(progress.Title, QelText(TextImport));
+        EXPECT_EQ(TransientFor(progress), MainForm->winId());
+        ASSERT_TRUE(WaitForForeignActive(progress)) << language;
+        if (language == 1033) {
+            TapKey("Escape");
+        } else {
+            QSize size;
+            const QPoint cancel = CancelInProgressWindow(device, size);
+            ASSERT_EQ(size, progress.Geometry.size());
+            Click(progress.Geometry.topLeft() + cancel);
+        }
+        ASSERT_TRUE(WaitForForeignGone("visara_saneprogress", 10000)) << language;
+        ASSERT_TRUE(WaitUntil([&] { return Idle(); }, 10000)) << language;
+        EXPECT_EQ(Editor->GetActiveDocument(), Photo);
+        EXPECT_TRUE(Scripted.Boxes.isEmpty()) << language;
+    }
 }
 
 // The devices come later than the first opening: it says there are none

@@ -10,8 +10,10 @@
 #include <QTemporaryDir>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <utility>
+#include <vector>
 
 #include "ChildProcess.h"
 
@@ -68,6 +70,43 @@ inline std::pair<int, int> SaneReportedSize(const QString& device, const QString
     const QStringList parts = QString::fromLatin1(p.Output()).split(' ');
     if (parts.size() != 2) return {0, 0};
     return {parts[0].toInt(), parts[1].trimmed().toInt()};
+}
+
+// A process's state letter and parent as /proc tells them; false when
+// there is no such process.
+inline bool ProcessState(pid_t pid, char& state, pid_t& parent) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (close < 0 || fields.size() < 2) return false;
+    state = fields[0].isEmpty() ? '?' : fields[0][0];
+    parent = pid_t(fields[1].toInt());
+    return true;
+}
+
+// A process that has ended (a zombie waiting to be reaped has ended too).
+inline bool ProcessGone(pid_t pid) {
+    char state = 0;
+    pid_t parent = 0;
+    return !ProcessState(pid, state, parent) || state == 'Z' || state == 'X';
+}
+
+// The live processes of this one named so (as the kernel cuts names, to 15).
+inline std::vector<pid_t> LiveChildren(const char* name) {
+    std::vector<pid_t> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        char state = 0;
+        pid_t parent = 0;
+        if (!number || !ProcessState(pid, state, parent) || parent != getpid() || ProcessGone(pid)) continue;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == QByteArray(name).left(15))
+            found.push_back(pid);
+    }
+    return found;
 }
 
 // Points the component at the SANE manager and waits for its device search

@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <cstring>
 #include <map>
 #include <optional>
 
@@ -20,6 +21,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #undef KeyPress
@@ -71,6 +73,40 @@ bool WindowManagerRuns(Display* dpy) {
     const bool found = rc == Success && type == XA_WINDOW && count == 1 && data;
     if (data) XFree(data);
     return found;
+}
+
+// The viewable window below Top whose class hint names Program.
+Window FindByProgram(Display* dpy, Window Top, const char* Program) {
+    XClassHint hint{};
+    if (XGetClassHint(dpy, Top, &hint)) {
+        const bool match = hint.res_name && std::strcmp(hint.res_name, Program) == 0;
+        if (hint.res_name) XFree(hint.res_name);
+        if (hint.res_class) XFree(hint.res_class);
+        XWindowAttributes a{};
+        if (match && XGetWindowAttributes(dpy, Top, &a) && a.map_state == IsViewable) return Top;
+    }
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(dpy, Top, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) found = FindByProgram(dpy, children[i], Program);
+        if (children) XFree(children);
+    }
+    return found;
+}
+
+unsigned long WindowProperty(Display* dpy, Window W, const char* Name, Atom Type) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    unsigned long value = 0;
+    if (XGetWindowProperty(dpy, W, XInternAtom(dpy, Name, False), 0, 1, False, Type, &type, &format, &count, &after,
+                           &data) == Success &&
+        type == Type && format == 32 && count == 1 && data)
+        value = reinterpret_cast<unsigned long*>(data)[0];
+    if (data) XFree(data);
+    return value;
 }
 
 unsigned KeyCodeOf(Display* dpy, const char* Name) {
@@ -241,6 +277,65 @@ void SetKeyRepeat(int DelayMs, int IntervalMs) {
 }
 
 int KeyPressesSeen(int QtKey) { return TInputWatch::Instance().Presses[QtKey]; }
+
+bool WaitForForeignWindow(const char* Program, TForeignWindow& Found, int TimeoutMs) {
+    Display* dpy = Dpy();
+    if (!dpy) return false;
+    Window w = 0;
+    if (!WaitUntil(
+            [&] {
+                XSync(dpy, False);
+                w = FindByProgram(dpy, DefaultRootWindow(dpy), Program);
+                return w != 0;
+            },
+            TimeoutMs))
+        return false;
+    XWindowAttributes a{};
+    Window child = 0;
+    int x = 0, y = 0;
+    XGetWindowAttributes(dpy, w, &a);
+    XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
+    Found.Id = w;
+    Found.Geometry = QRect(x, y, a.width, a.height);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+    if (XGetWindowProperty(dpy, w, XInternAtom(dpy, "_NET_WM_NAME", False), 0, 1024, False, utf8, &type, &format,
+                           &count, &after, &data) == Success &&
+        data)
+        Found.Title = QString::fromUtf8(reinterpret_cast<const char*>(data), int(count));
+    if (data) XFree(data);
+    return true;
+}
+
+bool WaitForForeignGone(const char* Program, int TimeoutMs) {
+    Display* dpy = Dpy();
+    return dpy && WaitUntil(
+                      [&] {
+                          XSync(dpy, False);
+                          return FindByProgram(dpy, DefaultRootWindow(dpy), Program) == 0;
+                      },
+                      TimeoutMs);
+}
+
+bool WaitForForeignActive(const TForeignWindow& Foreign, int TimeoutMs) {
+    Display* dpy = Dpy();
+    return dpy && WaitUntil(
+                      [&] {
+                          XSync(dpy, False);
+                          return WindowProperty(dpy, DefaultRootWindow(dpy), "_NET_ACTIVE_WINDOW", XA_WINDOW) ==
+                                 Foreign.Id;
+                      },
+                      TimeoutMs);
+}
+
+unsigned long TransientFor(const TForeignWindow& Foreign) {
+    Display* dpy = Dpy();
+    Window owner = 0;
+    return dpy && XGetTransientForHint(dpy, Foreign.Id, &owner) ? owner : 0;
+}
 
 QPoint CenterOf(QWidget* Widget) { return Widget->mapToGlobal(Widget->rect().center()); }
 

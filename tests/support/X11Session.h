@@ -13,6 +13,7 @@
 #include <QList>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -68,6 +69,23 @@ void SetKeyRepeat(int DelayMs, int IntervalMs);
 // How many presses of the key (a Qt::Key) the program's windows have
 // received since the session started, repeats included.
 int KeyPressesSeen(int QtKey);
+
+// A window of another program (a helper that this one starts), found by
+// the program's name in the window's class hint: its X id, where its
+// contents lie on the screen, and its title.
+struct TForeignWindow {
+    unsigned long Id = 0;
+    QRect Geometry;
+    QString Title;
+};
+// Until such a window is mapped; false when none appeared in time.
+bool WaitForForeignWindow(const char* Program, TForeignWindow& Found, int TimeoutMs = 5000);
+// Until no window of that program is mapped any more.
+bool WaitForForeignGone(const char* Program, int TimeoutMs = 5000);
+// Until the window manager has made that window the active one.
+bool WaitForForeignActive(const TForeignWindow& Foreign, int TimeoutMs = 5000);
+// The window the foreign one was made transient for (WM_TRANSIENT_FOR), 0 when none.
+unsigned long TransientFor(const TForeignWindow& Foreign);
 
 // Screen points to aim at.
 QPoint CenterOf(QWidget* Widget);

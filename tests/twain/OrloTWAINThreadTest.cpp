@@ -3,10 +3,13 @@
 #include "OrloTWAINThread.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "OrloTWAINFix.h"
@@ -186,6 +189,33 @@ TEST_F(TwainThreads, ALateAnswerIsNeverTakenByTheNextCaller) {
     for (const auto& call : dsm->Calls(DAT_CAPABILITY, MSG_GET)) xres += call.cap == ICAP_XRESOLUTION;
     EXPECT_EQ(xres, 1);
     dsm->hook = nullptr;
+}
+
+// A manager that never comes back from a call cannot hold up closing: the
+// worker is given up after the limit, left to end on its own once the
+// manager answers.
+TEST_F(TwainThreads, ShuttingDownGivesUpOnAManagerThatNeverAnswers) {
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    dsm->hook = [release](FakeDsmContext& c) -> std::optional<uint16_t> {
+        while (c.dat == DAT_IDENTITY && c.msg == MSG_CLOSEDS && !release->load()) std::this_thread::sleep_for(5ms);
+        return std::nullopt;
+    };
+    // What a worker left running uses is never freed.
+    static auto* main = new TQelMainCaller();
+    static auto* identities = new TW_IDENTITY[2]();
+    auto* worker = new TOrloTWAINThread(main);
+    static std::vector<TOrloTWAINThread*> abandoned;
+    abandoned.push_back(worker);
+    worker->SetIdentities(&identities[0], &identities[1]);
+    worker->Start();
+    ASSERT_EQ(worker->OpenSourceManager(), TWRC_SUCCESS);
+    ASSERT_EQ(worker->OpenSource(), TWRC_SUCCESS);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(worker->Shutdown(300ms));
+    EXPECT_LT(clock.elapsed(), 2000);
+    release->store(true);
+    EXPECT_TRUE(PumpUntil([&] { return !worker->DSMOpen(); }));
 }
 
 TEST_F(TwainThreads, XferReadyWithoutEnablingOnlyRecordsTheState) {

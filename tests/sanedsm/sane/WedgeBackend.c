@@ -1,0 +1,131 @@
+/* A SANE backend for the tests that wedges, as real ones have: one device
+ * ("visarawedge:0", a 64 x 64 grey page) whose scan, by VISARA_WEDGE,
+ *   "read": delivers a line, then blocks in sane_read for good and ignores
+ *           sane_cancel (a device that stops answering, a driver that
+ *           ignores cancel);
+ *   "lock": leaves a thread of its own blocked inside the C library's
+ *           message lookup, holding its locale and catalogue locks (as a
+ *           reader thread cancelled in there does), and reports a paper
+ *           jam. The lookup reads a catalogue that is a FIFO in the folder
+ *           VISARA_WEDGE_CATALOGUE (<folder>/C.UTF-8/LC_MESSAGES/
+ *           visarawedge.mo and its spellings), which nobody writes.
+ * Loaded by SANE's dll backend as "visarawedge" from LD_LIBRARY_PATH. */
+#define _GNU_SOURCE
+#include <sane/sane.h>
+#include <sane/saneopts.h>
+
+#include <libintl.h>
+#include <locale.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+static const SANE_Device device = {"visarawedge:0", "Visara", "Wedged Device", "virtual device"};
+static const SANE_Device* devices[] = {&device, NULL};
+static SANE_Option_Descriptor count = {SANE_NAME_NUM_OPTIONS, SANE_TITLE_NUM_OPTIONS, SANE_DESC_NUM_OPTIONS,
+                                       SANE_TYPE_INT, SANE_UNIT_NONE, sizeof(SANE_Word), SANE_CAP_SOFT_DETECT,
+                                       SANE_CONSTRAINT_NONE, {NULL}};
+static int handle;
+static int delivered;
+
+static void* LookUpForGood(void* unused) {
+    (void)unused;
+    bindtextdomain("visarawedge", getenv("VISARA_WEDGE_CATALOGUE"));
+    locale_t messages = newlocale(LC_MESSAGES_MASK, "C.UTF-8", (locale_t)0);
+    if (messages) uselocale(messages);
+    dcgettext("visarawedge", "never answered", LC_MESSAGES);
+    return NULL;
+}
+
+static int Mode(const char* mode) {
+    const char* m = getenv("VISARA_WEDGE");
+    return strcmp(m ? m : "read", mode) == 0;
+}
+
+SANE_Status sane_visarawedge_init(SANE_Int* version, SANE_Auth_Callback authorize) {
+    (void)authorize;
+    if (version) *version = SANE_VERSION_CODE(1, 0, 0);
+    return SANE_STATUS_GOOD;
+}
+
+void sane_visarawedge_exit(void) {}
+
+SANE_Status sane_visarawedge_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
+    (void)localOnly;
+    *list = devices;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_visarawedge_open(SANE_String_Const name, SANE_Handle* h) {
+    if (name[0] && strcmp(name, device.name) != 0) return SANE_STATUS_INVAL;
+    *h = &handle;
+    return SANE_STATUS_GOOD;
+}
+
+void sane_visarawedge_close(SANE_Handle h) { (void)h; }
+
+const SANE_Option_Descriptor* sane_visarawedge_get_option_descriptor(SANE_Handle h, SANE_Int option) {
+    (void)h;
+    return option == 0 ? &count : NULL;
+}
+
+SANE_Status sane_visarawedge_control_option(SANE_Handle h, SANE_Int option, SANE_Action action, void* value,
+                                            SANE_Int* info) {
+    (void)h;
+    if (info) *info = 0;
+    if (option != 0 || action != SANE_ACTION_GET_VALUE) return SANE_STATUS_INVAL;
+    *(SANE_Word*)value = 1;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_visarawedge_get_parameters(SANE_Handle h, SANE_Parameters* p) {
+    (void)h;
+    p->format = SANE_FRAME_GRAY;
+    p->last_frame = SANE_TRUE;
+    p->bytes_per_line = 64;
+    p->pixels_per_line = 64;
+    p->lines = 64;
+    p->depth = 8;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_visarawedge_start(SANE_Handle h) {
+    (void)h;
+    delivered = 0;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_visarawedge_read(SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
+    (void)h;
+    *length = 0;
+    if (Mode("lock")) {
+        pthread_t t;
+        if (pthread_create(&t, NULL, LookUpForGood, NULL) == 0) pthread_detach(t);
+        /* Until it is inside the lookup, which then never ends. */
+        struct timespec settle = {0, 300 * 1000000L};
+        nanosleep(&settle, NULL);
+        return SANE_STATUS_JAMMED;
+    }
+    if (!delivered && max >= 64) {
+        memset(data, 128, 64);
+        *length = 64;
+        delivered = 1;
+        return SANE_STATUS_GOOD;
+    }
+    for (;;) pause();
+}
+
+void sane_visarawedge_cancel(SANE_Handle h) { (void)h; }
+
+SANE_Status sane_visarawedge_set_io_mode(SANE_Handle h, SANE_Bool nonBlocking) {
+    (void)h;
+    return nonBlocking ? SANE_STATUS_UNSUPPORTED : SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_visarawedge_get_select_fd(SANE_Handle h, SANE_Int* fd) {
+    (void)h;
+    (void)fd;
+    return SANE_STATUS_UNSUPPORTED;
+}
