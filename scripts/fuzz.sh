@@ -25,10 +25,10 @@ declare -A corpus=(
   [SettingsFileFuzz]=settings [LanguageFileFuzz]=language [TutorialScriptFuzz]=script
   [ExchangeFileFuzz]=exchange [ImageDecoderFuzz]=image [MetadataFuzz]=metadata
   [JpegSessionFuzz]=jpegsession [TwainDibFuzz]=twaindib [TwainContainerFuzz]=twaincontainer
-  [IniFileFuzz]=ini)
+  [IniFileFuzz]=ini [SaneWireFuzz]=sanewire)
 # Readers whose output can never need more than their input's size: any
 # allocation this large (MB) is sized from an unchecked claim.
-declare -A malloc_limit=([TwainDibFuzz]=64 [TwainContainerFuzz]=64 [IniFileFuzz]=64)
+declare -A malloc_limit=([TwainDibFuzz]=64 [TwainContainerFuzz]=64 [IniFileFuzz]=64 [SaneWireFuzz]=64)
 findings="$PWD/build-fuzz/findings"
 mkdir -p "$findings"
 failed=0

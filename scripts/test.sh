@@ -43,13 +43,13 @@ suite() {
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-suite "normal build" ctest --test-dir build --output-on-failure -j"$jobs" --repeat after-timeout:3
+suite "normal build" ctest --test-dir build --output-on-failure -j"$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVISARA_SANITIZE=ON -DVISARA_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$PWD/tests/support/lsan.supp" \
-  suite "sanitizer build" ctest --test-dir build-asan --output-on-failure -j"$jobs" --repeat after-timeout:3
+  suite "sanitizer build" ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 # Qt is not built for the sanitizer: tests/support/tsan.supp says what of
 # it is left alone. A test starts threads in a forked child, and some ask
@@ -57,7 +57,7 @@ LSAN_OPTIONS=suppressions="$PWD/tests/support/lsan.supp" \
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVISARA_SANITIZE_THREAD=ON -DVISARA_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=die_after_fork=0:allocator_may_return_null=1:suppressions="$PWD/tests/support/tsan.supp" \
-  suite "thread sanitizer build" ctest --test-dir build-tsan --output-on-failure -j"$jobs" --repeat after-timeout:3
+  suite "thread sanitizer build" ctest --test-dir build-tsan --output-on-failure -j"$jobs"
 
 scripts/fuzz.sh || status=1
 echo "tests: $passed passed, $failed failed"

@@ -1,4 +1,4 @@
-// The device search when the SANE thread cannot be started.
+// The device search when the bridge's thread cannot be started.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -32,7 +32,7 @@ int SearchAfterAFailedStart() {
 
 }  // namespace
 
-// In a process of its own, where the SANE thread has not yet been started.
+// In a process of its own, where the bridge's thread has not yet been started.
 TEST(SaneSearch, AThreadThatCannotStartLeavesTheSearchToTheNextList) {
     ASSERT_TRUE(SaneTestConfig());
     if (SaneReportedSize("test:0").first == 0) GTEST_SKIP() << "no SANE test backend";

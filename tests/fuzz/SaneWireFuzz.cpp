@@ -1,0 +1,47 @@
+// What the SANE helper sends the bridge: a stream of frames, cut where the
+// input's first byte says, each read as the bridge reads its kind (device
+// lists, options, an image's header and bytes, progress).
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "SaneWire.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    if (Size < 1) return 0;
+    const size_t piece = size_t(Data[0]) + 1;
+    TSaneFrames frames;
+    TSaneImageIn image;
+    uint32_t kind = 0;
+    std::vector<uint8_t> fields;
+    for (size_t at = 1; at < Size; at += piece) {
+        if (!frames.Take(Data + at, std::min(piece, Size - at))) return 0;
+        while (frames.Next(kind, fields)) {
+            TSaneReader r(fields.data(), fields.size());
+            switch (kind) {
+                case SaneRepDevices: {
+                    std::vector<TSaneFound> found;
+                    (void)SaneReadDevices(r, found);
+                    break;
+                }
+                case SaneRepOpened:
+                case SaneRepOptions: {
+                    (void)(kind == SaneRepOpened ? uint32_t(r.I32()) : r.U8());
+                    TSaneOptions options;
+                    (void)(options.Read(r) && r.AtEnd());
+                    break;
+                }
+                case SaneRepImage: (void)image.Header(r); break;
+                case SaneRepData: (void)image.Data(r); break;
+                case SaneRepProgress:
+                    (void)r.U32();
+                    (void)r.U64();
+                    (void)r.AtEnd();
+                    break;
+                default: break;
+            }
+        }
+    }
+    (void)image.Complete();
+    return 0;
+}
