@@ -174,7 +174,7 @@ bool TSaneLink::Set(TSaneWriter& request, TSaneOptions& now) {
             if (!out->Options.Read(r) || !r.AtEnd()) return EndHelper(false);
             out->Answered = true;
         },
-        TSaneLimits::Option);
+        TSaneLimits::Start + TSaneLimits::Option);
     if (!ran || !out->Answered) return false;
     now = out->Options;
     return out->Taken;
@@ -188,19 +188,8 @@ bool TSaneLink::EndBatch() {
             TSaneWriter w(SaneReqEndBatch);
             *ok = Exchange(w, SaneRepDone, reply, TSaneLimits::Option);
         },
-        TSaneLimits::Option);
+        TSaneLimits::Start + TSaneLimits::Option);
     return ran && *ok;
-}
-
-void TSaneLink::Close() {
-    Run(
-        [this] {
-            if (FHelper.Pid <= 0) return;
-            std::vector<uint8_t> reply;
-            TSaneWriter w(SaneReqClose);
-            Exchange(w, SaneRepDone, reply, TSaneLimits::Option);
-        },
-        TSaneLimits::Option);
 }
 
 void TSaneLink::Retire() {

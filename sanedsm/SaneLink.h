@@ -78,7 +78,6 @@ public:
     // is what the device has afterwards.
     bool Set(TSaneWriter& request, TSaneOptions& now);
     bool EndBatch();
-    void Close();
 
     // Starts a scan; Done runs on the link thread with the result. A
     // cancel from CancelScan or the window ends it; so does the helper's

@@ -8,8 +8,6 @@ int32_t TSaneSource::Open(const std::string& name, const std::vector<std::pair<s
     return TSaneLink::Instance().Open(name, options, FOptions);
 }
 
-void TSaneSource::Close() { TSaneLink::Instance().Close(); }
-
 void TSaneSource::EndBatch() { TSaneLink::Instance().EndBatch(); }
 
 bool TSaneSource::Change(TSaneWriter& request) { return TSaneLink::Instance().Set(request, FOptions); }

@@ -15,7 +15,6 @@ public:
     // Opens the device in the helper with the defaults and the options
     // given; SANE's status.
     int32_t Open(const std::string& name, const std::vector<std::pair<std::string, std::string>>& options);
-    void Close();
 
     const std::vector<std::string>& Modes() const { return FOptions.Modes; }
     const std::string& Mode() const { return FOptions.Mode; }

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "QelGeometry.h"
 
 namespace {
@@ -33,7 +37,12 @@ bool IsFeederSource(const std::string& s) {
 
 }  // namespace
 
-TSaneDevice::~TSaneDevice() { Close(); }
+TSaneDevice::TSaneDevice() : FWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TSaneDevice::~TSaneDevice() {
+    Close();
+    if (FWake >= 0) close(FWake);
+}
 
 SANE_Status TSaneDevice::Open(const std::string& name) {
     Close();
@@ -62,11 +71,38 @@ void TSaneDevice::EndBatch() {
 }
 
 void TSaneDevice::Cancel() {
-    // Only a running scan: at any other time the main thread may be inside
-    // the backend, which is not thread-safe.
+    // From here only a read that blocks in the backend is cancelled: anywhere
+    // else the main thread may be inside the backend (starting a frame,
+    // setting it up, or reading without blocking), whose state a cancel
+    // would change under it; it is woken and cancels itself.
     std::lock_guard<std::mutex> lock(FCancelMutex);
     SANE_Handle h = FHandle.load();
-    if (FScanning && h) sane_cancel(h);
+    if (FReading && !FSelectable && h) {
+        sane_cancel(h);
+        return;
+    }
+    FCancelAsked = true;
+    const uint64_t one = 1;
+    static_cast<void>(write(FWake, &one, sizeof one));
+}
+
+// The reads of a frame begin, with or without blocking: a cancel asked for
+// until now ends the scan.
+bool TSaneDevice::BeginReading(bool selectable) {
+    std::lock_guard<std::mutex> lock(FCancelMutex);
+    FSelectable = selectable;
+    FReading = !FCancelAsked;
+    return FReading;
+}
+
+bool TSaneDevice::CancelAsked() {
+    std::lock_guard<std::mutex> lock(FCancelMutex);
+    return FCancelAsked;
+}
+
+void TSaneDevice::EndReading() {
+    std::lock_guard<std::mutex> lock(FCancelMutex);
+    FReading = false;
 }
 
 const SANE_Option_Descriptor* TSaneDevice::Descriptor(int index) {
@@ -305,8 +341,17 @@ SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t
     data.clear();
     if (p.lines >= 0) data.reserve(size_t(expected));
     std::vector<SANE_Byte> buffer(65536);
+    // Where the backend reads without blocking and names a descriptor to
+    // wait on, this thread waits on it and on a cancel, and cancels itself;
+    // otherwise the read blocks and a cancel comes from the socket's thread.
+    SANE_Int ready = -1;
+    const bool selectable = FWake >= 0 && sane_set_io_mode(h, SANE_TRUE) == SANE_STATUS_GOOD &&
+                            sane_get_select_fd(h, &ready) == SANE_STATUS_GOOD && ready >= 0;
+    if (!selectable) sane_set_io_mode(h, SANE_FALSE);
+    if (!BeginReading(selectable)) return SANE_STATUS_CANCELLED;
     SANE_Status status = SANE_STATUS_GOOD;
     auto told = std::chrono::steady_clock::now();
+    bool cancelled = false;
     for (;;) {
         SANE_Int got = 0;
         status = sane_read(h, buffer.data(), SANE_Int(buffer.size()), &got);
@@ -314,6 +359,19 @@ SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t
         if (got < 0 || size_t(got) > buffer.size()) {
             status = SANE_STATUS_IO_ERROR;
             break;
+        }
+        if (got == 0 && selectable) {
+            if (cancelled) {  // a backend that reads on after its cancel
+                status = SANE_STATUS_CANCELLED;
+                break;
+            }
+            pollfd wait[2] = {{ready, POLLIN, 0}, {FWake, POLLIN, 0}};
+            poll(wait, 2, -1);
+            if (CancelAsked()) {
+                cancelled = true;
+                sane_cancel(h);
+            }
+            continue;
         }
         data.insert(data.end(), buffer.begin(), buffer.begin() + got);
         // More than announced, or more than we take at all.
@@ -330,6 +388,7 @@ SANE_Status TSaneDevice::ReadFrame(const SANE_Parameters& p, std::vector<uint8_t
             progress(false, permille, data.size());
         }
     }
+    EndReading();
     if (status == SANE_STATUS_EOF) {
         status = SANE_STATUS_GOOD;
         if (p.lines >= 0 && data.size() != expected) status = SANE_STATUS_IO_ERROR;  // a short frame
@@ -345,7 +404,10 @@ SANE_Status TSaneDevice::Scan(TSaneImage& image, bool keepBatch, const TSaneProg
     SANE_Status status = SANE_STATUS_GOOD;
     {
         std::lock_guard<std::mutex> lock(FCancelMutex);
-        FScanning = true;
+        FCancelAsked = false;
+        uint64_t drained;
+        while (read(FWake, &drained, sizeof drained) > 0) {
+        }
     }
     try {
         status = sane_start(h);
@@ -412,10 +474,6 @@ SANE_Status TSaneDevice::Scan(TSaneImage& image, bool keepBatch, const TSaneProg
         }
     } catch (const std::bad_alloc&) {
         status = SANE_STATUS_NO_MEM;
-    }
-    {
-        std::lock_guard<std::mutex> lock(FCancelMutex);
-        FScanning = false;
     }
     FScanEnded = status != SANE_STATUS_GOOD || !keepBatch;
     image.XResolution = image.YResolution = resolution > 0 ? resolution : 300;

@@ -22,7 +22,10 @@ using TSaneProgress = std::function<void(bool started, uint32_t permille, uint64
 
 class TSaneDevice {
 public:
+    TSaneDevice();
     ~TSaneDevice();
+    TSaneDevice(const TSaneDevice&) = delete;
+    TSaneDevice& operator=(const TSaneDevice&) = delete;
     SANE_Status Open(const std::string& name);
     void Close();
     bool IsOpen() const { return FHandle != nullptr; }
@@ -69,10 +72,18 @@ private:
     SANE_Status ReadFrame(const SANE_Parameters& p, std::vector<uint8_t>& data, uint32_t frame, uint32_t frames,
                           const TSaneProgress& progress);
 
-    // Cancel comes from another thread: whether a scan runs, and the handle
-    // it cancels, change under this lock.
+    bool BeginReading(bool selectable);
+    void EndReading();
+    bool CancelAsked();
+
+    // Cancel comes from another thread: whether a frame is being read (and
+    // how), a cancel asked for meanwhile and the handle change under this
+    // lock; the event wakes a read that waits on the backend's descriptor.
     std::mutex FCancelMutex;
-    bool FScanning = false;
+    bool FReading = false;
+    bool FSelectable = false;
+    bool FCancelAsked = false;
+    int FWake = -1;
     std::atomic<SANE_Handle> FHandle{nullptr};
     bool FScanEnded = false;
 };

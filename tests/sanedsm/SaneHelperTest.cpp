@@ -133,6 +133,18 @@ TEST_F(SaneWedgeChild, StalledScan) {
     EXPECT_TRUE(PumpUntil([&] { return SessionEnded(*Twain); }, 10000));
 }
 
+TEST_F(SaneWedgeChild, QuietScan) {
+    Controls.SetReadTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Twain->Acquire("Wedged Device"));
+    ASSERT_TRUE(PumpUntil([&] { return !Recorder.failures.empty(); }, 30000));
+    // The read's limit and the cancel taken at once: nobody waited to kill.
+    EXPECT_LT(clock.elapsed(), 300 + 2500);
+    EXPECT_EQ(Recorder.failures[0].status, TWCC_CHECKDEVICEONLINE);
+    EXPECT_TRUE(PumpUntil([&] { return SessionEnded(*Twain); }, 10000));
+}
+
 TEST_F(SaneWedgeChild, QuitWhileScanning) {
     const pid_t helper = Helper();
     ASSERT_TRUE(Twain->Acquire("Wedged Device"));
@@ -165,12 +177,16 @@ TEST(SaneWedge, AJammedScanLeavesTheProgramsLocksFree) {
 }
 
 // A device that stops answering, whose driver ignores the cancel: killed
-// and reported within the limits.
+// and reported within the limits. One whose driver reads without blocking
+// and takes the cancel: reported at once, the cancel made on the thread
+// that reads.
 TEST(SaneWedge, ADeviceThatStopsAnsweringIsKilledAndReported) {
-    const TChildRun run = RunWedged("StalledScan", "read");
-    ASSERT_TRUE(run.Finished) << run.Output.constData();
-    EXPECT_EQ(run.Code, 0) << run.Output.constData();
-    EXPECT_TRUE(run.Output.contains("[       OK ] SaneWedgeChild.StalledScan")) << run.Output.constData();
+    for (const auto& [test, mode] : {std::pair{"StalledScan", "read"}, std::pair{"QuietScan", "quiet"}}) {
+        const TChildRun run = RunWedged(test, mode);
+        ASSERT_TRUE(run.Finished) << run.Output.constData();
+        EXPECT_EQ(run.Code, 0) << run.Output.constData();
+        EXPECT_TRUE(run.Output.contains(QByteArray("[       OK ] SaneWedgeChild.") + test)) << run.Output.constData();
+    }
 }
 
 // Closing the program, or its sudden end, while a driver hangs in a scan.

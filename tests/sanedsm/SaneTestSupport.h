@@ -30,9 +30,9 @@ constexpr const char* SaneDefaultTestConf =
     "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Solid black\"\n"
     "read-status-code \"Default\"\ntl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n";
 
-// Called before anything starts libsane, which reads its configuration once
-// per process: the first call's backend and lines of the test backend's
-// test.conf hold for the process, and a later call with others fails.
+// Called before the bridge first starts its helper: the first call's backend
+// and lines of the test backend's test.conf hold for the process (the
+// bridge keeps the devices it found), and a later call with others fails.
 inline bool SaneTestConfig(const QByteArray& testConf = SaneDefaultTestConf, const QByteArray& backend = "test") {
     static QTemporaryDir dir;
     static QByteArray made;

@@ -3,6 +3,11 @@
  *   "read": delivers a line, then blocks in sane_read for good and ignores
  *           sane_cancel (a device that stops answering, a driver that
  *           ignores cancel);
+ *   "quiet": delivers a line, then nothing, reading without blocking where
+ *           the frontend asks and naming a descriptor to wait on that only
+ *           its cancel makes ready; it takes a cancel only on the thread
+ *           that scans (a device that stops answering under a driver that
+ *           is not safe to cancel from elsewhere);
  *   "lock": leaves a thread of its own blocked inside the C library's
  *           message lookup, holding its locale and catalogue locks (as a
  *           reader thread cancelled in there does), and reports a paper
@@ -29,6 +34,10 @@ static SANE_Option_Descriptor count = {SANE_NAME_NUM_OPTIONS, SANE_TITLE_NUM_OPT
                                        SANE_CONSTRAINT_NONE, {NULL}};
 static int handle;
 static int delivered;
+static int nonBlocking;
+static int cancelled;
+static int wake[2] = {-1, -1};
+static pthread_t scanner;
 
 static void* LookUpForGood(void* unused) {
     (void)unused;
@@ -94,6 +103,10 @@ SANE_Status sane_visarawedge_get_parameters(SANE_Handle h, SANE_Parameters* p) {
 SANE_Status sane_visarawedge_start(SANE_Handle h) {
     (void)h;
     delivered = 0;
+    nonBlocking = 0;
+    cancelled = 0;
+    scanner = pthread_self();
+    if (wake[0] < 0 && pipe(wake) != 0) return SANE_STATUS_NO_MEM;
     return SANE_STATUS_GOOD;
 }
 
@@ -114,18 +127,34 @@ SANE_Status sane_visarawedge_read(SANE_Handle h, SANE_Byte* data, SANE_Int max, 
         delivered = 1;
         return SANE_STATUS_GOOD;
     }
-    for (;;) pause();
+    if (!Mode("quiet"))
+        for (;;) pause();
+    if (cancelled) return SANE_STATUS_CANCELLED;
+    if (nonBlocking) return SANE_STATUS_GOOD;
+    char byte;
+    while (read(wake[0], &byte, 1) != 1) {
+    }
+    return SANE_STATUS_CANCELLED;
 }
 
-void sane_visarawedge_cancel(SANE_Handle h) { (void)h; }
-
-SANE_Status sane_visarawedge_set_io_mode(SANE_Handle h, SANE_Bool nonBlocking) {
+void sane_visarawedge_cancel(SANE_Handle h) {
     (void)h;
-    return nonBlocking ? SANE_STATUS_UNSUPPORTED : SANE_STATUS_GOOD;
+    if (!Mode("quiet") || wake[1] < 0 || !pthread_equal(pthread_self(), scanner)) return;
+    cancelled = 1;
+    const char byte = 1;
+    if (write(wake[1], &byte, 1) != 1) cancelled = 1;
+}
+
+SANE_Status sane_visarawedge_set_io_mode(SANE_Handle h, SANE_Bool on) {
+    (void)h;
+    if (on && !Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
+    nonBlocking = on;
+    return SANE_STATUS_GOOD;
 }
 
 SANE_Status sane_visarawedge_get_select_fd(SANE_Handle h, SANE_Int* fd) {
     (void)h;
-    (void)fd;
-    return SANE_STATUS_UNSUPPORTED;
+    if (!Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
+    *fd = wake[0];
+    return SANE_STATUS_GOOD;
 }
