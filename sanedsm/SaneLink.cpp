@@ -298,6 +298,16 @@ void TSaneLink::ReapLeftovers() {
 }
 
 bool TSaneLink::EnsureHelper() {
+    // One that has died since (a backend that crashed) is replaced.
+    bool died = false;
+    {
+        std::lock_guard<std::mutex> lock(FChildMutex);
+        if (FHelper.Pid > 0 && waitpid(FHelper.Pid, nullptr, WNOHANG) == FHelper.Pid) {
+            FHelper.Pid = -1;
+            died = true;
+        }
+    }
+    if (died) EndHelper(false);
     if (FHelper.Pid > 0 && FHelper.Fd >= 0) return true;
     if (FHelper.Pid > 0) EndHelper(false);
     int fd = -1;
@@ -375,7 +385,7 @@ bool TSaneLink::ReadSome(int fd, TSaneFrames& frames) {
 bool TSaneLink::NextReply(uint32_t& kind, std::vector<uint8_t>& fields, TSaneClock::time_point deadline) {
     for (;;) {
         if (FHelperIn.Next(kind, fields)) return true;
-        if (FHelper.Fd < 0 || TSaneClock::now() >= deadline) return false;
+        if (FHelperIn.Broken() || FHelper.Fd < 0 || TSaneClock::now() >= deadline) return false;
         pollfd p{FHelper.Fd, POLLIN, 0};
         if (poll(&p, 1, MillisecondsUntil(deadline)) > 0 && !ReadSome(FHelper.Fd, FHelperIn)) return false;
     }
@@ -466,6 +476,7 @@ TSaneScanResult TSaneLink::Scan(const TSaneScanRequest& request) {
                 default: broken = true; break;
             }
         }
+        if (FHelperIn.Broken()) broken = true;
         if (!ended && !broken && TSaneClock::now() >= deadline) {
             if (cancelSent) break;  // it ignores the cancel: killed below
             stalled = true;

@@ -290,17 +290,19 @@ private:
     uint64_t FExpected = 0;
 };
 
-// Collects frames from a stream of bytes read in pieces.
+// Collects frames from a stream of bytes read in pieces. A frame of an
+// impossible size, wherever it lies in what came, breaks the stream for good.
 class TSaneFrames {
 public:
-    // Takes n more bytes; false when they make a frame of an impossible size.
+    // Takes n more bytes; false once the stream is broken.
     bool Take(const uint8_t* p, size_t n) {
+        if (FBroken) return false;
         FBuffer.insert(FBuffer.end(), p, p + n);
-        return FBuffer.size() < 4 || (Size() >= 4 && Size() <= SaneMaxFrame);
+        return Check();
     }
     // The next whole frame's kind and fields, if one is in.
     bool Next(uint32_t& kind, std::vector<uint8_t>& fields) {
-        if (FBuffer.size() < 4 || FBuffer.size() - 4 < Size()) return false;
+        if (!Check() || FBuffer.size() < 4 || FBuffer.size() - 4 < Size()) return false;
         const uint32_t size = Size();
         kind = uint32_t(FBuffer[4]) | uint32_t(FBuffer[5]) << 8 | uint32_t(FBuffer[6]) << 16 |
                uint32_t(FBuffer[7]) << 24;
@@ -308,14 +310,23 @@ public:
         FBuffer.erase(FBuffer.begin(), FBuffer.begin() + 4 + std::ptrdiff_t(size));
         return true;
     }
-    void Clear() { FBuffer.clear(); }
+    bool Broken() const { return FBroken; }
+    void Clear() {
+        FBuffer.clear();
+        FBroken = false;
+    }
 
 private:
     uint32_t Size() const {
         return uint32_t(FBuffer[0]) | uint32_t(FBuffer[1]) << 8 | uint32_t(FBuffer[2]) << 16 |
                uint32_t(FBuffer[3]) << 24;
     }
+    bool Check() {
+        if (FBuffer.size() >= 4 && (Size() < 4 || Size() > SaneMaxFrame)) FBroken = true;
+        return !FBroken;
+    }
     std::vector<uint8_t> FBuffer;
+    bool FBroken = false;
 };
 
 // Sends all bytes on a blocking socket; false when the peer has gone.

@@ -34,7 +34,7 @@ mkdir -p "$findings"
 failed=0
 ran=0
 for target in SettingsFileFuzz LanguageFileFuzz TutorialScriptFuzz ExchangeFileFuzz ImageDecoderFuzz \
-              MetadataFuzz JpegSessionFuzz TwainDibFuzz TwainContainerFuzz IniFileFuzz; do
+              MetadataFuzz JpegSessionFuzz TwainDibFuzz TwainContainerFuzz IniFileFuzz SaneWireFuzz; do
   if [ -n "$targets" ] && [[ " $targets " != *" $target "* ]]; then continue; fi
   scratch=$(mktemp -d)
   cp tests/fuzz/corpus/"${corpus[$target]}"/* "$scratch"/

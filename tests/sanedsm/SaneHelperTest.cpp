@@ -214,11 +214,23 @@ std::vector<uint8_t> Fields(TSaneWriter& w) {
 }
 
 TEST(SaneWire, EverySizeFromTheHelperIsCheckedBeforeItIsUsed) {
-    // A frame longer than any, or shorter than its kind.
+    // A frame longer than any, or shorter than its kind, also behind a good
+    // one that came in the same piece.
     for (uint32_t size : {SaneMaxFrame + 1, 0xffffffffu, 3u}) {
         TSaneFrames frames;
         const uint8_t head[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)};
         EXPECT_FALSE(frames.Take(head, 4)) << size;
+        TSaneWriter good(SaneRepStarted);
+        std::vector<uint8_t> stream = good.Frame();
+        stream.insert(stream.end(), head, head + 4);
+        stream.resize(stream.size() + 8, 0);
+        TSaneFrames after;
+        after.Take(stream.data(), stream.size());
+        uint32_t kind = 0;
+        std::vector<uint8_t> fields;
+        EXPECT_TRUE(after.Next(kind, fields)) << size;
+        EXPECT_FALSE(after.Next(kind, fields)) << size;
+        EXPECT_TRUE(after.Broken()) << size;
     }
     // A list that claims more devices, or a longer name, than its bytes hold.
     {
