@@ -204,8 +204,8 @@ TEST_F(TwainThreads, ShuttingDownGivesUpOnAManagerThatNeverAnswers) {
     static auto* main = new TQelMainCaller();
     static auto* identities = new TW_IDENTITY[2]();
     auto* worker = new TOrloTWAINThread(main);
-    static std::vector<TOrloTWAINThread*> abandoned;
-    abandoned.push_back(worker);
+    static auto* abandoned = new std::vector<TOrloTWAINThread*>();
+    abandoned->push_back(worker);
     worker->SetIdentities(&identities[0], &identities[1]);
     worker->Start();
     ASSERT_EQ(worker->OpenSourceManager(), TWRC_SUCCESS);
