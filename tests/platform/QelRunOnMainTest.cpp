@@ -38,7 +38,7 @@ TEST(QelMainCaller, HandsOverBothWaysCarriesExceptionsAndEndsAsNoOpsWhenClosing)
     step = 2;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     caller.SetClosing(true);
-    caller.WaitUntil([&] { return step.load() == 3; });
+    EXPECT_TRUE(caller.WaitUntil([&] { return step.load() == 3; }, std::chrono::seconds(10)));
     worker.join();
     EXPECT_EQ(fromMain, "request answered");
     EXPECT_EQ(error, "thrown on the UI thread");

@@ -20,6 +20,7 @@
 #include <optional>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "OrloTWAIN.h"
 #include "SaneTestSupport.h"
 #include "SaneWire.h"
@@ -52,17 +53,18 @@ TChildRun RunWedged(const char* Case, const char* Mode,
     env.insert("VISARA_WEDGE", Mode);
     env.insert("VISARA_SANE_WEDGE_CHILD", "1");
     for (const auto& [name, value] : Extra) env.insert(name, value);
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=SaneWedgeChild.") + Case});
-    run.Finished = child.waitForFinished(45000);
+    TChildProcess child;
+    child.SetEnvironment(env);
+    child.SetOutput(TChildProcess::Merged);
+    if (!child.Start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=SaneWedgeChild.") + Case}))
+        return run;
+    run.Finished = child.WaitForFinished(45000);
     if (!run.Finished) {
-        child.kill();
-        child.waitForFinished();
+        child.Kill();
+        child.WaitForFinished(-1);
     }
-    run.Code = child.exitCode();
-    run.Output = child.readAll();
+    run.Code = child.ExitCode();
+    run.Output = child.Output();
     return run;
 }
 
