@@ -5,10 +5,10 @@
 
 namespace {
 
-// Workers that did not end in time, with what they use: reachable for as
-// long as the process lives.
-std::vector<std::shared_ptr<void>>& Abandoned() {
-    static auto* abandoned = new std::vector<std::shared_ptr<void>>();
+// Workers that did not end in time, with what they use: never freed, and
+// reachable for as long as the process lives.
+std::vector<const void*>& Abandoned() {
+    static auto* abandoned = new std::vector<const void*>();
     return *abandoned;
 }
 
@@ -51,6 +51,6 @@ void TOrloTWAINKernel::ShutdownThread() {
         return;
     }
     // The identities and the hand-over stay with it.
-    Abandoned().push_back(std::shared_ptr<TOrloTWAINThread>(FThread.release(), [](TOrloTWAINThread*) {}));
-    Abandoned().push_back(std::shared_ptr<TShared>(FShared.release(), [](TShared*) {}));
+    Abandoned().push_back(FThread.release());
+    Abandoned().push_back(FShared.release());
 }
