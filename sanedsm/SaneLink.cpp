@@ -513,7 +513,6 @@ void TSaneLink::StartWindow(const TSaneScanRequest& request) {
     if (pid <= 0) return;  // the scan goes on without it
     std::lock_guard<std::mutex> lock(FChildMutex);
     FWindow = TChild{pid, fd};
-    FWindowIn.clear();
 }
 
 void TSaneLink::TellWindow(uint32_t permille) {

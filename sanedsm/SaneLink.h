@@ -136,7 +136,6 @@ private:
     TChild FHelper;
     TSaneFrames FHelperIn;
     TChild FWindow;
-    std::vector<uint8_t> FWindowIn;
     std::vector<pid_t> FLeftovers;  // killed, not yet reaped
 
     int FWake = -1;  // an eventfd: a cancel was asked for
