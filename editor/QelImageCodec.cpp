@@ -362,10 +362,16 @@ void SetJfifDensity(QByteArray& Jpeg, int32_t XDpi, int32_t YDpi) {
     d[17] = uint8_t(y);
 }
 
-QByteArray Rational(uint32_t Numerator) {
-    const uint32_t values[2] = {qToLittleEndian(Numerator), qToLittleEndian(uint32_t(1))};
-    return QByteArray(reinterpret_cast<const char*>(values), sizeof values);
+// The values of SHORT, LONG and RATIONAL property items, little-endian.
+QByteArray Short(uint16_t Value) {
+    const uint16_t value = qToLittleEndian(Value);
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
 }
+QByteArray Long(uint32_t Value) {
+    const uint32_t value = qToLittleEndian(Value);
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+}
+QByteArray Rational(uint32_t Numerator, uint32_t Denominator = 1) { return Long(Numerator) + Long(Denominator); }
 
 // The resolution items a JPEG's or PNG's EXIF data has say what the file's
 // own fields say. A TIFF's items are its fields, which the encoder writes and
@@ -376,7 +382,7 @@ void SetResolutionItems(TQelPropertyItems& Items, int32_t XDpi, int32_t YDpi) {
     const TQelPropertyItem wanted[] = {
         {PropertyTagXResolution, 5, Rational(uint32_t(XDpi))},
         {PropertyTagYResolution, 5, Rational(uint32_t(YDpi))},
-        {PropertyTagResolutionUnit, 3, QByteArray("\x02\x00", 2)},
+        {PropertyTagResolutionUnit, 3, Short(RESUNIT_INCH)},
     };
     for (const TQelPropertyItem& item : wanted)
         for (TQelPropertyItem& have : Items)
@@ -390,12 +396,10 @@ void SetDimensionItems(TQelPropertyItems& Items, int32_t Width, int32_t Height) 
         if (item.Id != PropertyTagPixelXDimension && item.Id != PropertyTagPixelYDimension) continue;
         const auto value = uint32_t(item.Id == PropertyTagPixelXDimension ? Width : Height);
         if (item.Type == 3 && value <= 0xFFFF) {
-            item.Value = QByteArray(2, '\0');
-            qToLittleEndian<uint16_t>(uint16_t(value), item.Value.data());
+            item.Value = Short(uint16_t(value));
         } else {
             item.Type = 4;
-            item.Value = QByteArray(4, '\0');
-            qToLittleEndian<uint32_t>(value, item.Value.data());
+            item.Value = Long(value);
         }
     }
 }
@@ -419,18 +423,11 @@ bool ReadBigTiffMetadata(const QByteArray& Data, TQelImageMetadata& Metadata) {
     if (TIFFGetField(tiff.T, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(tiff.T, TIFFTAG_YRESOLUTION, &y) && x > 0 &&
         y > 0 && x < 1e6f && y < 1e6f) {
         // Hundredths are as close as any resolution is stated.
-        auto rational = [](float v) {
-            QByteArray r(8, '\0');
-            qToLittleEndian<uint32_t>(uint32_t(QelRoundEven(double(v) * 100)), r.data());
-            qToLittleEndian<uint32_t>(100, r.data() + 4);
-            return r;
-        };
+        auto hundredths = [](float v) { return Rational(uint32_t(QelRoundEven(double(v) * 100)), 100); };
         TIFFGetFieldDefaulted(tiff.T, TIFFTAG_RESOLUTIONUNIT, &unit);
-        QByteArray unitValue(2, '\0');
-        qToLittleEndian<uint16_t>(unit, unitValue.data());
-        Metadata.Items.append({PropertyTagXResolution, 5, rational(x)});
-        Metadata.Items.append({PropertyTagYResolution, 5, rational(y)});
-        Metadata.Items.append({PropertyTagResolutionUnit, 3, unitValue});
+        Metadata.Items.append({PropertyTagXResolution, 5, hundredths(x)});
+        Metadata.Items.append({PropertyTagYResolution, 5, hundredths(y)});
+        Metadata.Items.append({PropertyTagResolutionUnit, 3, Short(unit)});
     }
     return true;
 }
