@@ -1,6 +1,4 @@
-// Shared by the format-table tests: a quality dialog that answers from the
-// test, the program's lossless session for documents, and a fixture with a
-// folder of its own.
+// Shared by the format-table tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,8 +42,6 @@ public:
                                               : TJolvexFactory());
     }
     ~TSessionFactory() { SetJolvexFactory(FPrevious); }
-    TSessionFactory(const TSessionFactory&) = delete;
-    TSessionFactory& operator=(const TSessionFactory&) = delete;
 
 private:
     TJolvexFactory FPrevious;

@@ -300,27 +300,18 @@ TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeeps
     auto lossless = Loaded(Write("photo.jpg", Jpeg(picture, 95, 0, TJSAMP_420)));
     auto plain = Loaded(Write("photo.png", Encoded(QImage(picture.Bits, 200, 160, picture.Stride, QImage::Format_BGR888), "png")));
     ASSERT_TRUE(lossless->JpegSession && lossless->JpegSession->IsOpen());
-    struct TPath {
-        const char* Name;
-        TQelGraphicsDocument* Document;
-        int32_t FormatId;
-    } const paths[] = {{"session.jpg", lossless.get(), 0},
-                       {"encoder.jpg", plain.get(), 0},
-                       {"out.png", plain.get(), 2},
-                       {"out.tif", plain.get(), 1},
-                       {"out.bmp", plain.get(), 3}};
+    const std::tuple<const char*, TQelGraphicsDocument*, int32_t> paths[] = {{"session.jpg", lossless.get(), 0},
+        {"encoder.jpg", plain.get(), 0}, {"out.png", plain.get(), 2}, {"out.tif", plain.get(), 1}, {"out.bmp", plain.get(), 3}};
     const QByteArray old = "the old file, kept as it was";
-    for (const TPath& path : paths) Write(path.Name, old);
+    for (const auto& [name, document, format] : paths) Write(name, old);
     const QStringList files = QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden);
-
     auto check = [&](const char* what, const QString& reason) {
-        for (const TPath& path : paths) {
-            const QString target = Path(path.Name);
-            EXPECT_FALSE(Formats.Save(*path.Document, target, path.FormatId)) << what << " " << path.Name;
+        for (const auto& [name, document, format] : paths) {
+            SCOPED_TRACE(std::string(what) + " " + name);
+            EXPECT_FALSE(Formats.Save(*document, Path(name), format));
             EXPECT_EQ(Formats.LastError().toStdString(),
-                      QStringLiteral("Cannot write \"%1\": %2").arg(target, reason).toStdString())
-                << what << " " << path.Name;
-            EXPECT_EQ(ReadFile(target), old) << what << " " << path.Name;
+                      QStringLiteral("Cannot write \"%1\": %2").arg(Path(name), reason).toStdString());
+            EXPECT_EQ(ReadFile(Path(name)), old);
         }
         // A failed save keeps the session for a lossless retry.
         EXPECT_TRUE(lossless->JpegSession->IsOpen()) << what;
@@ -370,8 +361,7 @@ TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameF
 // selection around the resize.
 TEST_F(GraphicsFormatsTest, AResizedJpegIsSavedAtItsNewSizeThroughTheSession) {
     TSessionFactory factory;
-    using TEdit = std::pair<const char*, std::function<void(TQelGraphicsDocument&)>>;
-    const TEdit edits[] = {
+    const std::pair<const char*, std::function<void(TQelGraphicsDocument&)>> edits[] = {
         {"80 x 60", [](TQelGraphicsDocument& d) { d.Resize(80, 60, true, true); }},
         {"turned 112 x 84", [](TQelGraphicsDocument& d) { d.Resize(112, 84, true, true), d.RotateRight(); }},
         {"38 x 29", [](TQelGraphicsDocument& d) { d.Resize(38, 29, true, true); }},

@@ -1,9 +1,7 @@
 // Metadata: read the items, colour profile, XMP, IPTC and texts from any
-// bytes (a JPEG's extended XMP and comments, a PNG's text chunks, a BMP's
-// profile among them), then write what was read into a small JPEG and a
-// small PNG and read them back, as saving a photo with its metadata does;
-// change the EXIF of any bytes taken as a JPEG in place (orientation,
-// resolution, dimensions, thumbnail), as a lossless save does; and name any
+// bytes, then write what was read into a small JPEG and PNG and read them
+// back, as saving a photo with its metadata does; change the EXIF of any
+// bytes taken as a JPEG in place, as a lossless save does; and name any
 // bytes taken as a colour profile.
 #include <QByteArray>
 #include <QString>
