@@ -1,8 +1,6 @@
-// The editor driven as a user drives it, through a real X server: the
-// sample portrait opened from the command line as the program opens it,
-// Actual Size from the View menu, a brush stroke with the real pointer, undo
-// and redo from the Edit menu and with their keys, Save As through the
-// program's own dialogs, and each saved file opened again.
+// The editor driven as a user drives it, through a real X server: the photo
+// named on the command line, Actual Size, a brush stroke, undo and redo from
+// the menu and keys, Save As through the program's dialogs, each file reopened.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -74,8 +72,7 @@ protected:
         // the command line, then the window shows.
         App.LoadSettings();
         MainForm->show();
-        ASSERT_TRUE(WaitForMapped(MainForm));
-        ASSERT_TRUE(WaitForActive(MainForm));
+        ASSERT_TRUE(WaitForWindow(MainForm, true));
     }
     void TearDown() override { App.DestroyComponents(); }
 
@@ -85,38 +82,31 @@ protected:
         EXPECT_TRUE(Editor->OpenDocument(fileName, document, true)) << fileName.toStdString();
         return Editor->GetActiveDocument();
     }
-    int SaveRow(const QString& extension) const {
+    // The save dialog's row for the extension, and its format's id.
+    std::pair<int, int32_t> SaveFormat(const QString& extension) const {
         TQelFileFormatArray rows;
         Editor->GetFormats()->GetSaveFormats(rows);
         for (qsizetype i = 0; i < rows.size(); ++i)
-            if (rows[i].Extra == extension) return int(i);
+            if (rows[i].Extra == extension) return {int(i), rows[i].Id};
         ADD_FAILURE() << "no save row for " << extension.toStdString();
-        return -1;
-    }
-    int32_t FormatId(const QString& extension) const {
-        TQelFileFormatArray rows;
-        Editor->GetFormats()->GetSaveFormats(rows);
-        const int row = SaveRow(extension);
-        return row < 0 ? -100 : rows[row].Id;
+        return {-1, -100};
     }
 
-    // File > Save As..., the extension's type chosen in the dialog's list,
-    // the name typed over the one offered, Return; true once the active
-    // document is saved there.
+    // File > Save As..., the type chosen, the name typed over the one offered, Return.
     bool SaveAs(const QString& name, const QString& extension) {
         TQelDocument* document = Editor->GetActiveDocument();
-        TModalAnswerOf<TQelSaveDialog> dialog([&](TQelSaveDialog& d) {
+        TModalAnswer<TQelSaveDialog> dialog([&](TQelSaveDialog& d) {
             auto* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
             auto* edit = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_TRUE(types && edit);
             // First the type: choosing it changes the extension in the name.
-            ASSERT_TRUE(ChooseRow(types, SaveRow(extension)));
+            ASSERT_TRUE(ChooseRow(types, SaveFormat(extension).first));
             X11Session::Click(CenterOf(edit));
             ASSERT_TRUE(WaitUntil([edit] { return edit->hasFocus(); }));
-            TapKey("Control_L+a");
+            Key("Control_L+a");
             TypeText(name);
             ASSERT_TRUE(WaitUntil([&] { return edit->text() == name; })) << edit->text().toStdString();
-            TapKey("Return");
+            Key("Return");
             EXPECT_TRUE(WaitUntil([&] { return !d.isVisible(); }));
         });
         // Returns once the dialogs have closed and the save is over.
@@ -196,15 +186,15 @@ TEST_F(EditorEndToEndX11, StrokeUndoRedoSaveAsAndReopen) {
     EXPECT_TRUE(shows(original)) << "Edit > Undo";
     ASSERT_TRUE(ChooseMenuItem(Bar(), Editor->RedoMenuItem));
     EXPECT_TRUE(shows(stroked)) << "Edit > Redo";
-    TapKey("Control_L+z");
+    Key("Control_L+z");
     EXPECT_TRUE(shows(original)) << "Ctrl+Z";
-    TapKey("Control_L+y");
+    Key("Control_L+y");
     EXPECT_TRUE(shows(stroked)) << "Ctrl+Y";
     EXPECT_FALSE(document->Clean());
 
     // The opened JPEG saves through its lossless session without asking; a
     // document without one asks for the quality.
-    TModalAnswerOf<TQelJPEGOptionsForm> quality([](TQelJPEGOptionsForm& form) {
+    TModalAnswer<TQelJPEGOptionsForm> quality([](TQelJPEGOptionsForm& form) {
         X11Session::Click(CenterOf(form.OkButton));
         EXPECT_TRUE(WaitUntil([&] { return !form.isVisible(); }));
     });
@@ -217,7 +207,7 @@ TEST_F(EditorEndToEndX11, StrokeUndoRedoSaveAsAndReopen) {
 
     document = Open(png);
     ASSERT_NE(document, nullptr);
-    EXPECT_EQ(document->FormatId, FormatId(".png"));
+    EXPECT_EQ(document->FormatId, SaveFormat(".png").second);
     EXPECT_TRUE(Snapshot(document) == stroked);
     Editor->Formats->JpegQuality = 90;
     ASSERT_TRUE(SaveAs(encoded, ".jpg"));
@@ -226,7 +216,7 @@ TEST_F(EditorEndToEndX11, StrokeUndoRedoSaveAsAndReopen) {
     for (const QString& name : {jpeg, encoded}) {
         document = Open(name);
         ASSERT_NE(document, nullptr);
-        EXPECT_EQ(document->FormatId, FormatId(".jpg"));
+        EXPECT_EQ(document->FormatId, SaveFormat(".jpg").second);
         EXPECT_LT(MeanAbsDiff(Snapshot(document), stroked), 3.0) << QFileInfo(name).fileName().toStdString();
     }
 }

@@ -2,14 +2,12 @@
 // backend: the way to the scanner a user takes.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "OrloTWAIN.h"
 #include "QelGraphicsEditor.h"
 #include "QelImport.h"
 #include "QelLocalizer.h"
@@ -49,65 +47,27 @@ QPoint CancelInProgressWindow(const QString& Device, QSize& WindowSize) {
 
 class ImportMenuX11 : public ::testing::Test {
 protected:
-    // The program as it starts, with a SANE backend's one device as the
-    // scanner (SANE's test backend with the lines of its test.conf given,
-    // unless another is named) and a photo open.
-    void Start(const QByteArray& TestConf, const QByteArray& Backend = "test") {
-        X11_SESSION_REQUIRED();
-        ASSERT_TRUE(SaneTestConfig("number_of_devices 1\nbr_x 20.0\nbr_y 30.0\n" + TestConf, Backend));
-        qputenv("VISARA_TWAIN_DSM_DIR", SANE_TWAINDSM_DIR);
-        Controls = SaneControls();
-        ASSERT_NE(Controls.WaitForDevices, nullptr);
-        if (Backend == "test") {
-            ScanSize = SaneReportedSize("test:0");
-            if (ScanSize.first == 0) GTEST_SKIP() << "no SANE test backend";
-        }
-        App.SetTitle("Visara");
-        App.CreateModule(Editor);
-        App.LoadSettings();
-        MainForm->setGeometry(80, 80, 900, 700);
-        MainForm->show();
-        ASSERT_TRUE(WaitForMapped(MainForm));
-        ASSERT_TRUE(WaitForActive(MainForm));
-        TQelDocument* document = nullptr;
-        ASSERT_TRUE(Editor->OpenDocument(PhotoName, document, false));
-        ASSERT_NE(Photo = Editor->GetActiveDocument(), nullptr);
-    }
     void TearDown() override { App.DestroyComponents(); }
 
     QMenu* Submenu() const { return Editor->Import->ImportSubmenu; }
-    // File, then Import, with the pointer; true once the X server shows it.
-    bool OpenImport() { return OpenMenu(MainForm->menuBar(), Submenu()); }
-    void CloseMenus() {
-        TapKey("Escape");
-        TapKey("Escape");
-        ASSERT_TRUE(WaitUntil([] { return !MainForm->FileMenuItem->isVisible(); }));
-    }
-    // The submenu's item for the scanner, opened once more after the search
-    // when it was not done at the first opening.
-    QAction* ScannerItem() {
-        if (!OpenImport()) {
-            ADD_FAILURE() << "the Import submenu never appeared";
-            return nullptr;
-        }
-        if (Submenu()->actions().value(0) && Submenu()->actions()[0]->text() == QelText(TextNoDevice)) {
-            CloseMenus();
-            EXPECT_EQ(Controls.WaitForDevices(30000), 1);
-            if (!OpenImport()) {
-                ADD_FAILURE() << "the Import submenu did not appear a second time";
-                return nullptr;
-            }
-        }
-        const QList<QAction*> items = Submenu()->actions();
-        EXPECT_EQ(items.size(), 1);
-        if (items.size() != 1 || !items[0]->isEnabled()) return nullptr;
-        return items[0];
-    }
+    // File > Import with the pointer; true once the X server shows it.
+    bool OpenImport() { return ChooseMenuItem(MainForm->menuBar(), Submenu()->menuAction()); }
     QStringList Items(bool Enabled) const {
         QStringList texts;
         for (QAction* item : Submenu()->actions())
             if (item->isEnabled() == Enabled) texts << item->text();
         return texts;
+    }
+    // Clicks the test backend's device (the first of both by name) with its
+    // options set for the scan: the backend keeps them across openings.
+    bool Scan(std::initializer_list<std::pair<const char*, const char*>> Options) {
+        Controls.SetDeviceOption("", "");
+        for (const auto& [name, value] : Options) Controls.SetDeviceOption(name, value);
+        EXPECT_TRUE(OpenImport()) << "the Import submenu did not appear";
+        EXPECT_EQ(Items(true).value(1), "Slow Device");
+        if (Items(true).size() != 2 || !Submenu()->isVisible()) return false;
+        Click(CenterOf(Submenu(), Submenu()->actions()[0]));
+        return true;
     }
     bool Idle() { return SessionEnded(*Editor->Import->Twain) && Editor->Import->AcquireMenuItem->isEnabled(); }
 
@@ -116,91 +76,85 @@ protected:
     TQelApplication App;
     TQelGraphicsEditor* Editor = nullptr;
     SaneDsmControls Controls;
-    std::pair<int, int> ScanSize;
-    const QString PhotoName = QStringLiteral(VISARA_SOURCE_DIR "/data/Images/astronaut.jpg");
-    TQelGraphicsDocument* Photo = nullptr;
 };
 
 }  // namespace
 
-TEST_F(ImportMenuX11, TheScannerItemImportsTheScanAsANewUntitledPicture) {
-    Start("");
-    if (HasFatalFailure() || IsSkipped()) return;
-    QAction* scanner = ScannerItem();
-    ASSERT_NE(scanner, nullptr);
-    Click(CenterOf(Submenu(), scanner));
-    // The scan takes the photo's place (the editor shows one picture).
-    ASSERT_TRUE(WaitUntil(
-        [&] { return Idle() && Editor->GetActiveDocument() && Editor->GetActiveDocument()->FileName.isEmpty(); },
-        30000));
-    TQelGraphicsDocument* scan = Editor->GetActiveDocument();
-    EXPECT_EQ(scan->Image.GetWidth(), ScanSize.first);
-    EXPECT_EQ(scan->Image.GetHeight(), ScanSize.second);
-    EXPECT_TRUE(Scripted.Boxes.isEmpty());
-}
-
-TEST_F(ImportMenuX11, AJammedScannerEndsInAMessageAndKeepsThePhoto) {
-    Start("read-status-code \"SANE_STATUS_JAMMED\"\n");
-    if (HasFatalFailure() || IsSkipped()) return;
-    QAction* scanner = ScannerItem();
-    ASSERT_NE(scanner, nullptr);
-    Scripted.Answers = {IDOK};
-    Click(CenterOf(Submenu(), scanner));
-    ASSERT_TRUE(WaitUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }, 30000));
-    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1040))) << Scripted.Boxes[0].Text.toStdString();
-    ASSERT_EQ(Editor->GetActiveDocument(), Photo);
-    EXPECT_EQ(Photo->FileName, PhotoName);
-    EXPECT_EQ(Photo->Image.GetWidth(), 512);
-}
-
-// The scan shows a progress window that stays with the program's window, in
-// its language: Esc in it ends the scan, and so does its Cancel, clicked;
-// nothing is imported and nothing said.
-TEST_F(ImportMenuX11, EscOrCancelInTheProgressWindowEndsTheScanWithNothingAndNoMessage) {
-    // A slow scan: a few bytes every tenth of a second.
-    Start("read-limit true\nread-limit-size 64\nread-delay true\nread-delay-duration 100000\n");
-    if (HasFatalFailure() || IsSkipped()) return;
-    for (const uint16_t language : {1033, 1031}) {
-        Localizer.SetLanguage(language);
-        QAction* scanner = ScannerItem();
-        ASSERT_NE(scanner, nullptr);
-        const QString device = scanner->text();
-        Click(CenterOf(Submenu(), scanner));
-        TForeignWindow progress;
-        ASSERT_TRUE(WaitForForeignWindow("visara_saneprogress", progress, 10000)) << language;
-        EXPECT_EQ(progress.Title, QelText(TextImport));
-        EXPECT_EQ(TransientFor(progress), MainForm->winId());
-        ASSERT_TRUE(WaitForForeignActive(progress)) << language;
-        if (language == 1033) {
-            TapKey("Escape");
-        } else {
-            QSize size;
-            const QPoint cancel = CancelInProgressWindow(device, size);
-            ASSERT_EQ(size, progress.Geometry.size());
-            Click(progress.Geometry.topLeft() + cancel);
-        }
-        ASSERT_TRUE(WaitForForeignGone("visara_saneprogress", 10000)) << language;
-        ASSERT_TRUE(WaitUntil([&] { return Idle(); }, 10000)) << language;
-        EXPECT_EQ(Editor->GetActiveDocument(), Photo);
-        EXPECT_TRUE(Scripted.Boxes.isEmpty()) << language;
-    }
-}
-
-// The devices come later than the first opening: it says there are none
-// (an empty submenu would never show again), the next opening lists them.
-TEST_F(ImportMenuX11, ASlowSearchShowsNoDeviceAtFirstAndTheDeviceAtTheNextOpening) {
+// One program start, SANE's test backend beside one whose search takes seconds.
+// File > Import opened before the search ends says there is no device (an
+// empty submenu would never show again); the next opening lists both. A slow
+// scan's progress window stays with the program's, in its language: Esc ends
+// the scan, so does its Cancel, clicked; nothing imported, nothing said. A jam
+// ends in a message, the photo kept. Then the scan comes in as a new picture.
+TEST_F(ImportMenuX11, FromASlowSearchThroughEscCancelAndAJamToAnImportedScan) {
+    X11_SESSION_REQUIRED();
     if (qEnvironmentVariableIsEmpty("VISARA_SLOW_SEARCH_MS")) GTEST_SKIP() << "run by ctest with the slow backend";
-    Start("", "visaraslow");
-    if (HasFatalFailure() || IsSkipped()) return;
+    ASSERT_TRUE(SaneTestConfig("number_of_devices 1\nbr_x 20.0\nbr_y 30.0\n", "test\nvisaraslow"));
+    qputenv("VISARA_TWAIN_DSM_DIR", SANE_TWAINDSM_DIR);
+    Controls = SaneControls();
+    ASSERT_TRUE(Controls.WaitForDevices && Controls.SetDeviceOption);
+    const std::pair<int, int> scanSize = SaneReportedSize("test:0");
+    if (scanSize.first == 0) GTEST_SKIP() << "no SANE test backend";
+    App.SetTitle("Visara");
+    App.CreateModule(Editor);
+    App.LoadSettings();
+    MainForm->setGeometry(80, 80, 900, 700);
+    MainForm->show();
+    ASSERT_TRUE(WaitForWindow(MainForm, true));
+    const QString photoName = QStringLiteral(VISARA_SOURCE_DIR "/data/Images/astronaut.jpg");
+    TQelDocument* document = nullptr;
+    ASSERT_TRUE(Editor->OpenDocument(photoName, document, false));
+    TQelGraphicsDocument* photo = Editor->GetActiveDocument();
+
     ASSERT_TRUE(OpenImport());
     EXPECT_EQ(Items(false), QStringList{QelText(TextNoDevice)});
     EXPECT_TRUE(Items(true).isEmpty());
-    CloseMenus();
+    Key("Escape");
+    Key("Escape");
+    ASSERT_TRUE(WaitUntil([] { return !MainForm->FileMenuItem->isVisible(); }));
     ASSERT_EQ(Controls.WaitForDevices(30000), 1);
-    ASSERT_TRUE(OpenImport());
-    EXPECT_EQ(Items(true), QStringList{"Slow Device"});
-    EXPECT_TRUE(Items(false).isEmpty());
-    CloseMenus();
+
+    for (const uint16_t language : {1033, 1031}) {
+        Localizer.SetLanguage(language);
+        // A few bytes every tenth of a second.
+        ASSERT_TRUE(Scan({{"read-limit", "true"}, {"read-limit-size", "64"}, {"read-delay", "true"},
+                          {"read-delay-duration", "100000"}}));
+        TForeignWindow progress;
+        ASSERT_TRUE(WaitUntil([&] { return (progress = ForeignWindow("visara_saneprogress")).Id != 0; }, 10000));
+        EXPECT_EQ(progress.Title, QelText(TextImport));
+        EXPECT_EQ(progress.TransientFor, MainForm->winId());
+        ASSERT_TRUE(WaitUntil([&] { return ActiveWindow() == progress.Id; })) << language;
+        if (language == 1033) {
+            Key("Escape");
+        } else {
+            QSize size;
+            const QPoint cancel = CancelInProgressWindow(Submenu()->actions()[0]->text(), size);
+            ASSERT_EQ(size, progress.Geometry.size());
+            Click(progress.Geometry.topLeft() + cancel);
+        }
+        ASSERT_TRUE(WaitUntil([] { return ForeignWindow("visara_saneprogress").Id == 0; }, 10000)) << language;
+        ASSERT_TRUE(WaitUntil([&] { return Idle(); }, 10000)) << language;
+        EXPECT_EQ(Editor->GetActiveDocument(), photo);
+        EXPECT_TRUE(Scripted.Boxes.isEmpty()) << language;
+    }
+
+    Localizer.SetLanguage(1033);
+    Scripted.Answers = {IDOK};
+    ASSERT_TRUE(Scan({{"read-limit", "false"}, {"read-delay", "false"}, {"enable-test-options", "true"},
+                      {"read-return-value", "SANE_STATUS_JAMMED"}}));
+    ASSERT_TRUE(WaitUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }, 30000));
+    EXPECT_TRUE(Scripted.Boxes[0].Text.startsWith(QelText(1040))) << Scripted.Boxes[0].Text.toStdString();
+    ASSERT_EQ(Editor->GetActiveDocument(), photo);
+    EXPECT_EQ(photo->FileName, photoName);
+    EXPECT_EQ(photo->Image.GetWidth(), 512);
+
+    Scripted.Boxes.clear();
+    ASSERT_TRUE(Scan({{"read-return-value", "Default"}, {"enable-test-options", "false"}}));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Idle() && Editor->GetActiveDocument() && Editor->GetActiveDocument()->FileName.isEmpty(); },
+        30000));
+    EXPECT_EQ(Editor->GetActiveDocument()->Image.GetWidth(), scanSize.first);
+    EXPECT_EQ(Editor->GetActiveDocument()->Image.GetHeight(), scanSize.second);
     EXPECT_TRUE(Scripted.Boxes.isEmpty());
 }
 

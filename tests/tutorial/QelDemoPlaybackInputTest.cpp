@@ -1,8 +1,7 @@
 // Playback with the real input service, clock and tick over a real window:
 // the script's click must reach a push button the way a user's click does.
-// Offscreen this goes through Qt's window-system input; on an X server
-// (the ...X11 suite, which ctest runs under Xvfb with a window manager) the
-// real pointer moves and XTest presses the buttons.
+// Offscreen this goes through Qt's window-system input; in the ...X11 suite
+// (on Xvfb with openbox) the real pointer moves and XTest presses the buttons.
 #include <QApplication>
 #include <QCursor>
 #include <QPushButton>
@@ -28,7 +27,7 @@ struct TClickWindow {
         Button.setGeometry(60, 70, 120, 40);
         QObject::connect(&Button, &QPushButton::clicked, [this] { ++Clicks; });
         Window.show();
-        X11Session::WaitForMapped(&Window);
+        X11Session::WaitForWindow(&Window);
         Hooks.RegisterComponent("Go", &Button);
     }
 
