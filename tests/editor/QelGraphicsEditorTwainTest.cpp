@@ -128,33 +128,29 @@ TEST_F(TGraphicsEditorTwainTest, TheProgramsStartOpensTheSourceManagerOnce) {
 // device scans in its place, also when it goes between the check and the
 // opening.
 TEST_F(TGraphicsEditorTwainTest, AChosenDeviceThatIsGoneIsReportedNotReplaced) {
-    const QString gone = QelFormatText(QelText(1061), QStringLiteral("Beta"));
-    ImportItems();
-    Dsm->sources = {"Alpha"};
-    Scripted.Answers = {IDOK};
-    ImportItem("Beta")->trigger();
-    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
-    EXPECT_EQ(FirstBox(), gone);
-    EXPECT_TRUE(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).empty());
-
-    Dsm->sources = {"Alpha", "Beta"};
-    ImportItems();
-    int listings = 0;
-    Dsm->hook = [&](FakeDsmContext& c) -> std::optional<uint16_t> {
-        if (c.dat == DAT_IDENTITY && c.msg == MSG_GETFIRST && ++listings == 2) Dsm->sources = {"Alpha"};
-        return std::nullopt;
-    };
-    Scripted.Boxes.clear();
-    Scripted.Answers = {IDOK};
-    ImportItem("Beta")->trigger();
-    ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
-    EXPECT_EQ(FirstBox(), gone);
-    // The component opened its default source instead, which never scanned.
-    ASSERT_EQ(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).size(), 1u);
-    EXPECT_TRUE(Dsm->Calls(DAT_USERINTERFACE, MSG_ENABLEDS).empty());
-    EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
-    PumpUntil([] { return false; }, 200);
-    EXPECT_EQ(Scripted.Boxes.size(), 1);
+    for (const bool late : {false, true}) {
+        SCOPED_TRACE(late ? "gone between the check and the opening" : "gone before it was chosen");
+        Dsm->sources = {"Alpha", "Beta"};
+        ImportItems();
+        int listings = 0;
+        Dsm->hook = [&](FakeDsmContext& c) -> std::optional<uint16_t> {
+            if (c.dat == DAT_IDENTITY && c.msg == MSG_GETFIRST && ++listings == 2) Dsm->sources = {"Alpha"};
+            return std::nullopt;
+        };
+        if (!late) Dsm->sources = {"Alpha"};
+        Scripted.Boxes.clear();
+        Scripted.Answers = {IDOK};
+        ImportItem("Beta")->trigger();
+        ASSERT_TRUE(PumpUntil([&] { return Idle() && !Scripted.Boxes.isEmpty(); }));
+        PumpUntil([] { return false; }, 200);
+        EXPECT_EQ(Scripted.Boxes.size(), 1);
+        EXPECT_EQ(FirstBox(), QelFormatText(QelText(1061), QStringLiteral("Beta")));
+        // Late, the component opened its default source instead, which never scanned.
+        EXPECT_EQ(Dsm->Calls(DAT_IDENTITY, MSG_OPENDS).size(), late ? 1u : 0u);
+        EXPECT_TRUE(Dsm->Calls(DAT_USERINTERFACE, MSG_ENABLEDS).empty());
+        EXPECT_EQ(Editor->GetActiveDocument(), nullptr);
+        Dsm->hook = nullptr;
+    }
 }
 
 TEST_F(TGraphicsEditorTwainTest, ImportOpensAnUntitledDocumentAndDeletesTheFile) {

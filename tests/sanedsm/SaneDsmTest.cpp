@@ -4,13 +4,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstdio>
 #include <tuple>
 
 #include "OrloTWAIN.h"
 #include "SaneTestSupport.h"
+#include "ThreadStartFaults.h"
 #include "../twain/TwainTestSupport.h"
 
 #ifdef SANE_TWAINDSM_DIR
@@ -137,33 +138,28 @@ TEST_F(SaneDsm, BackendErrorsEndInTheFailurePathWithNothingImported) {
     // An I/O error and a frame that ends before its announced length are
     // errors of the driver; a read that stalls is a device that stopped
     // answering (cancelled after the limit).
-    struct Case {
-        std::vector<std::pair<const char*, const char*>> options;
-        uint16_t code;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::vector<std::pair<const char*, const char*>>, uint16_t>> cases = {
         {{{"read-return-value", "SANE_STATUS_IO_ERROR"}}, TWCC_OPERATIONERROR},
         {{{"read-return-value", "SANE_STATUS_EOF"}}, TWCC_OPERATIONERROR},
         {{{"read-delay", "1"}, {"read-delay-duration", "200000"}}, TWCC_CHECKDEVICEONLINE},
     };
     controls.SetReadTimeout(50);
-    for (const Case& c : cases) {
-        const char* what = c.options[0].second;
+    for (const auto& [options, code] : cases) {
         controls.SetDeviceOption("", "");
-        for (const auto& [name, value] : c.options) controls.SetDeviceOption(name, value);
+        for (const auto& [name, value] : options) controls.SetDeviceOption(name, value);
         TOrloTWAIN t(nullptr);
         EditorSettings(t);
         TwainRecorder rec;
         rec.Attach(t);
-        ASSERT_TRUE(AcquireFirst(t)) << what;
-        ASSERT_EQ(rec.images.size(), 1u) << what;
+        ASSERT_TRUE(AcquireFirst(t)) << options[0].second;
+        ASSERT_EQ(rec.images.size(), 1u) << options[0].second;
         EXPECT_EQ(rec.images[0].hImage, nullptr);
-        EXPECT_TRUE(rec.images[0].path.isEmpty()) << what;
+        EXPECT_TRUE(rec.images[0].path.isEmpty()) << options[0].second;
         ASSERT_TRUE(PumpUntil([&] { return !rec.failures.empty(); }));
         const auto& f = rec.failures[0];
-        EXPECT_EQ(f.dg, int(DG_IMAGE)) << what;
-        EXPECT_EQ(f.dat, DAT_IMAGEFILEXFER) << what;
-        EXPECT_EQ(f.status, c.code) << what;
+        EXPECT_EQ(f.dg, int(DG_IMAGE)) << options[0].second;
+        EXPECT_EQ(f.dat, DAT_IMAGEFILEXFER) << options[0].second;
+        EXPECT_EQ(f.status, code) << options[0].second;
     }
 }
 
@@ -220,25 +216,8 @@ TEST_F(SaneDsm, DocumentFeederCountsItsPagesDownToNothing) {
 // A slow device search never holds up a list request. In a process of its
 // own, whose SANE knows only the slow backend.
 TEST(SaneSlowSearch, AListRequestAnswersAtOnceAndTheDeviceFollows) {
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    QFile dll(config.filePath("dll.conf"));
-    ASSERT_TRUE(dll.open(QIODevice::WriteOnly));
-    dll.write("visaraslow\n");
-    dll.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("SANE_CONFIG_DIR", config.path());
-    env.insert("LD_LIBRARY_PATH", SANE_SLOW_BACKEND_DIR);
-    env.insert("VISARA_SLOW_SEARCH_MS", "4000");
-    env.insert("VISARA_SANE_SLOW_CHILD", "1");
-    TChildProcess child;
-    child.SetEnvironment(env);
-    child.SetOutput(TChildProcess::Merged);
-    ASSERT_TRUE(child.Start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SaneSlowSearch.ChildProcess"}));
-    ASSERT_TRUE(child.WaitForFinished(50000));
-    const QByteArray out = child.Output();
-    EXPECT_EQ(child.ExitCode(), 0) << out.constData();
-    EXPECT_TRUE(out.contains("[       OK ] SaneSlowSearch.ChildProcess")) << out.constData();
+    SaneRunAgain("visaraslow", "SaneSlowSearch.ChildProcess",
+                 {{"VISARA_SLOW_SEARCH_MS", "4000"}, {"VISARA_SANE_SLOW_CHILD", "1"}});
 }
 
 TEST(SaneSlowSearch, ChildProcess) {
@@ -259,6 +238,30 @@ TEST(SaneSlowSearch, ChildProcess) {
         },
         30000));
     EXPECT_EQ(list, QStringList{"Slow Device"});
+}
+
+// The device search when the bridge's thread cannot be started: the next
+// device list starts it again and it ends.
+int SearchAfterAFailedStart() {
+    using TEntry = TW_UINT16 (*)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+    void* library = dlopen(SANE_TWAINDSM_DIR "/libvisara_twaindsm.so", RTLD_NOW | RTLD_LOCAL);
+    const auto entry = library ? reinterpret_cast<TEntry>(dlsym(library, "DSM_Entry")) : nullptr;
+    const auto wait = library ? reinterpret_cast<int (*)(int)>(dlsym(library, "SaneDsm_WaitForDevices")) : nullptr;
+    TW_IDENTITY app{}, first{};
+    FailNextThreadStart();
+    if (!entry || !wait || entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr) != TWRC_SUCCESS) return 2;
+    entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &first);
+    if (wait(30000) == 1) return 0;
+    std::fputs("the search stayed under way\n", stderr);
+    return 1;
+}
+
+// In a process of its own, where the bridge's thread has not yet been started.
+TEST(SaneSearch, AThreadThatCannotStartLeavesTheSearchToTheNextList) {
+    ASSERT_TRUE(SaneTestConfig());
+    if (SaneReportedSize("test:0").first == 0) GTEST_SKIP() << "no SANE test backend";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT((alarm(50), _exit(SearchAfterAFailedStart())), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

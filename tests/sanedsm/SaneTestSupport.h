@@ -4,13 +4,14 @@
 // SANE itself reports for a device.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <utility>
 #include <vector>
@@ -26,22 +27,19 @@ struct SaneDsmControls {
     void (*FailNextScan)() = nullptr;
 };
 
-constexpr const char* SaneDefaultTestConf =
-    "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Solid black\"\n"
-    "read-status-code \"Default\"\ntl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n";
-
 // Called before the bridge first starts its helper: the first call's backend
-// and lines of the test backend's test.conf hold for the process (the
-// bridge keeps the devices it found), and a later call with others fails.
-inline bool SaneTestConfig(const QByteArray& testConf = SaneDefaultTestConf, const QByteArray& backend = "test") {
+// and test.conf hold for the process (the bridge keeps the devices it
+// found), and a later call with others fails.
+inline bool SaneTestConfig(const QByteArray& testConf = "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\n"
+                                                        "test-picture \"Solid black\"\nread-status-code \"Default\"\n"
+                                                        "tl_x 0.0\ntl_y 0.0\nbr_x 20.0\nbr_y 30.0\n",
+                           const QByteArray& backend = "test") {
     static QTemporaryDir dir;
     static QByteArray made;
     const QByteArray config = backend + '\n' + testConf;
     if (!made.isNull()) return made == config;
-    if (!dir.isValid()) return false;
-    QFile dll(dir.filePath("dll.conf"));
-    QFile test(dir.filePath("test.conf"));
-    if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly)) return false;
+    QFile dll(dir.filePath("dll.conf")), test(dir.filePath("test.conf"));
+    if (!dir.isValid() || !dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly)) return false;
     if (dll.write(backend + '\n') != backend.size() + 1 || test.write(testConf) != testConf.size()) return false;
     // No trailing ':': only this folder, never the system's.
     qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.path()));
@@ -72,41 +70,29 @@ inline std::pair<int, int> SaneReportedSize(const QString& device, const QString
     return {parts[0].toInt(), parts[1].trimmed().toInt()};
 }
 
-// A process's state letter and parent as /proc tells them; false when
-// there is no such process.
-inline bool ProcessState(pid_t pid, char& state, pid_t& parent) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (close < 0 || fields.size() < 2) return false;
-    state = fields[0].isEmpty() ? '?' : fields[0][0];
-    parent = pid_t(fields[1].toInt());
-    return true;
-}
-
-// A process that has ended (a zombie waiting to be reaped has ended too).
-inline bool ProcessGone(pid_t pid) {
-    char state = 0;
-    pid_t parent = 0;
-    return !ProcessState(pid, state, parent) || state == 'Z' || state == 'X';
-}
-
-// The live processes of this one named so (as the kernel cuts names, to 15).
-inline std::vector<pid_t> LiveChildren(const char* name) {
-    std::vector<pid_t> found;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.toInt(&number));
-        char state = 0;
-        pid_t parent = 0;
-        if (!number || !ProcessState(pid, state, parent) || parent != getpid() || ProcessGone(pid)) continue;
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == QByteArray(name).left(15))
-            found.push_back(pid);
-    }
-    return found;
+// This test program again, running the case Case with a SANE that knows
+// only Backend (found through LD_LIBRARY_PATH), in the Extra environment:
+// expects it to end with code 0 within the limit, having passed the case
+// (unless Passes is false: it ends before it can say so); gives its output.
+inline QByteArray SaneRunAgain(const QByteArray& Backend, const QString& Case,
+                               const std::vector<std::pair<QString, QString>>& Extra, bool Passes = true) {
+    QTemporaryDir config;
+    QFile dll(config.filePath("dll.conf"));
+    EXPECT_TRUE(dll.open(QIODevice::WriteOnly) && dll.write(Backend + '\n') == Backend.size() + 1);
+    dll.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SANE_CONFIG_DIR", config.path());
+    env.insert("LD_LIBRARY_PATH", SANE_SLOW_BACKEND_DIR);
+    for (const auto& [name, value] : Extra) env.insert(name, value);
+    TChildProcess child;  // killed when it outlives the limit
+    child.SetEnvironment(env);
+    child.SetOutput(TChildProcess::Merged);
+    EXPECT_TRUE(child.Start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + Case}));
+    const QByteArray& out = child.Output();
+    EXPECT_TRUE(child.WaitForFinished(45000)) << qPrintable(Case) << out.constData();
+    EXPECT_EQ(child.ExitCode(), 0) << qPrintable(Case) << out.constData();
+    EXPECT_TRUE(!Passes || out.contains("[       OK ] " + Case.toUtf8())) << out.constData();
+    return out;
 }
 
 // Points the component at the SANE manager and waits for its device search

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QString>
 #include <QStringList>
 
 #include <cerrno>
@@ -31,37 +30,28 @@ public:
     enum TOutput { Inherited, Standard, Merged };
 
     TChildProcess() = default;
-    ~TChildProcess() {
-        if (Pid > 0 && !Exited) {
-            Kill();
-            WaitForFinished(-1);
-        }
-        if (Pipe >= 0) ::close(Pipe);
-    }
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
+    ~TChildProcess() {
+        Kill();
+        WaitForFinished(-1);
+        if (Pipe >= 0) ::close(Pipe);
+    }
 
     // The program's environment; by default the test's own.
-    void SetEnvironment(const QProcessEnvironment& Environment) {
-        Env = Environment;
-        OwnEnv = true;
-    }
+    void SetEnvironment(const QProcessEnvironment& Environment) { Env = Environment.toStringList(), OwnEnv = true; }
     void SetOutput(TOutput Kind) { OutputKind = Kind; }
 
     // A program without a slash is looked for in PATH.
     bool Start(const QString& Program, const QStringList& Arguments) {
-        std::vector<std::string> strings{QFile::encodeName(Program).toStdString()};
-        for (const QString& a : Arguments) strings.push_back(a.toLocal8Bit().toStdString());
-        std::vector<char*> argv;
-        for (std::string& s : strings) argv.push_back(s.data());
+        std::vector<std::string> args{QFile::encodeName(Program).toStdString()}, env;
+        for (const QString& a : Arguments) args.push_back(a.toLocal8Bit().toStdString());
+        for (const QString& e : Env) env.push_back(e.toLocal8Bit().toStdString());
+        std::vector<char*> argv, envp;
+        for (std::string& s : args) argv.push_back(s.data());
+        for (std::string& s : env) envp.push_back(s.data());
         argv.push_back(nullptr);
-        std::vector<std::string> envStrings;
-        std::vector<char*> envp;
-        if (OwnEnv) {
-            for (const QString& e : Env.toStringList()) envStrings.push_back(e.toLocal8Bit().toStdString());
-            for (std::string& s : envStrings) envp.push_back(s.data());
-            envp.push_back(nullptr);
-        }
+        envp.push_back(nullptr);
 
         int fds[2] = {-1, -1};
         if (OutputKind != Inherited && ::pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -70,17 +60,13 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         if (OutputKind != Inherited) posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         if (OutputKind == Merged) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        const int error = ::posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(),
-                                         OwnEnv ? envp.data() : environ);
+        const int error = ::posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), OwnEnv ? envp.data() : environ);
         posix_spawn_file_actions_destroy(&actions);
         if (fds[1] >= 0) ::close(fds[1]);
-        if (error != 0) {
-            if (fds[0] >= 0) ::close(fds[0]);
-            Pid = -1;
-            return false;
-        }
-        Pipe = fds[0];
-        return true;
+        if (error != 0 && fds[0] >= 0) ::close(fds[0]);
+        Pipe = error == 0 ? fds[0] : -1;
+        if (error != 0) Pid = -1;
+        return error == 0;
     }
 
     // Waits for the child to end, at most Msecs milliseconds (-1: for
@@ -105,44 +91,32 @@ public:
         if (Pid > 0 && !Exited) ::kill(Pid, SIGKILL);
     }
     pid_t ProcessId() const { return Pid; }
-    bool NormalExit() const { return Exited && WIFEXITED(Status); }
-    int ExitCode() const { return NormalExit() ? WEXITSTATUS(Status) : -1; }
+    int ExitCode() const { return Exited && WIFEXITED(Status) ? WEXITSTATUS(Status) : -1; }
     // Exited normally with code 0.
     bool Succeeded() const { return ExitCode() == 0; }
     const QByteArray& Output() const { return Out; }
 
 private:
     bool Reap() {
-        if (Exited) return true;
-        const pid_t r = ::waitpid(Pid, &Status, WNOHANG);
-        if (r == Pid) Exited = true;
-        else if (r < 0 && errno != EINTR) Exited = true, Status = -1;
-        return Exited;
+        const pid_t r = Exited ? Pid : ::waitpid(Pid, &Status, WNOHANG);
+        if (r < 0 && errno != EINTR) Status = -1;
+        return Exited = r == Pid || (r < 0 && errno != EINTR);
     }
 
     // Reads what the pipe has within Msecs; false at its end or when
     // nothing came.
     bool Read(int Msecs) {
-        if (Pipe < 0) {
-            if (Msecs > 0) ::usleep(useconds_t(Msecs) * 1000);
-            return false;
-        }
         pollfd p{Pipe, POLLIN, 0};
-        if (::poll(&p, 1, Msecs) <= 0) return false;
+        if (Pipe < 0 && Msecs > 0) ::usleep(useconds_t(Msecs) * 1000);
+        if (Pipe < 0 || ::poll(&p, 1, Msecs) <= 0) return false;
         char buffer[65536];
         const ssize_t n = ::read(Pipe, buffer, sizeof buffer);
-        if (n > 0) {
-            Out.append(buffer, n);
-            return true;
-        }
-        if (n == 0 || errno != EINTR) {
-            ::close(Pipe);
-            Pipe = -1;
-        }
-        return false;
+        if (n > 0) Out.append(buffer, n);
+        else if (n == 0 || errno != EINTR) ::close(Pipe), Pipe = -1;
+        return n > 0;
     }
 
-    QProcessEnvironment Env;
+    QStringList Env;
     bool OwnEnv = false;
     TOutput OutputKind = Standard;
     pid_t Pid = -1;

@@ -1,20 +1,21 @@
-/* A SANE backend for the tests that wedges, as real ones have: one device
- * ("visarawedge:0", a 64 x 64 grey page) whose scan, by VISARA_WEDGE,
+/* SANE backends for the tests, built twice (tests/CMakeLists.txt) with one
+ * device each. Loaded by SANE's dll backend from LD_LIBRARY_PATH.
+ * "visaraslow" ("Slow Device"), which cannot scan: its device search takes
+ *   VISARA_SLOW_SEARCH_MS milliseconds (3000 by default), as a stock
+ *   configuration with network backends can.
+ * "visarawedge" ("Wedged Device", a 64 x 64 grey page): its scan wedges as
+ *   real ones have, by VISARA_WEDGE:
  *   "read": delivers a line, then blocks in sane_read for good and ignores
  *           sane_cancel (a device that stops answering, a driver that
  *           ignores cancel);
  *   "quiet": delivers a line, then nothing, reading without blocking where
- *           the frontend asks and naming a descriptor to wait on that only
- *           its cancel makes ready; it takes a cancel only on the thread
- *           that scans (a device that stops answering under a driver that
- *           is not safe to cancel from elsewhere);
+ *           asked and naming a descriptor that only its cancel makes ready;
+ *           it takes a cancel only on the thread that scans;
  *   "lock": leaves a thread of its own blocked inside the C library's
  *           message lookup, holding its locale and catalogue locks (as a
  *           reader thread cancelled in there does), and reports a paper
- *           jam. The lookup reads a catalogue that is a FIFO in the folder
- *           VISARA_WEDGE_CATALOGUE (<folder>/C.UTF-8/LC_MESSAGES/
- *           visarawedge.mo and its spellings), which nobody writes.
- * Loaded by SANE's dll backend as "visarawedge" from LD_LIBRARY_PATH. */
+ *           jam. The lookup reads a catalogue that is a FIFO nobody writes,
+ *           <VISARA_WEDGE_CATALOGUE>/C.UTF-8/LC_MESSAGES/visarawedge.mo. */
 #define _GNU_SOURCE
 #include <sane/sane.h>
 #include <sane/saneopts.h>
@@ -27,15 +28,20 @@
 #include <time.h>
 #include <unistd.h>
 
-static const SANE_Device device = {"visarawedge:0", "Visara", "Wedged Device", "virtual device"};
+/* BACKEND is visaraslow or visarawedge, SLOW 1 or 0. */
+#define NAME_OF(b) #b
+#define NAME(b) NAME_OF(b)
+#define PASTE(b, name) sane_##b##_##name
+#define ENTRY_OF(b, name) PASTE(b, name)
+#define ENTRY(name) ENTRY_OF(BACKEND, name)
+
+static const SANE_Device device = {NAME(BACKEND) ":0", "Visara", SLOW ? "Slow Device" : "Wedged Device",
+                                   "virtual device"};
 static const SANE_Device* devices[] = {&device, NULL};
 static SANE_Option_Descriptor count = {SANE_NAME_NUM_OPTIONS, SANE_TITLE_NUM_OPTIONS, SANE_DESC_NUM_OPTIONS,
                                        SANE_TYPE_INT, SANE_UNIT_NONE, sizeof(SANE_Word), SANE_CAP_SOFT_DETECT,
                                        SANE_CONSTRAINT_NONE, {NULL}};
-static int handle;
-static int delivered;
-static int nonBlocking;
-static int cancelled;
+static int handle, delivered, nonBlocking, cancelled;
 static int wake[2] = {-1, -1};
 static pthread_t scanner;
 
@@ -53,35 +59,39 @@ static int Mode(const char* mode) {
     return strcmp(m ? m : "read", mode) == 0;
 }
 
-SANE_Status sane_visarawedge_init(SANE_Int* version, SANE_Auth_Callback authorize) {
+SANE_Status ENTRY(init)(SANE_Int* version, SANE_Auth_Callback authorize) {
     (void)authorize;
     if (version) *version = SANE_VERSION_CODE(1, 0, 0);
     return SANE_STATUS_GOOD;
 }
 
-void sane_visarawedge_exit(void) {}
+void ENTRY(exit)(void) {}
 
-SANE_Status sane_visarawedge_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
+SANE_Status ENTRY(get_devices)(const SANE_Device*** list, SANE_Bool localOnly) {
     (void)localOnly;
+    const char* ms = getenv("VISARA_SLOW_SEARCH_MS");
+    const long delay = !SLOW ? 0 : ms ? atol(ms) : 3000;
+    struct timespec t = {delay / 1000, (delay % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
     *list = devices;
     return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_visarawedge_open(SANE_String_Const name, SANE_Handle* h) {
+SANE_Status ENTRY(open)(SANE_String_Const name, SANE_Handle* h) {
     if (name[0] && strcmp(name, device.name) != 0) return SANE_STATUS_INVAL;
     *h = &handle;
     return SANE_STATUS_GOOD;
 }
 
-void sane_visarawedge_close(SANE_Handle h) { (void)h; }
+void ENTRY(close)(SANE_Handle h) { (void)h; }
 
-const SANE_Option_Descriptor* sane_visarawedge_get_option_descriptor(SANE_Handle h, SANE_Int option) {
+const SANE_Option_Descriptor* ENTRY(get_option_descriptor)(SANE_Handle h, SANE_Int option) {
     (void)h;
     return option == 0 ? &count : NULL;
 }
 
-SANE_Status sane_visarawedge_control_option(SANE_Handle h, SANE_Int option, SANE_Action action, void* value,
-                                            SANE_Int* info) {
+SANE_Status ENTRY(control_option)(SANE_Handle h, SANE_Int option, SANE_Action action, void* value, SANE_Int* info) {
     (void)h;
     if (info) *info = 0;
     if (option != 0 || action != SANE_ACTION_GET_VALUE) return SANE_STATUS_INVAL;
@@ -89,28 +99,24 @@ SANE_Status sane_visarawedge_control_option(SANE_Handle h, SANE_Int option, SANE
     return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_visarawedge_get_parameters(SANE_Handle h, SANE_Parameters* p) {
+SANE_Status ENTRY(get_parameters)(SANE_Handle h, SANE_Parameters* p) {
     (void)h;
     p->format = SANE_FRAME_GRAY;
     p->last_frame = SANE_TRUE;
-    p->bytes_per_line = 64;
-    p->pixels_per_line = 64;
-    p->lines = 64;
+    p->bytes_per_line = p->pixels_per_line = p->lines = 64;
     p->depth = 8;
     return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_visarawedge_start(SANE_Handle h) {
+SANE_Status ENTRY(start)(SANE_Handle h) {
     (void)h;
-    delivered = 0;
-    nonBlocking = 0;
-    cancelled = 0;
+    if (SLOW) return SANE_STATUS_UNSUPPORTED;
+    delivered = nonBlocking = cancelled = 0;
     scanner = pthread_self();
-    if (wake[0] < 0 && pipe(wake) != 0) return SANE_STATUS_NO_MEM;
-    return SANE_STATUS_GOOD;
+    return wake[0] < 0 && pipe(wake) != 0 ? SANE_STATUS_NO_MEM : SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_visarawedge_read(SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
+SANE_Status ENTRY(read)(SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
     (void)h;
     *length = 0;
     if (Mode("lock")) {
@@ -137,7 +143,7 @@ SANE_Status sane_visarawedge_read(SANE_Handle h, SANE_Byte* data, SANE_Int max, 
     return SANE_STATUS_CANCELLED;
 }
 
-void sane_visarawedge_cancel(SANE_Handle h) {
+void ENTRY(cancel)(SANE_Handle h) {
     (void)h;
     if (!Mode("quiet") || wake[1] < 0 || !pthread_equal(pthread_self(), scanner)) return;
     cancelled = 1;
@@ -145,14 +151,14 @@ void sane_visarawedge_cancel(SANE_Handle h) {
     if (write(wake[1], &byte, 1) != 1) cancelled = 1;
 }
 
-SANE_Status sane_visarawedge_set_io_mode(SANE_Handle h, SANE_Bool on) {
+SANE_Status ENTRY(set_io_mode)(SANE_Handle h, SANE_Bool on) {
     (void)h;
     if (on && !Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
     nonBlocking = on;
     return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_visarawedge_get_select_fd(SANE_Handle h, SANE_Int* fd) {
+SANE_Status ENTRY(get_select_fd)(SANE_Handle h, SANE_Int* fd) {
     (void)h;
     if (!Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
     *fd = wake[0];
