@@ -33,11 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                 }
                 case SaneRepImage: (void)image.Header(r); break;
                 case SaneRepData: (void)image.Data(r); break;
-                case SaneRepProgress:
-                    (void)r.U32();
-                    (void)r.U64();
-                    (void)r.AtEnd();
-                    break;
+                case SaneRepProgress: (void)(r.U32(), r.U64(), r.AtEnd()); break;
                 default: break;
             }
         }

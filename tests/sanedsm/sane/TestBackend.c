@@ -1,21 +1,20 @@
-/* SANE backends for the tests, built twice (tests/CMakeLists.txt) with one
- * device each. Loaded by SANE's dll backend from LD_LIBRARY_PATH.
+/* SANE backends for the tests, built twice (tests/CMakeLists.txt), one
+ * device each, loaded by SANE's dll backend from LD_LIBRARY_PATH:
  * "visaraslow" ("Slow Device"), which cannot scan: its device search takes
  *   VISARA_SLOW_SEARCH_MS milliseconds (3000 by default), as a stock
- *   configuration with network backends can.
- * "visarawedge" ("Wedged Device", a 64 x 64 grey page): its scan wedges as
- *   real ones have, by VISARA_WEDGE:
- *   "read": delivers a line, then blocks in sane_read for good and ignores
- *           sane_cancel (a device that stops answering, a driver that
- *           ignores cancel);
- *   "quiet": delivers a line, then nothing, reading without blocking where
- *           asked and naming a descriptor that only its cancel makes ready;
- *           it takes a cancel only on the thread that scans;
- *   "lock": leaves a thread of its own blocked inside the C library's
- *           message lookup, holding its locale and catalogue locks (as a
- *           reader thread cancelled in there does), and reports a paper
- *           jam. The lookup reads a catalogue that is a FIFO nobody writes,
- *           <VISARA_WEDGE_CATALOGUE>/C.UTF-8/LC_MESSAGES/visarawedge.mo. */
+ *   configuration with network backends can;
+ * "visarawedge" ("Wedged Device", 64 x 64 grey), whose scan wedges as real
+ *   ones have, by VISARA_WEDGE:
+ *   "read": a line, then sane_read blocks for good and sane_cancel is
+ *           ignored (a device that stops answering, a driver that ignores
+ *           cancel);
+ *   "quiet": a line, then nothing, reading without blocking where asked and
+ *           naming a descriptor that only its cancel makes ready, a cancel
+ *           taken only on the thread that scans;
+ *   "lock": a paper jam, leaving a thread blocked inside the C library's
+ *           message lookup with its locale and catalogue locks (as a reader
+ *           thread cancelled in there does), reading a catalogue that is a
+ *           FIFO nobody writes: <VISARA_WEDGE_CATALOGUE>/C.UTF-8/LC_MESSAGES/visarawedge.mo. */
 #define _GNU_SOURCE
 #include <sane/sane.h>
 #include <sane/saneopts.h>
