@@ -1,6 +1,5 @@
-// The whole program's large buffers over a photo's life: opened, turned,
-// stroked with a make-up tool and the wand, closed. What the photo took is
-// given back once it is closed.
+// The program's large buffers over a photo's life (opened, turned, stroked
+// with a make-up tool and the wand, closed) are given back once it closes.
 #include <gtest/gtest.h>
 
 #include <QAction>

@@ -1,6 +1,5 @@
-// What the SANE helper sends the bridge: a stream of frames, cut where the
-// input's first byte says, each read as the bridge reads its kind (device
-// lists, options, an image's header and bytes, progress).
+// What the SANE helper sends the bridge: frames cut where the first byte
+// says, each read as the bridge reads its kind.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,16 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     TSaneImageIn image;
     uint32_t kind = 0;
     std::vector<uint8_t> fields;
+    std::vector<TSaneFound> found;
     for (size_t at = 1; at < Size; at += piece) {
         if (!frames.Take(Data + at, std::min(piece, Size - at))) return 0;
         while (frames.Next(kind, fields)) {
             TSaneReader r(fields.data(), fields.size());
             switch (kind) {
-                case SaneRepDevices: {
-                    std::vector<TSaneFound> found;
-                    (void)SaneReadDevices(r, found);
-                    break;
-                }
+                case SaneRepDevices: (void)SaneReadDevices(r, found); break;
                 case SaneRepOpened:
                 case SaneRepOptions: {
                     (void)(kind == SaneRepOpened ? uint32_t(r.I32()) : r.U8());

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -15,9 +14,7 @@
 // either way of the hand-over is hidden from it.
 TEST(QelMainCaller, HandsOverBothWaysCarriesExceptionsAndEndsAsNoOpsWhenClosing) {
     TQelMainCaller caller;
-    std::string toMain = "request";
-    std::string fromMain;
-    std::string error;
+    std::string toMain = "request", fromMain, error;
     bool ranWhileClosing = false;
     std::atomic<int> step{0};
     std::thread worker([&] {
@@ -27,10 +24,8 @@ TEST(QelMainCaller, HandsOverBothWaysCarriesExceptionsAndEndsAsNoOpsWhenClosing)
         } catch (const std::runtime_error& e) {
             error = e.what();
         }
-        step = 1;
-        while (step.load() != 2) std::this_thread::yield();
-        // Pending when the UI thread closes (unless this thread is slow to
-        // get here): answered as a no-op.
+        for (step = 1; step.load() != 2;) std::this_thread::yield();
+        // Pending when the UI thread closes: answered as a no-op.
         caller.Run([&] { ranWhileClosing = true; });
         step = 3;
     });

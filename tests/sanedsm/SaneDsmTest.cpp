@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <cstdio>
 #include <tuple>
 
 #include "OrloTWAIN.h"
@@ -241,27 +240,22 @@ TEST(SaneSlowSearch, ChildProcess) {
 }
 
 // The device search when the bridge's thread cannot be started: the next
-// device list starts it again and it ends.
-int SearchAfterAFailedStart() {
-    using TEntry = TW_UINT16 (*)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
-    void* library = dlopen(SANE_TWAINDSM_DIR "/libvisara_twaindsm.so", RTLD_NOW | RTLD_LOCAL);
-    const auto entry = library ? reinterpret_cast<TEntry>(dlsym(library, "DSM_Entry")) : nullptr;
-    const auto wait = library ? reinterpret_cast<int (*)(int)>(dlsym(library, "SaneDsm_WaitForDevices")) : nullptr;
-    TW_IDENTITY app{}, first{};
-    FailNextThreadStart();
-    if (!entry || !wait || entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr) != TWRC_SUCCESS) return 2;
-    entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &first);
-    if (wait(30000) == 1) return 0;
-    std::fputs("the search stayed under way\n", stderr);
-    return 1;
-}
-
-// In a process of its own, where the bridge's thread has not yet been started.
+// device list starts it again and it ends. In a process of its own, where
+// the bridge's thread has not yet been started.
 TEST(SaneSearch, AThreadThatCannotStartLeavesTheSearchToTheNextList) {
     ASSERT_TRUE(SaneTestConfig());
     if (SaneReportedSize("test:0").first == 0) GTEST_SKIP() << "no SANE test backend";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT((alarm(50), _exit(SearchAfterAFailedStart())), ::testing::ExitedWithCode(0), "");
+    using TEntry = TW_UINT16 (*)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+    const SaneDsmControls controls = SaneControls();
+    void* library = dlopen(SANE_TWAINDSM_DIR "/libvisara_twaindsm.so", RTLD_NOW | RTLD_LOCAL);
+    const auto entry = library ? reinterpret_cast<TEntry>(dlsym(library, "DSM_Entry")) : nullptr;
+    ASSERT_TRUE(entry && controls.WaitForDevices);
+    TW_IDENTITY app{}, first{};
+    EXPECT_EXIT((alarm(50), FailNextThreadStart(), entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr),
+                 entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &first),
+                 _exit(controls.WaitForDevices(30000) == 1 ? 0 : 1)),
+                ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -70,10 +70,9 @@ inline std::pair<int, int> SaneReportedSize(const QString& device, const QString
     return {parts[0].toInt(), parts[1].trimmed().toInt()};
 }
 
-// This test program again, running the case Case with a SANE that knows
-// only Backend (found through LD_LIBRARY_PATH), in the Extra environment:
-// expects it to end with code 0 within the limit, having passed the case
-// (unless Passes is false: it ends before it can say so); gives its output.
+// This program again, running Case with a SANE that knows only Backend, in
+// the Extra environment: expects it to pass the case (or only end with 0,
+// unless Passes) within the limit; gives its output.
 inline QByteArray SaneRunAgain(const QByteArray& Backend, const QString& Case,
                                const std::vector<std::pair<QString, QString>>& Extra, bool Passes = true) {
     QTemporaryDir config;

@@ -24,9 +24,8 @@
 
 class TChildProcess {
 public:
-    // Inherited: the child writes where the test does. Standard: its
-    // standard output is kept, its errors go where the test's go. Merged:
-    // both are kept, as one.
+    // Inherited: the child writes where the test does. Standard: its output
+    // is kept, its errors are not. Merged: both are kept, as one.
     enum TOutput { Inherited, Standard, Merged };
 
     TChildProcess() = default;
@@ -79,8 +78,7 @@ public:
             if (Msecs >= 0 && clock.elapsed() >= Msecs) return false;
             Read(20);
         }
-        // What it wrote before it ended; a grandchild that keeps the pipe
-        // open does not hold the test up.
+        // What it wrote before it ended (a grandchild may keep the pipe open).
         while (Read(0)) {
         }
         return true;
@@ -92,7 +90,6 @@ public:
     }
     pid_t ProcessId() const { return Pid; }
     int ExitCode() const { return Exited && WIFEXITED(Status) ? WEXITSTATUS(Status) : -1; }
-    // Exited normally with code 0.
     bool Succeeded() const { return ExitCode() == 0; }
     const QByteArray& Output() const { return Out; }
 
@@ -103,8 +100,7 @@ private:
         return Exited = r == Pid || (r < 0 && errno != EINTR);
     }
 
-    // Reads what the pipe has within Msecs; false at its end or when
-    // nothing came.
+    // Reads what the pipe has within Msecs; false when nothing came.
     bool Read(int Msecs) {
         pollfd p{Pipe, POLLIN, 0};
         if (Pipe < 0 && Msecs > 0) ::usleep(useconds_t(Msecs) * 1000);

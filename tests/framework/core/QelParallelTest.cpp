@@ -21,28 +21,24 @@ struct TThreadCount {
 };
 
 // Waits for Flag up to a limit that only a hang reaches.
-bool WaitFor(const std::atomic<bool>& Flag) {
+void WaitFor(const std::atomic<bool>& Flag) {
     for (int i = 0; i < 10000 && !Flag.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return Flag.load();
 }
 
-// 64 pieces of Ms each over Threads threads, with the caller's FailNth
-// allocation from the call's start failing: every piece done once.
+// 64 pieces of Ms each over Threads threads, the caller's FailNth allocation failing.
 void ExpectEachPieceOnce(int32_t Threads, int32_t Ms, int32_t FailNth = 0) {
     std::vector<std::atomic<int32_t>> done(64);
     const std::function<void(int64_t, int32_t)> piece = [&](int64_t i, int32_t) {
         std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
         done[size_t(i)].fetch_add(1);
     };
-    // A failed start that escaped would end the process here.
-    FailAllocation(FailNth);
+    FailAllocation(FailNth);  // a failed start that escaped would end the process here
     QelParallelFor(64, Threads, piece);
     FailAllocation(0);
     EXPECT_TRUE(std::all_of(done.begin(), done.end(), [](const std::atomic<int32_t>& d) { return d.load() == 1; }));
 }
 
-// Runs Scenario in a process of its own, which starts with no helper
-// threads, under a watchdog that turns a hang into a failure.
+// Scenario in a process of its own (no helpers yet); a hang fails.
 void ExpectInAFreshProcess(void (*Scenario)()) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT((alarm(40), Scenario(), _exit(::testing::Test::HasFailure())), ::testing::ExitedWithCode(0), "");
@@ -116,7 +112,7 @@ TEST(QelParallel, IdleOnTheCallerAndItsExceptionAfterTheHelpers) {
     std::atomic<bool> helperStarted{false};
     EXPECT_THROW(QelParallelFor(2, 2,
                                 [&](int64_t, int32_t slot) {
-                                    if (slot == 0) return void(WaitFor(helperStarted));
+                                    if (slot == 0) return WaitFor(helperStarted);
                                     helperStarted = true;
                                     throw std::logic_error("helper");
                                 }),
@@ -177,8 +173,7 @@ TEST(QelParallel, CallsFromPiecesFromManyThreadsAndFromAChildAllEnd) {
 // A call ends and does every piece once whatever starting threads costs,
 // and a start that fails leaves nothing posted.
 TEST(QelParallel, ACallEndsWhenThreadsStartSlowlyOrFailToStart) {
-    // Thread starts slower than an idle helper waits before it ends, so that
-    // helpers end while the call still starts others.
+    // Thread starts slower than an idle helper waits before it ends.
     ExpectInAFreshProcess([] {
         QelSetHelperIdleEnd(5);
         SlowThreadStarts(10);
@@ -211,7 +206,7 @@ TEST(QelParallel, AThrowingIdleLeavesAnotherCallersBoard) {
             }
         };
         const std::function<void(int64_t, int32_t)> pieceA = [&](int64_t, int32_t slot) {
-            if (slot == 0) return void(WaitFor(helperAtA));
+            if (slot == 0) return WaitFor(helperAtA);
             helperAtA = true;
             WaitFor(posted);
             // A's Idle throws meanwhile.

@@ -1,20 +1,13 @@
-/* SANE backends for the tests, built twice (tests/CMakeLists.txt), one
- * device each, loaded by SANE's dll backend from LD_LIBRARY_PATH:
- * "visaraslow" ("Slow Device"), which cannot scan: its device search takes
- *   VISARA_SLOW_SEARCH_MS milliseconds (3000 by default), as a stock
- *   configuration with network backends can;
- * "visarawedge" ("Wedged Device", 64 x 64 grey), whose scan wedges as real
- *   ones have, by VISARA_WEDGE:
- *   "read": a line, then sane_read blocks for good and sane_cancel is
- *           ignored (a device that stops answering, a driver that ignores
- *           cancel);
- *   "quiet": a line, then nothing, reading without blocking where asked and
- *           naming a descriptor that only its cancel makes ready, a cancel
- *           taken only on the thread that scans;
- *   "lock": a paper jam, leaving a thread blocked inside the C library's
- *           message lookup with its locale and catalogue locks (as a reader
- *           thread cancelled in there does), reading a catalogue that is a
- *           FIFO nobody writes: <VISARA_WEDGE_CATALOGUE>/C.UTF-8/LC_MESSAGES/visarawedge.mo. */
+/* SANE backends for the tests, one device each, found through LD_LIBRARY_PATH:
+ * "visaraslow" ("Slow Device") cannot scan; its device search takes
+ *   VISARA_SLOW_SEARCH_MS milliseconds (3000 by default);
+ * "visarawedge" ("Wedged Device", 64 x 64 grey) wedges by VISARA_WEDGE:
+ *   "read": a line, then sane_read blocks for good and cancel is ignored;
+ *   "quiet": a line, then nothing; non-blocking reads where asked, and a
+ *           descriptor that only a cancel on the scanning thread makes ready;
+ *   "lock": a paper jam, leaving a thread blocked in the C library's message
+ *           lookup, holding its locks, on a catalogue that is a FIFO nobody
+ *           writes: <VISARA_WEDGE_CATALOGUE>/C.UTF-8/LC_MESSAGES/visarawedge.mo. */
 #define _GNU_SOURCE
 #include <sane/sane.h>
 #include <sane/saneopts.h>
@@ -26,6 +19,8 @@
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+
+#pragma GCC diagnostic ignored "-Wunused-parameter"
 
 /* BACKEND is visaraslow or visarawedge, SLOW 1 or 0. */
 #define NAME_OF(b) #b
@@ -45,7 +40,6 @@ static int wake[2] = {-1, -1};
 static pthread_t scanner;
 
 static void* LookUpForGood(void* unused) {
-    (void)unused;
     bindtextdomain("visarawedge", getenv("VISARA_WEDGE_CATALOGUE"));
     locale_t messages = newlocale(LC_MESSAGES_MASK, "C.UTF-8", (locale_t)0);
     if (messages) uselocale(messages);
@@ -58,8 +52,13 @@ static int Mode(const char* mode) {
     return strcmp(m ? m : "read", mode) == 0;
 }
 
+static void Sleep(long ms) {
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
 SANE_Status ENTRY(init)(SANE_Int* version, SANE_Auth_Callback authorize) {
-    (void)authorize;
     if (version) *version = SANE_VERSION_CODE(1, 0, 0);
     return SANE_STATUS_GOOD;
 }
@@ -67,12 +66,8 @@ SANE_Status ENTRY(init)(SANE_Int* version, SANE_Auth_Callback authorize) {
 void ENTRY(exit)(void) {}
 
 SANE_Status ENTRY(get_devices)(const SANE_Device*** list, SANE_Bool localOnly) {
-    (void)localOnly;
     const char* ms = getenv("VISARA_SLOW_SEARCH_MS");
-    const long delay = !SLOW ? 0 : ms ? atol(ms) : 3000;
-    struct timespec t = {delay / 1000, (delay % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0) {
-    }
+    Sleep(!SLOW ? 0 : ms ? atol(ms) : 3000);
     *list = devices;
     return SANE_STATUS_GOOD;
 }
@@ -83,15 +78,13 @@ SANE_Status ENTRY(open)(SANE_String_Const name, SANE_Handle* h) {
     return SANE_STATUS_GOOD;
 }
 
-void ENTRY(close)(SANE_Handle h) { (void)h; }
+void ENTRY(close)(SANE_Handle h) {}
 
 const SANE_Option_Descriptor* ENTRY(get_option_descriptor)(SANE_Handle h, SANE_Int option) {
-    (void)h;
     return option == 0 ? &count : NULL;
 }
 
 SANE_Status ENTRY(control_option)(SANE_Handle h, SANE_Int option, SANE_Action action, void* value, SANE_Int* info) {
-    (void)h;
     if (info) *info = 0;
     if (option != 0 || action != SANE_ACTION_GET_VALUE) return SANE_STATUS_INVAL;
     *(SANE_Word*)value = 1;
@@ -99,16 +92,11 @@ SANE_Status ENTRY(control_option)(SANE_Handle h, SANE_Int option, SANE_Action ac
 }
 
 SANE_Status ENTRY(get_parameters)(SANE_Handle h, SANE_Parameters* p) {
-    (void)h;
-    p->format = SANE_FRAME_GRAY;
-    p->last_frame = SANE_TRUE;
-    p->bytes_per_line = p->pixels_per_line = p->lines = 64;
-    p->depth = 8;
+    *p = (SANE_Parameters){SANE_FRAME_GRAY, SANE_TRUE, 64, 64, 64, 8};
     return SANE_STATUS_GOOD;
 }
 
 SANE_Status ENTRY(start)(SANE_Handle h) {
-    (void)h;
     if (SLOW) return SANE_STATUS_UNSUPPORTED;
     delivered = nonBlocking = cancelled = 0;
     scanner = pthread_self();
@@ -116,14 +104,11 @@ SANE_Status ENTRY(start)(SANE_Handle h) {
 }
 
 SANE_Status ENTRY(read)(SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
-    (void)h;
     *length = 0;
     if (Mode("lock")) {
         pthread_t t;
         if (pthread_create(&t, NULL, LookUpForGood, NULL) == 0) pthread_detach(t);
-        /* Until it is inside the lookup, which then never ends. */
-        struct timespec settle = {0, 300 * 1000000L};
-        nanosleep(&settle, NULL);
+        Sleep(300); /* until it is inside the lookup, which then never ends */
         return SANE_STATUS_JAMMED;
     }
     if (!delivered && max >= 64) {
@@ -143,7 +128,6 @@ SANE_Status ENTRY(read)(SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* 
 }
 
 void ENTRY(cancel)(SANE_Handle h) {
-    (void)h;
     if (!Mode("quiet") || wake[1] < 0 || !pthread_equal(pthread_self(), scanner)) return;
     cancelled = 1;
     const char byte = 1;
@@ -151,14 +135,12 @@ void ENTRY(cancel)(SANE_Handle h) {
 }
 
 SANE_Status ENTRY(set_io_mode)(SANE_Handle h, SANE_Bool on) {
-    (void)h;
     if (on && !Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
     nonBlocking = on;
     return SANE_STATUS_GOOD;
 }
 
 SANE_Status ENTRY(get_select_fd)(SANE_Handle h, SANE_Int* fd) {
-    (void)h;
     if (!Mode("quiet")) return SANE_STATUS_UNSUPPORTED;
     *fd = wake[0];
     return SANE_STATUS_GOOD;
