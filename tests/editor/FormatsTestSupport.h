@@ -34,16 +34,11 @@ protected:
 // Lossless, none, as without the library.
 class TSessionFactory {
 public:
-    explicit TSessionFactory(bool Lossless = true) {
-        FPrevious = SetJolvexFactory(Lossless ? TJolvexFactory([](std::shared_ptr<IJLVX>& s) {
-            s = std::make_shared<TJlvxSession>();
-            return JLVX_S_OK;
-        })
-                                              : TJolvexFactory());
-    }
+    explicit TSessionFactory(bool Lossless = true) : FPrevious(SetJolvexFactory(Lossless ? Session : TJolvexFactory())) {}
     ~TSessionFactory() { SetJolvexFactory(FPrevious); }
 
 private:
+    static int32_t Session(std::shared_ptr<IJLVX>& s) { return s = std::make_shared<TJlvxSession>(), JLVX_S_OK; }
     TJolvexFactory FPrevious;
 };
 

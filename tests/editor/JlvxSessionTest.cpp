@@ -34,13 +34,9 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------
 
-using samples::Decompress;
-using samples::LibjpegFile;
-using samples::MeanDifference;
-using samples::Picture;
-using samples::ReencodingLoss;
-constexpr auto ReadAll = samples::ReadFile;
-constexpr auto WriteAll = samples::WriteFile;
+using namespace samples;
+constexpr auto ReadAll = ReadFile;
+constexpr auto WriteAll = WriteFile;
 
 TQelPixelBuffer Transformed(const TQelPixelBuffer& in, int32_t w, int32_t h,
                             const std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)>& from) {
@@ -304,14 +300,14 @@ TEST_F(JlvxSessionTest, TurnedSavesAreTheTransformedFileRewrittenByteForByte) {
     // first) and drops a grey component's claimed sampling.
     const std::vector<std::tuple<std::string, QByteArray, QByteArray>> sources = {
         {"4:2:2 behind EXIF", Compress(Picture(64, 48), TJSAMP_422),
-         samples::ExifSegment({{274, 3, samples::Short(6)}}, {{40962, 3, samples::Short(64)}, {40963, 3, samples::Short(48)}})},
+         ExifSegment({{274, 3, Short(6)}}, {{40962, 3, Short(64)}, {40963, 3, Short(48)}})},
         {"4:2:0", Compress(Picture(48, 32), TJSAMP_420), {}},
         {"grey 2 x 2", LibjpegFile(Picture(64, 48), [](jpeg_compress_struct& c) {
              jpeg_set_colorspace(&c, JCS_GRAYSCALE);
              c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
          }), {}}};
     for (const auto& [name, plain, exif] : sources) {
-        ASSERT_TRUE(WriteAll(Path("source.jpg"), samples::WithSegment(plain, exif))) << name;
+        ASSERT_TRUE(WriteAll(Path("source.jpg"), WithSegment(plain, exif))) << name;
         for (const TOperation& op : Operations()) {
             if (op.JpegtranArgs.isEmpty()) continue;  // unchanged: the file's own bytes
             const std::string what = name + ", " + op.Name;
