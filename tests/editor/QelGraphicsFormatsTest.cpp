@@ -290,8 +290,6 @@ TEST_F(GraphicsFormatsTest, AFailedSessionSaveKeepsTheSessionForALosslessRetry) 
     EXPECT_FALSE(session->IsOpen());
 }
 
-// Each way a save can fail to write, on every save path: the reason the
-// file system gave reaches the message, and the old file stays whole.
 TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeepsTheOldFile) {
     if (!QelOnSmallFileSystem(Dir.path())) return;
     TSessionFactory factory;
@@ -316,7 +314,6 @@ TEST_F(GraphicsFormatsTest, EverySaveThatCannotWriteSaysTheSystemsReasonAndKeeps
         // A failed save keeps the session for a lossless retry.
         EXPECT_TRUE(lossless->JpegSession->IsOpen()) << what;
     };
-    // The disk fills partway through the file.
     QelFillFileSystem(Dir.path(), 8192);
     check("partway", "No space left on device");
     ASSERT_TRUE(QFile::remove(Path("filler")));
@@ -355,10 +352,8 @@ TEST_F(GraphicsFormatsTest, ASessionSaveComparesOnlyWhatChangedAndWritesTheSameF
     EXPECT_TRUE(ReadFile(Path("saved.jpg")) == ReadFile(Path("whole.jpg")));
 }
 
-// A resampled photo still saves through the session, without the dialog,
-// at its new size: enlarged past the file (where flat areas still equal
-// the file's blocks), shrunk inside it, and with turns, crops and a
-// selection around the resize.
+// Enlarged past the file (flat areas still equal its blocks), shrunk inside
+// it, with turns, crops and a selection around the resize; never the dialog.
 TEST_F(GraphicsFormatsTest, AResizedJpegIsSavedAtItsNewSizeThroughTheSession) {
     TSessionFactory factory;
     const std::pair<const char*, std::function<void(TQelGraphicsDocument&)>> edits[] = {
