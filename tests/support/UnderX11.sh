@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs one case of a test program on a private X server (Xvfb, on the first
-# free display) with a window manager (openbox) and key auto-repeat on:
+# free display) with a window manager (openbox) and quick key auto-repeat:
 #   UnderX11.sh <test program> <test case> [arguments for the program]
 # Exits 77 (skipped) where Xvfb or openbox is missing.
 set -u
@@ -8,8 +8,7 @@ for tool in Xvfb openbox; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed (scripts/install-deps.sh)"; exit 77; }
 done
 work=$(mktemp -d) || exit 1
-server=
-manager=
+server= manager=
 trap 'kill $manager $server 2>/dev/null; wait; rm -rf "$work"' EXIT
 trap 'exit 143' INT TERM
 # The line a program writes into a fifo once it is ready, within 20 seconds.
@@ -25,7 +24,7 @@ export DISPLAY=":$number"
 openbox --sm-disable --startup "sh -c 'echo ready >\"$work/manager\"'" >"$work/openbox.log" 2>&1 &
 manager=$!
 [ "$(ready manager)" = ready ] || { cat "$work/openbox.log"; echo "openbox did not start"; exit 1; }
-command -v xset >/dev/null 2>&1 && xset r on
+command -v xset >/dev/null 2>&1 && xset r on r rate 40 66
 
 # A case name that matches nothing would pass without running.
 program=$1

@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <map>
-#include <optional>
 
 // The X11 headers define short macro names (None, Bool, KeyPress, ...) that
 // clash with Qt's; they come last.
@@ -55,24 +54,25 @@ TInputWatch& Watch() {
     return *watch;
 }
 
-// The viewable window below Top whose class hint names Program.
-Window FindByProgram(Display* dpy, Window Top, const char* Program) {
-    XClassHint hint{};
-    if (XGetClassHint(dpy, Top, &hint)) {
-        const bool match = hint.res_name && std::strcmp(hint.res_name, Program) == 0;
-        if (hint.res_name) XFree(hint.res_name);
-        if (hint.res_class) XFree(hint.res_class);
-        XWindowAttributes a{};
-        if (match && XGetWindowAttributes(dpy, Top, &a) && a.map_state == IsViewable) return Top;
-    }
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (XQueryTree(dpy, Top, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !found; ++i) found = FindByProgram(dpy, children[i], Program);
-        if (children) XFree(children);
-    }
-    return found;
+// A property of 8-bit items, or of 32-bit ones each as a long, as Xlib hands them over.
+QByteArray Property(Display* dpy, Window W, const char* Name, Atom Type) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    QByteArray bytes;
+    if (XGetWindowProperty(dpy, W, XInternAtom(dpy, Name, False), 0, 1 << 16, False, Type, &type, &format, &count,
+                           &after, &data) == Success && type == Type && data)
+        bytes = QByteArray(reinterpret_cast<char*>(data), qsizetype(format == 32 ? count * sizeof(long) : count));
+    if (data) XFree(data);
+    return bytes;
+}
+
+QList<Window> RootWindows(Display* dpy, const char* Name) {
+    const QByteArray bytes = Property(dpy, DefaultRootWindow(dpy), Name, XA_WINDOW);
+    QList<Window> windows(bytes.size() / qsizetype(sizeof(Window)));
+    std::memcpy(windows.data(), bytes.constData(), size_t(windows.size()) * sizeof(Window));
+    return windows;
 }
 
 void Button(bool Down) {
@@ -82,18 +82,11 @@ void Button(bool Down) {
     }
 }
 
-// The menus from Bar down to the one that holds Item; nothing when Item is on no menu of Bar.
-std::optional<QList<QMenu*>> MenuPath(QMenuBar* Bar, QAction* Item) {
-    for (QObject* holder : Item->associatedObjects()) {
-        if (holder == Bar) return QList<QMenu*>();
-        auto* menu = qobject_cast<QMenu*>(holder);
-        if (!menu) continue;
-        if (std::optional<QList<QMenu*>> path = MenuPath(Bar, menu->menuAction())) {
-            path->append(menu);
-            return path;
-        }
-    }
-    return std::nullopt;
+// The menu on Bar that holds Item; null when none does.
+QMenu* MenuOf(QMenuBar* Bar, QAction* Item) {
+    for (QObject* holder : Item->associatedObjects())
+        if (auto* menu = qobject_cast<QMenu*>(holder); menu && Bar->actions().contains(menu->menuAction())) return menu;
+    return nullptr;
 }
 
 }  // namespace
@@ -161,10 +154,8 @@ void Key(const char* Chord, KeyMove Move) {
     Display* dpy = Dpy();
     if (!dpy) return;
     QList<KeyCode> codes;
-    for (const QByteArray& name : QByteArray(Chord).split('+')) {
+    for (const QByteArray& name : QByteArray(Chord).split('+'))
         codes.append(XKeysymToKeycode(dpy, XStringToKeysym(name.constData())));
-        EXPECT_NE(codes.back(), 0) << name.constData();
-    }
     if (Move != KeyMove::Up)
         for (const KeyCode code : codes) XTestFakeKeyEvent(dpy, code, True, CurrentTime);
     if (Move != KeyMove::Down)
@@ -174,26 +165,10 @@ void Key(const char* Chord, KeyMove Move) {
 
 void TypeText(const QString& Text) {
     Display* dpy = Dpy();
-    if (!dpy) return;
-    const KeyCode shift = XKeysymToKeycode(dpy, XK_Shift_L);
     for (const QChar c : Text) {
-        // Printable ASCII characters are their own key symbols.
-        const KeyCode code = c >= ' ' && c <= '~' ? XKeysymToKeycode(dpy, c.unicode()) : 0;
-        const bool shifted = code && XkbKeycodeToKeysym(dpy, code, 0, 0) != c.unicode();
-        EXPECT_NE(code, 0) << "no key types " << QString(c).toStdString();
-        if (shifted) XTestFakeKeyEvent(dpy, shift, True, CurrentTime);
-        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
-        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
-        if (shifted) XTestFakeKeyEvent(dpy, shift, False, CurrentTime);
-    }
-    XSync(dpy, False);
-}
-
-void SetKeyRepeat(int DelayMs, int IntervalMs) {
-    if (Display* dpy = Dpy()) {
-        XAutoRepeatOn(dpy);
-        XkbSetAutoRepeatRate(dpy, XkbUseCoreKbd, unsigned(DelayMs), unsigned(IntervalMs));
-        XSync(dpy, False);
+        const KeySym sym = c.unicode();  // printable ASCII characters are their own key symbols
+        const bool shifted = dpy && XkbKeycodeToKeysym(dpy, XKeysymToKeycode(dpy, sym), 0, 0) != sym;
+        Key((QByteArray(shifted ? "Shift_L+" : "") + XKeysymToString(sym)).constData());
     }
 }
 
@@ -204,55 +179,41 @@ TForeignWindow ForeignWindow(const char* Program) {
     Display* dpy = Dpy();
     if (!dpy) return found;
     XSync(dpy, False);
-    const Window w = FindByProgram(dpy, DefaultRootWindow(dpy), Program);
-    XWindowAttributes a{};
-    Window child = 0;
-    int x = 0, y = 0;
-    if (!w || !XGetWindowAttributes(dpy, w, &a)) return found;
-    XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
-    found.Id = w;
-    found.Geometry = QRect(x, y, a.width, a.height);
-    XGetTransientForHint(dpy, w, &found.TransientFor);
-    XTextProperty title{};
-    if (XGetTextProperty(dpy, w, &title, XInternAtom(dpy, "_NET_WM_NAME", False)) && title.value) {
-        found.Title = QString::fromUtf8(reinterpret_cast<const char*>(title.value), int(title.nitems));
-        XFree(title.value);
+    // The window manager lists the windows it manages: those mapped.
+    for (const Window w : RootWindows(dpy, "_NET_CLIENT_LIST")) {
+        XClassHint hint{};
+        if (!XGetClassHint(dpy, w, &hint)) continue;
+        const bool match = hint.res_name && std::strcmp(hint.res_name, Program) == 0;
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+        XWindowAttributes a{};
+        Window child = 0;
+        int x = 0, y = 0;
+        if (!match || !XGetWindowAttributes(dpy, w, &a) || a.map_state != IsViewable) continue;
+        XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
+        found = {w, QRect(x, y, a.width, a.height),
+                 QString::fromUtf8(Property(dpy, w, "_NET_WM_NAME", XInternAtom(dpy, "UTF8_STRING", False)))};
+        XGetTransientForHint(dpy, w, &found.TransientFor);
+        break;
     }
     return found;
 }
 
 unsigned long ActiveWindow() {
     Display* dpy = Dpy();
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0, value = 0;
-    unsigned char* data = nullptr;
-    if (dpy && XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False), 0, 1,
-                                  False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
-        type == XA_WINDOW && format == 32 && count == 1 && data)
-        value = reinterpret_cast<unsigned long*>(data)[0];
-    if (data) XFree(data);
-    return value;
+    return dpy ? RootWindows(dpy, "_NET_ACTIVE_WINDOW").value(0) : 0;
 }
 
 bool ChooseMenuItem(QMenuBar* Bar, QAction* Item) {
-    std::optional<QList<QMenu*>> path = MenuPath(Bar, Item);
-    if (!path || path->isEmpty()) {
-        ADD_FAILURE() << Item->text().toStdString() << " is on no menu of the bar";
-        return false;
-    }
-    // Each menu on the way opens with a click on its title or item.
-    if (Item->menu()) path->append(Item->menu());
-    for (qsizetype i = 0; i < path->size(); ++i) {
-        Click(CenterOf(i == 0 ? static_cast<QWidget*>(Bar) : (*path)[i - 1], (*path)[i]->menuAction()));
-        if (!WaitForWindow((*path)[i])) return false;
-    }
-    if (Item->menu()) return true;
-    EXPECT_TRUE(Item->isEnabled()) << Item->text().toStdString() << " is disabled";
-    if (!Item->isEnabled()) return false;
-    Click(CenterOf(path->back(), Item));
-    QMenu* top = path->front();
-    return WaitUntil([top] { return !top->isVisible(); });
+    QMenu* menu = MenuOf(Bar, Item);
+    if (menu) Click(CenterOf(Bar, menu->menuAction()));
+    // Items are enabled as their menu opens.
+    const bool open = menu && WaitForWindow(menu) && Item->isEnabled();
+    EXPECT_TRUE(open) << Item->text().toStdString() << " is on no menu of the bar, or disabled";
+    if (!open) return false;
+    Click(CenterOf(menu, Item));
+    // A submenu shows; a command closes the menu.
+    return Item->menu() ? WaitForWindow(Item->menu()) : WaitUntil([menu] { return !menu->isVisible(); });
 }
 
 bool ChooseRow(QComboBox* Box, int Row) {
