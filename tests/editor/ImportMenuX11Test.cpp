@@ -112,8 +112,7 @@ TEST_F(ImportMenuX11, FromASlowSearchThroughEscCancelAndAJamToAnImportedScan) {
             auto* cancel = probe.findChild<QPushButton*>(QStringLiteral("CancelButton"));
             Click(progress.Geometry.topLeft() + cancel->mapTo(&probe, cancel->rect().center()));
         }
-        ASSERT_TRUE(WaitUntil([] { return ForeignWindow("visara_saneprogress").Id == 0; }, 10000)) << language;
-        ASSERT_TRUE(WaitUntil([&] { return Idle(); }, 10000)) << language;
+        ASSERT_TRUE(WaitUntil([&] { return ForeignWindow("visara_saneprogress").Id == 0 && Idle(); }, 10000)) << language;
         EXPECT_EQ(Editor->GetActiveDocument(), photo);
         EXPECT_TRUE(Scripted.Boxes.isEmpty()) << language;
     }

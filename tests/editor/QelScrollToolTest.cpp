@@ -157,14 +157,13 @@ TEST_F(SpaceDragX11, AHeldSpaceDragsAcrossItsRepeatsAndAWindowActivatedOverThePi
 
     // The key repeats (quickly, as UnderX11.sh sets it) a while before the drag
     // begins, and between its steps, while the program takes its events as they come.
-    const int before = KeyPressesSeen(Qt::Key_Space);
+    int seen = KeyPressesSeen(Qt::Key_Space);
     X11Session::Key("space", KeyMove::Down);
-    ASSERT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Hand; }));
-    ASSERT_TRUE(WaitUntil([&] { return KeyPressesSeen(Qt::Key_Space) >= before + 10; }));
+    ASSERT_TRUE(WaitUntil([&] { return Editor->ActiveTool == Hand && KeyPressesSeen(Qt::Key_Space) >= seen + 10; }));
     const TQelPoint start = Origin(), moved{start.X - 150, start.Y - 150};
     QList<QPoint> path;
     for (int i = 0; i <= 30; ++i) path.append(from - QPoint(5, 5) * i);
-    int seen = KeyPressesSeen(Qt::Key_Space);
+    seen = KeyPressesSeen(Qt::Key_Space);
     X11Session::Drag(path, [&] {
         EXPECT_TRUE(WaitUntil([&] { return KeyPressesSeen(Qt::Key_Space) >= seen + 3; }, 5000, true));
         seen = KeyPressesSeen(Qt::Key_Space);

@@ -82,13 +82,6 @@ void Button(bool Down) {
     }
 }
 
-// The menu on Bar that holds Item; null when none does.
-QMenu* MenuOf(QMenuBar* Bar, QAction* Item) {
-    for (QObject* holder : Item->associatedObjects())
-        if (auto* menu = qobject_cast<QMenu*>(holder); menu && Bar->actions().contains(menu->menuAction())) return menu;
-    return nullptr;
-}
-
 }  // namespace
 
 namespace X11Session {
@@ -205,7 +198,9 @@ unsigned long ActiveWindow() {
 }
 
 bool ChooseMenuItem(QMenuBar* Bar, QAction* Item) {
-    QMenu* menu = MenuOf(Bar, Item);
+    QMenu* menu = nullptr;
+    for (QObject* holder : Item->associatedObjects())
+        if (auto* m = qobject_cast<QMenu*>(holder); m && Bar->actions().contains(m->menuAction())) menu = m;
     if (menu) Click(CenterOf(Bar, menu->menuAction()));
     // Items are enabled as their menu opens.
     const bool open = menu && WaitForWindow(menu) && Item->isEnabled();
